@@ -1,0 +1,578 @@
+// The virtual Orvel card: command interpreter, file system and key store.
+// The command set with its status words is documented in cardsim/README.md.
+#include "cardsim/virtual_card.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include <openssl/crypto.h>
+
+#include "card_state.h"
+
+namespace cardsim {
+
+namespace {
+
+constexpr std::uint16_t kSwOk = 0x9000;
+constexpr std::uint16_t kSwWrongLength = 0x6700;
+constexpr std::uint16_t kSwIncompatibleStructure = 0x6981;
+constexpr std::uint16_t kSwSecurityNotSatisfied = 0x6982;
+constexpr std::uint16_t kSwPinBlocked = 0x6983;
+constexpr std::uint16_t kSwConditionsNotSatisfied = 0x6985;
+constexpr std::uint16_t kSwNoCurrentEf = 0x6986;
+constexpr std::uint16_t kSwWrongData = 0x6A80;
+constexpr std::uint16_t kSwFileNotFound = 0x6A82;
+constexpr std::uint16_t kSwNotEnoughMemory = 0x6A84;
+constexpr std::uint16_t kSwIncorrectP1P2 = 0x6A86;
+constexpr std::uint16_t kSwFileExists = 0x6A89;
+constexpr std::uint16_t kSwWrongP1P2 = 0x6B00;
+constexpr std::uint16_t kSwInsNotSupported = 0x6D00;
+constexpr std::uint16_t kSwClaNotSupported = 0x6E00;
+
+constexpr std::size_t kKeyFileSize = 0x0418;  // the path length the key records carry
+
+Bytes Sw(std::uint16_t sw) {
+  return {static_cast<std::uint8_t>(sw >> 8), static_cast<std::uint8_t>(sw & 0xFF)};
+}
+
+Bytes DataSw(Bytes data, std::uint16_t sw) {
+  data.push_back(static_cast<std::uint8_t>(sw >> 8));
+  data.push_back(static_cast<std::uint8_t>(sw & 0xFF));
+  return data;
+}
+
+Bytes NameBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// Bytes 0..9 and 16..17 of the chip information: fixed, none of them zero.
+constexpr std::array<std::uint8_t, 10> kChipInfoHead = {0x4F, 0x52, 0x56, 0x01, 0x02,
+                                                        0x10, 0x13, 0x07, 0x91, 0x0A};
+constexpr std::array<std::uint8_t, 2> kChipInfoTail = {0x5A, 0xA5};
+
+// File control information of a file, as GET RESPONSE gives it after a SELECT.
+Bytes Fci(const Node& n) {
+  Bytes inner = {0x83, 0x02, static_cast<std::uint8_t>(n.fid >> 8),
+                 static_cast<std::uint8_t>(n.fid & 0xFF)};
+  if (n.IsDf()) {
+    inner.insert(inner.end(), {0x82, 0x01, 0x38});
+    inner.push_back(0x84);
+    inner.push_back(static_cast<std::uint8_t>(n.dfName.size()));
+    inner.insert(inner.end(), n.dfName.begin(), n.dfName.end());
+  } else {
+    std::size_t size = n.kind == NodeKind::KeyFile ? n.keyFileSize : n.data.size();
+    inner.insert(inner.end(), {0x80, 0x02, static_cast<std::uint8_t>(size >> 8),
+                               static_cast<std::uint8_t>(size & 0xFF)});
+    // File descriptor byte: 01 working transparent EF, 09 internal EF.
+    inner.insert(inner.end(), {0x82, 0x01, n.kind == NodeKind::KeyFile ? std::uint8_t{0x09}
+                                                                     : std::uint8_t{0x01}});
+  }
+  Bytes fci;
+  fci.reserve(inner.size() + 2);
+  fci.push_back(0x6F);
+  fci.push_back(static_cast<std::uint8_t>(inner.size()));
+  for (std::uint8_t b : inner) fci.push_back(b);
+  return fci;
+}
+
+Bytes OdfEntry(std::uint8_t tag, std::uint16_t fid) {
+  return {tag, 0x06, 0x30, 0x04, 0x04, 0x02, static_cast<std::uint8_t>(fid >> 8),
+          static_cast<std::uint8_t>(fid & 0xFF)};
+}
+
+struct Apdu {
+  std::uint8_t cla = 0, ins = 0, p1 = 0, p2 = 0, p3 = 0;
+  bool hasP3 = false;  // 5 or more bytes
+  Bytes data;          // bytes after P3: may be a PIN or key material
+  Apdu() = default;
+  Apdu(const Apdu&) = delete;
+  Apdu& operator=(const Apdu&) = delete;
+  ~Apdu() {
+    if (!data.empty()) OPENSSL_cleanse(data.data(), data.size());
+  }
+};
+
+class Interpreter {
+ public:
+  explicit Interpreter(VirtualCard::State& s) : s_(s) {}
+
+  Bytes Run(const Bytes& raw) {
+    if (raw.size() < 4) return Sw(kSwWrongLength);
+    Apdu a;
+    a.cla = raw[0];
+    a.ins = raw[1];
+    a.p1 = raw[2];
+    a.p2 = raw[3];
+    if (raw.size() >= 5) {
+      a.hasP3 = true;
+      a.p3 = raw[4];
+      a.data.assign(raw.begin() + 5, raw.end());
+    }
+    const bool getResponse = a.cla == 0x00 && a.ins == 0xC0;
+    if (!getResponse) {
+      s_.hasPendingResponse = false;
+      s_.pendingResponse.clear();
+    }
+    using Handler = Bytes (Interpreter::*)(const Apdu&);
+    Handler handler = nullptr;
+    switch (a.cla) {
+      case 0x00:
+        switch (a.ins) {
+          case 0xA4: handler = &Interpreter::Select; break;
+          case 0xC0: handler = &Interpreter::GetResponse; break;
+          case 0xB0: handler = &Interpreter::ReadBinary; break;
+          case 0xD6: handler = &Interpreter::UpdateBinary; break;
+          case 0x20: handler = &Interpreter::Verify; break;
+          default: return Sw(kSwInsNotSupported);
+        }
+        break;
+      case 0x90:
+        switch (a.ins) {
+          case 0xB8: handler = &Interpreter::GetChipInfo; break;
+          case 0x50: handler = &Interpreter::WriteKeyPublic; break;
+          case 0x52: handler = &Interpreter::WriteKeyPrivate; break;
+          case 0x54: handler = &Interpreter::EraseKey; break;
+          default: return Sw(kSwInsNotSupported);
+        }
+        break;
+      case 0x80:
+        switch (a.ins) {
+          case 0xE0: handler = &Interpreter::CreateFile; break;
+          case 0xE4: handler = &Interpreter::DeleteFile; break;
+          default: return Sw(kSwInsNotSupported);
+        }
+        break;
+      default:
+        return Sw(kSwClaNotSupported);
+    }
+    // Under T=0 P3 counts the data bytes that follow; a mismatch is a wrong length.
+    if (!a.data.empty() && a.data.size() != a.p3) return Sw(kSwWrongLength);
+    return (this->*handler)(a);
+  }
+
+ private:
+  // Commands that carry data must carry at least one byte.
+  static bool HasData(const Apdu& a) { return !a.data.empty(); }
+  // Commands that expect no data (P3 is Le, or Lc = 0).
+  static bool NoData(const Apdu& a) { return a.data.empty(); }
+
+  Bytes Answer(const Node& selected, std::uint8_t p2) {
+    if (p2 == 0x0C) return Sw(kSwOk);  // no FCI wanted
+    s_.pendingResponse = Fci(selected);
+    s_.hasPendingResponse = true;
+    return Sw(static_cast<std::uint16_t>(0x6100 | (s_.pendingResponse.size() & 0xFF)));
+  }
+
+  Bytes Select(const Apdu& a) {
+    if (a.p2 != 0x00 && a.p2 != 0x0C) return Sw(kSwIncorrectP1P2);
+    Node* mf = s_.mf.get();
+    if (a.p1 == 0x04) {
+      if (!HasData(a)) return Sw(kSwWrongLength);
+      Node* found = nullptr;
+      if (mf->dfName == a.data) {
+        found = mf;
+      } else {
+        auto search = [&](Node* df) -> Node* {
+          if (!df) return nullptr;
+          if (df->dfName == a.data) return df;
+          for (const auto& c : df->children)
+            if (c->IsDf() && c->dfName == a.data) return c.get();
+          return nullptr;
+        };
+        found = search(mf);
+        if (!found && s_.currentDf != mf) found = search(s_.currentDf);
+      }
+      if (!found) return Sw(kSwFileNotFound);
+      s_.currentDf = found;
+      s_.currentEf = nullptr;
+      return Answer(*found, a.p2);
+    }
+    if (a.p1 == 0x00) {
+      if (a.data.size() != 2) return Sw(kSwWrongLength);
+      const std::uint16_t fid = static_cast<std::uint16_t>(a.data[0] << 8 | a.data[1]);
+      Node* cur = s_.currentDf;
+      Node* found = nullptr;
+      if (fid == kMasterFile) found = mf;
+      if (!found) found = cur->Child(fid);
+      if (!found && cur->fid == fid) found = cur;
+      if (!found && cur->parent && cur->parent->fid == fid) found = cur->parent;
+      if (!found) return Sw(kSwFileNotFound);
+      if (found->IsDf()) {
+        s_.currentDf = found;
+        s_.currentEf = nullptr;
+      } else {
+        s_.currentEf = found;
+      }
+      return Answer(*found, a.p2);
+    }
+    return Sw(kSwIncorrectP1P2);
+  }
+
+  Bytes GetResponse(const Apdu& a) {
+    if (a.p1 != 0 || a.p2 != 0) return Sw(kSwIncorrectP1P2);
+    if (!NoData(a)) return Sw(kSwWrongLength);
+    if (!s_.hasPendingResponse) return Sw(kSwConditionsNotSatisfied);
+    const std::size_t le = a.p3 == 0 ? 256 : a.p3;
+    const std::size_t avail = s_.pendingResponse.size();
+    if (le != avail) return Sw(static_cast<std::uint16_t>(0x6C00 | (avail & 0xFF)));
+    Bytes out = std::move(s_.pendingResponse);
+    s_.pendingResponse.clear();
+    s_.hasPendingResponse = false;
+    return DataSw(std::move(out), kSwOk);
+  }
+
+  Bytes ReadBinary(const Apdu& a) {
+    if (a.p1 & 0x80) return Sw(kSwIncorrectP1P2);  // short EF identifiers: not supported
+    if (!NoData(a)) return Sw(kSwWrongLength);
+    if (!s_.currentEf) return Sw(kSwNoCurrentEf);
+    if (s_.currentEf->kind != NodeKind::Transparent) return Sw(kSwIncompatibleStructure);
+    const Bytes& d = s_.currentEf->data;
+    const std::size_t offset = static_cast<std::size_t>(a.p1) << 8 | a.p2;
+    const std::size_t le = a.p3 == 0 ? 256 : a.p3;
+    if (offset >= d.size()) return Sw(kSwWrongP1P2);
+    const std::size_t avail = d.size() - offset;
+    if (le > avail) return Sw(static_cast<std::uint16_t>(0x6C00 | (avail & 0xFF)));
+    return DataSw(Bytes(d.begin() + static_cast<std::ptrdiff_t>(offset),
+                        d.begin() + static_cast<std::ptrdiff_t>(offset + le)),
+                  kSwOk);
+  }
+
+  Bytes UpdateBinary(const Apdu& a) {
+    if (a.p1 & 0x80) return Sw(kSwIncorrectP1P2);
+    if (!HasData(a)) return Sw(kSwWrongLength);
+    if (!s_.currentEf) return Sw(kSwNoCurrentEf);
+    if (s_.currentEf->kind != NodeKind::Transparent) return Sw(kSwIncompatibleStructure);
+    if (!s_.verified) return Sw(kSwSecurityNotSatisfied);
+    Bytes& d = s_.currentEf->data;
+    const std::size_t offset = static_cast<std::size_t>(a.p1) << 8 | a.p2;
+    if (offset >= d.size()) return Sw(kSwWrongP1P2);
+    if (offset + a.data.size() > d.size()) return Sw(kSwNotEnoughMemory);
+    std::copy(a.data.begin(), a.data.end(), d.begin() + static_cast<std::ptrdiff_t>(offset));
+    return Sw(kSwOk);
+  }
+
+  bool InCryptoDf() const {
+    const Node* df = s_.currentDf;
+    return df && df->fid == kCryptoDf && df->parent == s_.mf.get();
+  }
+
+  Bytes Verify(const Apdu& a) {
+    if (a.p1 != 0x00 || a.p2 != 0x00) return Sw(kSwIncorrectP1P2);
+    // Five bytes with P3 > 0 announce data that is missing.
+    if (a.hasP3 && a.data.empty() && a.p3 != 0) return Sw(kSwWrongLength);
+    if (!InCryptoDf()) return Sw(kSwConditionsNotSatisfied);
+    if (s_.triesLeft <= 0) return Sw(kSwPinBlocked);
+    if (a.data.empty()) {  // report the counter, verify nothing
+      if (s_.verified) return Sw(kSwOk);
+      return Sw(static_cast<std::uint16_t>(0x63C0 | (s_.triesLeft & 0x0F)));
+    }
+    if (a.data == s_.pin) {
+      s_.triesLeft = s_.triesMax;
+      s_.verified = true;
+      return Sw(kSwOk);
+    }
+    s_.verified = false;
+    --s_.triesLeft;
+    if (s_.triesLeft <= 0) {
+      s_.triesLeft = 0;
+      return Sw(kSwPinBlocked);
+    }
+    return Sw(static_cast<std::uint16_t>(0x63C0 | (s_.triesLeft & 0x0F)));
+  }
+
+  Bytes GetChipInfo(const Apdu& a) {
+    if (a.p1 != 0 || a.p2 != 0) return Sw(kSwIncorrectP1P2);
+    if (!NoData(a)) return Sw(kSwWrongLength);
+    if (a.p3 != 0x12) return Sw(0x6C12);
+    Bytes info(kChipInfoHead.begin(), kChipInfoHead.end());
+    info.insert(info.end(), s_.serial.begin(), s_.serial.end());
+    info.insert(info.end(), kChipInfoTail.begin(), kChipInfoTail.end());
+    return DataSw(std::move(info), kSwOk);
+  }
+
+  static bool ValidRole(std::uint8_t p1) { return p1 == 0x40 || p1 == 0x80; }
+
+  Bytes WriteKeyPublic(const Apdu& a) {
+    if (!ValidRole(a.p1)) return Sw(kSwIncorrectP1P2);
+    if (!HasData(a)) return Sw(kSwWrongLength);
+    if (!s_.verified) return Sw(kSwSecurityNotSatisfied);
+    const Bytes& d = a.data;
+    if (d.size() < 2 || d[1] != d.size() - 2) return Sw(kSwWrongData);
+    Bytes StoredKey::*part = nullptr;
+    if (d[0] == 0x14 && d[1] == 0x80)
+      part = &StoredKey::modulus;
+    else if (d[0] == 0x12 && d[1] == 0x03)
+      part = &StoredKey::exponent;
+    else
+      return Sw(kSwWrongData);
+    StoredKey& key = s_.keys[{a.p2, static_cast<KeyRole>(a.p1)}];
+    key.*part = Bytes(d.begin() + 2, d.end());
+    return Sw(kSwOk);
+  }
+
+  Bytes WriteKeyPrivate(const Apdu& a) {
+    if (!ValidRole(a.p1)) return Sw(kSwIncorrectP1P2);
+    if (a.data.size() != 0x42) return Sw(kSwWrongLength);
+    if (!s_.verified) return Sw(kSwSecurityNotSatisfied);
+    const Bytes& d = a.data;
+    if (d[1] != 0x40) return Sw(kSwWrongData);
+    Bytes StoredKey::*part = nullptr;
+    switch (d[0]) {
+      case 0x02: part = &StoredKey::prime1; break;
+      case 0x04: part = &StoredKey::prime2; break;
+      case 0x06: part = &StoredKey::coefficient; break;
+      case 0x08: part = &StoredKey::exponent1; break;
+      case 0x0A: part = &StoredKey::exponent2; break;
+      default: return Sw(kSwWrongData);
+    }
+    StoredKey& key = s_.keys[{a.p2, static_cast<KeyRole>(a.p1)}];
+    key.*part = Bytes(d.begin() + 2, d.end());
+    return Sw(kSwOk);
+  }
+
+  Bytes EraseKey(const Apdu& a) {
+    if (a.p1 != 0x40) return Sw(kSwIncorrectP1P2);
+    if (!NoData(a) || a.p3 != 0) return Sw(kSwWrongLength);
+    if (!s_.verified) return Sw(kSwSecurityNotSatisfied);
+    s_.keys.erase({a.p2, KeyRole::Exchange});
+    s_.keys.erase({a.p2, KeyRole::Signature});
+    return Sw(kSwOk);
+  }
+
+  Bytes CreateFile(const Apdu& a) {
+    if (a.p1 != 0 || a.p2 != 0) return Sw(kSwIncorrectP1P2);
+    if (a.data.size() != 4) return Sw(kSwWrongLength);
+    if (!s_.verified) return Sw(kSwSecurityNotSatisfied);
+    const std::uint16_t fid = static_cast<std::uint16_t>(a.data[0] << 8 | a.data[1]);
+    const std::size_t size = static_cast<std::size_t>(a.data[2]) << 8 | a.data[3];
+    if (fid == kMasterFile || fid == 0xFFFF || fid == 0x3FFF || size == 0)
+      return Sw(kSwWrongData);
+    Node* df = s_.currentDf;
+    if (df->Child(fid) || df->fid == fid || (df->parent && df->parent->fid == fid))
+      return Sw(kSwFileExists);
+    if (CertificateSpaceUsed(*s_.mf) + size > s_.certificateSpace) return Sw(kSwNotEnoughMemory);
+    s_.currentEf = df->AddChild(MakeEf(fid, size));
+    return Sw(kSwOk);
+  }
+
+  Bytes DeleteFile(const Apdu& a) {
+    if (a.p1 != 0 || a.p2 != 0) return Sw(kSwIncorrectP1P2);
+    if (a.data.size() != 2) return Sw(kSwWrongLength);
+    if (!s_.verified) return Sw(kSwSecurityNotSatisfied);
+    const std::uint16_t fid = static_cast<std::uint16_t>(a.data[0] << 8 | a.data[1]);
+    Node* df = s_.currentDf;
+    Node* target = df->Child(fid);
+    if (!target) return Sw(kSwFileNotFound);
+    if (target->IsDf() || IsSystemFile(*target)) return Sw(kSwConditionsNotSatisfied);
+    if (s_.currentEf == target) s_.currentEf = nullptr;
+    auto& ch = df->children;
+    ch.erase(std::remove_if(ch.begin(), ch.end(),
+                            [&](const std::unique_ptr<Node>& n) { return n.get() == target; }),
+             ch.end());
+    return Sw(kSwOk);
+  }
+
+  VirtualCard::State& s_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------- helpers
+
+const Bytes& Pkcs15Aid() {
+  static const Bytes aid = {0xA0, 0x00, 0x00, 0x00, 0x63, 0x50,
+                            0x4B, 0x43, 0x53, 0x2D, 0x31, 0x35};
+  return aid;
+}
+
+std::unique_ptr<Node> MakeDf(std::uint16_t fid, const std::string& name) {
+  auto n = std::make_unique<Node>();
+  n->fid = fid;
+  n->kind = NodeKind::Df;
+  n->dfName = NameBytes(name);
+  return n;
+}
+
+std::unique_ptr<Node> MakeEf(std::uint16_t fid, std::size_t size) {
+  auto n = std::make_unique<Node>();
+  n->fid = fid;
+  n->kind = NodeKind::Transparent;
+  n->data.assign(size, 0);
+  return n;
+}
+
+std::unique_ptr<Node> MakeKeyFile(std::uint16_t fid, std::size_t size) {
+  auto n = std::make_unique<Node>();
+  n->fid = fid;
+  n->kind = NodeKind::KeyFile;
+  n->keyFileSize = size;
+  return n;
+}
+
+Node* FindPath(Node* mf, const std::vector<std::uint16_t>& path) {
+  Node* n = mf;
+  std::size_t i = 0;
+  if (!path.empty() && path[0] == kMasterFile) i = 1;  // an explicit 3F00 is allowed
+  for (; i < path.size(); ++i) {
+    if (!n || !n->IsDf()) return nullptr;
+    n = n->Child(path[i]);
+  }
+  return n;
+}
+
+bool IsSystemFile(const Node& node) {
+  if (node.kind != NodeKind::Transparent) return true;
+  const Node* p = node.parent;
+  if (p && p->fid == kPkcs15Df && p->parent && !p->parent->parent) {
+    switch (node.fid) {
+      case kOdf: case 0x6000: case 0x6001: case 0x6002: case 0x6004: case 0x6005:
+        return true;
+      default:
+        break;
+    }
+  }
+  return false;
+}
+
+std::size_t CertificateSpaceUsed(const Node& n) {
+  std::size_t total = 0;
+  if (n.kind == NodeKind::Transparent && !IsSystemFile(n)) total += n.data.size();
+  for (const auto& c : n.children) total += CertificateSpaceUsed(*c);
+  return total;
+}
+
+// ---------------------------------------------------------------- VirtualCard
+
+VirtualCard::VirtualCard() : state_(std::make_unique<State>()) {}
+VirtualCard::~VirtualCard() = default;
+
+std::shared_ptr<VirtualCard> VirtualCard::MakeFresh(const CardSpec& spec) {
+  std::shared_ptr<VirtualCard> card(new VirtualCard());
+  State& s = *card->state_;
+  s.serial = spec.serial;
+  s.pin = NameBytes(spec.pin);
+  s.triesMax = std::clamp(spec.pinTries, 1, 15);
+  s.triesLeft = s.triesMax;
+  s.certificateSpace = spec.certificateSpace;
+
+  s.mf = MakeDf(kMasterFile, "Master.File");
+  Node* crypto = s.mf->AddChild(MakeDf(kCryptoDf, "ICC.Crypto"));
+  crypto->AddChild(MakeKeyFile(kPrivateKeyFile, kKeyFileSize));
+  crypto->AddChild(MakeKeyFile(kPublicKeyFile, kKeyFileSize));
+
+  auto app = std::make_unique<Node>();
+  app->fid = kPkcs15Df;
+  app->kind = NodeKind::Df;
+  app->dfName = Pkcs15Aid();
+  Node* p15 = s.mf->AddChild(std::move(app));
+
+  // ODF: the five entries the library parses, then FF (end of the object directory).
+  Bytes odf;
+  for (const Bytes& e : {OdfEntry(0xA0, 0x6001), OdfEntry(0xA1, 0x6002), OdfEntry(0xA4, 0x6004),
+                         OdfEntry(0xA7, 0x6005), OdfEntry(0xA8, 0x6000)})
+    odf.insert(odf.end(), e.begin(), e.end());
+  odf.resize(std::max<std::size_t>(spec.odfSize, 1), 0xFF);
+  Node* odfNode = p15->AddChild(MakeEf(kOdf, 0));
+  odfNode->data = std::move(odf);
+  p15->AddChild(MakeEf(0x6000, spec.aodfSize));
+  p15->AddChild(MakeEf(0x6001, spec.prkdfSize));
+  p15->AddChild(MakeEf(0x6002, spec.pukdfSize));
+  p15->AddChild(MakeEf(0x6004, spec.cdfSize));
+  p15->AddChild(MakeEf(0x6005, spec.dodfSize));
+
+  s.currentDf = s.mf.get();
+  return card;
+}
+
+Bytes VirtualCard::Atr() {
+  // TS 3B, T0 08 (no interface bytes: T=0 only, 8 historical bytes), "DRAV-NOR".
+  return {0x3B, 0x08, 0x44, 0x52, 0x41, 0x56, 0x2D, 0x4E, 0x4F, 0x52};
+}
+
+Bytes VirtualCard::Transmit(const Bytes& apdu) {
+  std::lock_guard lock(mutex_);
+  ++state_->commandCount;
+  return Interpreter(*state_).Run(apdu);
+}
+
+void VirtualCard::Reset() {
+  std::lock_guard lock(mutex_);
+  state_->verified = false;
+  state_->currentDf = state_->mf.get();
+  state_->currentEf = nullptr;
+  state_->hasPendingResponse = false;
+  state_->pendingResponse.clear();
+}
+
+std::array<std::uint8_t, 6> VirtualCard::Serial() const {
+  std::lock_guard lock(mutex_);
+  return state_->serial;
+}
+
+Bytes VirtualCard::ChipInfo() const {
+  std::lock_guard lock(mutex_);
+  Bytes info(kChipInfoHead.begin(), kChipInfoHead.end());
+  info.insert(info.end(), state_->serial.begin(), state_->serial.end());
+  info.insert(info.end(), kChipInfoTail.begin(), kChipInfoTail.end());
+  return info;
+}
+
+std::optional<Bytes> VirtualCard::ReadFile(const std::vector<std::uint16_t>& path) const {
+  std::lock_guard lock(mutex_);
+  const Node* n = FindPath(state_->mf.get(), path);
+  if (!n || n->kind != NodeKind::Transparent) return std::nullopt;
+  return n->data;
+}
+
+bool VirtualCard::WriteFile(const std::vector<std::uint16_t>& path, const Bytes& data) {
+  std::lock_guard lock(mutex_);
+  Node* n = FindPath(state_->mf.get(), path);
+  if (!n || n->kind != NodeKind::Transparent || data.size() > n->data.size()) return false;
+  std::copy(data.begin(), data.end(), n->data.begin());
+  return true;
+}
+
+bool VirtualCard::CreateFile(const std::vector<std::uint16_t>& dfPath, std::uint16_t fid,
+                             std::size_t size) {
+  std::lock_guard lock(mutex_);
+  Node* df = FindPath(state_->mf.get(), dfPath);
+  if (!df || !df->IsDf() || df->Child(fid) || fid == kMasterFile) return false;
+  df->AddChild(MakeEf(fid, size));
+  return true;
+}
+
+std::vector<std::uint16_t> VirtualCard::ListFiles(const std::vector<std::uint16_t>& dfPath) const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::uint16_t> out;
+  const Node* df = FindPath(state_->mf.get(), dfPath);
+  if (!df || !df->IsDf()) return out;
+  for (const auto& c : df->children) out.push_back(c->fid);
+  return out;
+}
+
+std::optional<StoredKey> VirtualCard::Key(std::uint8_t reference, KeyRole role) const {
+  std::lock_guard lock(mutex_);
+  auto it = state_->keys.find({reference, role});
+  if (it == state_->keys.end()) return std::nullopt;
+  return it->second;
+}
+
+std::map<std::pair<std::uint8_t, KeyRole>, StoredKey> VirtualCard::Keys() const {
+  std::lock_guard lock(mutex_);
+  return state_->keys;
+}
+
+int VirtualCard::PinTriesLeft() const {
+  std::lock_guard lock(mutex_);
+  return state_->triesLeft;
+}
+
+bool VirtualCard::PinVerified() const {
+  std::lock_guard lock(mutex_);
+  return state_->verified;
+}
+
+std::size_t VirtualCard::CommandCount() const {
+  std::lock_guard lock(mutex_);
+  return state_->commandCount;
+}
+
+}  // namespace cardsim
