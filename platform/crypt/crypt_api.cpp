@@ -1,0 +1,136 @@
+// The platform's Crypt* provider functions: they validate the caller's
+// handles, forward to the provider that made them and report its result
+// through the last-error state.
+#include "copy_out.h"
+#include "handle_table.h"
+#include "provider_database.h"
+
+using namespace platform::crypt;
+
+namespace {
+
+// A provider-side handle together with the provider that owns it.
+struct Bound {
+  const ORVEL_PROVIDER_FUNCTIONS* functions = nullptr;
+  ULONG_PTR inner = 0;
+};
+
+HandleTable<Bound>& Providers() {
+  static auto& table = *new HandleTable<Bound>(1);
+  return table;
+}
+HandleTable<Bound>& Keys() {
+  static auto& table = *new HandleTable<Bound>(2);
+  return table;
+}
+HandleTable<Bound>& Hashes() {
+  static auto& table = *new HandleTable<Bound>(3);
+  return table;
+}
+
+}  // namespace
+
+extern "C" BOOL CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR szProvider,
+                                     DWORD dwProvType, DWORD dwFlags) {
+  if (!phProv && !(dwFlags & CRYPT_DELETEKEYSET)) return Fail(ERROR_INVALID_PARAMETER);
+  if (phProv) *phProv = 0;
+  const ORVEL_PROVIDER_FUNCTIONS* functions = nullptr;
+  if (DWORD error = FindProvider(szProvider, dwProvType, &functions)) return Fail(error);
+  ULONG_PTR inner = 0;
+  if (DWORD error = functions->AcquireContext(szContainer, szProvider, dwProvType, dwFlags, &inner))
+    return Fail(error);
+  if ((dwFlags & CRYPT_DELETEKEYSET) && (dwFlags & CRYPT_VERIFYCONTEXT) != CRYPT_VERIFYCONTEXT)
+    return TRUE;  // the container is gone; there is no context
+  HCRYPTPROV handle = Providers().Add(std::make_shared<Bound>(Bound{functions, inner}));
+  if (phProv) *phProv = handle;
+  return TRUE;
+}
+
+extern "C" BOOL CryptReleaseContext(HCRYPTPROV hProv, DWORD dwFlags) {
+  auto prov = Providers().Take(hProv);
+  if (!prov) return Fail(NTE_BAD_UID);
+  DWORD error = prov->functions->ReleaseContext(prov->inner);
+  if (dwFlags != 0) return Fail(NTE_BAD_FLAGS);
+  return Report(error);
+}
+
+extern "C" BOOL CryptGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
+                                  DWORD dwFlags) {
+  auto prov = Providers().Get(hProv);
+  if (!prov) return Fail(NTE_BAD_UID);
+  if (!pdwDataLen) return Fail(ERROR_INVALID_PARAMETER);
+  return Report(prov->functions->GetProvParam(prov->inner, dwParam, pbData, pdwDataLen, dwFlags));
+}
+
+extern "C" BOOL CryptSetProvParam(HCRYPTPROV hProv, DWORD dwParam, const BYTE* pbData, DWORD dwFlags) {
+  auto prov = Providers().Get(hProv);
+  if (!prov) return Fail(NTE_BAD_UID);
+  return Report(prov->functions->SetProvParam(prov->inner, dwParam, pbData, dwFlags));
+}
+
+extern "C" BOOL CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey) {
+  auto prov = Providers().Get(hProv);
+  if (!prov) return Fail(NTE_BAD_UID);
+  if (!phUserKey) return Fail(ERROR_INVALID_PARAMETER);
+  *phUserKey = 0;
+  ULONG_PTR inner = 0;
+  if (DWORD error = prov->functions->GetUserKey(prov->inner, dwKeySpec, &inner)) return Fail(error);
+  *phUserKey = Keys().Add(std::make_shared<Bound>(Bound{prov->functions, inner}));
+  return TRUE;
+}
+
+extern "C" BOOL CryptExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD dwBlobType, DWORD dwFlags,
+                               BYTE* pbData, DWORD* pdwDataLen) {
+  auto key = Keys().Get(hKey);
+  if (!key) return Fail(NTE_BAD_KEY);
+  if (!pdwDataLen) return Fail(ERROR_INVALID_PARAMETER);
+  // Blobs are only exported in plain form here; no wrapping key.
+  if (hExpKey != 0) return Fail(NTE_BAD_KEY);
+  return Report(key->functions->ExportKey(key->inner, dwBlobType, dwFlags, pbData, pdwDataLen));
+}
+
+extern "C" BOOL CryptSetKeyParam(HCRYPTKEY hKey, DWORD dwParam, const BYTE* pbData, DWORD dwFlags) {
+  auto key = Keys().Get(hKey);
+  if (!key) return Fail(NTE_BAD_KEY);
+  return Report(key->functions->SetKeyParam(key->inner, dwParam, pbData, dwFlags));
+}
+
+extern "C" BOOL CryptDestroyKey(HCRYPTKEY hKey) {
+  auto key = Keys().Take(hKey);
+  if (!key) return Fail(NTE_BAD_KEY);
+  return Report(key->functions->DestroyKey(key->inner));
+}
+
+extern "C" BOOL CryptCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFlags,
+                                HCRYPTHASH* phHash) {
+  auto prov = Providers().Get(hProv);
+  if (!prov) return Fail(NTE_BAD_UID);
+  if (!phHash) return Fail(ERROR_INVALID_PARAMETER);
+  *phHash = 0;
+  // Keyed hashes (MACs) are not offered.
+  if (hKey != 0) return Fail(NTE_BAD_KEY);
+  ULONG_PTR inner = 0;
+  if (DWORD error = prov->functions->CreateHash(prov->inner, Algid, dwFlags, &inner)) return Fail(error);
+  *phHash = Hashes().Add(std::make_shared<Bound>(Bound{prov->functions, inner}));
+  return TRUE;
+}
+
+extern "C" BOOL CryptHashData(HCRYPTHASH hHash, const BYTE* pbData, DWORD dwDataLen, DWORD dwFlags) {
+  auto hash = Hashes().Get(hHash);
+  if (!hash) return Fail(NTE_BAD_HASH);
+  return Report(hash->functions->HashData(hash->inner, pbData, dwDataLen, dwFlags));
+}
+
+extern "C" BOOL CryptGetHashParam(HCRYPTHASH hHash, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
+                                  DWORD dwFlags) {
+  auto hash = Hashes().Get(hHash);
+  if (!hash) return Fail(NTE_BAD_HASH);
+  if (!pdwDataLen) return Fail(ERROR_INVALID_PARAMETER);
+  return Report(hash->functions->GetHashParam(hash->inner, dwParam, pbData, pdwDataLen, dwFlags));
+}
+
+extern "C" BOOL CryptDestroyHash(HCRYPTHASH hHash) {
+  auto hash = Hashes().Take(hHash);
+  if (!hash) return Fail(NTE_BAD_HASH);
+  return Report(hash->functions->DestroyHash(hash->inner));
+}

@@ -1,0 +1,68 @@
+// Reading a PKCS#12 (PFX) file: password check against the MAC, decryption
+// of the safes and bags, and the certificates and keys they hold, in file
+// order. Every key derivation is costed before it runs, so that a file with
+// an absurd iteration count is refused at once instead of keeping the caller
+// busy for minutes.
+#pragma once
+
+#include "openssl_types.h"
+#include "platform/win32.h"
+#include "secure_bytes.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace platform::crypt {
+
+// Iterations allowed for one key derivation, and for all derivations of one
+// call together. 2048 iterations cost about a millisecond here; the bounds
+// keep a call well under two seconds even on a slow machine.
+inline constexpr std::uint64_t kMaxPfxIterations = 600000;
+inline constexpr std::uint64_t kMaxPfxTotalIterations = 2400000;
+
+enum class PfxStatus { kOk, kMalformed, kBadPassword };
+
+struct PfxCertificate {
+  X509Ptr certificate;
+  std::vector<unsigned char> localKeyId;
+};
+
+struct PfxKey {
+  EvpPkeyPtr key;
+  std::vector<unsigned char> localKeyId;
+};
+
+struct PfxContents {
+  std::vector<PfxCertificate> certificates;
+  std::vector<PfxKey> keys;
+};
+
+class PfxReader {
+ public:
+  // Null when the bytes are not exactly one PFX structure.
+  static Pkcs12Ptr Parse(const unsigned char* data, std::size_t size);
+
+  // password: UTF-8 without terminator.
+  PfxReader(PKCS12* pfx, const SecureText& password);
+
+  // Checks the password against the MAC (a file without a MAC accepts any).
+  PfxStatus VerifyPassword();
+  // Verifies the password, then decrypts everything.
+  PfxStatus Read(PfxContents& contents);
+
+ private:
+  bool Afford(const X509_ALGOR* algorithm);
+  bool AffordMac();
+  PfxStatus ReadBags(const STACK_OF(PKCS12_SAFEBAG) * bags, PfxContents& contents, int depth);
+  PfxStatus Undecryptable() const { return passwordProven_ ? PfxStatus::kMalformed : PfxStatus::kBadPassword; }
+  const char* Pass() const { return useNullPassword_ ? nullptr : password_.data(); }
+  int PassLength() const { return useNullPassword_ ? 0 : static_cast<int>(password_.size()) - 1; }
+
+  PKCS12* pfx_;
+  SecureText password_;  // NUL-terminated copy
+  bool useNullPassword_ = false;
+  bool passwordProven_ = false;
+  std::uint64_t spent_ = 0;
+};
+
+}  // namespace platform::crypt

@@ -1,0 +1,174 @@
+#include "provider_database.h"
+
+#include "platform/provider_registry.h"
+#include "platform/user_state.h"
+#include "soft_provider.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <optional>
+
+namespace platform {
+namespace {
+
+std::mutex& DatabaseLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::filesystem::path DatabasePath() { return UserStateDir() / "providers.json"; }
+
+// The registrations in the file; an absent file is an empty database, an
+// unreadable one is refused (so that a write never discards it).
+std::optional<std::map<std::string, ProviderRegistration>> ReadDatabase() {
+  std::map<std::string, ProviderRegistration> entries;
+  std::ifstream in(DatabasePath());
+  if (!in) return entries;
+  try {
+    nlohmann::json json = nlohmann::json::parse(in);
+    for (const auto& [name, value] : json.at("providers").items()) {
+      ProviderRegistration r;
+      r.name = name;
+      r.type = value.at("type").get<DWORD>();
+      r.module = value.at("module").get<std::string>();
+      entries[name] = r;
+    }
+  } catch (const nlohmann::json::exception&) {
+    return std::nullopt;
+  }
+  return entries;
+}
+
+bool WriteDatabase(const std::map<std::string, ProviderRegistration>& entries) {
+  nlohmann::json providers = nlohmann::json::object();
+  for (const auto& [name, r] : entries) providers[name] = {{"type", r.type}, {"module", r.module}};
+  nlohmann::json json = {{"providers", providers}};
+  std::filesystem::path path = DatabasePath();
+  std::filesystem::path temp = path;
+  temp += ".tmp" + std::to_string(::getpid());
+  {
+    std::ofstream out(temp, std::ios::trunc);
+    out << json.dump(2) << '\n';
+    if (!out.flush()) return false;
+  }
+  std::error_code ec;
+  std::filesystem::rename(temp, path, ec);
+  if (ec) std::filesystem::remove(temp, ec);
+  return !ec;
+}
+
+bool IsBuiltIn(const std::string& name) { return name == kSoftwareProviderName; }
+
+}  // namespace
+
+bool RegisterProvider(const std::string& name, DWORD type, const std::string& module) {
+  if (name.empty() || IsBuiltIn(name) || module.empty()) return false;
+  std::lock_guard lock(DatabaseLock());
+  auto entries = ReadDatabase();
+  if (!entries) return false;
+  (*entries)[name] = ProviderRegistration{name, type, module};
+  return WriteDatabase(*entries);
+}
+
+bool UnregisterProvider(const std::string& name) {
+  std::lock_guard lock(DatabaseLock());
+  auto entries = ReadDatabase();
+  if (!entries || entries->erase(name) == 0) return false;
+  return WriteDatabase(*entries);
+}
+
+std::vector<ProviderRegistration> ListProviders() {
+  std::vector<ProviderRegistration> list{{kSoftwareProviderName, PROV_RSA_FULL, ""}};
+  std::lock_guard lock(DatabaseLock());
+  if (auto entries = ReadDatabase())
+    for (auto& [name, r] : *entries) list.push_back(r);
+  return list;
+}
+
+}  // namespace platform
+
+namespace platform::crypt {
+namespace {
+
+// Directories searched for a module given by a bare name: the running
+// program's, then the one of the binary holding this code.
+std::vector<std::filesystem::path> ModuleDirectories() {
+  std::vector<std::filesystem::path> dirs;
+  std::error_code ec;
+  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec) dirs.push_back(exe.parent_path());
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&FindProvider), &info) && info.dli_fname) {
+    auto self = std::filesystem::weakly_canonical(info.dli_fname, ec);
+    if (!ec && (dirs.empty() || dirs[0] != self.parent_path())) dirs.push_back(self.parent_path());
+  }
+  return dirs;
+}
+
+DWORD LoadModule(const std::string& module, const ORVEL_PROVIDER_FUNCTIONS** functions) {
+  static std::mutex lock;
+  static std::map<std::filesystem::path, const ORVEL_PROVIDER_FUNCTIONS*> loaded;
+
+  std::filesystem::path path = module;
+  std::error_code ec;
+  if (path.is_relative()) {
+    std::filesystem::path found;
+    for (const auto& dir : ModuleDirectories())
+      if (std::filesystem::is_regular_file(dir / path, ec)) {
+        found = dir / path;
+        break;
+      }
+    if (found.empty()) return NTE_PROV_DLL_NOT_FOUND;
+    path = found;
+  }
+  path = std::filesystem::weakly_canonical(path, ec);
+  if (ec || !std::filesystem::is_regular_file(path, ec)) return NTE_PROV_DLL_NOT_FOUND;
+
+  std::lock_guard guard(lock);
+  if (auto it = loaded.find(path); it != loaded.end()) {
+    *functions = it->second;
+    return ERROR_SUCCESS;
+  }
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) return NTE_PROVIDER_DLL_FAIL;
+  auto entry = reinterpret_cast<PFN_ORVEL_GET_PROVIDER_FUNCTIONS>(dlsym(handle, ORVEL_PROVIDER_ENTRY_POINT));
+  const ORVEL_PROVIDER_FUNCTIONS* table = entry ? entry() : nullptr;
+  if (!table || table->dwVersion != ORVEL_PROVIDER_INTERFACE_VERSION || !table->AcquireContext ||
+      !table->ReleaseContext || !table->GetProvParam || !table->SetProvParam || !table->GetUserKey ||
+      !table->ExportKey || !table->SetKeyParam || !table->DestroyKey || !table->CreateHash ||
+      !table->HashData || !table->GetHashParam || !table->DestroyHash) {
+    dlclose(handle);
+    return NTE_PROVIDER_DLL_FAIL;
+  }
+  loaded.emplace(path, table);  // the module stays loaded: its handles may be in use
+  *functions = table;
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+DWORD FindProvider(LPCSTR name, DWORD type, const ORVEL_PROVIDER_FUNCTIONS** functions) {
+  if (!name || !*name || IsBuiltIn(name)) {
+    if (type != PROV_RSA_FULL) return NTE_PROV_TYPE_NO_MATCH;
+    *functions = SoftwareProviderFunctions();
+    return ERROR_SUCCESS;
+  }
+  std::optional<std::map<std::string, ProviderRegistration>> entries;
+  {
+    std::lock_guard lock(DatabaseLock());
+    entries = ReadDatabase();
+  }
+  if (!entries) return NTE_KEYSET_NOT_DEF;
+  auto it = entries->find(name);
+  if (it == entries->end()) return NTE_KEYSET_NOT_DEF;
+  if (it->second.type != type) return NTE_PROV_TYPE_NO_MATCH;
+  return LoadModule(it->second.module, functions);
+}
+
+}  // namespace platform::crypt

@@ -1,0 +1,36 @@
+// Opens a key container of the software provider from a process of its own
+// and prints what it finds: "exported <size> <hex of the first 20 bytes>"
+// or "error <hex code>". Used by the persistence tests.
+#include "platform/wincrypt.h"
+
+#include <cstdio>
+#include <vector>
+
+int main(int argc, char** argv) {
+  if (argc != 2) return 2;
+  HCRYPTPROV prov = 0;
+  HCRYPTKEY key = 0;
+  if (!CryptAcquireContextA(&prov, argv[1], nullptr, PROV_RSA_FULL, 0) ||
+      !CryptGetUserKey(prov, AT_KEYEXCHANGE, &key)) {
+    std::printf("error %lx\n", GetLastError());
+    if (prov) CryptReleaseContext(prov, 0);
+    return 1;
+  }
+  DWORD size = 0;
+  std::vector<BYTE> blob;
+  BOOL ok = CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &size);
+  if (ok) {
+    blob.resize(size);
+    ok = CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob.data(), &size);
+  }
+  if (ok) {
+    std::printf("exported %lu ", size);
+    for (DWORD i = 0; i < 20 && i < size; ++i) std::printf("%02x", blob[i]);
+    std::printf("\n");
+  } else {
+    std::printf("error %lx\n", GetLastError());
+  }
+  CryptDestroyKey(key);
+  CryptReleaseContext(prov, 0);
+  return ok ? 0 : 1;
+}

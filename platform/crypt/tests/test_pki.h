@@ -1,0 +1,65 @@
+// Test material made with OpenSSL on the spot: RSA keys, certificates with a
+// chosen signature digest and key usage, PKCS#12 files with legacy or AES
+// protection, and a private per-user state directory for every test.
+#pragma once
+
+#include "openssl_types.h"
+#include "platform/wincrypt.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testpki {
+
+using Bytes = std::vector<unsigned char>;
+using platform::crypt::EvpPkeyPtr;
+using platform::crypt::X509Ptr;
+
+// One key per size for the whole test program (generation is slow).
+EVP_PKEY* Key(int bits, int which = 0);
+
+struct CertSpec {
+  explicit CertSpec(EVP_PKEY* subject, EVP_PKEY* issuer = nullptr) : key(subject), issuerKey(issuer) {}
+  EVP_PKEY* key = nullptr;        // subject key
+  EVP_PKEY* issuerKey = nullptr;  // null: self-signed
+  const EVP_MD* digest = nullptr; // null: SHA-1
+  std::optional<int> keyUsage;    // first byte of the key-usage bits
+  std::string commonName = "Prueba";
+  long serial = 1;
+  bool ca = false;
+};
+X509Ptr MakeCert(const CertSpec& spec);
+Bytes Der(X509* cert);
+
+enum class Protection { kLegacy, kAes256 };
+struct PfxSpec {
+  PfxSpec(EVP_PKEY* k, X509* c, std::vector<X509*> ch = {}) : key(k), cert(c), chain(std::move(ch)) {}
+  EVP_PKEY* key = nullptr;  // null: certificates only
+  X509* cert = nullptr;     // the key's certificate
+  std::vector<X509*> chain;
+  const char* password = "secreto";
+  Protection protection = Protection::kLegacy;
+  int iterations = 2048;
+  int macIterations = 2048;  // -1: no MAC
+};
+Bytes MakePfx(const PfxSpec& spec);
+
+std::u16string Wide(const std::string& ascii);
+CRYPT_DATA_BLOB BlobOf(Bytes& bytes);
+
+// Sets ORVEL_USER_DIR to a fresh directory for the test and removes it after.
+class UserDirTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  std::filesystem::path dir_;
+};
+
+// Directory of the running test program (modules and helpers are built there).
+std::filesystem::path ProgramDir();
+
+}  // namespace testpki

@@ -1,0 +1,35 @@
+// The provider database of the current user: which cryptographic provider
+// name CryptAcquireContextA reaches, and through which module. It lives in
+// UserStateDir()/providers.json. The built-in software provider is always
+// known and cannot be registered over.
+#pragma once
+
+#include "platform/win32.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Name of the built-in software RSA provider (type PROV_RSA_FULL); it is the
+// provider of the key containers that PFX import creates.
+inline constexpr const char* kSoftwareProviderName = "Orvel Software RSA Provider";
+
+struct ProviderRegistration {
+  std::string name;
+  DWORD type = 0;
+  // Absolute path, or a bare file name looked up beside the running program
+  // and beside the module holding the platform code. Empty: built in.
+  std::string module;
+};
+
+// Registers (or replaces) a provider name with its module. False when the
+// name is empty or the built-in one, or when the database cannot be written.
+bool RegisterProvider(const std::string& name, DWORD type, const std::string& module);
+// Removes a registration; false when the name was not registered.
+bool UnregisterProvider(const std::string& name);
+// The built-in provider first, then the registrations in name order.
+std::vector<ProviderRegistration> ListProviders();
+
+}  // namespace platform
