@@ -1,0 +1,159 @@
+// CCryptoCard: a connected Orvel card and its command set. Every command goes
+// out over PC/SC with T=0 from one fixed 256-byte command buffer and comes
+// back into one 256-byte response buffer; the object keeps the last PC/SC
+// result and the last status word for the caller to look at. A step counts
+// as successful only when the result is 0 and the status word is 0x9000
+// (StepSucceeded).
+//
+// One thread uses an object at a time. The object does not own the card
+// handle: it never disconnects.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "card/card_types.h"
+#include "platform/winscard_ext.h"
+
+class CCryptoCard {
+ public:
+  // Reads the object directory of the card (defaults when it cannot).
+  explicit CCryptoCard(SCARDHANDLE card);
+  virtual ~CCryptoCard();
+  CCryptoCard(const CCryptoCard&) = delete;
+  CCryptoCard& operator=(const CCryptoCard&) = delete;
+
+  // --- Transport and ISO 7816-4 commands ---------------------------------
+
+  // Sends the command buffer; fetches a pending answer (61xx) with one
+  // GET RESPONSE. Sets the status word; returns the last result.
+  LONG Transmit();
+
+  // SELECT by DF name. Names longer than a command carries are refused
+  // (SCARD_E_INVALID_PARAMETER, nothing sent).
+  LONG SelectByName(const BYTE* name, BYTE length);
+  LONG SelectByName(const char* name);
+  // SELECT by file identifier, relative to the current DF.
+  LONG SelectFile(WORD fileId);
+
+  // Reads length bytes from offset in chunks of at most 128 into destination
+  // (which may be null: the data is then only fetched). Stops at the first
+  // chunk not answered 0x9000 or answered without data. *bytesRead, when
+  // given, receives the number of bytes that arrived.
+  LONG ReadBinary(WORD offset, WORD length, BYTE* destination, WORD* bytesRead = nullptr);
+  // Writes length bytes at offset in chunks of at most 128; stops at the first
+  // chunk not answered 0x9000.
+  LONG UpdateBinary(WORD offset, WORD length, const BYTE* source);
+
+  // VERIFY with the PIN characters as typed; the PIN is wiped from the
+  // command buffer afterwards.
+  LONG Verify(const char* pin);
+  // Selects the cryptographic DF and verifies the PIN: 0 when the card
+  // accepted it, SCARD_E_INVALID_PARAMETER when it refused it, another
+  // nonzero code when the card could not be reached or its DFs not selected.
+  LONG VerifyPin(const char* pin);
+
+  // --- The card's own commands --------------------------------------------
+
+  // The chip information, asked of the card once and kept. The out value
+  // receives the kept bytes (zero when never read).
+  LONG GetChipInfo(ChipInfo* chipInfo);
+  // The card serial from a fresh GET CHIP INFO; the out value is written only
+  // when the answer is complete.
+  LONG GetSerialNumber(CardSerial* serial);
+  LONG EraseKey(BYTE keyReference);
+
+  // --- PKCS#15 file system ------------------------------------------------
+
+  // Fills the directory file table from the object directory file.
+  void ReadObjectDirectory();
+  // Master file, then the PKCS#15 application, then fileId within it; each
+  // step only when the previous one succeeded.
+  LONG SelectApplication(WORD fileId);
+  // Fills the map from the key and certificate directories. 0 without a map,
+  // otherwise 1, also when the card failed part-way (the map then holds what
+  // was found before).
+  int ScanKeyReferences(KeyReferenceMap* map);
+  // The content of the private-key record whose identifier element (tag,
+  // length, bytes) equals identifierElement; nullopt when none matches or the
+  // card fails.
+  std::optional<std::vector<BYTE>> FindPrivateKeyById(std::span<const BYTE> identifierElement);
+
+  // --- State --------------------------------------------------------------
+
+  BYTE Sw1() const { return m_sw1; }
+  BYTE Sw2() const { return m_sw2; }
+  WORD Sw() const { return m_sw; }
+  LONG LastResult() const { return m_lastResult; }
+  bool StepSucceeded() const { return m_lastResult == SCARD_S_SUCCESS && m_sw == 0x9000; }
+  SCARDHANDLE CardHandle() const { return m_card; }
+  const DirectoryFileTable& DirectoryFiles() const { return m_directoryFiles; }
+  std::span<const BYTE> CommandBuffer() const { return m_command; }
+
+  // Command buffer capacity and the data a command can carry after its
+  // five header bytes.
+  static constexpr std::size_t kBufferSize = 256;
+  static constexpr std::size_t kMaxCommandData = kBufferSize - 5;
+  // Largest chunk of READ BINARY and UPDATE BINARY.
+  static constexpr WORD kMaxChunk = 0x80;
+  // Offsets of READ and UPDATE BINARY stay below this: a P1 with its high bit
+  // set would address a file by short identifier instead.
+  static constexpr DWORD kOffsetLimit = 0x8000;
+
+ private:
+  // The first bytes of a DER element in the selected file, from one 4-byte
+  // READ BINARY.
+  struct ElementHead {
+    DWORD offset = 0;
+    std::array<BYTE, 4> bytes{};
+    WORD fetched = 0;
+    BYTE Tag() const { return bytes[0]; }
+    std::span<const BYTE> Fetched() const { return {bytes.data(), fetched}; }
+  };
+  // A record of a directory file: its header at offset, its content at
+  // contentOffset.
+  struct DirectoryRecord {
+    DWORD offset = 0;
+    DWORD contentOffset = 0;
+    DWORD contentLength = 0;
+    DWORD End() const { return contentOffset + contentLength; }
+  };
+  enum class WalkEnd {
+    EndMarker,  // a first byte other than 30: after the last record
+    Stopped,    // the visitor asked to stop
+    Failed,     // a card error or refusal, or a header that cannot be followed
+  };
+  // Called for each record; returns false to stop the walk.
+  using RecordVisitor = std::function<bool(const DirectoryRecord&)>;
+
+  void SetHeader(BYTE cla, BYTE ins, BYTE p1, BYTE p2, BYTE p3);
+  LONG Refuse(LONG code);
+  // True when the element's first bytes were read (result 0, SW 0x9000).
+  bool ReadElementHead(DWORD offset, ElementHead& head);
+  // Walks the records of the selected directory file from offset 0.
+  // beforeRecord, when given, runs before each record is read and ends the
+  // walk when it returns false. *endOffset receives the offset of the end
+  // marker.
+  WalkEnd WalkDirectory(const RecordVisitor& visit, const std::function<bool()>& beforeRecord = {},
+                        DWORD* endOffset = nullptr);
+  // Notes the key reference of a key record in the map, with roleFlag.
+  void ScanKeyRecord(const DirectoryRecord& record, BYTE roleFlag, KeyReferenceMap& map);
+  // Marks the key reference whose private key a certificate record names.
+  void ScanCertificateRecord(const DirectoryRecord& record, KeyReferenceMap& map);
+
+  BYTE m_sw1 = 0;
+  BYTE m_sw2 = 0;
+  WORD m_sw = 0;
+  SCARDHANDLE m_card;
+  LONG m_lastResult = SCARD_S_SUCCESS;
+  std::array<BYTE, kBufferSize> m_command{};
+  std::array<BYTE, kBufferSize> m_response{};
+  DWORD m_sendLength = 0;
+  DWORD m_receiveLength = 0;
+  ChipInfo m_chipInfo{};
+  DirectoryFileTable m_directoryFiles = kDefaultDirectoryFiles;
+};

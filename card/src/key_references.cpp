@@ -1,0 +1,206 @@
+// Which key references the card's directories use, and the private-key
+// record that belongs to a certificate.
+#include <cstring>
+#include <new>
+
+#include "card/crypto_card.h"
+#include "card/der_element.h"
+
+namespace {
+
+// The header of an element in memory: where its content starts and ends.
+struct ElementSpan {
+  const BYTE* content = nullptr;
+  const BYTE* end = nullptr;
+};
+
+std::optional<ElementSpan> EnterElement(const BYTE* element, const BYTE* limit) {
+  if (element == nullptr || element >= limit) return std::nullopt;
+  DWORD header = 0;
+  const auto length =
+      ParseDerHeader(header, {element, static_cast<std::size_t>(limit - element)});
+  if (!length || *length > static_cast<std::size_t>(limit - element) - header) return std::nullopt;
+  return ElementSpan{element + header, element + header + *length};
+}
+
+// The key reference of a private-key record content shaped as this library
+// writes it: common object attributes, then common key attributes holding
+// identifier, usage (03), native (01), access flags (03) and key reference (02).
+std::optional<BYTE> KeyReferenceOfRecord(const std::vector<BYTE>& content) {
+  const BYTE* p = content.data();
+  const BYTE* const end = p + content.size();
+  if (p >= end || *p != 0x30) return std::nullopt;
+  p = SkipDerElement(p, end);
+  if (p == nullptr || p >= end || *p != 0x30) return std::nullopt;
+  const auto keyAttributes = EnterElement(p, end);
+  if (!keyAttributes) return std::nullopt;
+  p = keyAttributes->content;
+  const BYTE* const limit = keyAttributes->end;
+  p = SkipDerElement(p, limit);  // identifier
+  for (BYTE tag : {BYTE{0x03}, BYTE{0x01}, BYTE{0x03}}) {  // usage, native, access flags
+    if (p == nullptr || p >= limit || *p != tag) return std::nullopt;
+    p = SkipDerElement(p, limit);
+  }
+  if (p == nullptr || p >= limit || *p != 0x02) return std::nullopt;
+  const auto reference = EnterElement(p, limit);
+  if (!reference || reference->content >= reference->end) return std::nullopt;
+  return *reference->content;
+}
+
+}  // namespace
+
+void CCryptoCard::ScanKeyRecord(const DirectoryRecord& record, BYTE roleFlag,
+                                KeyReferenceMap& map) {
+  const DWORD end = record.End();
+  ElementHead head;
+  DWORD pos = record.contentOffset;
+  // Reads the element at pos; false when the record has no more elements or
+  // the card failed (the walk then looks at the status).
+  const auto readAt = [&](DWORD at) { return at < end && ReadElementHead(at, head); };
+  // The offset after the element in head, or 0 when its header is unusable.
+  const auto next = [&](bool whole) -> DWORD {
+    DWORD after = head.offset;
+    const auto length = ParseDerHeader(after, head.Fetched());
+    if (!length) return 0;
+    return whole ? after + *length : after;
+  };
+
+  if (!readAt(pos)) return;
+  if (head.Tag() == 0x30) {  // common object attributes: skipped whole
+    pos = next(true);
+    if (pos == 0 || !readAt(pos)) return;
+  }
+  if (head.Tag() == 0x30) {  // common key attributes: entered
+    pos = next(false);
+    if (pos == 0 || !readAt(pos)) return;
+  }
+  // Identifier, usage, native and access flags, each passed over when absent.
+  bool local = false;
+  const BYTE expected[] = {0x04, 0x03, 0x01, 0x03};
+  for (std::size_t i = 0; i < std::size(expected); ++i) {
+    if (head.Tag() != expected[i]) continue;
+    if (i == 3) {
+      // The first flag byte follows the count of unused bits; it is taken only
+      // from a short header whose element holds it.
+      local = head.fetched == 4 && head.bytes[1] >= 2 && head.bytes[1] < 0x80 &&
+              (head.bytes[3] & 0x08) != 0;
+    }
+    pos = next(true);
+    if (pos == 0 || !readAt(pos)) return;
+  }
+  if (head.Tag() == 0x02 && head.fetched >= 3 && head.bytes[1] >= 1 && head.bytes[1] < 0x80) {
+    map[head.bytes[2]] |= static_cast<BYTE>(roleFlag | (local ? KeyRefLocal : 0));
+  }
+}
+
+void CCryptoCard::ScanCertificateRecord(const DirectoryRecord& record, KeyReferenceMap& map) {
+  const DWORD end = record.End();
+  ElementHead head;
+  DWORD pos = record.contentOffset;
+  if (pos >= end || !ReadElementHead(pos, head)) return;
+  if (head.Tag() == 0x30) {  // common object attributes: skipped whole
+    DWORD after = pos;
+    const auto length = ParseDerHeader(after, head.Fetched());
+    if (!length) return;
+    pos = after + *length;
+    if (pos >= end || !ReadElementHead(pos, head)) return;
+  }
+  if (head.Tag() != 0x30) return;
+  // Common certificate attributes, read whole: they begin with the
+  // certificate's identifier element.
+  DWORD contentOffset = pos;
+  const auto length = ParseDerHeader(contentOffset, head.Fetched());
+  if (!length || contentOffset > end || *length > end - contentOffset) return;
+  std::vector<BYTE> attributes;
+  try {
+    attributes.resize(*length);
+  } catch (const std::bad_alloc&) {
+    return;
+  }
+  WORD got = 0;
+  ReadBinary(static_cast<WORD>(contentOffset), static_cast<WORD>(*length), attributes.data(), &got);
+  if (!StepSucceeded() || got != *length) return;
+
+  const auto keyRecord = FindPrivateKeyById(attributes);
+  if (!keyRecord) return;
+  if (const auto reference = KeyReferenceOfRecord(*keyRecord)) map[*reference] |= KeyRefCertified;
+}
+
+int CCryptoCard::ScanKeyReferences(KeyReferenceMap* map) {
+  if (map == nullptr) return 0;
+  map->fill(0);
+
+  SelectApplication(m_directoryFiles[kPrivateKeyDirectory]);
+  if (!StepSucceeded()) return 1;
+  if (WalkDirectory([&](const DirectoryRecord& record) {
+        ScanKeyRecord(record, KeyRefPrivate, *map);
+        return true;
+      }) != WalkEnd::EndMarker) {
+    return 1;
+  }
+
+  // The application is still the current DF.
+  SelectFile(m_directoryFiles[kPublicKeyDirectory]);
+  if (!StepSucceeded()) return 1;
+  if (WalkDirectory([&](const DirectoryRecord& record) {
+        ScanKeyRecord(record, KeyRefPublic, *map);
+        return true;
+      }) != WalkEnd::EndMarker) {
+    return 1;
+  }
+
+  // Looking up a certificate's key selects the private-key directory, so the
+  // certificate directory is selected again before each of its records.
+  const WORD certificates = m_directoryFiles[kCertificateDirectory];
+  WalkDirectory(
+      [&](const DirectoryRecord& record) {
+        ScanCertificateRecord(record, *map);
+        return true;
+      },
+      [&] {
+        SelectFile(certificates);
+        return StepSucceeded();
+      });
+  return 1;
+}
+
+std::optional<std::vector<BYTE>> CCryptoCard::FindPrivateKeyById(
+    std::span<const BYTE> identifierElement) {
+  // The identifier element is compared whole: tag, one length byte, bytes.
+  if (identifierElement.size() < 2) return std::nullopt;
+  const std::size_t idLength = identifierElement[1];
+  if (idLength >= 0x80 || identifierElement.size() < 2 + idLength) return std::nullopt;
+
+  SelectApplication(m_directoryFiles[kPrivateKeyDirectory]);
+  if (!StepSucceeded()) return std::nullopt;
+
+  std::optional<std::vector<BYTE>> found;
+  const WalkEnd end = WalkDirectory([&](const DirectoryRecord& record) {
+    if (record.contentLength == 0) return true;
+    std::vector<BYTE> content;
+    try {
+      content.resize(record.contentLength);
+    } catch (const std::bad_alloc&) {
+      return true;  // skipped
+    }
+    WORD got = 0;
+    ReadBinary(static_cast<WORD>(record.contentOffset), static_cast<WORD>(record.contentLength),
+               content.data(), &got);
+    if (!StepSucceeded() || got != record.contentLength) return true;
+
+    const BYTE* p = content.data();
+    const BYTE* const limit = p + content.size();
+    if (*p == 0x30) p = SkipDerElement(p, limit);  // common object attributes
+    // The common key attributes, with a two-byte header, open with the
+    // identifier element.
+    if (p == nullptr || static_cast<std::size_t>(limit - p) < 4 + idLength) return true;
+    if (p[2] != identifierElement[0] || p[3] != identifierElement[1] ||
+        std::memcmp(p + 4, identifierElement.data() + 2, idLength) != 0) {
+      return true;
+    }
+    found = std::move(content);
+    return false;
+  });
+  if (end != WalkEnd::Stopped) return std::nullopt;
+  return found;
+}

@@ -1,0 +1,322 @@
+// CCryptoCard's transport and commands against the virtual card, checked
+// byte for byte in the fake resource manager's trace.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "card/crypto_card.h"
+#include "fake_card_fixture.h"
+
+namespace card_test {
+namespace {
+
+const Bytes kSelectMasterFile = {0x00, 0xA4, 0x04, 0x00, 0x0B, 'M', 'a', 's', 't',
+                                 'e',  'r',  '.',  'F',  'i',  'l',  'e'};
+const Bytes kSelectCryptoDf = {0x00, 0xA4, 0x04, 0x00, 0x0A, 'I', 'C', 'C',
+                               '.',  'C',  'r',  'y',  'p',  't', 'o'};
+const Bytes kGetChipInfo = {0x90, 0xB8, 0x00, 0x00, 0x12};
+constexpr std::uint16_t kApplicationDf = 0x5015;
+
+class CryptoCardCommands : public FakeCardTest {
+ protected:
+  void SetUp() override {
+    FakeCardTest::SetUp();
+    cardsim::CardSpec spec;
+    spec.serial = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB};
+    card_ = AddReaderWithCard("Lector 0", spec);
+    handle_ = Connect("Lector 0");
+    object_ = std::make_unique<CCryptoCard>(handle_);
+    StartCounting();
+  }
+
+  // Prints the commands seen, for failure messages.
+  static std::string Dump(const std::vector<Bytes>& commands) {
+    std::string text;
+    for (const Bytes& c : commands) {
+      for (auto b : c) text += "0123456789ABCDEF"[b >> 4], text += "0123456789ABCDEF"[b & 15];
+      text += '\n';
+    }
+    return text;
+  }
+
+  std::shared_ptr<cardsim::VirtualCard> card_;
+  SCARDHANDLE handle_ = 0;
+  std::unique_ptr<CCryptoCard> object_;
+};
+
+// --- Transport -----------------------------------------------------------
+
+TEST_F(CryptoCardCommands, PendingAnswerIsFetchedWithOneGetResponse) {
+  EXPECT_EQ(object_->SelectByName(kMasterFileName), SCARD_S_SUCCESS);
+  const auto trace = fakepcsc::Trace();
+  ASSERT_EQ(trace.size(), 2u) << Dump(Commands());
+  EXPECT_EQ(trace[0].command, kSelectMasterFile);
+  ASSERT_EQ(trace[0].answer.size(), 2u);
+  ASSERT_EQ(trace[0].answer[0], 0x61);
+  EXPECT_EQ(trace[1].command, (Bytes{0x00, 0xC0, 0x00, 0x00, trace[0].answer[1]}));
+  EXPECT_EQ(object_->Sw(), 0x9000);
+}
+
+TEST_F(CryptoCardCommands, GetResponseAfter611AAndItsStatusWordIsKept) {
+  fakepcsc::AnswerStatusAt(1, 0x611A);
+  fakepcsc::AnswerStatusAt(2, 0x6A82);
+  EXPECT_EQ(object_->SelectFile(0x6001), SCARD_S_SUCCESS);
+  const auto commands = Commands();
+  ASSERT_EQ(commands.size(), 2u);
+  EXPECT_EQ(commands[0], (Bytes{0x00, 0xA4, 0x00, 0x00, 0x02, 0x60, 0x01}));
+  EXPECT_EQ(commands[1], (Bytes{0x00, 0xC0, 0x00, 0x00, 0x1A}));
+  EXPECT_EQ(object_->Sw(), 0x6A82);
+  EXPECT_EQ(object_->Sw1(), 0x6A);
+  EXPECT_EQ(object_->Sw2(), 0x82);
+}
+
+TEST_F(CryptoCardCommands, OnlyOneGetResponsePerCommand) {
+  fakepcsc::AnswerStatusAt(1, 0x611A);
+  fakepcsc::AnswerStatusAt(2, 0x6105);
+  object_->SelectFile(0x6001);
+  EXPECT_EQ(fakepcsc::TransmitCount(), 2u);
+  EXPECT_EQ(object_->Sw(), 0x6105);
+}
+
+TEST_F(CryptoCardCommands, WrongLengthIsRecordedAndNotResent) {
+  fakepcsc::AnswerStatusAt(1, 0x6C12);
+  CardSerial serial{};
+  EXPECT_EQ(object_->GetSerialNumber(&serial), SCARD_S_SUCCESS);
+  EXPECT_EQ(fakepcsc::TransmitCount(), 1u);
+  EXPECT_EQ(object_->Sw(), 0x6C12);
+  EXPECT_FALSE(object_->StepSucceeded());
+}
+
+TEST_F(CryptoCardCommands, TransportFailureLeavesItsCodeAndNoStatusWord) {
+  object_->SelectFile(0x6001);  // leaves 9000 behind
+  fakepcsc::ClearFaults();
+  fakepcsc::FailTransmitAt(1, SCARD_E_COMM_DATA_LOST);
+  EXPECT_EQ(object_->SelectFile(0x6001), SCARD_E_COMM_DATA_LOST);
+  EXPECT_EQ(object_->LastResult(), SCARD_E_COMM_DATA_LOST);
+  EXPECT_EQ(object_->Sw(), 0);
+  EXPECT_EQ(object_->Sw1(), 0);
+}
+
+// --- SELECT, READ BINARY, UPDATE BINARY ----------------------------------
+
+TEST_F(CryptoCardCommands, SelectByNameSendsTheBytesWithoutTerminator) {
+  object_->SelectByName(kPkcs15ApplicationId.data(), 12);
+  const Bytes expected = {0x00, 0xA4, 0x04, 0x00, 0x0C, 0xA0, 0x00, 0x00, 0x00,
+                          'c',  'P',  'K',  'C',  'S',  '-',  '1',  '5'};
+  ASSERT_FALSE(Commands().empty());
+  EXPECT_EQ(Commands()[0], expected);
+}
+
+TEST_F(CryptoCardCommands, OverlongNamesAreRefusedUnsent) {
+  const std::string fits(251, 'A');
+  const std::string tooLong(252, 'A');
+  EXPECT_EQ(object_->SelectByName(tooLong.c_str()), SCARD_E_INVALID_PARAMETER);
+  EXPECT_EQ(fakepcsc::TransmitCount(), 0u);
+  EXPECT_EQ(object_->Sw(), 0);
+  object_->SelectByName(fits.c_str());
+  ASSERT_GE(Commands().size(), 1u);
+  EXPECT_EQ(Commands()[0].size(), 256u);
+  EXPECT_EQ(Commands()[0][4], 0xFB);
+}
+
+TEST_F(CryptoCardCommands, ReadBinaryOf300BytesInThreeChunks) {
+  Bytes content(1024);
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(i * 7);
+  ASSERT_TRUE(card_->WriteFile({kApplicationDf, 0x6001}, content));
+  ASSERT_EQ(object_->SelectApplication(0x6001), SCARD_S_SUCCESS);
+  StartCounting();
+
+  Bytes buffer(300);
+  WORD got = 0;
+  EXPECT_EQ(object_->ReadBinary(0, 300, buffer.data(), &got), SCARD_S_SUCCESS);
+  EXPECT_EQ(Commands(), (std::vector<Bytes>{{0x00, 0xB0, 0x00, 0x00, 0x80},
+                                            {0x00, 0xB0, 0x00, 0x80, 0x80},
+                                            {0x00, 0xB0, 0x01, 0x00, 0x2C}}));
+  EXPECT_EQ(got, 300);
+  EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), content.begin()));
+}
+
+TEST_F(CryptoCardCommands, ReadBinaryStopsAtTheFirstRefusedChunk) {
+  ASSERT_EQ(object_->SelectApplication(0x6001), SCARD_S_SUCCESS);
+  StartCounting();
+  fakepcsc::AnswerStatusAt(2, 0x6B00);
+  Bytes buffer(300, 0xEE);
+  WORD got = 0;
+  EXPECT_EQ(object_->ReadBinary(0, 300, buffer.data(), &got), SCARD_S_SUCCESS);
+  EXPECT_EQ(fakepcsc::TransmitCount(), 2u);
+  EXPECT_EQ(object_->Sw(), 0x6B00);
+  EXPECT_EQ(got, 128);
+  EXPECT_EQ(buffer[128], 0xEE);
+}
+
+TEST_F(CryptoCardCommands, ReadBinaryWithoutDestinationOnlyFetches) {
+  ASSERT_EQ(object_->SelectApplication(0x6001), SCARD_S_SUCCESS);
+  StartCounting();
+  WORD got = 0;
+  EXPECT_EQ(object_->ReadBinary(0x10, 4, nullptr, &got), SCARD_S_SUCCESS);
+  EXPECT_EQ(Commands(), (std::vector<Bytes>{{0x00, 0xB0, 0x00, 0x10, 0x04}}));
+  EXPECT_EQ(got, 4);
+}
+
+TEST_F(CryptoCardCommands, UpdateBinaryOf85BytesIsOneCommand) {
+  ASSERT_EQ(object_->VerifyPin("1234"), SCARD_S_SUCCESS);
+  ASSERT_EQ(object_->SelectApplication(0x6001), SCARD_S_SUCCESS);
+  StartCounting();
+  Bytes record(85);
+  for (std::size_t i = 0; i < record.size(); ++i) record[i] = static_cast<std::uint8_t>(0x30 + i);
+  EXPECT_EQ(object_->UpdateBinary(0, 85, record.data()), SCARD_S_SUCCESS);
+  EXPECT_EQ(object_->Sw(), 0x9000);
+  Bytes expected = {0x00, 0xD6, 0x00, 0x00, 0x55};
+  expected.insert(expected.end(), record.begin(), record.end());
+  EXPECT_EQ(Commands(), std::vector<Bytes>{expected});
+  const auto file = card_->ReadFile({kApplicationDf, 0x6001});
+  ASSERT_TRUE(file);
+  EXPECT_TRUE(std::equal(record.begin(), record.end(), file->begin()));
+}
+
+TEST_F(CryptoCardCommands, UpdateBinaryChunksAndStopsAtTheFirstRefusal) {
+  ASSERT_EQ(object_->VerifyPin("1234"), SCARD_S_SUCCESS);
+  ASSERT_EQ(object_->SelectApplication(0x6001), SCARD_S_SUCCESS);
+  StartCounting();
+  fakepcsc::AnswerStatusAt(2, 0x6581);
+  const Bytes data(300, 0x5A);
+  EXPECT_EQ(object_->UpdateBinary(0x20, 300, data.data()), SCARD_S_SUCCESS);
+  const auto commands = Commands();
+  ASSERT_EQ(commands.size(), 2u);
+  EXPECT_EQ(Bytes(commands[0].begin(), commands[0].begin() + 5), (Bytes{0x00, 0xD6, 0x00, 0x20, 0x80}));
+  EXPECT_EQ(Bytes(commands[1].begin(), commands[1].begin() + 5), (Bytes{0x00, 0xD6, 0x00, 0xA0, 0x80}));
+  EXPECT_EQ(object_->Sw(), 0x6581);
+}
+
+TEST_F(CryptoCardCommands, OffsetsThatWouldAddressByShortIdentifierAreRefused) {
+  Bytes buffer(16);
+  EXPECT_EQ(object_->ReadBinary(0x7FF8, 16, buffer.data()), SCARD_E_INVALID_PARAMETER);
+  EXPECT_EQ(object_->UpdateBinary(0x8000, 1, buffer.data()), SCARD_E_INVALID_PARAMETER);
+  EXPECT_EQ(object_->UpdateBinary(0, 4, nullptr), SCARD_E_INVALID_PARAMETER);
+  EXPECT_EQ(fakepcsc::TransmitCount(), 0u);
+}
+
+// --- PIN -----------------------------------------------------------------
+
+TEST_F(CryptoCardCommands, VerifySendsThePinAsTypedAndWipesIt) {
+  object_->SelectByName(kMasterFileName);
+  object_->SelectByName(kCryptoDfName);
+  StartCounting();
+  EXPECT_EQ(object_->Verify("1234"), SCARD_S_SUCCESS);
+  EXPECT_EQ(Commands(), (std::vector<Bytes>{{0x00, 0x20, 0x00, 0x00, 0x04, '1', '2', '3', '4'}}));
+  EXPECT_EQ(object_->Sw(), 0x9000);
+  for (BYTE b : object_->CommandBuffer()) ASSERT_EQ(b, 0);
+}
+
+TEST_F(CryptoCardCommands, EmptyPinIsTheFiveByteCommand) {
+  object_->Verify("");
+  EXPECT_EQ(Commands(), (std::vector<Bytes>{{0x00, 0x20, 0x00, 0x00, 0x00}}));
+}
+
+TEST_F(CryptoCardCommands, VerifyPinSelectsThenVerifies) {
+  EXPECT_EQ(object_->VerifyPin("1234"), SCARD_S_SUCCESS);
+  const auto commands = Commands();
+  ASSERT_EQ(commands.size(), 5u) << Dump(commands);
+  EXPECT_EQ(commands[0], kSelectMasterFile);
+  EXPECT_EQ(commands[2], kSelectCryptoDf);
+  EXPECT_EQ(commands[4], (Bytes{0x00, 0x20, 0x00, 0x00, 0x04, '1', '2', '3', '4'}));
+  EXPECT_TRUE(card_->PinVerified());
+}
+
+TEST_F(CryptoCardCommands, WrongPinGivesInvalidParameter) {
+  EXPECT_EQ(object_->VerifyPin("9999"), static_cast<LONG>(0x80100004));
+  EXPECT_EQ(object_->LastResult(), static_cast<LONG>(0x80100004));
+  EXPECT_EQ(object_->Sw1(), 0x63);
+  EXPECT_EQ(object_->Sw2() & 0xF0, 0xC0);
+  EXPECT_FALSE(card_->PinVerified());
+  EXPECT_EQ(card_->PinTriesLeft(), 2);
+}
+
+TEST_F(CryptoCardCommands, RefusedSelectionIsNeverAnAcceptedPin) {
+  fakepcsc::AnswerStatusAt(1, 0x6A82);  // "Master.File"
+  const LONG masterRefused = object_->VerifyPin("1234");
+  EXPECT_NE(masterRefused, SCARD_S_SUCCESS);
+  EXPECT_EQ(object_->LastResult(), masterRefused);
+  EXPECT_EQ(fakepcsc::TransmitCount(), 1u);
+
+  StartCounting();
+  fakepcsc::AnswerStatusAt(3, 0x6A82);  // "ICC.Crypto", after SELECT and GET RESPONSE
+  EXPECT_NE(object_->VerifyPin("1234"), SCARD_S_SUCCESS);
+  EXPECT_EQ(fakepcsc::TransmitCount(), 3u);
+  EXPECT_FALSE(card_->PinVerified());
+}
+
+TEST_F(CryptoCardCommands, TransportFailureDuringVerifyPinIsReturned) {
+  fakepcsc::FailTransmitAt(1, SCARD_W_REMOVED_CARD);
+  EXPECT_EQ(object_->VerifyPin("1234"), SCARD_W_REMOVED_CARD);
+  EXPECT_EQ(fakepcsc::TransmitCount(), 1u);
+}
+
+TEST_F(CryptoCardCommands, OverlongPinIsRefusedUnsent) {
+  const std::string tooLong(252, '1');
+  EXPECT_NE(object_->VerifyPin(tooLong.c_str()), SCARD_S_SUCCESS);
+  for (const Bytes& c : Commands()) EXPECT_NE(c[1], 0x20) << "VERIFY was sent";
+  StartCounting();
+  EXPECT_EQ(object_->Verify(tooLong.c_str()), SCARD_E_INVALID_PARAMETER);
+  EXPECT_EQ(fakepcsc::TransmitCount(), 0u);
+  EXPECT_EQ(object_->Verify(nullptr), SCARD_E_INVALID_PARAMETER);
+
+  const std::string longest(251, '1');
+  object_->Verify(longest.c_str());
+  ASSERT_EQ(Commands().size(), 1u);
+  EXPECT_EQ(Commands()[0][4], 0xFB);
+  EXPECT_EQ(Commands()[0].size(), 256u);
+}
+
+// --- Chip information, serial, erase --------------------------------------
+
+TEST_F(CryptoCardCommands, GetChipInfoAsksTheCardOnce) {
+  ChipInfo first{};
+  ChipInfo second{};
+  EXPECT_EQ(object_->GetChipInfo(&first), SCARD_S_SUCCESS);
+  EXPECT_EQ(object_->GetChipInfo(&second), SCARD_S_SUCCESS);
+  EXPECT_EQ(object_->GetChipInfo(nullptr), SCARD_S_SUCCESS);
+  EXPECT_EQ(Commands(), std::vector<Bytes>{kGetChipInfo});
+  const Bytes expected = card_->ChipInfo();
+  EXPECT_TRUE(std::equal(first.begin(), first.end(), expected.begin(), expected.end()));
+  EXPECT_EQ(first, second);
+}
+
+TEST_F(CryptoCardCommands, GetChipInfoKeepsNothingFromARefusalOrShortAnswer) {
+  fakepcsc::AnswerStatusAt(1, 0x6D00);
+  fakepcsc::AnswerStatusAt(2, 0x9000);  // no data at all
+  ChipInfo info;
+  info.fill(0xEE);
+  object_->GetChipInfo(&info);
+  EXPECT_EQ(info, ChipInfo{});  // the empty cache
+  object_->GetChipInfo(&info);
+  EXPECT_EQ(info, ChipInfo{});
+  object_->GetChipInfo(&info);
+  EXPECT_EQ(fakepcsc::TransmitCount(), 3u);
+  EXPECT_EQ(info[kCardSerialOffset], 0x01);
+}
+
+TEST_F(CryptoCardCommands, GetSerialNumberTakesBytes10To15) {
+  CardSerial serial{};
+  EXPECT_EQ(object_->GetSerialNumber(&serial), SCARD_S_SUCCESS);
+  EXPECT_EQ(serial, (CardSerial{0x01, 0x23, 0x45, 0x67, 0x89, 0xAB}));
+  object_->GetSerialNumber(&serial);
+  EXPECT_EQ(Commands(), (std::vector<Bytes>{kGetChipInfo, kGetChipInfo}));  // never cached
+}
+
+TEST_F(CryptoCardCommands, GetSerialNumberWithAShortAnswerLeavesTheBuffer) {
+  fakepcsc::AnswerStatusAt(1, 0x9000);
+  CardSerial serial;
+  serial.fill(0xEE);
+  EXPECT_EQ(object_->GetSerialNumber(&serial), SCARD_S_SUCCESS);
+  EXPECT_EQ(serial, (CardSerial{0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
+}
+
+TEST_F(CryptoCardCommands, EraseKeyBytes) {
+  object_->EraseKey(0x21);
+  EXPECT_EQ(Commands(), (std::vector<Bytes>{{0x90, 0x54, 0x40, 0x21, 0x00}}));
+}
+
+}  // namespace
+}  // namespace card_test

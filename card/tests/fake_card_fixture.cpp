@@ -1,0 +1,57 @@
+#include "fake_card_fixture.h"
+
+#include <cstdlib>
+
+#include "common/module_instance.h"
+#include "platform/card_database.h"
+#include "platform/modal_dialog.h"
+#include "platform/module_handle.h"
+
+namespace card_test {
+
+void FakeCardTest::SetUp() {
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  fakepcsc::Reset();
+  const Bytes atr = cardsim::VirtualCard::Atr();
+  ASSERT_TRUE(platform::RegisterCardType({"DRAV-NOR", atr, Bytes(atr.size(), 0xFF)}));
+  ModuleInstance = platform::ProgramModule();
+  ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context_), SCARD_S_SUCCESS);
+}
+
+void FakeCardTest::TearDown() {
+  platform::SetDialogShownHook({});
+  for (SCARDHANDLE h : handles_) SCardDisconnect(h, SCARD_LEAVE_CARD);
+  SCardReleaseContext(context_);
+  fakepcsc::Reset();
+}
+
+std::shared_ptr<cardsim::VirtualCard> FakeCardTest::AddReaderWithCard(
+    const std::string& reader, const cardsim::CardSpec& spec) {
+  fakepcsc::AddReader(reader);
+  auto card = cardsim::VirtualCard::MakeFresh(spec);
+  fakepcsc::InsertCard(reader, card);
+  return card;
+}
+
+SCARDHANDLE FakeCardTest::Connect(const std::string& reader) {
+  SCARDHANDLE handle = 0;
+  DWORD protocol = 0;
+  EXPECT_EQ(SCardConnect(context_, reader.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &handle,
+                         &protocol),
+            SCARD_S_SUCCESS);
+  handles_.push_back(handle);
+  return handle;
+}
+
+void FakeCardTest::StartCounting() {
+  fakepcsc::ClearFaults();
+  fakepcsc::ClearTrace();
+}
+
+std::vector<Bytes> FakeCardTest::Commands() {
+  std::vector<Bytes> commands;
+  for (const auto& entry : fakepcsc::Trace()) commands.push_back(entry.command);
+  return commands;
+}
+
+}  // namespace card_test

@@ -1,0 +1,3 @@
+#include "common/module_instance.h"
+
+HINSTANCE ModuleInstance = nullptr;

@@ -1,0 +1,32 @@
+// ANSI names over pcsc-lite, whose strings are narrow already.
+#include "platform/winscard_ext.h"
+
+extern "C" {
+
+LONG SCardListReadersA(SCARDCONTEXT hContext, LPCSTR mszGroups, LPSTR mszReaders,
+                       LPDWORD pcchReaders) {
+  return SCardListReaders(hContext, mszGroups, mszReaders, pcchReaders);
+}
+
+LONG SCardListReaderGroupsA(SCARDCONTEXT hContext, LPSTR mszGroups, LPDWORD pcchGroups) {
+  return SCardListReaderGroups(hContext, mszGroups, pcchGroups);
+}
+
+LONG SCardConnectA(SCARDCONTEXT hContext, LPCSTR szReader, DWORD dwShareMode,
+                   DWORD dwPreferredProtocols, LPSCARDHANDLE phCard, LPDWORD pdwActiveProtocol) {
+  return SCardConnect(hContext, szReader, dwShareMode, dwPreferredProtocols, phCard,
+                      pdwActiveProtocol);
+}
+
+LONG SCardStatusA(SCARDHANDLE hCard, LPSTR mszReaderNames, LPDWORD pcchReaderLen,
+                  LPDWORD pdwState, LPDWORD pdwProtocol, LPBYTE pbAtr, LPDWORD pcbAtrLen) {
+  return SCardStatus(hCard, mszReaderNames, pcchReaderLen, pdwState, pdwProtocol, pbAtr,
+                     pcbAtrLen);
+}
+
+LONG SCardGetStatusChangeA(SCARDCONTEXT hContext, DWORD dwTimeout,
+                           LPSCARD_READERSTATEA rgReaderStates, DWORD cReaders) {
+  return SCardGetStatusChange(hContext, dwTimeout, rgReaderStates, cReaders);
+}
+
+}  // extern "C"

@@ -1,0 +1,60 @@
+// The platform tool's card database commands, run as a person runs them.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <string>
+
+#include "platform/card_database.h"
+#include "platform_test/scoped_user_dir.h"
+
+namespace {
+
+struct ToolRun {
+  int status = -1;
+  std::string out;
+};
+
+ToolRun Tool(const std::string& arguments) {
+  ToolRun run;
+  const std::string command = std::string(ORVELPLATFORM_PATH) + " " + arguments + " 2>/dev/null";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  std::array<char, 256> chunk{};
+  while (std::fgets(chunk.data(), chunk.size(), pipe) != nullptr) run.out += chunk.data();
+  const int raw = ::pclose(pipe);
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return run;
+}
+
+TEST(PlatformTool, RegisterCardWritesTheCardDatabase) {
+  platform_test::ScopedUserDir dir;
+  const ToolRun run = Tool("register-card DRAV-NOR '3B 02 14 50' 'FF FF FF 00'");
+  ASSERT_EQ(run.status, 0);
+  const auto type = platform::FindCardType("DRAV-NOR");
+  ASSERT_TRUE(type);
+  EXPECT_EQ(type->atr, (std::vector<std::uint8_t>{0x3B, 0x02, 0x14, 0x50}));
+  EXPECT_EQ(type->mask, (std::vector<std::uint8_t>{0xFF, 0xFF, 0xFF, 0x00}));
+
+  const ToolRun list = Tool("list-cards");
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(list.out, "DRAV-NOR\t3B021450\tFFFFFF00\n");
+
+  EXPECT_EQ(Tool("forget-card DRAV-NOR").status, 0);
+  EXPECT_FALSE(platform::FindCardType("DRAV-NOR"));
+  EXPECT_EQ(Tool("forget-card DRAV-NOR").status, 1);
+}
+
+TEST(PlatformTool, BadArgumentsAreRefusedWithoutWriting) {
+  platform_test::ScopedUserDir dir;
+  EXPECT_EQ(Tool("register-card DRAV-NOR 3B02").status, 2);          // no mask
+  EXPECT_EQ(Tool("register-card DRAV-NOR 3B02 FF").status, 2);       // mask too short
+  EXPECT_EQ(Tool("register-card DRAV-NOR 3B0 FFF").status, 2);       // half bytes
+  EXPECT_EQ(Tool("no-such-command").status, 2);
+  EXPECT_EQ(Tool("").status, 2);
+  EXPECT_TRUE(platform::ListCardTypes().empty());
+}
+
+}  // namespace
