@@ -1,0 +1,79 @@
+// Connects a virtual card to one slot of the vpcd reader driver, so that
+// pcscd sees the card in that reader. While the card is inserted a thread
+// keeps a TCP connection to the driver (retrying until the driver listens)
+// and answers its messages; removing the card closes the connection, which
+// the driver reports as an empty reader.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "cardsim/unique_fd.h"
+#include "cardsim/virtual_card.h"
+
+namespace cardsim {
+
+// The port of the first slot in the installed vpcd reader configuration.
+inline constexpr std::uint16_t kDefaultVpcdPort = 35963;
+
+class VpcdClient {
+ public:
+  // Runs on the client's thread after every APDU the card answered.
+  using CommandObserver = std::function<void(const Bytes& command, const Bytes& answer)>;
+
+  // Starts the client thread at once; with `inserted` the thread connects as
+  // soon as the driver listens.
+  VpcdClient(std::shared_ptr<VirtualCard> card, std::string host, std::uint16_t port,
+             bool inserted = true, CommandObserver observer = {});
+  ~VpcdClient();
+  VpcdClient(const VpcdClient&) = delete;
+  VpcdClient& operator=(const VpcdClient&) = delete;
+
+  void Insert();  // connect (again), retrying until the driver listens
+  void Remove();  // disconnect: the reader becomes empty
+  void Stop();    // disconnect and end the thread; the destructor does it too
+
+  bool Inserted() const;
+  bool Connected() const { return connected_.load(); }
+  // Waits until the connection is up (true) or the time is over (false).
+  bool WaitConnected(std::chrono::milliseconds timeout) const;
+  // Waits until the client holds no connection.
+  bool WaitDisconnected(std::chrono::milliseconds timeout) const;
+
+  std::uint16_t Port() const { return port_; }
+  const std::shared_ptr<VirtualCard>& Card() const { return card_; }
+
+ private:
+  void Run();
+  void Wake();
+  void DrainWake();
+  // Waits on the wake descriptor (and `fd`, when given, for `events`); a
+  // negative timeout waits for ever. Returns the poll revents of `fd`, 0 on
+  // timeout or wake.
+  short WaitFor(int fd, short events, std::chrono::microseconds timeout);
+  UniqueFd TryConnect();
+  void SetConnected(bool connected);
+
+  const std::shared_ptr<VirtualCard> card_;
+  const std::string host_;
+  const std::uint16_t port_;
+  const CommandObserver observer_;
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  bool wantInserted_;
+  bool stop_ = false;
+  std::atomic<bool> connected_{false};
+
+  UniqueFd wake_;  // eventfd that interrupts the thread's waits
+  std::thread thread_;
+};
+
+}  // namespace cardsim
