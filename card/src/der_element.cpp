@@ -23,3 +23,12 @@ const BYTE* SkipDerElement(const BYTE* element, const BYTE* end) {
   if (!length || *length > available - header) return nullptr;
   return element + header + *length;
 }
+
+std::optional<DerContent> EnterDerElement(const BYTE* element, const BYTE* end) {
+  if (element == nullptr || end == nullptr || element >= end) return std::nullopt;
+  const auto available = static_cast<std::size_t>(end - element);
+  DWORD header = 0;
+  const auto length = ParseDerHeader(header, {element, available});
+  if (!length || *length > available - header) return std::nullopt;
+  return DerContent{element + header, element + header + *length};
+}

@@ -5,49 +5,7 @@
 
 #include "card/crypto_card.h"
 #include "card/der_element.h"
-
-namespace {
-
-// The header of an element in memory: where its content starts and ends.
-struct ElementSpan {
-  const BYTE* content = nullptr;
-  const BYTE* end = nullptr;
-};
-
-std::optional<ElementSpan> EnterElement(const BYTE* element, const BYTE* limit) {
-  if (element == nullptr || element >= limit) return std::nullopt;
-  DWORD header = 0;
-  const auto length =
-      ParseDerHeader(header, {element, static_cast<std::size_t>(limit - element)});
-  if (!length || *length > static_cast<std::size_t>(limit - element) - header) return std::nullopt;
-  return ElementSpan{element + header, element + header + *length};
-}
-
-// The key reference of a private-key record content shaped as this library
-// writes it: common object attributes, then common key attributes holding
-// identifier, usage (03), native (01), access flags (03) and key reference (02).
-std::optional<BYTE> KeyReferenceOfRecord(const std::vector<BYTE>& content) {
-  const BYTE* p = content.data();
-  const BYTE* const end = p + content.size();
-  if (p >= end || *p != 0x30) return std::nullopt;
-  p = SkipDerElement(p, end);
-  if (p == nullptr || p >= end || *p != 0x30) return std::nullopt;
-  const auto keyAttributes = EnterElement(p, end);
-  if (!keyAttributes) return std::nullopt;
-  p = keyAttributes->content;
-  const BYTE* const limit = keyAttributes->end;
-  p = SkipDerElement(p, limit);  // identifier
-  for (BYTE tag : {BYTE{0x03}, BYTE{0x01}, BYTE{0x03}}) {  // usage, native, access flags
-    if (p == nullptr || p >= limit || *p != tag) return std::nullopt;
-    p = SkipDerElement(p, limit);
-  }
-  if (p == nullptr || p >= limit || *p != 0x02) return std::nullopt;
-  const auto reference = EnterElement(p, limit);
-  if (!reference || reference->content >= reference->end) return std::nullopt;
-  return *reference->content;
-}
-
-}  // namespace
+#include "key_record_view.h"
 
 void CCryptoCard::ScanKeyRecord(const DirectoryRecord& record, BYTE roleFlag,
                                 KeyReferenceMap& map) {
@@ -123,7 +81,7 @@ void CCryptoCard::ScanCertificateRecord(const DirectoryRecord& record, KeyRefere
 
   const auto keyRecord = FindPrivateKeyById(attributes);
   if (!keyRecord) return;
-  if (const auto reference = KeyReferenceOfRecord(*keyRecord)) map[*reference] |= KeyRefCertified;
+  if (const auto key = ParseKeyRecord(*keyRecord)) map[key->keyReference] |= KeyRefCertified;
 }
 
 int CCryptoCard::ScanKeyReferences(KeyReferenceMap* map) {

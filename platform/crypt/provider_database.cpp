@@ -1,5 +1,6 @@
 #include "provider_database.h"
 
+#include "platform/module_loader.h"
 #include "platform/provider_registry.h"
 #include "platform/user_state.h"
 #include "soft_provider.h"
@@ -96,39 +97,14 @@ std::vector<ProviderRegistration> ListProviders() {
 namespace platform::crypt {
 namespace {
 
-// Directories searched for a module given by a bare name: the running
-// program's, then the one of the binary holding this code.
-std::vector<std::filesystem::path> ModuleDirectories() {
-  std::vector<std::filesystem::path> dirs;
-  std::error_code ec;
-  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!ec) dirs.push_back(exe.parent_path());
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&FindProvider), &info) && info.dli_fname) {
-    auto self = std::filesystem::weakly_canonical(info.dli_fname, ec);
-    if (!ec && (dirs.empty() || dirs[0] != self.parent_path())) dirs.push_back(self.parent_path());
-  }
-  return dirs;
-}
-
 DWORD LoadModule(const std::string& module, const ORVEL_PROVIDER_FUNCTIONS** functions) {
   static std::mutex lock;
   static std::map<std::filesystem::path, const ORVEL_PROVIDER_FUNCTIONS*> loaded;
 
-  std::filesystem::path path = module;
-  std::error_code ec;
-  if (path.is_relative()) {
-    std::filesystem::path found;
-    for (const auto& dir : ModuleDirectories())
-      if (std::filesystem::is_regular_file(dir / path, ec)) {
-        found = dir / path;
-        break;
-      }
-    if (found.empty()) return NTE_PROV_DLL_NOT_FOUND;
-    path = found;
-  }
-  path = std::filesystem::weakly_canonical(path, ec);
-  if (ec || !std::filesystem::is_regular_file(path, ec)) return NTE_PROV_DLL_NOT_FOUND;
+  // Bare names are looked up where the platform looks for every module.
+  const auto found = platform::FindModuleFile(module);
+  if (!found) return NTE_PROV_DLL_NOT_FOUND;
+  const std::filesystem::path path = *found;
 
   std::lock_guard guard(lock);
   if (auto it = loaded.find(path); it != loaded.end()) {

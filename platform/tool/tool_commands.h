@@ -17,5 +17,9 @@ struct Command {
 
 // Card database: register-card, forget-card, list-cards.
 std::span<const Command> CardCommands();
+// Certificate stores: list-store, import-pfx, watch-store.
+std::span<const Command> StoreCommands();
+// Modules and providers: register-module, unregister-module, register-provider.
+std::span<const Command> ModuleCommands();
 
 }  // namespace tool

@@ -43,7 +43,12 @@ QApplication* EnsureQtApplication() {
   if (QCoreApplication* existing = QCoreApplication::instance()) {
     return qobject_cast<QApplication*>(existing);
   }
-  static OwnApplication own;
+  // Made once and never destroyed: Qt makes some of its own process-wide
+  // objects lazily (the input devices, on the first key event), and those go
+  // at exit before an application destroyed by a static destructor would,
+  // which then crashes the ending program. The process's end takes the
+  // application with it.
+  static OwnApplication& own = *new OwnApplication();
   return own.app.get();
 }
 

@@ -16,6 +16,16 @@ inline constexpr std::size_t kCardSerialOffset = 10;
 inline constexpr std::size_t kCardSerialSize = 6;
 using CardSerial = std::array<BYTE, kCardSerialSize>;
 
+// Key material as the key commands carry it: a 1024-bit RSA key.
+inline constexpr std::size_t kModulusBytes = 128;
+inline constexpr std::size_t kPrimeBytes = 64;  // each of the five CRT parts
+// The identifier of a key in its directory records: SHA-1 of the modulus.
+inline constexpr std::size_t kKeyIdentifierBytes = 20;
+
+// Key references from here up may be given to a new key; those below are
+// never taken.
+inline constexpr unsigned kFirstInstallableKeyReference = 32;
+
 // One flag byte per key reference; 0 means the reference is free.
 using KeyReferenceMap = std::array<BYTE, 256>;
 inline constexpr BYTE KeyRefPrivate = 0x01;    // a private-key record uses it

@@ -83,6 +83,48 @@ class CCryptoCard {
   // card fails.
   std::optional<std::vector<BYTE>> FindPrivateKeyById(std::span<const BYTE> identifierElement);
 
+  // --- Key installation ---------------------------------------------------
+
+  // WRITE KEY PUBLIC PART, modulus then exponent, under keyReference in the
+  // signature role (P1 80) or the exchange role (P1 40). The modulus is
+  // little-endian as the platform keeps it; the three low bytes of the
+  // exponent are sent least significant first. The command buffer is wiped
+  // afterwards. True when both commands were answered 0x9000.
+  bool WritePublicKey(bool signatureRole, BYTE keyReference,
+                      std::span<const BYTE, kModulusBytes> modulus, DWORD exponent);
+  // WRITE KEY PRIVATE PART for the five CRT parts (little-endian), in the
+  // order prime1, prime2, coefficient, exponent1, exponent2; stops at the
+  // first refusal. The command buffer is wiped afterwards. True when all
+  // five were answered 0x9000.
+  bool WritePrivateKey(bool signatureRole, BYTE keyReference,
+                       std::span<const BYTE, kPrimeBytes> prime1,
+                       std::span<const BYTE, kPrimeBytes> prime2,
+                       std::span<const BYTE, kPrimeBytes> coefficient,
+                       std::span<const BYTE, kPrimeBytes> exponent1,
+                       std::span<const BYTE, kPrimeBytes> exponent2);
+  // Appends the private-key record to the PrKDF and, when that worked, the
+  // public-key record to the PuKDF. True when both records were written. On
+  // failure the status word is not 0x9000, and a private-key record already
+  // appended is taken back, so the reference does not stay marked for a key
+  // whose public record is missing.
+  bool AddKeyDirectoryEntries(BYTE keyReference,
+                              std::span<const BYTE, kKeyIdentifierBytes> identifier,
+                              WORD roleWord);
+
+  // --- Certificates -------------------------------------------------------
+
+  // Processes the certificate record at *cursor in the CDF and moves the
+  // cursor past it. 0 ends the enumeration (no further record, a malformed
+  // record, a certificate larger than *certificateLength or one that does
+  // not decompress); 1 means a record was processed. After 1 the
+  // certificate and *certificateLength were written only when the
+  // certificate file was read and expanded. containerName receives the name
+  // of the key container of the certificate's private key and *usage the
+  // key's usage word; an empty name and 0 when no key was found or the name
+  // would not fit.
+  int ReadCertificateEntry(DWORD* cursor, BYTE* certificate, DWORD* certificateLength,
+                           std::span<char> containerName, WORD* usage);
+
   // --- State --------------------------------------------------------------
 
   BYTE Sw1() const { return m_sw1; }
@@ -140,6 +182,26 @@ class CCryptoCard {
   // marker.
   WalkEnd WalkDirectory(const RecordVisitor& visit, const std::function<bool()>& beforeRecord = {},
                         DWORD* endOffset = nullptr);
+  // The offset of the end marker of the selected directory file; nullopt
+  // when the walk failed (the status word then tells why, or is set to a
+  // refusal when the directory could not be followed).
+  std::optional<DWORD> FindDirectoryEnd();
+  // Appends record at the end of the selected directory file; the offset
+  // it was written at, nullopt when it was not.
+  std::optional<DWORD> AppendRecord(std::span<const BYTE> record);
+  // Reads the certificate file at path into certificate (capacity
+  // *certificateLength): 1 when it was read and expanded, 0 when it cannot
+  // be taken (too large, does not decompress), -1 when the file could not be
+  // reached or read.
+  int ReadCertificateFile(std::span<const WORD> path, BYTE* certificate,
+                          DWORD* certificateLength);
+  // The size of the EF just selected, from the file control information
+  // that came with the SELECT; nullopt when the answer does not give it.
+  std::optional<DWORD> SelectedFileSize() const;
+  // Writes the key-container name of the private key whose identifier
+  // element opens certificateAttributes.
+  void NameCertificateKey(std::span<const BYTE> certificateAttributes,
+                          std::span<char> containerName, WORD* usage);
   // Notes the key reference of a key record in the map, with roleFlag.
   void ScanKeyRecord(const DirectoryRecord& record, BYTE roleFlag, KeyReferenceMap& map);
   // Marks the key reference whose private key a certificate record names.

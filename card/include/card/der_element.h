@@ -18,3 +18,12 @@ std::optional<DWORD> ParseDerHeader(DWORD& offset, std::span<const BYTE> head);
 // The end of the element starting at element, or nullptr when its header or
 // content would run past end.
 const BYTE* SkipDerElement(const BYTE* element, const BYTE* end);
+
+// The content of the element starting at element, and the end of the
+// element; nullopt when its header or content would run past end.
+struct DerContent {
+  const BYTE* content = nullptr;
+  const BYTE* end = nullptr;
+  std::size_t Size() const { return static_cast<std::size_t>(end - content); }
+};
+std::optional<DerContent> EnterDerElement(const BYTE* element, const BYTE* end);

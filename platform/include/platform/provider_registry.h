@@ -19,8 +19,9 @@ inline constexpr const char* kSoftwareProviderName = "Orvel Software RSA Provide
 struct ProviderRegistration {
   std::string name;
   DWORD type = 0;
-  // Absolute path, or a bare file name looked up beside the running program
-  // and beside the module holding the platform code. Empty: built in.
+  // A path, or a bare module name looked up as platform/module_loader.h
+  // says (ORVEL_MODULE_PATH, beside the running program, beside the
+  // platform's libraries; "Name.dll" reaches libName.so). Empty: built in.
   std::string module;
 };
 

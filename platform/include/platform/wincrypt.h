@@ -153,6 +153,147 @@ typedef struct _RSAPUBKEY {
 #define CERT_CLOSE_STORE_FORCE_FLAG 0x00000001UL
 #define CERT_CLOSE_STORE_CHECK_FLAG 0x00000002UL
 
+// Predefined store providers besides the memory store. A system store
+// ("MY", ...) is the collection of its physical stores: the registered ones
+// and the user's own persistent store of that name; the system registry
+// store is that persistent store alone. Any other provider name is looked up
+// as an open-store function (CRYPT_OID_OPEN_STORE_PROV_FUNC).
+#define CERT_STORE_PROV_SYSTEM_A ((LPCSTR)(ULONG_PTR)9)
+#define CERT_STORE_PROV_SYSTEM_W ((LPCSTR)(ULONG_PTR)10)
+#define CERT_STORE_PROV_SYSTEM CERT_STORE_PROV_SYSTEM_W
+#define CERT_STORE_PROV_SYSTEM_REGISTRY_A ((LPCSTR)(ULONG_PTR)12)
+#define CERT_STORE_PROV_SYSTEM_REGISTRY_W ((LPCSTR)(ULONG_PTR)13)
+#define CERT_STORE_PROV_SYSTEM_REGISTRY CERT_STORE_PROV_SYSTEM_REGISTRY_W
+#define sz_CERT_STORE_PROV_SYSTEM_W "System"
+#define sz_CERT_STORE_PROV_SYSTEM sz_CERT_STORE_PROV_SYSTEM_W
+#define sz_CERT_STORE_PROV_SYSTEM_REGISTRY_W "SystemRegistry"
+#define sz_CERT_STORE_PROV_SYSTEM_REGISTRY sz_CERT_STORE_PROV_SYSTEM_REGISTRY_W
+
+// CertOpenStore flags.
+#define CERT_STORE_NO_CRYPT_RELEASE_FLAG 0x00000001UL
+#define CERT_STORE_DELETE_FLAG 0x00000010UL
+#define CERT_STORE_MAXIMUM_ALLOWED_FLAG 0x00001000UL
+#define CERT_STORE_OPEN_EXISTING_FLAG 0x00004000UL
+#define CERT_STORE_READONLY_FLAG 0x00008000UL
+
+// System store locations (bits 16 to 23 of the flags). Only the current
+// user's stores exist on this platform.
+#define CERT_SYSTEM_STORE_LOCATION_MASK 0x00FF0000UL
+#define CERT_SYSTEM_STORE_LOCATION_SHIFT 16
+#define CERT_SYSTEM_STORE_CURRENT_USER 0x00010000UL
+#define CERT_SYSTEM_STORE_LOCAL_MACHINE 0x00020000UL
+#define CERT_SYSTEM_STORE_RELOCATE_FLAG 0x80000000UL
+
+// CertControlStore
+#define CERT_STORE_CTRL_RESYNC 1UL
+#define CERT_STORE_CTRL_NOTIFY_CHANGE 2UL
+#define CERT_STORE_CTRL_COMMIT 3UL
+#define CERT_STORE_CTRL_AUTO_RESYNC 4UL
+#define CERT_STORE_CTRL_CANCEL_NOTIFY 5UL
+#define CERT_STORE_CTRL_INHIBIT_DUPLICATE_HANDLE_FLAG 0x1UL
+
+// ---------------------------------------------------------------------------
+// Store providers: the open function of a provider fills a
+// CERT_STORE_PROV_INFO with its callback table, indexed as follows.
+
+typedef void* HCERTSTOREPROV;
+typedef void* HCRYPTOIDFUNCSET;
+typedef void* HCRYPTOIDFUNCADDR;
+typedef ULONG_PTR HCRYPTPROV_LEGACY;
+
+#define CERT_STORE_PROV_CLOSE_FUNC 0
+#define CERT_STORE_PROV_READ_CERT_FUNC 1
+#define CERT_STORE_PROV_WRITE_CERT_FUNC 2
+#define CERT_STORE_PROV_DELETE_CERT_FUNC 3
+#define CERT_STORE_PROV_SET_CERT_PROPERTY_FUNC 4
+#define CERT_STORE_PROV_READ_CRL_FUNC 5
+#define CERT_STORE_PROV_WRITE_CRL_FUNC 6
+#define CERT_STORE_PROV_DELETE_CRL_FUNC 7
+#define CERT_STORE_PROV_SET_CRL_PROPERTY_FUNC 8
+#define CERT_STORE_PROV_READ_CTL_FUNC 9
+#define CERT_STORE_PROV_WRITE_CTL_FUNC 10
+#define CERT_STORE_PROV_DELETE_CTL_FUNC 11
+#define CERT_STORE_PROV_SET_CTL_PROPERTY_FUNC 12
+#define CERT_STORE_PROV_CONTROL_FUNC 13
+// Number of entries of a table from the close function to the control
+// function (the table a provider of certificates, CRLs and CTLs fills in).
+#define CERT_STORE_PROV_FUNC_COUNT 14
+
+// dwFlags of the write callback: the certificate is being added; the upper
+// 16 bits carry the add disposition (CERT_STORE_ADD_*).
+#define CERT_STORE_PROV_WRITE_ADD_FLAG 0x1UL
+
+#define CERT_STORE_PROV_EXTERNAL_FLAG 0x1UL
+#define CERT_STORE_PROV_DELETED_FLAG 0x2UL
+#define CERT_STORE_PROV_NO_PERSIST_FLAG 0x4UL
+
+typedef struct _CERT_STORE_PROV_INFO {
+  DWORD cbSize;
+  DWORD cStoreProvFunc;
+  void** rgpvStoreProvFunc;
+  HCERTSTOREPROV hStoreProv;
+  DWORD dwStoreProvFlags;
+  HCRYPTOIDFUNCADDR hStoreProvFuncAddr2;
+} CERT_STORE_PROV_INFO, *PCERT_STORE_PROV_INFO;
+
+typedef BOOL (*PFN_CERT_DLL_OPEN_STORE_PROV_FUNC)(LPCSTR lpszStoreProvider, DWORD dwEncodingType,
+                                                  HCRYPTPROV_LEGACY hCryptProv, DWORD dwFlags,
+                                                  const void* pvPara, HCERTSTORE hCertStore,
+                                                  PCERT_STORE_PROV_INFO pStoreProvInfo);
+typedef void (*PFN_CERT_STORE_PROV_CLOSE)(HCERTSTOREPROV hStoreProv, DWORD dwFlags);
+typedef BOOL (*PFN_CERT_STORE_PROV_WRITE_CERT)(HCERTSTOREPROV hStoreProv, PCCERT_CONTEXT pCertContext,
+                                               DWORD dwFlags);
+typedef BOOL (*PFN_CERT_STORE_PROV_SET_CERT_PROPERTY)(HCERTSTOREPROV hStoreProv,
+                                                      PCCERT_CONTEXT pCertContext, DWORD dwPropId,
+                                                      DWORD dwFlags, const void* pvData);
+typedef BOOL (*PFN_CERT_STORE_PROV_CONTROL)(HCERTSTOREPROV hStoreProv, DWORD dwFlags,
+                                            DWORD dwCtrlType, void const* pvCtrlPara);
+
+// ---------------------------------------------------------------------------
+// OID functions: functions of a function set (such as the open-store
+// functions) found by OID, either installed by the running process or
+// registered with a module that is loaded when they are needed.
+
+typedef struct _CRYPT_OID_FUNC_ENTRY {
+  LPCSTR pszOID;
+  void* pvFuncAddr;
+} CRYPT_OID_FUNC_ENTRY, *PCRYPT_OID_FUNC_ENTRY;
+
+#define CRYPT_OID_OPEN_STORE_PROV_FUNC "CertDllOpenStoreProv"
+#define CRYPT_INSTALL_OID_FUNC_BEFORE_FLAG 1UL
+#define CRYPT_GET_INSTALLED_OID_FUNC_FLAG 0x1UL
+
+// ---------------------------------------------------------------------------
+// Physical stores of a system store
+
+typedef struct _CERT_PHYSICAL_STORE_INFO {
+  DWORD cbSize;
+  LPSTR pszOpenStoreProvider;
+  DWORD dwOpenEncodingType;
+  DWORD dwOpenFlags;
+  CRYPT_DATA_BLOB OpenParameters;
+  DWORD dwFlags;
+  DWORD dwPriority;
+} CERT_PHYSICAL_STORE_INFO, *PCERT_PHYSICAL_STORE_INFO;
+
+#define CERT_PHYSICAL_STORE_ADD_ENABLE_FLAG 0x1UL
+#define CERT_PHYSICAL_STORE_OPEN_DISABLE_FLAG 0x2UL
+#define CERT_PHYSICAL_STORE_REMOTE_OPEN_DISABLE_FLAG 0x4UL
+#define CERT_PHYSICAL_STORE_INSERT_COMPUTER_NAME_ENABLE_FLAG 0x8UL
+
+// ---------------------------------------------------------------------------
+// Names (CertNameToStrA)
+
+#define CERT_SIMPLE_NAME_STR 1UL
+#define CERT_OID_NAME_STR 2UL
+#define CERT_X500_NAME_STR 3UL
+#define CERT_NAME_STR_SEMICOLON_FLAG 0x40000000UL
+#define CERT_NAME_STR_NO_PLUS_FLAG 0x20000000UL
+#define CERT_NAME_STR_NO_QUOTING_FLAG 0x10000000UL
+#define CERT_NAME_STR_CRLF_FLAG 0x08000000UL
+#define CERT_NAME_STR_COMMA_FLAG 0x04000000UL
+#define CERT_NAME_STR_REVERSE_FLAG 0x02000000UL
+
 // ---------------------------------------------------------------------------
 // Providers, keys and hashes
 
@@ -276,7 +417,72 @@ BOOL CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pCer
                                       DWORD dwAddDisposition, PCCERT_CONTEXT* ppStoreContext);
 // Returns the certificate after pPrevCertContext (the first with null) and
 // releases pPrevCertContext; null with CRYPT_E_NOT_FOUND after the last.
+// A system store lists each certificate once, from the first of its
+// physical stores that holds it; the context's hCertStore is then that
+// physical store's.
 PCCERT_CONTEXT CertEnumCertificatesInStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pPrevCertContext);
+
+// Provider stores forward every control to the provider's control callback
+// (ERROR_CALL_NOT_IMPLEMENTED when it has none). The persistent stores
+// re-read their file on CERT_STORE_CTRL_RESYNC and accept COMMIT (they write
+// at once). A system store forwards to each of its physical stores; it
+// succeeds when at least one of them took the control and none failed.
+BOOL CertControlStore(HCERTSTORE hCertStore, DWORD dwFlags, DWORD dwCtrlType, void const* pvCtrlPara);
+
+// ---------------------------------------------------------------------------
+// Physical stores and OID functions. Registrations belong to the current
+// user and live in the user's state directory.
+
+// pvSystemStore: the system store's name (UTF-16). dwFlags: the location
+// (CERT_SYSTEM_STORE_CURRENT_USER) and CERT_STORE_CREATE_NEW_FLAG, with which
+// an existing registration of that name fails with ERROR_FILE_EXISTS
+// (without it, the registration is replaced). cbSize is not checked.
+BOOL CertRegisterPhysicalStore(const void* pvSystemStore, DWORD dwFlags, LPCWSTR pwszStoreName,
+                               PCERT_PHYSICAL_STORE_INFO pStoreInfo, void* pvReserved);
+// ERROR_FILE_NOT_FOUND when no such physical store is registered.
+BOOL CertUnregisterPhysicalStore(const void* pvSystemStore, DWORD dwFlags, LPCWSTR pwszStoreName);
+
+// Installs functions of a function set for this process. hModule: the
+// module that holds them; its functions are withdrawn when the module's last
+// FreeLibrary has run. Installing the same address again changes nothing.
+BOOL CryptInstallOIDFunctionAddress(HMODULE hModule, DWORD dwEncodingType, LPCSTR pszFuncName,
+                                    DWORD cFuncEntry, const CRYPT_OID_FUNC_ENTRY rgFuncEntry[],
+                                    DWORD dwFlags);
+// Records that a module provides the function of a set for an OID; the
+// module is loaded by its name (see platform/module_loader.h) when the
+// function is first needed. pszOverrideFuncName: the export's name (null:
+// the set's name). Registering again replaces the registration.
+BOOL CryptRegisterOIDFunction(DWORD dwEncodingType, LPCSTR pszFuncName, LPCSTR pszOID,
+                              LPCWSTR pwszDll, LPCSTR pszOverrideFuncName);
+// ERROR_FILE_NOT_FOUND when nothing is registered under that OID.
+BOOL CryptUnregisterOIDFunction(DWORD dwEncodingType, LPCSTR pszFuncName, LPCSTR pszOID);
+
+HCRYPTOIDFUNCSET CryptInitOIDFunctionSet(LPCSTR pszFuncName, DWORD dwFlags);
+// Functions installed in the process come first (those installed by a module
+// count while the module is loaded, and each look-up loads it once more);
+// otherwise the registered module is loaded, which may install the
+// function, and else its export of the registered name is taken. Entries
+// made with encoding type 0 serve every encoding type. *phFuncAddr keeps the
+// module loaded until CryptFreeOIDFunctionAddress. ERROR_FILE_NOT_FOUND when
+// there is no such function; a module that cannot be loaded reports the
+// loader's error.
+BOOL CryptGetOIDFunctionAddress(HCRYPTOIDFUNCSET hFuncSet, DWORD dwEncodingType, LPCSTR pszOID,
+                                DWORD dwFlags, void** ppvFuncAddr, HCRYPTOIDFUNCADDR* phFuncAddr);
+// Frees the module a function address kept loaded (FreeLibrary).
+BOOL CryptFreeOIDFunctionAddress(HCRYPTOIDFUNCADDR hFuncAddr, DWORD dwFlags);
+
+// ---------------------------------------------------------------------------
+// Names
+
+// The text of an encoded name (a certificate's Subject or Issuer). With
+// psz null or csz 0: the number of characters needed, terminator included.
+// Otherwise writes at most csz characters, always terminated, and returns
+// the number written with the terminator. CERT_X500_NAME_STR gives
+// "CN=..., O=..., C=..." in the order of the encoding (reversed with
+// CERT_NAME_STR_REVERSE_FLAG); 1 (a terminator alone) when the name cannot
+// be decoded.
+DWORD CertNameToStrA(DWORD dwCertEncodingType, PCERT_NAME_BLOB pName, DWORD dwStrType, LPSTR psz,
+                     DWORD csz);
 
 // ---------------------------------------------------------------------------
 // Cryptographic providers

@@ -1,6 +1,6 @@
-#include "text_convert.h"
+#include "platform/utf_convert.h"
 
-namespace platform::crypt {
+namespace platform {
 
 std::optional<std::string> ToUtf8(LPCWSTR text) {
   std::string out;
@@ -9,12 +9,13 @@ std::optional<std::string> ToUtf8(LPCWSTR text) {
   return out;
 }
 
-std::u16string ToUtf16(std::string_view text) {
+std::u16string ToUtf16(std::string_view text, bool* invalid) {
   std::u16string out;
+  if (invalid) *invalid = false;
   for (std::size_t i = 0; i < text.size();) {
     auto b = static_cast<unsigned char>(text[i]);
     int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
-    char32_t c = extra == 0 ? b : extra == 1 ? (b & 0x1F) : extra == 2 ? (b & 0x0F) : (b & 0x07);
+    char32_t c = extra <= 0 ? b : extra == 1 ? (b & 0x1F) : extra == 2 ? (b & 0x0F) : (b & 0x07);
     bool ok = extra >= 0 && i + extra < text.size() + (extra ? 0 : 1);
     for (int k = 1; ok && k <= extra; ++k) {
       auto t = static_cast<unsigned char>(text[i + k]);
@@ -24,6 +25,7 @@ std::u16string ToUtf16(std::string_view text) {
     static constexpr char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
     if (!ok || c < kMin[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
       out.push_back(u'\uFFFD');
+      if (invalid) *invalid = true;
       ++i;
       continue;
     }
@@ -39,4 +41,4 @@ std::u16string ToUtf16(std::string_view text) {
   return out;
 }
 
-}  // namespace platform::crypt
+}  // namespace platform

@@ -1,0 +1,41 @@
+#include "card/certificate_path.h"
+
+namespace {
+
+constexpr std::size_t kGroupLength = 5;  // a backslash and four digits
+
+int HexValue(BYTE c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::optional<std::vector<WORD>> ParseCertificatePath(std::span<const BYTE> text) {
+  std::vector<WORD> identifiers;
+  for (std::size_t pos = 0; pos < text.size() && text[pos] != '\0'; pos += kGroupLength) {
+    if (text[pos] != '\\') return std::nullopt;
+    // The digits of this group: up to four, up to the first character that
+    // is not one, never past the end of the text.
+    std::size_t digits = 0;
+    unsigned value = 0;
+    while (digits < kGroupLength - 1 && pos + 1 + digits < text.size()) {
+      const int digit = HexValue(text[pos + 1 + digits]);
+      if (digit < 0) break;
+      value = value << 4 | static_cast<unsigned>(digit);
+      ++digits;
+    }
+    if (digits == 0) {
+      // A closing backslash ends the path; anything after it does not.
+      const std::size_t next = pos + 1;
+      if (next == text.size() || text[next] == '\0') break;
+      return std::nullopt;
+    }
+    if (identifiers.size() == kMaxPathIdentifiers) return std::nullopt;
+    identifiers.push_back(static_cast<WORD>(value));
+  }
+  if (identifiers.empty()) return std::nullopt;
+  return identifiers;
+}

@@ -1,0 +1,397 @@
+// The installation sequence against the virtual card behind the fake
+// resource manager, with the card's provider module registered: which
+// commands go out, which messages are shown and what stays on the card.
+#include "card/key_installation.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "common/windows_version.h"
+#include "fake_card_fixture.h"
+#include "installation_support.h"
+#include "platform/provider_registry.h"
+#include "support/card_records.h"
+#include "test_pki.h"
+
+namespace card_test {
+namespace {
+
+constexpr std::uint16_t kApplicationDf = 0x5015;
+constexpr std::uint16_t kPrkdf = 0x6001;
+constexpr std::uint16_t kPukdf = 0x6002;
+constexpr CardSerial kSerial = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB};
+
+using CommandMatch = std::function<bool(const Bytes&)>;
+
+CommandMatch Starts(Bytes prefix) {
+  return [prefix](const Bytes& c) {
+    return c.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), c.begin());
+  };
+}
+bool IsKeyWrite(const Bytes& c) {
+  return c.size() > 4 && c[0] == 0x90 && (c[1] == 0x50 || c[1] == 0x52);
+}
+bool IsKeyCommand(const Bytes& c) { return IsKeyWrite(c) || Starts({0x90, 0x54})(c); }
+bool IsUpdate(const Bytes& c) { return Starts({0x00, 0xD6})(c); }
+
+class Installation : public FakeCardTest {
+ protected:
+  void SetUp() override {
+    FakeCardTest::SetUp();
+    RegisterCardProvider();
+    material_ = std::make_unique<KeyMaterial>(testpki::Key(1024));
+    ui_.commandCount = [] { return fakepcsc::TransmitCount(); };
+    spec_.serial = kSerial;
+  }
+
+  // Puts a fresh card made from spec_ into the reader (made on first use)
+  // and starts counting commands.
+  void InsertFreshCard() {
+    if (!readerAdded_) fakepcsc::AddReader("Lector 0");
+    readerAdded_ = true;
+    card_ = cardsim::VirtualCard::MakeFresh(spec_);
+    fakepcsc::InsertCard("Lector 0", card_);
+    StartCounting();
+  }
+
+  bool Install(WORD role = 0x6400,
+               const KeyInstallationProfile& profile = kStoreProviderInstallation) {
+    return KeyInstallation(material_->blob, material_->identifier, role, material_->certificate,
+                           profile, ui_);
+  }
+
+  // The number (1-based) of the occurrence-th command matching, in a run of
+  // the installation on a fresh card; a fresh card goes in again afterwards.
+  std::size_t NumberOfCommandInARun(const CommandMatch& match, int occurrence, WORD role = 0x6400) {
+    InsertFreshCard();
+    RecordingUi dryRun;
+    KeyInstallation(material_->blob, material_->identifier, role, material_->certificate,
+                    kStoreProviderInstallation, dryRun);
+    const auto commands = Commands();
+    std::size_t number = 0;
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+      if (match(commands[i]) && --occurrence == 0) number = i + 1;
+      if (number != 0) break;
+    }
+    EXPECT_NE(number, 0u) << "no such command in a run";
+    InsertFreshCard();
+    return number;
+  }
+
+  std::vector<Bytes> KeyCommands() {
+    std::vector<Bytes> out;
+    for (const Bytes& c : Commands()) {
+      if (IsKeyCommand(c)) out.push_back(c);
+    }
+    return out;
+  }
+  Bytes FileBytes(std::uint16_t fid) { return card_->ReadFile({kApplicationDf, fid}).value(); }
+  static bool AllZero(const Bytes& b) {
+    return std::all_of(b.begin(), b.end(), [](auto x) { return x == 0; });
+  }
+  void PutRecords(std::uint16_t fid, const Bytes& records) {
+    const auto current = card_->ReadFile({kApplicationDf, fid});
+    ASSERT_TRUE(current);
+    ASSERT_TRUE(card_->WriteFile({kApplicationDf, fid}, DirectoryFile(records, current->size())));
+  }
+
+  cardsim::CardSpec spec_;
+  std::shared_ptr<cardsim::VirtualCard> card_;
+  std::unique_ptr<KeyMaterial> material_;
+  RecordingUi ui_;
+  bool readerAdded_ = false;
+};
+
+// --- Roles -----------------------------------------------------------------
+
+TEST_F(Installation, BothRolesWriteTheExchangeKeyThenTheSignatureKey) {
+  InsertFreshCard();
+  ASSERT_TRUE(Install(0x6400));
+  EXPECT_TRUE(ui_.messages.empty());
+  EXPECT_EQ(ui_.events, (std::vector<std::string>{"pin", "begin", "end"}));
+
+  const auto keyCommands = KeyCommands();
+  ASSERT_EQ(keyCommands.size(), 14u);
+  for (std::size_t i = 0; i < 14; ++i) {
+    EXPECT_EQ(keyCommands[i][2], i < 7 ? 0x40 : 0x80) << i;
+    EXPECT_EQ(keyCommands[i][3], 0x20) << i;
+    EXPECT_EQ(keyCommands[i][1], (i % 7) < 2 ? 0x50 : 0x52) << i;
+  }
+
+  const Bytes prkdf = FileBytes(kPrkdf);
+  const Bytes pukdf = FileBytes(kPukdf);
+  KeyId id;
+  std::copy(material_->identifier.begin(), material_->identifier.end(), id.begin());
+  EXPECT_EQ(Bytes(prkdf.begin(), prkdf.begin() + 85), PrivateKeyRecord(0x20, id));
+  EXPECT_EQ(Bytes(pukdf.begin(), pukdf.begin() + 85), PublicKeyRecord(0x20, id, 0x6400));
+  EXPECT_EQ(pukdf[37], 0x64);
+  EXPECT_EQ(pukdf[38], 0x00);
+  for (auto role : {cardsim::KeyRole::Exchange, cardsim::KeyRole::Signature}) {
+    const auto key = card_->Key(0x20, role);
+    ASSERT_TRUE(key);
+    EXPECT_TRUE(key->Consistent());
+  }
+  // The provider stored the certificate: a record in the certificate directory.
+  EXPECT_EQ(card_->ReadFile({kApplicationDf, 0x6004}).value()[0], 0x30);
+}
+
+TEST_F(Installation, SignatureRoleOnlySendsP180) {
+  InsertFreshCard();
+  ASSERT_TRUE(Install(0x2000, kWizardInstallation));
+  const auto keyCommands = KeyCommands();
+  ASSERT_EQ(keyCommands.size(), 7u);
+  for (const Bytes& c : keyCommands) EXPECT_EQ(c[2], 0x80);
+  const Bytes pukdf = FileBytes(kPukdf);
+  EXPECT_EQ(pukdf[37], 0x20);
+  EXPECT_EQ(pukdf[38], 0x00);
+  EXPECT_TRUE(card_->Key(0x20, cardsim::KeyRole::Signature));
+  EXPECT_FALSE(card_->Key(0x20, cardsim::KeyRole::Exchange));
+}
+
+TEST_F(Installation, ExchangeRoleOnlySendsP140) {
+  InsertFreshCard();
+  ASSERT_TRUE(Install(0x4400));
+  const auto keyCommands = KeyCommands();
+  ASSERT_EQ(keyCommands.size(), 7u);
+  for (const Bytes& c : keyCommands) EXPECT_EQ(c[2], 0x40);
+  EXPECT_EQ(FileBytes(kPukdf)[37], 0x44);
+  EXPECT_FALSE(card_->Key(0x20, cardsim::KeyRole::Signature));
+}
+
+TEST_F(Installation, RoleWordWithNeitherRoleFailsTheKeyBlock) {
+  InsertFreshCard();
+  EXPECT_FALSE(Install(0x0400));
+  EXPECT_EQ(ui_.messages, (std::vector<UINT>{12}));
+  const auto keyCommands = KeyCommands();
+  ASSERT_EQ(keyCommands.size(), 1u);
+  EXPECT_EQ(keyCommands[0], (Bytes{0x90, 0x54, 0x40, 0x20, 0x00}));
+}
+
+// --- Key references ----------------------------------------------------------
+
+TEST_F(Installation, NoFreeReferenceFrom32Shows14AndWritesNothing) {
+  spec_.prkdfSize = 224 * 85 + 64;
+  InsertFreshCard();
+  Bytes records;
+  for (unsigned r = 32; r < 256; ++r) {
+    const Bytes record =
+        PrivateKeyRecord(static_cast<std::uint8_t>(r), MakeKeyId(static_cast<std::uint8_t>(r)));
+    records.insert(records.end(), record.begin(), record.end());
+  }
+  PutRecords(kPrkdf, records);
+  StartCounting();
+
+  EXPECT_FALSE(Install(0x6400));
+  EXPECT_EQ(ui_.messages, (std::vector<UINT>{14}));
+  EXPECT_TRUE(KeyCommands().empty());
+  for (const Bytes& c : Commands()) EXPECT_FALSE(IsUpdate(c));
+
+  ui_ = RecordingUi{};
+  InsertFreshCard();
+  PutRecords(kPrkdf, records);
+  EXPECT_FALSE(Install(0x6400, kWizardInstallation));
+  EXPECT_EQ(ui_.messages, (std::vector<UINT>{34}));
+}
+
+TEST_F(Installation, Reference32TakenGives33AndLowReferencesStayUnused) {
+  InsertFreshCard();
+  PutRecords(kPrkdf, PrivateKeyRecord(32, MakeKeyId(0x01)));
+  StartCounting();
+  ASSERT_TRUE(Install(0x6400));
+  const auto keyCommands = KeyCommands();
+  ASSERT_FALSE(keyCommands.empty());
+  for (const Bytes& c : keyCommands) EXPECT_EQ(c[3], 33);
+  EXPECT_EQ(FileBytes(kPrkdf)[85 + 48], 33);
+  EXPECT_EQ(FileBytes(kPukdf)[48], 33);
+  for (const auto& [slot, key] : card_->Keys()) EXPECT_EQ(slot.first, 33);
+}
+
+// --- Failures in the key block ----------------------------------------------
+
+TEST_F(Installation, RefusedThirdCrtPartErasesTheReferenceAndAppendsNothing) {
+  const std::size_t third = NumberOfCommandInARun(Starts({0x90, 0x52}), 3);
+  fakepcsc::AnswerStatusAt(third, 0x6A80);
+
+  EXPECT_FALSE(Install(0x6400, kWizardInstallation));
+  EXPECT_EQ(ui_.messages, (std::vector<UINT>{32}));
+  EXPECT_EQ(ui_.events, (std::vector<std::string>{"pin", "begin", "message 32", "end"}));
+  const auto commands = Commands();
+  ASSERT_GT(commands.size(), third);
+  EXPECT_EQ(commands[third], (Bytes{0x90, 0x54, 0x40, 0x20, 0x00}));
+  // The erase is the last command before the message.
+  EXPECT_EQ(ui_.commandsAtMessage, (std::vector<std::size_t>{third + 1}));
+  EXPECT_TRUE(card_->Keys().empty());
+  EXPECT_TRUE(AllZero(FileBytes(kPrkdf)));
+  EXPECT_TRUE(AllZero(FileBytes(kPukdf)));
+}
+
+TEST_F(Installation, SecondPinVerificationRefusedShows11Then12AfterTheErase) {
+  const std::size_t secondVerify = NumberOfCommandInARun(Starts({0x00, 0x20}), 2);
+  fakepcsc::AnswerStatusAt(secondVerify, 0x63C2);
+
+  EXPECT_FALSE(Install(0x6400));
+  EXPECT_EQ(ui_.messages, (std::vector<UINT>{11, 12}));
+  const auto keyCommands = KeyCommands();
+  ASSERT_EQ(keyCommands.size(), 1u);
+  EXPECT_EQ(keyCommands[0], (Bytes{0x90, 0x54, 0x40, 0x20, 0x00}));
+  ASSERT_EQ(ui_.commandsAtMessage.size(), 2u);
+  EXPECT_EQ(ui_.commandsAtMessage[0], secondVerify);
+  EXPECT_EQ(ui_.commandsAtMessage[1], secondVerify + 1);
+}
+
+class InstallationSmallPukdf : public Installation {
+ protected:
+  void SetUp() override {
+    Installation::SetUp();
+    spec_.pukdfSize = 50;  // no room for a public-key record
+  }
+};
+
+TEST_F(InstallationSmallPukdf, RecordsThatCannotBeAppendedFailTheKeyBlock) {
+  InsertFreshCard();
+  EXPECT_FALSE(Install(0x6400));
+  EXPECT_EQ(ui_.messages, (std::vector<UINT>{12}));
+  EXPECT_EQ(KeyCommands().back(), (Bytes{0x90, 0x54, 0x40, 0x20, 0x00}));
+  EXPECT_TRUE(card_->Keys().empty());
+  // No record is left naming the erased key: the reference reads as free.
+  EXPECT_TRUE(AllZero(FileBytes(kPrkdf)));
+  EXPECT_TRUE(AllZero(FileBytes(kPukdf)));
+}
+
+// --- PIN -----------------------------------------------------------------------
+
+TEST_F(Installation, CancelledPinShows11BeforeAnyCardCommand) {
+  InsertFreshCard();
+  ui_.pin.reset();
+  EXPECT_FALSE(Install());
+  EXPECT_EQ(ui_.events, (std::vector<std::string>{"pin", "message 11"}));
+  EXPECT_EQ(fakepcsc::TransmitCount(), 0u);
+}
+
+TEST_F(Installation, StoreProviderRefusesPinsLongerThan20) {
+  InsertFreshCard();
+  ui_.pin = std::string(21, '1');
+  EXPECT_FALSE(Install());
+  EXPECT_EQ(ui_.messages, (std::vector<UINT>{11}));
+  EXPECT_EQ(fakepcsc::TransmitCount(), 0u);
+
+  // Twenty characters go to the card, which refuses them.
+  ui_ = RecordingUi{};
+  ui_.pin = std::string(20, '1');
+  InsertFreshCard();
+  EXPECT_FALSE(Install());
+  EXPECT_EQ(ui_.messages, (std::vector<UINT>{11}));
+  const auto commands = Commands();
+  EXPECT_EQ(std::count_if(commands.begin(), commands.end(), Starts({0x00, 0x20, 0x00, 0x00, 0x14})),
+            1);
+  EXPECT_EQ(card_->PinTriesLeft(), 2);
+}
+
+TEST_F(Installation, StoreProviderSendsAnEmptyPinToTheCard) {
+  InsertFreshCard();
+  ui_.pin = "";
+  EXPECT_FALSE(Install());
+  EXPECT_EQ(ui_.messages, (std::vector<UINT>{11}));
+  const auto commands = Commands();
+  EXPECT_NE(std::find(commands.begin(), commands.end(), Bytes{0x00, 0x20, 0x00, 0x00, 0x00}),
+            commands.end());
+}
+
+TEST_F(Installation, WizardRefusesEmptyAndOverlongPinsUnsent) {
+  InsertFreshCard();
+  ui_.pin = "";
+  EXPECT_FALSE(Install(0x6400, kWizardInstallation));
+  EXPECT_EQ(ui_.messages, (std::vector<UINT>{31}));
+
+  ui_ = RecordingUi{};
+  ui_.pin = std::string(kMaxVerifyPinLength + 1, '1');
+  EXPECT_FALSE(Install(0x6400, kWizardInstallation));
+  EXPECT_EQ(ui_.messages, (std::vector<UINT>{31}));
+  EXPECT_EQ(fakepcsc::TransmitCount(), 0u);
+  EXPECT_EQ(card_->PinTriesLeft(), 3);
+}
+
+TEST_F(Installation, WrongPinShows11AndWritesNothing) {
+  InsertFreshCard();
+  ui_.pin = "9999";
+  EXPECT_FALSE(Install(0x6400, kStoreProviderInstallation));
+  EXPECT_EQ(ui_.events, (std::vector<std::string>{"pin", "begin", "message 11", "end"}));
+  EXPECT_TRUE(KeyCommands().empty());
+}
+
+// --- Context, card, serial, scan -------------------------------------------------
+
+TEST_F(Installation, NoResourceManagerShowsThePlatformsMessage) {
+  InsertFreshCard();
+  fakepcsc::FailEstablishContext(true, true);
+  EXPECT_FALSE(Install());
+  EXPECT_EQ(ui_.messages, (std::vector<UINT>{IsWindowsNT() ? 4u : 5u}));
+  EXPECT_TRUE(ui_.events.size() == 1) << "no PIN prompt";
+  ui_ = RecordingUi{};
+  EXPECT_FALSE(Install(0x6400, kWizardInstallation));
+  EXPECT_EQ(ui_.messages, (std::vector<UINT>{IsWindowsNT() ? 24u : 25u}));
+}
+
+TEST_F(Installation, NoCardShows2WithoutAskingForThePin) {
+  fakepcsc::AddReader("Lector vacío");
+  EXPECT_FALSE(Install());
+  EXPECT_EQ(ui_.events, (std::vector<std::string>{"message 2"}));
+  ui_ = RecordingUi{};
+  EXPECT_FALSE(Install(0x6400, kWizardInstallation));
+  EXPECT_EQ(ui_.messages, (std::vector<UINT>{23}));
+}
+
+TEST_F(Installation, RefusedSerialNumberShows13) {
+  const std::size_t chipInfo = NumberOfCommandInARun(Starts({0x90, 0xB8}), 1);
+  fakepcsc::AnswerStatusAt(chipInfo, 0x6A86);
+  EXPECT_FALSE(Install());
+  EXPECT_EQ(ui_.messages, (std::vector<UINT>{13}));
+  EXPECT_TRUE(KeyCommands().empty());
+}
+
+TEST_F(Installation, CardErrorDuringTheReferenceScanShows13AndWritesNothing) {
+  // The key at 32 is there, but the scan cannot read the private-key
+  // directory: choosing 32 would write over it.
+  InsertFreshCard();
+  PutRecords(kPrkdf, PrivateKeyRecord(32, MakeKeyId(0x01)));
+  StartCounting();
+  RecordingUi probe;
+  KeyInstallation(material_->blob, material_->identifier, 0x6400, material_->certificate,
+                  kStoreProviderInstallation, probe);
+  const auto run = Commands();
+  const auto chip = std::find_if(run.begin(), run.end(), Starts({0x90, 0xB8}));
+  const auto firstRead = std::find_if(chip, run.end(), Starts({0x00, 0xB0}));
+  ASSERT_NE(firstRead, run.end());
+  const auto number = static_cast<std::size_t>(firstRead - run.begin()) + 1;
+
+  InsertFreshCard();
+  PutRecords(kPrkdf, PrivateKeyRecord(32, MakeKeyId(0x01)));
+  StartCounting();
+  fakepcsc::FailTransmitAt(number, SCARD_E_COMM_DATA_LOST);
+  EXPECT_FALSE(Install());
+  EXPECT_EQ(ui_.messages, (std::vector<UINT>{13}));
+  EXPECT_TRUE(KeyCommands().empty());
+}
+
+// --- The card's provider -----------------------------------------------------
+
+TEST_F(Installation, ProviderFailureShows15AfterTheWaitCursorAndKeepsTheKey) {
+  InsertFreshCard();
+  ASSERT_TRUE(platform::UnregisterProvider("OrvelCSP"));
+  EXPECT_FALSE(Install(0x6400, kWizardInstallation));
+  EXPECT_EQ(ui_.events, (std::vector<std::string>{"pin", "begin", "end", "message 35"}));
+  EXPECT_EQ(card_->Keys().size(), 2u);
+  EXPECT_EQ(FileBytes(kPrkdf)[48], 0x20);
+}
+
+// --- Round trip ----------------------------------------------------------------
+
+TEST_F(Installation, RoundTripFromAPfxBackToTheCertificate) {
+  InsertFreshCard();
+  CheckInstallationRoundTrip(*card_);
+}
+
+}  // namespace
+}  // namespace card_test

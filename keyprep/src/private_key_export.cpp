@@ -1,0 +1,34 @@
+// Exporting a certificate's private key in plain form for the card.
+#include "crypt_handles.h"
+#include "keyprep/key_export.h"
+
+bool ExportPrivateKeyBlob(PCCERT_CONTEXT certificate, PrivateKeyBlob* blob) {
+  if (certificate == nullptr || blob == nullptr) return false;
+  blob->Wipe();
+
+  CProviderContext provider;
+  HCRYPTPROV_OR_NCRYPT_KEY_HANDLE handle = 0;
+  DWORD keySpec = 0;
+  BOOL callerReleases = FALSE;
+  if (CryptAcquireCertificatePrivateKey(certificate, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &handle,
+                                        &keySpec, &callerReleases) != TRUE) {
+    return false;
+  }
+  provider.Adopt(handle, callerReleases == TRUE);
+
+  CKeyHandle key;
+  if (CryptGetUserKey(provider.Get(), keySpec, key.Receive()) != TRUE) return false;
+
+  // A key that is not exportable fails here, and so does one whose blob is
+  // larger than a 1024-bit key's.
+  DWORD length = PrivateKeyBlob::kSize;
+  if (CryptExportKey(key.Get(), 0, PRIVATEKEYBLOB, 0, blob->Data(), &length) != TRUE) {
+    blob->Wipe();
+    return false;
+  }
+  if (length != PrivateKeyBlob::kSize || blob->BitLength() != PrivateKeyBlob::kBitLength) {
+    blob->Wipe();
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,60 @@
+// Certificates and imported keys for the key-preparation tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/wincrypt.h"
+#include "test_pki.h"
+
+namespace keyprep_test {
+
+using testpki::Bytes;
+
+// A certificate context made from DER, freed with the object.
+class CertContext {
+ public:
+  explicit CertContext(const Bytes& der);
+  explicit CertContext(PCCERT_CONTEXT adopted) : m_context(adopted) {}
+  ~CertContext();
+  CertContext(const CertContext&) = delete;
+  CertContext& operator=(const CertContext&) = delete;
+  PCCERT_CONTEXT Get() const { return m_context; }
+
+ private:
+  PCCERT_CONTEXT m_context = nullptr;
+};
+
+// The DER of a self-signed certificate for a key of that size.
+Bytes CertificateDer(int bits, int keyUsage = -1, const EVP_MD* digest = nullptr, int which = 0);
+
+// The big-endian modulus of the certificate's key, as OpenSSL reads it.
+Bytes ModulusOf(const Bytes& certificateDer);
+
+// SHA-1 by OpenSSL.
+Bytes Sha1(const Bytes& data);
+
+// A PFX holding a key of that size and its certificate, imported into a new
+// memory store with flags (CRYPT_EXPORTABLE or 0); the first certificate of
+// the store, with its key-provider information.
+class ImportedCertificate {
+ public:
+  ImportedCertificate(int bits, DWORD flags, int which = 0);
+  ~ImportedCertificate();
+  ImportedCertificate(const ImportedCertificate&) = delete;
+  ImportedCertificate& operator=(const ImportedCertificate&) = delete;
+
+  PCCERT_CONTEXT Get() const { return m_certificate; }
+  Bytes Der() const;
+  // The key container named by the certificate's key-provider information.
+  std::string ContainerName() const;
+
+ private:
+  HCERTSTORE m_store = nullptr;
+  PCCERT_CONTEXT m_certificate = nullptr;
+};
+
+// Whether the software provider has that key container.
+bool SoftwareContainerExists(const std::string& name);
+
+}  // namespace keyprep_test

@@ -1,0 +1,255 @@
+// The operations of the "OrvelCSP" provider module, and its entry point.
+//
+// What it offers: SHA-1 without a card; key containers named after a card
+// serial and a key reference, found on the card with that serial; the PIN
+// (PP_ADMIN_PIN), verified by the card; the key of each role the key was
+// written in; and KP_CERTIFICATE, which stores the certificate on the card.
+#include <cstring>
+
+#include "certificate_format.h"
+#include "certificate_writer.h"
+#include "copy_out.h"
+#include "directory_records.h"
+#include "platform/provider_module.h"
+#include "provider_objects.h"
+
+#include <openssl/x509.h>
+
+namespace orvelcsp {
+
+platform::crypt::HandleTable<ProviderContext>& Contexts() {
+  static auto& table = *new platform::crypt::HandleTable<ProviderContext>(1);
+  return table;
+}
+platform::crypt::HandleTable<KeyObject>& Keys() {
+  static auto& table = *new platform::crypt::HandleTable<KeyObject>(2);
+  return table;
+}
+platform::crypt::HandleTable<HashObject>& Hashes() {
+  static auto& table = *new platform::crypt::HandleTable<HashObject>(3);
+  return table;
+}
+
+namespace {
+
+using platform::crypt::CopyOut;
+
+constexpr char kProviderName[] = "OrvelCSP";
+// A PIN the card can be sent in one VERIFY.
+constexpr std::size_t kMaxPinLength = CCryptoCard::kMaxCommandData;
+
+constexpr WORD kRoleExchange = 0x4000;
+constexpr WORD kRoleSignature = 0x2000;
+
+// Opens the card session of a named container and reads what its key
+// records say about the key.
+DWORD OpenContainer(const char* name, ProviderContext& context) {
+  const auto parsed = ParseContainerName(name);
+  if (!parsed) return NTE_BAD_KEYSET;
+  context.containerName = name;
+  context.container = *parsed;
+  if (DWORD error = CCardSession::Open(parsed->serial, &context.session)) return error;
+
+  CCryptoCard& card = context.session->Card();
+  KeyRecordInfo privateKey;
+  switch (FindKeyRecord(card, kPrivateKeyDirectory, parsed->keyReference, &privateKey)) {
+    case LookupResult::Found: break;
+    case LookupResult::NotFound: return NTE_BAD_KEYSET;
+    case LookupResult::CardError: return NTE_FAIL;
+  }
+  context.identifierElement = std::move(privateKey.identifierElement);
+
+  // The public-key record carries the roles the key was written in.
+  KeyRecordInfo publicKey;
+  switch (FindKeyRecord(card, kPublicKeyDirectory, parsed->keyReference, &publicKey)) {
+    case LookupResult::Found: context.roles = publicKey.usage; break;
+    case LookupResult::NotFound: context.roles = 0; break;
+    case LookupResult::CardError: return NTE_FAIL;
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD AcquireContext(LPCSTR szContainer, LPCSTR, DWORD dwProvType, DWORD dwFlags,
+                     ULONG_PTR* phProv) {
+  if (dwProvType != PROV_RSA_FULL) return NTE_PROV_TYPE_NO_MATCH;
+  const bool verifyOnly = (dwFlags & CRYPT_VERIFYCONTEXT) == CRYPT_VERIFYCONTEXT;
+  const DWORD action = dwFlags & ~(CRYPT_VERIFYCONTEXT | CRYPT_SILENT | CRYPT_MACHINE_KEYSET);
+  // Containers are made by writing keys to the card, not through the provider.
+  if (action != 0) return NTE_BAD_FLAGS;
+  if (phProv == nullptr) return ERROR_INVALID_PARAMETER;
+
+  auto context = std::make_shared<ProviderContext>();
+  if (!verifyOnly) {
+    if (szContainer == nullptr || *szContainer == '\0') return NTE_BAD_KEYSET;
+    if (DWORD error = OpenContainer(szContainer, *context)) return error;
+  }
+  *phProv = Contexts().Add(std::move(context));
+  return ERROR_SUCCESS;
+}
+
+DWORD ReleaseContext(ULONG_PTR hProv) {
+  // The card session ends with the last key that uses it.
+  return Contexts().Take(hProv) ? ERROR_SUCCESS : NTE_BAD_UID;
+}
+
+DWORD GetProvParam(ULONG_PTR hProv, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen, DWORD) {
+  auto context = Contexts().Get(hProv);
+  if (!context) return NTE_BAD_UID;
+  switch (dwParam) {
+    case PP_NAME:
+      return CopyOut(kProviderName, sizeof kProviderName, pbData, pdwDataLen);
+    case PP_CONTAINER:
+    case PP_UNIQUE_CONTAINER:
+      if (context->containerName.empty()) return NTE_BAD_KEYSET;
+      return CopyOut(context->containerName.c_str(), context->containerName.size() + 1, pbData,
+                     pdwDataLen);
+    default:
+      return NTE_BAD_TYPE;
+  }
+}
+
+DWORD VerifyAdminPin(ProviderContext& context, const BYTE* pbData) {
+  if (!context.session) return NTE_BAD_KEYSET;
+  if (pbData == nullptr) return ERROR_INVALID_PARAMETER;
+  const char* pin = reinterpret_cast<const char*>(pbData);
+  if (strnlen(pin, kMaxPinLength + 1) > kMaxPinLength) return ERROR_INVALID_PARAMETER;
+
+  std::lock_guard lock(context.cardLock);
+  CCryptoCard& card = context.session->Card();
+  // The PIN goes straight to the card; the card object wipes its command
+  // buffer after VERIFY, and nothing here keeps a copy.
+  const LONG result = card.VerifyPin(pin);
+  if (result == SCARD_S_SUCCESS && card.Sw() == 0x9000) {
+    context.session->NoteVerifiedPin();
+    return ERROR_SUCCESS;
+  }
+  if (card.Sw() == 0x6983) return static_cast<DWORD>(SCARD_W_CHV_BLOCKED);
+  if ((card.Sw() & 0xFFF0) == 0x63C0) return static_cast<DWORD>(SCARD_W_WRONG_CHV);
+  return result != SCARD_S_SUCCESS && result != SCARD_E_INVALID_PARAMETER
+             ? static_cast<DWORD>(result)
+             : NTE_FAIL;
+}
+
+DWORD SetProvParam(ULONG_PTR hProv, DWORD dwParam, const BYTE* pbData, DWORD dwFlags) {
+  auto context = Contexts().Get(hProv);
+  if (!context) return NTE_BAD_UID;
+  if (dwParam != PP_ADMIN_PIN) return NTE_BAD_TYPE;
+  if (dwFlags != 0) return NTE_BAD_FLAGS;
+  return VerifyAdminPin(*context, pbData);
+}
+
+DWORD GetUserKey(ULONG_PTR hProv, DWORD dwKeySpec, ULONG_PTR* phKey) {
+  auto context = Contexts().Get(hProv);
+  if (!context) return NTE_BAD_UID;
+  if (!context->session) return NTE_NO_KEY;
+  WORD role = 0;
+  if (dwKeySpec == AT_SIGNATURE) role = kRoleSignature;
+  if (dwKeySpec == AT_KEYEXCHANGE) role = kRoleExchange;
+  if (role == 0 || (context->roles & role) == 0) return NTE_NO_KEY;
+  *phKey = Keys().Add(std::make_shared<KeyObject>(KeyObject{context, dwKeySpec}));
+  return ERROR_SUCCESS;
+}
+
+DWORD ExportKey(ULONG_PTR hKey, DWORD, DWORD, BYTE*, DWORD*) {
+  // The card's keys never leave it.
+  return Keys().Get(hKey) ? NTE_BAD_KEY_STATE : NTE_BAD_KEY;
+}
+
+// The certificate at pbData: its length comes from its own encoding, and it
+// must decode as one X.509 certificate of a size this system reads back.
+DWORD CertificateAt(const BYTE* pbData, std::span<const BYTE>* certificate) {
+  if (pbData == nullptr) return ERROR_INVALID_PARAMETER;
+  const auto length = EncodedCertificateLength(pbData);
+  if (!length || *length > kMaxCertificateLength) return NTE_BAD_DATA;
+  const BYTE* cursor = pbData;
+  X509* decoded = d2i_X509(nullptr, &cursor, static_cast<long>(*length));
+  const bool whole = decoded != nullptr && cursor == pbData + *length;
+  X509_free(decoded);
+  if (!whole) return NTE_BAD_DATA;
+  *certificate = {pbData, *length};
+  return ERROR_SUCCESS;
+}
+
+DWORD SetKeyParam(ULONG_PTR hKey, DWORD dwParam, const BYTE* pbData, DWORD dwFlags) {
+  auto key = Keys().Get(hKey);
+  if (!key) return NTE_BAD_KEY;
+  if (dwParam != KP_CERTIFICATE) return NTE_BAD_TYPE;
+  if (dwFlags != 0) return NTE_BAD_FLAGS;
+  std::span<const BYTE> certificate;
+  if (DWORD error = CertificateAt(pbData, &certificate)) return error;
+  ProviderContext& context = *key->context;
+  std::lock_guard lock(context.cardLock);
+  return StoreCertificate(context.session->Card(), context.identifierElement, certificate);
+}
+
+DWORD DestroyKey(ULONG_PTR hKey) { return Keys().Take(hKey) ? ERROR_SUCCESS : NTE_BAD_KEY; }
+
+DWORD CreateHash(ULONG_PTR hProv, ALG_ID algId, DWORD dwFlags, ULONG_PTR* phHash) {
+  if (!Contexts().Get(hProv)) return NTE_BAD_UID;
+  if (dwFlags != 0) return NTE_BAD_FLAGS;
+  if (algId != CALG_SHA1) return NTE_BAD_ALGID;
+  auto hash = std::make_shared<HashObject>();
+  hash->digest.reset(EVP_MD_CTX_new());
+  if (!hash->digest || EVP_DigestInit_ex(hash->digest.get(), EVP_sha1(), nullptr) != 1) {
+    return NTE_NO_MEMORY;
+  }
+  *phHash = Hashes().Add(std::move(hash));
+  return ERROR_SUCCESS;
+}
+
+DWORD HashData(ULONG_PTR hHash, const BYTE* pbData, DWORD dwDataLen, DWORD dwFlags) {
+  auto hash = Hashes().Get(hHash);
+  if (!hash) return NTE_BAD_HASH;
+  if (dwFlags != 0) return NTE_BAD_FLAGS;
+  if (!hash->value.empty()) return NTE_BAD_HASH_STATE;
+  if (dwDataLen != 0 && pbData == nullptr) return ERROR_INVALID_PARAMETER;
+  return EVP_DigestUpdate(hash->digest.get(), pbData, dwDataLen) == 1 ? ERROR_SUCCESS : NTE_FAIL;
+}
+
+DWORD GetHashParam(ULONG_PTR hHash, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen, DWORD) {
+  auto hash = Hashes().Get(hHash);
+  if (!hash) return NTE_BAD_HASH;
+  constexpr DWORD kDigestSize = 20;
+  switch (dwParam) {
+    case HP_ALGID: {
+      const DWORD algorithm = CALG_SHA1;
+      return CopyOut(&algorithm, sizeof algorithm, pbData, pdwDataLen);
+    }
+    case HP_HASHSIZE:
+      return CopyOut(&kDigestSize, sizeof kDigestSize, pbData, pdwDataLen);
+    case HP_HASHVAL:
+      if (pdwDataLen == nullptr) return ERROR_INVALID_PARAMETER;
+      // A size query leaves the hash open; reading the value closes it.
+      if (pbData == nullptr || *pdwDataLen < kDigestSize) {
+        *pdwDataLen = kDigestSize;
+        return pbData == nullptr ? ERROR_SUCCESS : ERROR_MORE_DATA;
+      }
+      if (hash->value.empty()) {
+        hash->value.resize(kDigestSize);
+        unsigned int length = 0;
+        if (EVP_DigestFinal_ex(hash->digest.get(), hash->value.data(), &length) != 1 ||
+            length != kDigestSize) {
+          hash->value.clear();
+          return NTE_FAIL;
+        }
+      }
+      return CopyOut(hash->value.data(), hash->value.size(), pbData, pdwDataLen);
+    default:
+      return NTE_BAD_TYPE;
+  }
+}
+
+DWORD DestroyHash(ULONG_PTR hHash) { return Hashes().Take(hHash) ? ERROR_SUCCESS : NTE_BAD_HASH; }
+
+constexpr ORVEL_PROVIDER_FUNCTIONS kFunctions = {
+    ORVEL_PROVIDER_INTERFACE_VERSION, AcquireContext, ReleaseContext, GetProvParam, SetProvParam,
+    GetUserKey, ExportKey, SetKeyParam, DestroyKey, CreateHash, HashData, GetHashParam, DestroyHash,
+};
+
+}  // namespace
+}  // namespace orvelcsp
+
+extern "C" __attribute__((visibility("default"))) const ORVEL_PROVIDER_FUNCTIONS*
+OrvelGetProviderFunctions() {
+  return &orvelcsp::kFunctions;
+}

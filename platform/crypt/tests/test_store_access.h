@@ -1,0 +1,106 @@
+// Reaching the test store-provider module from the tests: its counters and
+// settings, and certificates to put in stores.
+#pragma once
+
+#include "test_pki.h"
+#include "test_store_module.h"
+
+#include <dlfcn.h>
+
+#include <cstddef>
+
+#include <string>
+
+namespace teststore {
+
+// The module as the test program sees it (mapped once, without the platform
+// loader, so that looking at it counts as no load of the platform's).
+class Module {
+ public:
+  static Module& Get() {
+    static Module module;
+    return module;
+  }
+  TestStoreCounters& Counters() const { return *counters_(); }
+  void Reset() const { reset_(); }
+  void RefuseWrites(bool refuse) const { refuseWrites_(refuse ? TRUE : FALSE); }
+  void RefuseAttach(bool refuse) const { refuseAttach_(refuse ? TRUE : FALSE); }
+  void SetCardCertificate(const testpki::Bytes& der) const {
+    setCard_(der.data(), static_cast<DWORD>(der.size()));
+  }
+  void SetResyncCertificate(const testpki::Bytes& der) const {
+    setResync_(der.data(), static_cast<DWORD>(der.size()));
+  }
+
+ private:
+  Module() {
+    const std::string path = (testpki::ProgramDir() / "libOrvelTestStore.so").string();
+    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle_) std::abort();
+    counters_ = Symbol<PFN_TEST_STORE_COUNTERS>("TestStoreGetCounters");
+    reset_ = Symbol<PFN_TEST_STORE_RESET>("TestStoreReset");
+    refuseWrites_ = Symbol<PFN_TEST_STORE_SET_BOOL>("TestStoreSetRefuseWrites");
+    refuseAttach_ = Symbol<PFN_TEST_STORE_SET_BOOL>("TestStoreSetRefuseAttach");
+    setCard_ = Symbol<PFN_TEST_STORE_SET_BYTES>("TestStoreSetCardCertificate");
+    setResync_ = Symbol<PFN_TEST_STORE_SET_BYTES>("TestStoreSetResyncCertificate");
+  }
+  template <class F>
+  F Symbol(const char* name) {
+    void* symbol = dlsym(handle_, name);
+    if (!symbol) std::abort();
+    return reinterpret_cast<F>(symbol);
+  }
+
+  void* handle_ = nullptr;
+  PFN_TEST_STORE_COUNTERS counters_ = nullptr;
+  PFN_TEST_STORE_RESET reset_ = nullptr;
+  PFN_TEST_STORE_SET_BOOL refuseWrites_ = nullptr;
+  PFN_TEST_STORE_SET_BOOL refuseAttach_ = nullptr;
+  PFN_TEST_STORE_SET_BYTES setCard_ = nullptr;
+  PFN_TEST_STORE_SET_BYTES setResync_ = nullptr;
+};
+
+// A certificate of its own key for each serial, DER and as a context.
+inline testpki::Bytes CertificateDer(long serial, const std::string& name = "Prueba") {
+  testpki::CertSpec spec{testpki::Key(1024, static_cast<int>(serial % 2))};
+  spec.serial = serial;
+  spec.commonName = name;
+  return testpki::Der(testpki::MakeCert(spec).get());
+}
+
+inline PCCERT_CONTEXT NewContext(const testpki::Bytes& der) {
+  return CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(),
+                                      static_cast<DWORD>(der.size()));
+}
+
+// The serial numbers (first byte) of a store's certificates, in enumeration
+// order, each with its key container ("" without key-provider information).
+inline std::vector<std::pair<int, std::u16string>> Contents(HCERTSTORE store) {
+  std::vector<std::pair<int, std::u16string>> out;
+  PCCERT_CONTEXT context = nullptr;
+  while ((context = CertEnumCertificatesInStore(store, context)) != nullptr) {
+    std::u16string container;
+    DWORD size = 0;
+    if (CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) {
+      std::vector<std::max_align_t> buffer(size / sizeof(std::max_align_t) + 1);
+      if (CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size)) {
+        container = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(buffer.data())->pwszContainerName;
+      }
+    }
+    out.emplace_back(context->pCertInfo->SerialNumber.pbData[0], container);
+  }
+  EXPECT_EQ(GetLastError(), CRYPT_E_NOT_FOUND);
+  return out;
+}
+
+using Entries = std::vector<std::pair<int, std::u16string>>;
+
+// The user's stores as a program opens them.
+inline HCERTSTORE OpenPersonal(DWORD extraFlags = 0) {
+  return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER | extraFlags, u"MY");
+}
+inline HCERTSTORE OpenPersonalDefault() {
+  return CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, u"MY");
+}
+
+}  // namespace teststore

@@ -1,0 +1,193 @@
+// Mutexes. A mutex belongs to the thread that obtained it until that thread
+// releases it as often as it obtained it. Threads of one process queue on
+// the in-process object; a named mutex adds the lock file through which
+// processes exclude one another (mutex_lock_file.h). A thread that ends
+// while owning mutexes abandons them: the next wait that obtains one of them
+// reports WAIT_ABANDONED, in this process or, for a named one, in any other.
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "kernel_handles.h"
+#include "mutex_lock_file.h"
+#include "named_objects.h"
+
+namespace platform::kernel {
+namespace {
+
+class MutexObject;
+
+// The mutexes the current thread owns; abandons them when the thread ends.
+struct OwnedMutexes {
+  std::vector<std::weak_ptr<MutexObject>> owned;
+  ~OwnedMutexes();
+};
+thread_local OwnedMutexes t_owned;
+
+class MutexObject final : public KernelObject, public std::enable_shared_from_this<MutexObject> {
+ public:
+  explicit MutexObject(std::optional<MutexLockFile> file) : file_(std::move(file)) {}
+
+  DWORD Wait(DWORD milliseconds) override {
+    const Deadline deadline = DeadlineAfter(milliseconds);
+    const auto self = std::this_thread::get_id();
+    std::unique_lock lock(mutex_);
+    if (owned_ && owner_ == self) {
+      if (recursion_ == 0x7FFFFFFF) {  // the platform's limit on recursive ownership
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return WAIT_FAILED;
+      }
+      ++recursion_;
+      return WAIT_OBJECT_0;
+    }
+    auto available = [this] { return !owned_ && !acquiring_; };
+    if (!deadline) {
+      changed_.wait(lock, available);
+    } else if (!changed_.wait_until(lock, *deadline, available)) {
+      return WAIT_TIMEOUT;
+    }
+    bool abandoned = abandoned_;
+    if (file_) {
+      // Only this thread of the process goes for the file lock; the others
+      // wait above until it has it or has given up.
+      acquiring_ = true;
+      lock.unlock();
+      const MutexLockFile::Result result = file_->Lock(deadline);
+      lock.lock();
+      acquiring_ = false;
+      if (result == MutexLockFile::Result::kTimeout || result == MutexLockFile::Result::kFailed) {
+        changed_.notify_all();
+        if (result == MutexLockFile::Result::kTimeout) return WAIT_TIMEOUT;
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+      }
+      abandoned = abandoned || result == MutexLockFile::Result::kAbandoned;
+    }
+    owned_ = true;
+    owner_ = self;
+    recursion_ = 1;
+    abandoned_ = false;
+    lock.unlock();
+    t_owned.owned.push_back(weak_from_this());
+    return abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0;
+  }
+
+  bool Release() {
+    {
+      std::lock_guard lock(mutex_);
+      if (!owned_ || owner_ != std::this_thread::get_id()) return false;
+      if (--recursion_ > 0) return true;
+      LetGoLocked(true);
+    }
+    auto& owned = t_owned.owned;
+    owned.erase(std::remove_if(owned.begin(), owned.end(),
+                               [this](const std::weak_ptr<MutexObject>& m) {
+                                 auto live = m.lock();
+                                 return !live || live.get() == this;
+                               }),
+                owned.end());
+    changed_.notify_all();
+    return true;
+  }
+
+  // The owning thread is ending without having released the mutex.
+  void Abandon(std::thread::id thread) {
+    {
+      std::lock_guard lock(mutex_);
+      if (!owned_ || owner_ != thread) return;
+      LetGoLocked(false);
+      abandoned_ = true;
+    }
+    changed_.notify_all();
+  }
+
+  // Takes the mutex for the thread that creates it, without waiting.
+  bool TryTakeInitially() { return Wait(0) != WAIT_TIMEOUT; }
+
+ private:
+  void LetGoLocked(bool released) {
+    if (file_) file_->Unlock(released);
+    owned_ = false;
+    recursion_ = 0;
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::optional<MutexLockFile> file_;
+  bool owned_ = false;
+  std::thread::id owner_;
+  unsigned long recursion_ = 0;
+  bool acquiring_ = false;
+  bool abandoned_ = false;
+};
+
+OwnedMutexes::~OwnedMutexes() {
+  const auto self = std::this_thread::get_id();
+  std::vector<std::weak_ptr<MutexObject>> owned;
+  owned.swap(this->owned);
+  for (auto& weak : owned) {
+    if (auto mutex = weak.lock()) mutex->Abandon(self);
+  }
+}
+
+}  // namespace
+}  // namespace platform::kernel
+
+using namespace platform::kernel;
+
+extern "C" HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
+                               LPCSTR lpName) {
+  std::shared_ptr<MutexObject> mutex;
+  DWORD error = ERROR_SUCCESS;
+  bool created = true;
+  if (lpName && *lpName) {
+    if (std::char_traits<char>::length(lpName) >= 260) {  // MAX_PATH
+      SetLastError(ERROR_FILENAME_EXCED_RANGE);
+      return nullptr;
+    }
+    DWORD openError = ERROR_SUCCESS;
+    std::function<std::shared_ptr<MutexObject>()> make = [&]() -> std::shared_ptr<MutexObject> {
+      std::optional<MutexLockFile> file = MutexLockFile::Open(lpName);
+      if (!file) {
+        openError = GetLastError();
+        return nullptr;
+      }
+      return std::make_shared<MutexObject>(std::move(file));
+    };
+    switch (FindOrCreateNamed<MutexObject>(lpName, mutex, make)) {
+      case NameLookup::kCreated:
+        break;
+      case NameLookup::kExisting:
+        error = ERROR_ALREADY_EXISTS;
+        created = false;
+        break;
+      case NameLookup::kWrongType:
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+      case NameLookup::kFailed:
+        SetLastError(openError);
+        return nullptr;
+    }
+  } else {
+    mutex = std::make_shared<MutexObject>(std::nullopt);
+  }
+  if (bInitialOwner && created) mutex->TryTakeInitially();
+  HANDLE handle = AddHandle(mutex);
+  SetLastError(error);
+  return handle;
+}
+
+extern "C" BOOL ReleaseMutex(HANDLE hMutex) {
+  auto mutex = FindHandleOf<MutexObject>(hMutex);
+  if (!mutex) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!mutex->Release()) {
+    SetLastError(ERROR_NOT_OWNER);
+    return FALSE;
+  }
+  return TRUE;
+}

@@ -1,0 +1,53 @@
+// A registry of resource arrays by module: each module registers the arrays
+// compiled into it, and lookups by instance handle and number find them.
+#pragma once
+
+#include <algorithm>
+#include <mutex>
+#include <span>
+#include <vector>
+
+#include "platform/module_handle.h"
+
+namespace platform {
+
+template <class Entry>
+class ModuleResourceRegistry {
+ public:
+  // The module is the one whose mapping holds the entries.
+  HINSTANCE Add(std::span<const Entry> entries) {
+    const HINSTANCE module = ModuleOfAddress(entries.data());
+    std::lock_guard lock(mutex_);
+    tables_.push_back({module, entries});
+    return module;
+  }
+
+  void Remove(HINSTANCE module, std::span<const Entry> entries) {
+    std::lock_guard lock(mutex_);
+    std::erase_if(tables_, [&](const Table& t) {
+      return t.module == module && t.entries.data() == entries.data();
+    });
+  }
+
+  // The first entry of the module that matches; nullptr when none does.
+  template <class Match>
+  const Entry* Find(HINSTANCE module, Match match) const {
+    std::lock_guard lock(mutex_);
+    for (const Table& table : tables_) {
+      if (table.module != module) continue;
+      const auto found = std::find_if(table.entries.begin(), table.entries.end(), match);
+      if (found != table.entries.end()) return &*found;
+    }
+    return nullptr;
+  }
+
+ private:
+  struct Table {
+    HINSTANCE module;
+    std::span<const Entry> entries;
+  };
+  mutable std::mutex mutex_;
+  std::vector<Table> tables_;
+};
+
+}  // namespace platform

@@ -1,0 +1,258 @@
+// Wizard sheets and pages: what the pages' operations decide, the buttons
+// they post, the header and the order of activation.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QWizard>
+
+#include <string>
+#include <vector>
+
+#include "dialog_script.h"
+#include "platform/dialog_builder.h"
+#include "platform/framework_app.h"
+#include "platform/framework_sheet.h"
+#include "platform/qt_application.h"
+#include "platform/resources.h"
+
+namespace {
+
+using platform::DialogControl;
+using platform::DialogControlKind;
+using ui_test::DialogScript;
+
+const DialogControl kPageControls[] = {
+    {DialogControlKind::Edit, 1002, 15, 35, 155, 14, nullptr,
+     platform::kBorder | platform::kTabStop, 0},
+};
+const platform::DialogTemplate kTemplates[] = {
+    {701, "Página", 235, 156, "MS Sans Serif", 8, kPageControls, platform::kWindowChild},
+    {702, "Página", 235, 156, "MS Sans Serif", 8, kPageControls, platform::kWindowChild},
+    {703, "Página", 235, 156, "MS Sans Serif", 8, kPageControls, platform::kWindowChild},
+};
+const platform::DialogTemplateRegistration kTemplateRegistration(kTemplates);
+
+const platform::StringResource kStrings[] = {
+    {801, "Asistente de prueba"}, {802, "Primera"}, {803, "Segunda"}, {804, "Subtítulo"}};
+const platform::StringTableRegistration kStringRegistration(kStrings);
+
+// A page that records what happens to it and answers as it is told.
+class RecordingPage : public CPropertyPageEx {
+ public:
+  RecordingPage(std::string name, std::vector<std::string>& log) : name_(std::move(name)), log_(log) {}
+
+  DWORD buttons = PSWIZB_BACK | PSWIZB_NEXT;
+  LRESULT nextAnswer = 0;
+  BOOL finishAnswer = TRUE;
+  std::string text;
+
+  BOOL OnSetActive() override {
+    log_.push_back(name_ + ":set");
+    GetParent()->PostMessage(PSM_SETWIZBUTTONS, 0, buttons);
+    return CPropertyPageEx::OnSetActive();
+  }
+  BOOL OnKillActive() override {
+    log_.push_back(name_ + ":kill");
+    return CPropertyPageEx::OnKillActive();
+  }
+  LRESULT OnWizardNext() override {
+    log_.push_back(name_ + ":next");
+    return nextAnswer;
+  }
+  BOOL OnWizardFinish() override {
+    log_.push_back(name_ + ":finish");
+    return finishAnswer;
+  }
+
+ protected:
+  void DoDataExchange(CDataExchange* pDX) override { DDX_Text(pDX, 1002, text); }
+
+ private:
+  std::string name_;
+  std::vector<std::string>& log_;
+};
+
+struct Buttons {
+  bool backEnabled, nextVisible, nextEnabled, finishVisible, finishEnabled;
+  bool operator==(const Buttons&) const = default;
+};
+
+Buttons ButtonsOf(QWizard& wizard) {
+  QCoreApplication::processEvents();  // the posted button flags
+  auto* back = wizard.button(QWizard::BackButton);
+  auto* next = wizard.button(QWizard::NextButton);
+  auto* finish = wizard.button(QWizard::FinishButton);
+  return {back->isEnabled(), next->isVisible(), next->isEnabled(), finish->isVisible(),
+          finish->isEnabled()};
+}
+
+class WizardSheet : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ASSERT_NE(platform::EnsureQtApplication(), nullptr);
+    first_.Construct(701, 0, 802, 0);
+    second_.Construct(702, 0, 803, 804);
+    third_.Construct(703);
+    sheet_.AddPage(&first_);
+    sheet_.AddPage(&second_);
+    sheet_.AddPage(&third_);
+    sheet_.m_psh.dwFlags |= PSH_WIZARD97;
+  }
+
+  static void Next(QWizard& w) { w.button(QWizard::NextButton)->click(); }
+
+  std::vector<std::string> log_;
+  RecordingPage first_{"1", log_}, second_{"2", log_}, third_{"3", log_};
+  CPropertySheetEx sheet_{801};
+};
+
+TEST_F(WizardSheet, Wizard97ShowsCaptionAndPageHeadersWithoutBitmaps) {
+  DialogScript script;
+  script.Then([&](QDialog& d) {
+    auto& wizard = dynamic_cast<QWizard&>(d);
+    EXPECT_EQ(wizard.windowTitle(), QStringLiteral("Asistente de prueba"));
+    EXPECT_EQ(wizard.wizardStyle(), QWizard::ModernStyle);
+    EXPECT_TRUE(wizard.pixmap(QWizard::WatermarkPixmap).isNull());
+    EXPECT_TRUE(wizard.pixmap(QWizard::LogoPixmap).isNull());
+    EXPECT_EQ(wizard.currentId(), 0);
+    EXPECT_EQ(wizard.page(0)->title(), QStringLiteral("Primera"));
+    EXPECT_TRUE(wizard.page(0)->subTitle().trimmed().isEmpty());
+    EXPECT_EQ(wizard.page(1)->title(), QStringLiteral("Segunda"));
+    EXPECT_EQ(wizard.page(1)->subTitle(), QStringLiteral("Subtítulo"));
+    EXPECT_EQ(wizard.page(2)->title(), QString());
+    // Standard buttons read in Spanish.
+    EXPECT_EQ(wizard.button(QWizard::CancelButton)->text().remove('&'), QStringLiteral("Cancelar"));
+    EXPECT_TRUE(wizard.button(QWizard::NextButton)->text().contains(QStringLiteral("Siguiente")));
+    wizard.reject();
+  });
+  EXPECT_EQ(sheet_.DoModal(), IDCANCEL);
+  EXPECT_EQ(script.Unexpected(), 0);
+  EXPECT_EQ(sheet_.GetActivePage(), nullptr);
+}
+
+TEST_F(WizardSheet, PostedFlagsDecideTheButtons) {
+  first_.buttons = PSWIZB_NEXT;
+  second_.buttons = PSWIZB_BACK | PSWIZB_NEXT;
+  third_.buttons = PSWIZB_BACK | PSWIZB_NEXT | PSWIZB_FINISH;
+  std::vector<Buttons> seen;
+  DialogScript script;
+  script.Then([&](QDialog& d) {
+    auto& wizard = dynamic_cast<QWizard&>(d);
+    seen.push_back(ButtonsOf(wizard));
+    Next(wizard);
+    seen.push_back(ButtonsOf(wizard));
+    Next(wizard);
+    seen.push_back(ButtonsOf(wizard));
+    wizard.reject();
+  });
+  sheet_.DoModal();
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0], (Buttons{false, true, true, false, false}));
+  EXPECT_EQ(seen[1], (Buttons{true, true, true, false, false}));
+  // Finish takes the place of Next.
+  EXPECT_EQ(seen[2], (Buttons{true, false, false, true, true}));
+}
+
+TEST_F(WizardSheet, NextAnswerStaysGoesOnOrJumpsToATemplate) {
+  int afterStay = -1, afterJump = -1;
+  DialogScript script;
+  script.Then([&](QDialog& d) {
+    auto& wizard = dynamic_cast<QWizard&>(d);
+    first_.nextAnswer = -1;
+    Next(wizard);
+    afterStay = wizard.currentId();
+    first_.nextAnswer = 703;
+    Next(wizard);
+    afterJump = wizard.currentId();
+    wizard.back();
+    wizard.reject();
+  });
+  sheet_.DoModal();
+  EXPECT_EQ(afterStay, 0);
+  EXPECT_EQ(afterJump, 2);
+  EXPECT_EQ(log_, (std::vector<std::string>{"1:set", "1:next", "1:next", "1:kill", "3:set",
+                                            "3:kill", "1:set"}));
+}
+
+TEST_F(WizardSheet, FinishRefusedStaysAcceptedEnds) {
+  third_.buttons = PSWIZB_BACK | PSWIZB_FINISH;
+  third_.finishAnswer = FALSE;
+  bool visibleAfterRefusal = false;
+  DialogScript script;
+  script.Then([&](QDialog& d) {
+    auto& wizard = dynamic_cast<QWizard&>(d);
+    Next(wizard);
+    Next(wizard);
+    QCoreApplication::processEvents();
+    wizard.button(QWizard::FinishButton)->click();
+    visibleAfterRefusal = wizard.isVisible() && wizard.currentId() == 2;
+    third_.finishAnswer = TRUE;
+    wizard.button(QWizard::FinishButton)->click();
+  });
+  EXPECT_EQ(sheet_.DoModal(), ID_WIZFINISH);
+  EXPECT_TRUE(visibleAfterRefusal);
+  // Finish asks only the page's Finish handler, never its Next handler.
+  EXPECT_EQ(std::count(log_.begin(), log_.end(), "3:next"), 0);
+  EXPECT_EQ(std::count(log_.begin(), log_.end(), "3:finish"), 2);
+}
+
+TEST_F(WizardSheet, PageTextsSurviveMovingBackAndForth) {
+  first_.text = "de antes";
+  std::string shownFirst;
+  DialogScript script;
+  script.Then([&](QDialog& d) {
+    auto& wizard = dynamic_cast<QWizard&>(d);
+    shownFirst = qobject_cast<QLineEdit*>(platform::DialogItem(*wizard.page(0), 1002))
+                     ->text()
+                     .toStdString();
+    Next(wizard);
+    qobject_cast<QLineEdit*>(platform::DialogItem(*wizard.page(1), 1002))
+        ->setText(QStringLiteral("escrito"));
+    wizard.back();
+    Next(wizard);
+    EXPECT_EQ(qobject_cast<QLineEdit*>(platform::DialogItem(*wizard.page(1), 1002))->text(),
+              QStringLiteral("escrito"));
+    wizard.reject();
+  });
+  sheet_.DoModal();
+  EXPECT_EQ(shownFirst, "de antes");
+  // Leaving a page takes its controls into its data.
+  EXPECT_EQ(second_.text, "escrito");
+}
+
+TEST_F(WizardSheet, StartsOnTheChosenPage) {
+  CPropertySheetEx sheet(801, nullptr, 1);
+  sheet.AddPage(&first_);
+  sheet.AddPage(&second_);
+  sheet.m_psh.dwFlags |= PSH_WIZARD97;
+  int start = -1;
+  DialogScript script;
+  script.Then([&](QDialog& d) {
+    start = dynamic_cast<QWizard&>(d).currentId();
+    d.reject();
+  });
+  sheet.DoModal();
+  EXPECT_EQ(start, 1);
+}
+
+TEST_F(WizardSheet, NotShownWithoutWizardModeOrWithAMissingTemplate) {
+  DialogScript script;
+  CPropertySheetEx plain(801);
+  plain.AddPage(&first_);
+  EXPECT_EQ(plain.DoModal(), -1);
+
+  RecordingPage missing("x", log_);
+  missing.Construct(799);
+  CPropertySheetEx broken(801);
+  broken.AddPage(&first_);
+  broken.AddPage(&missing);
+  broken.m_psh.dwFlags |= PSH_WIZARD97;
+  EXPECT_EQ(broken.DoModal(), -1);
+  EXPECT_EQ(script.Shown(), 0);
+  EXPECT_EQ(first_.GetSafeHwnd(), nullptr);
+}
+
+}  // namespace

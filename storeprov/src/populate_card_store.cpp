@@ -1,0 +1,176 @@
+#include "populate_card_store.h"
+
+#include <memory>
+#include <mutex>
+#include <new>
+
+#include "card/crypto_card.h"
+#include "card_cert_cache.h"
+#include "named_mutex.h"
+#include "platform/winscard_ext.h"
+#include "platform/winuser.h"
+#include "reader_state.h"
+
+namespace {
+
+class ContextGuard {
+ public:
+  ContextGuard() = default;
+  ~ContextGuard() {
+    if (m_established) SCardReleaseContext(m_context);
+  }
+  ContextGuard(const ContextGuard&) = delete;
+  ContextGuard& operator=(const ContextGuard&) = delete;
+
+  bool Establish() {
+    m_established = SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &m_context) ==
+                    SCARD_S_SUCCESS;
+    return m_established;
+  }
+  SCARDCONTEXT Get() const { return m_context; }
+
+ private:
+  SCARDCONTEXT m_context = 0;
+  bool m_established = false;
+};
+
+// The card stays as it is (powered, not reset) for other programs.
+class SharedCardGuard {
+ public:
+  explicit SharedCardGuard(SCARDHANDLE card) : m_card(card) {}
+  ~SharedCardGuard() { SCardDisconnect(m_card, SCARD_LEAVE_CARD); }
+  SharedCardGuard(const SharedCardGuard&) = delete;
+  SharedCardGuard& operator=(const SharedCardGuard&) = delete;
+
+ private:
+  SCARDHANDLE m_card;
+};
+
+// Shows the wait cursor until Restore or the end of the scope.
+class WaitCursor {
+ public:
+  WaitCursor() : m_previous(GetCursor()) { SetCursor(LoadCursorA(nullptr, IDC_WAIT)); }
+  ~WaitCursor() { Restore(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+
+  void Restore() {
+    if (m_active) SetCursor(m_previous);
+    m_active = false;
+  }
+
+ private:
+  HCURSOR m_previous;
+  bool m_active = true;
+};
+
+// Lists the readers once per life of the module; a failed listing is tried
+// again at the next population.
+void ListReadersOnce(SCARDCONTEXT context) {
+  static std::mutex listing;
+  std::lock_guard lock(listing);
+  {
+    std::lock_guard state(ReaderStateLock());
+    if (ReaderCount != 0) return;
+  }
+  LPSTR list = nullptr;
+  DWORD length = SCARD_AUTOALLOCATE;
+  if (SCardListReadersA(context, nullptr, reinterpret_cast<LPSTR>(&list), &length) !=
+      SCARD_S_SUCCESS) {
+    return;
+  }
+  const auto release = [context](char* p) {
+    if (p != nullptr) SCardFreeMemory(context, p);
+  };
+  std::unique_ptr<char, decltype(release)> owned(list, release);
+  ListReadersIntoTable(list);
+}
+
+// Puts the reader's changed flag back unless the card was examined.
+class ChangedFlagClaim {
+ public:
+  explicit ChangedFlagClaim(std::size_t reader) : m_reader(reader) {}
+  ~ChangedFlagClaim() {
+    if (m_examined) return;
+    std::lock_guard state(ReaderStateLock());
+    ReaderChanged[m_reader] = 1;
+  }
+  ChangedFlagClaim(const ChangedFlagClaim&) = delete;
+  ChangedFlagClaim& operator=(const ChangedFlagClaim&) = delete;
+
+  void Examined() { m_examined = true; }
+
+ private:
+  std::size_t m_reader;
+  bool m_examined = false;
+};
+
+// Connects to the reader's card and reads it when the cache cannot stand in
+// for it. Called with the reader's examination lock held.
+void ExamineReader(SCARDCONTEXT context, std::size_t i) {
+  const char* readerName = nullptr;
+  {
+    std::lock_guard state(ReaderStateLock());
+    const CCardCertCache* cache = ReaderCache(i);
+    const bool examine = ReaderChanged[i] == 1 || (cache != nullptr && cache->Empty());
+    if (!examine) return;
+    readerName = ReaderStateTable[i].szReader;
+    // The flag is taken now, so that an insertion that the watcher reports
+    // while this card is being read flags the reader again instead of being
+    // cleared with it.
+    ReaderChanged[i] = 0;
+  }
+  ChangedFlagClaim claim(i);
+
+  SCARDHANDLE card = 0;
+  DWORD protocol = 0;
+  if (SCardConnectA(context, readerName, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &card,
+                    &protocol) != SCARD_S_SUCCESS) {
+    return;
+  }
+  SharedCardGuard connection(card);
+  CCryptoCard object(card);
+  ChipInfo identifier{};
+  // A card that does not answer is known by the zero identifier.
+  object.GetChipInfo(&identifier);
+  auto fresh = std::make_unique<CCardCertCache>(identifier);
+
+  const CCardCertCache* old = ReaderCache(i);
+  if (!(fresh->SameCard(old) && !old->Empty())) {
+    SetReaderCache(i, nullptr);
+    WaitCursor waitCursor;
+    CNamedMutex mutex(ReaderMutexName(readerName).c_str());
+    CMutexLock lock(&mutex);
+    // Read also when the wait failed: the mutex only keeps readers apart.
+    mutex.Lock();
+    fresh->ReadFromCard(object);
+    waitCursor.Restore();
+    SetReaderCache(i, std::move(fresh));
+  }
+  claim.Examined();
+}
+
+}  // namespace
+
+BOOL PopulateCardStore(HCERTSTORE store) {
+  ContextGuard context;
+  if (!context.Establish()) return FALSE;
+  ListReadersOnce(context.Get());
+
+  std::size_t count = 0;
+  {
+    std::lock_guard state(ReaderStateLock());
+    count = ReaderCount;
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    std::lock_guard examination(ReaderExaminationLock(i));
+    try {
+      ExamineReader(context.Get(), i);
+    } catch (const std::bad_alloc&) {
+      // Out of memory while reading: the reader keeps its flag and whatever
+      // record it still has.
+    }
+    if (const CCardCertCache* cache = ReaderCache(i)) cache->AddToStore(store);
+  }
+  return TRUE;
+}

@@ -1,0 +1,117 @@
+// The module as the platform loads it: its exports, self-registration, the
+// personal store "MY" opened through it, and its attach and detach.
+#include <gtest/gtest.h>
+
+#include "cardsim/fake_pcsc.h"
+#include "platform/kernel.h"
+#include "platform/wincrypt.h"
+#include "platform_test/scoped_user_dir.h"
+#include "support/card_certificates.h"
+
+namespace storeprov_test {
+namespace {
+
+using Register = HRESULT (*)();
+using SetProperty = BOOL (*)(HCERTSTOREPROV, PCCERT_CONTEXT, DWORD, DWORD, const void*);
+
+class LoadedModule : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fakepcsc::Reset();
+    module_ = LoadLibraryA("OrvelCertStore.dll");
+    ASSERT_NE(module_, nullptr) << platform::LastModuleLoadErrorText();
+  }
+  void TearDown() override {
+    if (module_ != nullptr) FreeLibrary(module_);
+    fakepcsc::Reset();
+  }
+  template <class Function>
+  Function Export(const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+  }
+
+  platform_test::ScopedUserDir userDir_;
+  HMODULE module_ = nullptr;
+};
+
+TEST_F(LoadedModule, ExportsItsEntryPointsByNameAndNothingElse) {
+  for (const char* name : {"DllMain", "DllRegisterServer", "DllUnregisterServer",
+                           "CertDllOpenStoreProv", "CertStoreProvCloseCallback",
+                           "CertStoreProvWriteCertCallback",
+                           "CertStoreProvSetCertPropertyCallback", "CertStoreProvControl"}) {
+    EXPECT_NE(GetProcAddress(module_, name), nullptr) << name;
+  }
+  EXPECT_EQ(GetProcAddress(module_, "PopulateCardStore"), nullptr);
+  EXPECT_EQ(GetProcAddress(module_, "SCardTransmit"), nullptr);
+  auto setProperty = Export<SetProperty>("CertStoreProvSetCertPropertyCallback");
+  EXPECT_EQ(setProperty(nullptr, nullptr, CERT_KEY_PROV_INFO_PROP_ID, 0, nullptr), TRUE);
+}
+
+TEST_F(LoadedModule, RegistersOnceAndThePersonalStoreShowsTheCardsCertificates) {
+  const auto certificates = KeyedCertificates(2, 70);
+  fakepcsc::AddReader("Lector 0");
+  fakepcsc::InsertCard("Lector 0", CardWithCertificates(0x09, certificates));
+
+  auto registerServer = Export<Register>("DllRegisterServer");
+  auto unregisterServer = Export<Register>("DllUnregisterServer");
+  ASSERT_EQ(registerServer(), S_OK);
+  EXPECT_EQ(registerServer(), E_FAIL);
+
+  HCERTSTORE personal = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                      CERT_SYSTEM_STORE_CURRENT_USER, u"MY");
+  ASSERT_NE(personal, nullptr);
+  std::vector<Bytes> seen;
+  PCCERT_CONTEXT context = nullptr;
+  while ((context = CertEnumCertificatesInStore(personal, context)) != nullptr) {
+    seen.emplace_back(context->pbCertEncoded, context->pbCertEncoded + context->cbCertEncoded);
+    DWORD size = 0;
+    ASSERT_TRUE(CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size));
+    std::vector<BYTE> buffer(size);
+    ASSERT_TRUE(CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size));
+    const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.data());
+    EXPECT_EQ(std::u16string(info->pwszProvName), u"OrvelCSP");
+    EXPECT_EQ(info->dwProvType, 1u);
+    EXPECT_EQ(info->dwKeySpec, 3u);
+  }
+  EXPECT_EQ(seen, (std::vector<Bytes>{certificates[0].der, certificates[1].der}));
+
+  HANDLE event = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  EXPECT_TRUE(CertControlStore(personal, 0, CERT_STORE_CTRL_NOTIFY_CHANGE, &event));
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);  // registering resets it
+  EXPECT_TRUE(CertControlStore(personal, 0, CERT_STORE_CTRL_RESYNC, &event));
+  CertCloseStore(personal, 0);
+  CloseHandle(event);
+
+  EXPECT_EQ(unregisterServer(), S_OK);
+  EXPECT_EQ(unregisterServer(), E_FAIL);
+}
+
+TEST_F(LoadedModule, WithoutResourceManagerTheCardStoreDoesNotOpen) {
+  auto registerServer = Export<Register>("DllRegisterServer");
+  ASSERT_EQ(registerServer(), S_OK);
+  fakepcsc::FailEstablishContext(true, true);
+  HCERTSTORE card = CertOpenStore("OrvelCertStore", 0, 0, 0, nullptr);
+  EXPECT_EQ(card, nullptr);
+  if (card != nullptr) CertCloseStore(card, 0);
+  fakepcsc::FailEstablishContext(false, false);
+  card = CertOpenStore("OrvelCertStore", 0, 0, 0, nullptr);
+  ASSERT_NE(card, nullptr);
+  CertCloseStore(card, 0);
+}
+
+TEST_F(LoadedModule, SecondLoadIsAnotherAttachAndTheLastDetachStopsTheWatcher) {
+  HMODULE again = LoadLibraryA("OrvelCertStore.dll");
+  ASSERT_EQ(again, module_);
+  EXPECT_TRUE(FreeLibrary(again));
+  // Still loaded once: the open function works.
+  auto registerServer = Export<Register>("DllRegisterServer");
+  ASSERT_EQ(registerServer(), S_OK);
+  HCERTSTORE card = CertOpenStore("OrvelCertStore", 0, 0, 0, nullptr);
+  ASSERT_NE(card, nullptr);
+  CertCloseStore(card, 0);
+  EXPECT_TRUE(FreeLibrary(module_));
+  module_ = nullptr;
+}
+
+}  // namespace
+}  // namespace storeprov_test

@@ -1,0 +1,46 @@
+// One certificate's card work (PIN given to summary shown) through the real
+// pcscd, with the virtual card in a vpcd reader (needs root).
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+#include "bench_import_ui.h"
+#include "bench_setup.h"
+#include "cardsim/pcscd_rig.h"
+#include "import_driver.h"
+
+namespace {
+
+void BM_CardWorkThroughPcscd(benchmark::State& state) {
+  if (!wizard_bench::PrepareUserState()) return state.SkipWithError("no user state");
+  std::size_t commands = 0;
+  for (auto _ : state) {
+    // A fresh card in a fresh daemon for every round (not timed).
+    cardsim::CardSpec spec;
+    spec.serial = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB};
+    auto card = cardsim::VirtualCard::MakeFresh(spec);
+    std::unique_ptr<cardsim::PcscdRig> rig;
+    try {
+      rig = std::make_unique<cardsim::PcscdRig>(std::vector{card});
+      rig->Start();
+    } catch (const std::exception& e) {
+      return state.SkipWithError(e.what());
+    }
+    CBenchImportUi ui(wizard_bench::kPin, [&card] { return card->CommandCount(); });
+    auto& pfx = wizard_bench::SamplePfx();
+    CRYPT_DATA_BLOB blob{static_cast<DWORD>(pfx.size()), pfx.data()};
+    if (ImportStoreToCard(&blob, reinterpret_cast<LPCWSTR>(wizard_bench::kWidePassword), ui) !=
+            ImportOutcome::Completed ||
+        ui.lastMessage != 18) {
+      return state.SkipWithError("the import did not complete");
+    }
+    state.SetIterationTime(ui.Seconds());
+    commands = ui.Commands();
+  }
+  state.counters["commands"] = static_cast<double>(commands);
+}
+BENCHMARK(BM_CardWorkThroughPcscd)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,141 @@
+#include "import_driver.h"
+
+#include <cstring>
+#include <memory>
+#include <span>
+
+#include "card/key_installation.h"
+#include "keyprep/card_provider.h"
+#include "keyprep/certificate_checks.h"
+#include "keyprep/key_export.h"
+#include "keyprep/key_identifier.h"
+#include "keyprep/provider_values.h"
+#include "platform/message_box.h"
+#include "resource_ids.h"
+
+namespace {
+
+struct StoreCloser {
+  void operator()(void* store) const { CertCloseStore(store, 0); }
+};
+using StoreHandle = std::unique_ptr<void, StoreCloser>;
+
+// Every failure of the card installation is an error box of the page.
+class InstallationUi : public CKeyInstallationUi {
+ public:
+  explicit InstallationUi(CImportUi& ui) : ui_(ui) {}
+
+  void ShowMessage(UINT textId) override {
+    ui_.ShowPageMessage(MB_ICONHAND, IDS_CAPTION_ERROR, textId);
+  }
+  std::optional<CPinText> PromptForPin() override { return ui_.PromptForPin(); }
+  void BeginWaitCursor() override { ui_.BeginWaitCursor(); }
+  void EndWaitCursor() override { ui_.EndWaitCursor(); }
+
+ private:
+  CImportUi& ui_;
+};
+
+// Whether the certificate's key provider is the card's own.
+bool KeyLivesOnCard(PCCERT_CONTEXT certificate) {
+  std::unique_ptr<BYTE[]> buffer;
+  DWORD length = 0;
+  if (!GetCertificateProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, &buffer, &length)) {
+    return false;
+  }
+  if (length < sizeof(CRYPT_KEY_PROV_INFO)) return false;
+  CRYPT_KEY_PROV_INFO info;
+  std::memcpy(&info, buffer.get(), sizeof info);
+  if (info.pwszProvName == nullptr) return false;
+  return std::u16string_view(info.pwszProvName) == std::u16string_view(kCardProviderNameW);
+}
+
+// Deletes the software key container that PFX import made for the
+// certificate, whatever became of the card installation.
+class SourceContainerDeletion {
+ public:
+  explicit SourceContainerDeletion(PCCERT_CONTEXT certificate) : certificate_(certificate) {}
+  ~SourceContainerDeletion() { DeleteSourceKeyContainer(certificate_); }
+  SourceContainerDeletion(const SourceContainerDeletion&) = delete;
+  SourceContainerDeletion& operator=(const SourceContainerDeletion&) = delete;
+
+ private:
+  PCCERT_CONTEXT certificate_;
+};
+
+}  // namespace
+
+ImportOutcome ImportStoreToCard(CRYPT_DATA_BLOB* pfx, LPCWSTR password, CImportUi& ui) {
+  const StoreHandle store(PFXImportCertStore(pfx, password, CRYPT_EXPORTABLE));
+  if (!store) {
+    ui.ShowPageMessage(MB_ICONHAND, IDS_CAPTION_ERROR, IDS_PFX_NOT_OPENED);
+    return ImportOutcome::Refused;
+  }
+
+  return ImportStoreCertificates(store.get(), ui);
+}
+
+ImportOutcome ImportStoreCertificates(HCERTSTORE store, CImportUi& ui) {
+  int imported = 0;
+  PCCERT_CONTEXT current = nullptr;
+  while ((current = CertEnumCertificatesInStore(store, current)) != nullptr) {
+    if (!HasUsablePrivateKey(current)) continue;
+    if (!ImportCertificateToCard(current, ui)) {
+      CertFreeCertificateContext(current);
+      return ImportOutcome::Stopped;
+    }
+    ++imported;
+  }
+
+  if (imported > 0) {
+    ui.ShowPageMessage(MB_ICONASTERISK, IDS_CAPTION_INFORMATION, IDS_IMPORT_DONE);
+  } else {
+    ui.ShowPageMessage(MB_ICONEXCLAMATION, IDS_CAPTION_WARNING, IDS_NOTHING_IMPORTED);
+  }
+  return ImportOutcome::Completed;
+}
+
+bool HasUsablePrivateKey(PCCERT_CONTEXT certificate) {
+  HCRYPTPROV_OR_NCRYPT_KEY_HANDLE provider = 0;
+  DWORD keySpec = 0;
+  BOOL callerFrees = FALSE;
+  if (!CryptAcquireCertificatePrivateKey(certificate, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &provider,
+                                         &keySpec, &callerFrees)) {
+    return false;
+  }
+  HCRYPTKEY key = 0;
+  const bool usable = CryptGetUserKey(provider, keySpec, &key) != FALSE;
+  if (key != 0) CryptDestroyKey(key);
+  if (callerFrees) CryptReleaseContext(provider, 0);
+  return usable;
+}
+
+bool ImportCertificateToCard(PCCERT_CONTEXT certificate, CImportUi& ui) {
+  if (certificate == nullptr) return false;
+  // The key is already on a card: nothing to write, nothing to clean up.
+  if (KeyLivesOnCard(certificate)) return true;
+
+  // From here on, every way out deletes the software key container, after
+  // the card installation has released the card and the context.
+  const SourceContainerDeletion deletion(certificate);
+  const auto fail = [&ui](UINT textId) {
+    ui.ShowPageMessage(MB_ICONHAND, IDS_CAPTION_ERROR, textId);
+    return false;
+  };
+
+  if (!CheckCertificateAlgorithms(certificate)) return fail(IDS_ALGORITHM_REFUSED);
+  PrivateKeyBlob keyBlob;
+  if (!ExportPrivateKeyBlob(certificate, &keyBlob)) return fail(IDS_KEY_NOT_EXPORTED);
+  KeyRoleWord roleWord = 0;
+  if (!ClassifyKeyUsage(certificate, &roleWord)) return fail(IDS_NOT_SUPPORTED);
+  KeyIdentifier keyIdentifier{};
+  if (!ComputeKeyIdentifier(keyBlob.Modulus(), keyBlob.BitLength() / 8, &keyIdentifier)) {
+    return fail(IDS_NOT_SUPPORTED);
+  }
+
+  InstallationUi installationUi(ui);
+  return KeyInstallation(keyBlob, keyIdentifier, roleWord,
+                         std::span<const BYTE>(certificate->pbCertEncoded,
+                                               certificate->cbCertEncoded),
+                         kWizardInstallation, installationUi);
+}

@@ -1,0 +1,19 @@
+// The import driver's user-interface operations as a wizard page supplies
+// them: the page's message boxes and wait cursor, and the PIN dialog.
+#pragma once
+
+#include "import_ui.h"
+#include "platform/framework_window.h"
+
+class CPageImportUi : public CImportUi {
+ public:
+  explicit CPageImportUi(CWnd& page) : page_(page) {}
+
+  void ShowPageMessage(UINT icon, UINT captionId, UINT textId) override;
+  void BeginWaitCursor() override { page_.BeginWaitCursor(); }
+  void EndWaitCursor() override { page_.EndWaitCursor(); }
+  std::optional<CPinText> PromptForPin() override;
+
+ private:
+  CWnd& page_;
+};
