@@ -21,7 +21,7 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DORVEL_SANITIZE=ON -DORVEL_WE
 cmake --build build-asan -j"$jobs" --target "${sanitized_tests[@]}"
 for t in "${sanitized_tests[@]}"; do
   echo "== $t (ASan, UBSan)"
-  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 LSAN_OPTIONS=suppressions="$PWD/scripts/lsan.supp" UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     "build-asan/bin/$t" --gtest_brief=1
 done
 
