@@ -9,6 +9,7 @@
 
 #include <cstddef>
 
+#include <map>
 #include <string>
 
 namespace teststore {
@@ -60,12 +61,19 @@ class Module {
   PFN_TEST_STORE_SET_BYTES setResync_ = nullptr;
 };
 
-// A certificate of its own key for each serial, DER and as a context.
+// A certificate of its own key for each serial, DER and as a context. Made
+// once per process: its validity starts at the time it is made, so making it
+// again a second later would give other bytes.
 inline testpki::Bytes CertificateDer(long serial, const std::string& name = "Prueba") {
-  testpki::CertSpec spec{testpki::Key(1024, static_cast<int>(serial % 2))};
-  spec.serial = serial;
-  spec.commonName = name;
-  return testpki::Der(testpki::MakeCert(spec).get());
+  static std::map<std::pair<long, std::string>, testpki::Bytes> made;
+  auto [it, fresh] = made.try_emplace({serial, name});
+  if (fresh) {
+    testpki::CertSpec spec{testpki::Key(1024, static_cast<int>(serial % 2))};
+    spec.serial = serial;
+    spec.commonName = name;
+    it->second = testpki::Der(testpki::MakeCert(spec).get());
+  }
+  return it->second;
 }
 
 inline PCCERT_CONTEXT NewContext(const testpki::Bytes& der) {
