@@ -1,6 +1,7 @@
-// The PC/SC functions this module and the card library linked into it call,
-// bound at run time to the PC/SC library of the hosting process: pcsc-lite,
-// or the tests' fake library, whichever the program has in its global
+// The PC/SC functions a module the platform loads (the store provider, the
+// card provider) and the card library linked into it call, bound at run time
+// to the PC/SC library of the hosting process: pcsc-lite, or the tests' fake
+// library, whichever the program has in its global
 // scope; otherwise pcsc-lite, opened by the module (which hands back the
 // instance already loaded, if any). The module links no PC/SC library, and
 // these forwarders stay private to it.
