@@ -9,6 +9,7 @@
 #include <reader.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 
 extern "C" {
 const SCARD_IO_REQUEST g_rgSCardT0Pci = {SCARD_PROTOCOL_T0, sizeof(SCARD_IO_REQUEST)};
@@ -78,6 +80,7 @@ struct World {
   std::size_t faultCounter = 0;
   std::vector<fakepcsc::TraceEntry> trace;
   std::size_t traceCounter = 0;
+  std::atomic<std::chrono::microseconds> transmitDelay{std::chrono::microseconds(0)};
   long nextId = 0x0A0B0000;
   std::uint64_t nextReaderId = 1;
   std::uint64_t nextInsertion = 1;
@@ -263,7 +266,8 @@ bool EvaluateReaderState(World& w, SCARD_READERSTATE& rs) {
 }
 
 void Record(World& w, const std::string& reader, const Bytes& cmd, const Bytes& answer, LONG rv) {
-  w.trace.push_back(fakepcsc::TraceEntry{reader, cmd, answer, rv});
+  w.trace.push_back(
+      fakepcsc::TraceEntry{reader, cmd, answer, rv, std::chrono::steady_clock::now()});
 }
 
 }  // namespace
@@ -525,6 +529,9 @@ LONG SCardTransmit(SCARDHANDLE hCard, const SCARD_IO_REQUEST* pioSendPci, LPCBYT
                    DWORD cbSendLength, SCARD_IO_REQUEST* pioRecvPci, LPBYTE pbRecvBuffer,
                    LPDWORD pcbRecvLength) {
   World& w = W();
+  if (const auto delay = w.transmitDelay.load(); delay.count() > 0) {
+    std::this_thread::sleep_for(delay);
+  }
   std::lock_guard lock(w.mu);
   auto it = w.handles.find(hCard);
   if (it == w.handles.end()) return SCARD_E_INVALID_HANDLE;
@@ -694,6 +701,7 @@ void Reset() {
   w.faultCounter = 0;
   w.trace.clear();
   w.traceCounter = 0;
+  w.transmitDelay.store(std::chrono::microseconds(0));
   w.cv.notify_all();
 }
 
@@ -800,6 +808,8 @@ void ClearFaults() {
   w.faults.clear();
   w.faultCounter = 0;
 }
+
+void SetTransmitDelay(std::chrono::microseconds delay) { W().transmitDelay.store(delay); }
 
 std::vector<TraceEntry> Trace() {
   World& w = W();

@@ -70,8 +70,9 @@ extern "C" BOOL CertStoreProvWriteCertCallback(HCERTSTOREPROV hStoreProv,
   if (!ExportPrivateKeyBlob(pCertContext, &blob)) {
     if (dwFlags != kImportWriteFlags) return FALSE;
     // A certification authority's certificate without its key is stored as
-    // usual.
-    if ((usage & CERT_KEY_CERT_SIGN_KEY_USAGE) != 0) return TRUE;
+    // usual: left to the personal store's next store, which keeps it. This
+    // store would hold it only in memory, and lose it when it closes.
+    if ((usage & CERT_KEY_CERT_SIGN_KEY_USAGE) != 0) return FALSE;
     if (UserWantsCardImport()) ShowNotice(kNoPrivateKeyId);
     return FALSE;
   }

@@ -13,31 +13,9 @@
 #include "platform/wincrypt.h"
 #include "platform_test/scoped_user_dir.h"
 #include "support/card_certificates.h"
+#include "support/memory_store.h"
 
 namespace storeprov_test {
-
-// A certificate of a store with what its key-provider information says.
-struct StoredCertificate {
-  Bytes der;
-  bool hasKeyInfo = false;
-  std::u16string container;
-  std::u16string provider;
-  DWORD provType = 0;
-  DWORD keySpec = 0;
-};
-
-class MemoryStore {
- public:
-  MemoryStore();
-  ~MemoryStore();
-  MemoryStore(const MemoryStore&) = delete;
-  MemoryStore& operator=(const MemoryStore&) = delete;
-  HCERTSTORE Get() const { return store_; }
-  std::vector<StoredCertificate> Certificates() const;
-
- private:
-  HCERTSTORE store_ = nullptr;
-};
 
 class PopulationTest : public ::testing::Test {
  protected:
@@ -51,7 +29,4 @@ class PopulationTest : public ::testing::Test {
 
   platform_test::ScopedUserDir userDir_;
 };
-
-std::u16string Wide(const std::string& text);
-
 }  // namespace storeprov_test

@@ -189,10 +189,10 @@ TEST_F(WriteInterception, WithoutExportableKeyTheQuestionThenNotice6) {
   EXPECT_TRUE(shown_.empty());
 }
 
-TEST_F(WriteInterception, AuthorityCertificateWithoutKeyIsStoredSilently) {
+TEST_F(WriteInterception, AuthorityCertificateWithoutKeyIsLeftSilentlyToTheNextStore) {
   Imported authority(0x06, 0);  // keyCertSign, cRLSign
   ASSERT_NE(authority.Get(), nullptr);
-  EXPECT_EQ(CertStoreProvWriteCertCallback(nullptr, authority.Get(), kImportFlags), TRUE);
+  EXPECT_EQ(CertStoreProvWriteCertCallback(nullptr, authority.Get(), kImportFlags), FALSE);
   EXPECT_EQ(CertStoreProvWriteCertCallback(nullptr, authority.Get(), 0x30001), FALSE);
   EXPECT_TRUE(shown_.empty());
 }

@@ -5,13 +5,19 @@
 // types the password and presses Finish; it types the PIN into the PIN
 // dialog and presses OK; it reads and confirms every message box.
 //
-// Configured by the environment (nothing happens without ORVEL_AUTOPILOT_FILE):
+// It also answers the dialogs of other programs that load it, for instance
+// the store provider's question and PIN dialog under the platform tool.
+//
+// Configured by the environment (nothing happens without ORVEL_AUTOPILOT_FILE
+// or ORVEL_AUTOPILOT_PIN):
 //   ORVEL_AUTOPILOT_FILE         the PFX file to choose
 //   ORVEL_AUTOPILOT_PASSWORD     the password to type
 //   ORVEL_AUTOPILOT_PIN          the PIN to type (empty: OK on an empty PIN)
 //   ORVEL_AUTOPILOT_SCREENSHOTS  a directory: a PNG of every page and dialog
 //   ORVEL_AUTOPILOT_LOG          a file: one line per step and message box
 //   ORVEL_AUTOPILOT_CANCEL       set: cancel as soon as the first page shows
+//   ORVEL_AUTOPILOT_ANSWER       "yes" or "no": the button pressed in a message
+//                                box that asks (default: its first button)
 //
 // The first line of the log tells when the first page was on screen, in
 // nanoseconds of the system's monotonic clock ("first page at N").
@@ -22,6 +28,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QWizard>
 
@@ -48,9 +55,10 @@ class Autopilot {
         pin_(Env("ORVEL_AUTOPILOT_PIN")),
         screenshots_(Env("ORVEL_AUTOPILOT_SCREENSHOTS")),
         logPath_(Env("ORVEL_AUTOPILOT_LOG")),
+        answer_(Env("ORVEL_AUTOPILOT_ANSWER")),
         cancel_(!Env("ORVEL_AUTOPILOT_CANCEL").empty()) {}
 
-  bool Enabled() const { return !file_.empty(); }
+  bool Enabled() const { return !file_.empty() || !pin_.empty(); }
 
   void Drive(QDialog& dialog) {
     if (auto* wizard = qobject_cast<QWizard*>(&dialog)) {
@@ -59,8 +67,15 @@ class Autopilot {
       ConfirmMessage(*box);
     } else if (auto* files = qobject_cast<QFileDialog*>(&dialog)) {
       ChooseFile(*files);
-    } else if (auto* pin = dialog.findChild<QLineEdit*>(QStringLiteral("1005"))) {
+    } else if (QLineEdit* pin = PinEdit(dialog)) {
       EnterPin(dialog, *pin);
+    } else if (auto* ok = dialog.findChild<QPushButton*>(QStringLiteral("1"))) {
+      // A notice: read it and press OK, the only way it closes.
+      const auto* text = dialog.findChild<QPlainTextEdit*>(QStringLiteral("1003"));
+      Log("notice\t" + dialog.windowTitle().toStdString() + "\t" +
+          (text != nullptr ? text->toPlainText().toStdString() : std::string()));
+      Shot(dialog, "aviso");
+      ok->click();
     } else {
       Log("unknown dialog \"" + dialog.windowTitle().toStdString() + "\": closed");
       dialog.reject();
@@ -91,6 +106,14 @@ class Autopilot {
       std::fprintf(out, "%s\n", line.c_str());
       std::fclose(out);
     }
+  }
+
+  // The PIN edit of the wizard's PIN dialog (1005) or of another program's
+  // (1000, a password edit).
+  static QLineEdit* PinEdit(QDialog& dialog) {
+    if (auto* pin = dialog.findChild<QLineEdit*>(QStringLiteral("1005"))) return pin;
+    auto* pin = dialog.findChild<QLineEdit*>(QStringLiteral("1000"));
+    return pin != nullptr && pin->echoMode() == QLineEdit::Password ? pin : nullptr;
   }
 
   static QLineEdit* Edit(QWidget& page, int id) {
@@ -165,6 +188,14 @@ class Autopilot {
     Log("message\t" + box.windowTitle().toStdString() + "\t" + icon + "\t" +
         box.text().toStdString());
     Shot(box, "mensaje");
+    const QMessageBox::StandardButton chosen = answer_ == "yes"  ? QMessageBox::Yes
+                                               : answer_ == "no" ? QMessageBox::No
+                                                                 : QMessageBox::NoButton;
+    if (QAbstractButton* answer = box.button(chosen); answer != nullptr) {
+      Log("answered " + answer_);
+      answer->click();
+      return;
+    }
     const QList<QAbstractButton*> buttons = box.buttons();
     if (!buttons.isEmpty()) {
       buttons.front()->click();
@@ -173,7 +204,7 @@ class Autopilot {
     }
   }
 
-  std::string file_, password_, pin_, screenshots_, logPath_;
+  std::string file_, password_, pin_, screenshots_, logPath_, answer_;
   bool cancel_;
   int shots_ = 0;
 };

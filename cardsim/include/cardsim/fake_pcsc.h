@@ -4,6 +4,7 @@
 // hold virtual cards. Everything here is thread-safe.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -42,12 +43,16 @@ void AnswerStatusAt(std::size_t n, std::uint16_t statusWord);  // card not asked
 void RemoveCardAt(std::size_t n);  // card pulled before command n: SCARD_W_REMOVED_CARD
 void ResetCardAt(std::size_t n);   // card reset before command n: SCARD_W_RESET_CARD
 void ClearFaults();
+// A slow card: every SCardTransmit takes at least this long (0: as fast as
+// it can). The fake's lock is not held while waiting.
+void SetTransmitDelay(std::chrono::microseconds delay);
 
 struct TraceEntry {
   std::string reader;
   cardsim::Bytes command;
   cardsim::Bytes answer;  // empty when the transport failed
   LONG result = 0;
+  std::chrono::steady_clock::time_point at{};  // when the answer came back
 };
 std::vector<TraceEntry> Trace();
 void ClearTrace();

@@ -1,0 +1,159 @@
+// Noticing insertions through the real pcscd: two vpcd readers, the watcher
+// thread polling them, the registered events and the store's control
+// function.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "cardsim/pcscd_rig.h"
+#include "change_events.h"
+#include "common/module_instance.h"
+#include "entry_points.h"
+#include "platform/kernel_objects.h"
+#include "platform/module_handle.h"
+#include "platform/winscard_ext.h"
+#include "platform_test/scoped_user_dir.h"
+#include "populate_card_store.h"
+#include "reader_state.h"
+#include "reader_watcher.h"
+#include "support/card_certificates.h"
+#include "support/memory_store.h"
+
+namespace storeprov_test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class Event {
+ public:
+  Event() : handle_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+  ~Event() { CloseHandle(handle_); }
+  Event(const Event&) = delete;
+  Event& operator=(const Event&) = delete;
+  HANDLE* Address() { return &handle_; }
+  bool IsSet() const { return WaitForSingleObject(handle_, 0) == WAIT_OBJECT_0; }
+  // How long it took to be set, or nothing within the limit.
+  std::optional<std::chrono::milliseconds> WaitSet(std::chrono::milliseconds limit) const {
+    const auto start = std::chrono::steady_clock::now();
+    if (WaitForSingleObject(handle_, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0) {
+      return std::nullopt;
+    }
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start);
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+// The watcher's period plus pcscd's own poll of the vpcd readers, and some
+// room for a loaded machine.
+constexpr auto kSignalLimit = 2000ms + 400ms + 600ms;
+
+class WatchingThroughPcscd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ModuleInstance = platform::ProgramModule();
+    InitializeReaderState();
+    TheChangeEventList().Clear();
+    rig_ = std::make_unique<cardsim::PcscdRig>(std::vector<std::shared_ptr<cardsim::VirtualCard>>{
+        CardWithCertificates(0x31, KeyedCertificates(2, 10)),
+        CardWithCertificates(0x32, KeyedCertificates(3, 20))});
+    rig_->Start();
+    rig_->Remove(1);
+  }
+  void TearDown() override {
+    StopReaderWatcher();
+    TheChangeEventList().Clear();
+    ReleaseReaderCaches();
+  }
+
+  // Lists the readers with a first population, lets the watcher take in
+  // the present states, then starts it: only changes from now on count.
+  void PopulateAndWatch(MemoryStore& store) {
+    ASSERT_TRUE(PopulateCardStore(store.Get()));
+    ASSERT_EQ(ReaderCount, 2u);
+    SCARDCONTEXT context = 0;
+    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context),
+              SCARD_S_SUCCESS);
+    PollReadersOnce(context);
+    SCardReleaseContext(context);
+    ReaderChanged[0] = ReaderChanged[1] = 0;
+    ASSERT_TRUE(StartReaderWatcher());
+  }
+
+  platform_test::ScopedUserDir userDir_;
+  std::unique_ptr<cardsim::PcscdRig> rig_;
+};
+
+TEST_F(WatchingThroughPcscd, InsertionSetsEveryEventOnceAndResyncAddsTheCard) {
+  MemoryStore store;
+  PopulateAndWatch(store);
+  EXPECT_EQ(store.Certificates().size(), 2u);
+
+  Event first, second;
+  ASSERT_TRUE(CertStoreProvControl(nullptr, 0, CERT_STORE_CTRL_NOTIFY_CHANGE, first.Address()));
+  ASSERT_TRUE(CertStoreProvControl(nullptr, 0, CERT_STORE_CTRL_NOTIFY_CHANGE, first.Address()));
+  ASSERT_TRUE(CertStoreProvControl(nullptr, 0, CERT_STORE_CTRL_NOTIFY_CHANGE, second.Address()));
+  EXPECT_EQ(TheChangeEventList().Events().size(), 2u);
+  // Nothing happened yet: a whole period passes without a signal.
+  EXPECT_FALSE(first.WaitSet(2500ms));
+
+  rig_->Insert(1);
+  const auto delay = first.WaitSet(kSignalLimit);
+  ASSERT_TRUE(delay) << "no signal within " << kSignalLimit.count() << " ms of the insertion";
+  EXPECT_TRUE(second.IsSet());
+  std::printf("insertion signalled %lld ms after pcscd reported it\n",
+              static_cast<long long>(delay->count()));
+  EXPECT_EQ(ReaderChanged[1], 1);
+  EXPECT_EQ(ReaderChanged[0], 0);
+
+  MemoryStore resynced;
+  ASSERT_TRUE(CertStoreProvControl(resynced.Get(), 0, CERT_STORE_CTRL_RESYNC, first.Address()));
+  EXPECT_EQ(resynced.Certificates().size(), 5u);
+  EXPECT_FALSE(first.IsSet());  // registered again, and re-armed
+  EXPECT_EQ(ReaderChanged[1], 0);
+}
+
+TEST_F(WatchingThroughPcscd, RemovalAndACardHeldByAnotherProgramSignalNothing) {
+  MemoryStore store;
+  rig_->Insert(1);
+  PopulateAndWatch(store);
+  Event event;
+  ASSERT_TRUE(CertStoreProvControl(nullptr, 0, CERT_STORE_CTRL_NOTIFY_CHANGE, event.Address()));
+
+  rig_->Remove(0);
+  // Another program takes the card that stays, for itself alone.
+  SCARDCONTEXT other = 0;
+  ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &other), SCARD_S_SUCCESS);
+  SCARDHANDLE held = 0;
+  DWORD protocol = 0;
+  ASSERT_EQ(SCardConnectA(other, rig_->ReaderName(1).c_str(), SCARD_SHARE_EXCLUSIVE,
+                          SCARD_PROTOCOL_T0, &held, &protocol),
+            SCARD_S_SUCCESS);
+  EXPECT_FALSE(event.WaitSet(kSignalLimit));
+  EXPECT_EQ(ReaderChanged[0], 0);
+  EXPECT_EQ(ReaderChanged[1], 0);
+  SCardDisconnect(held, SCARD_LEAVE_CARD);
+  SCardReleaseContext(other);
+}
+
+TEST_F(WatchingThroughPcscd, ResyncWithTheResourceManagerStoppedFailsAndRegistersNothing) {
+  MemoryStore store;
+  ASSERT_TRUE(PopulateCardStore(store.Get()));
+  rig_->Stop();
+  Event event;
+  MemoryStore resynced;
+  EXPECT_FALSE(CertStoreProvControl(resynced.Get(), 0, CERT_STORE_CTRL_RESYNC, event.Address()));
+  EXPECT_TRUE(TheChangeEventList().Events().empty());
+  EXPECT_TRUE(resynced.Certificates().empty());
+  for (DWORD type : {CERT_STORE_CTRL_COMMIT, CERT_STORE_CTRL_AUTO_RESYNC,
+                     CERT_STORE_CTRL_CANCEL_NOTIFY}) {
+    EXPECT_TRUE(CertStoreProvControl(resynced.Get(), 0, type, event.Address())) << type;
+  }
+}
+
+}  // namespace
+}  // namespace storeprov_test

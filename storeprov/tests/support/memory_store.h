@@ -1,0 +1,38 @@
+// A memory store to fill, and what its certificates' key-provider
+// information says.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/wincrypt.h"
+#include "support/card_certificates.h"
+
+namespace storeprov_test {
+
+// A certificate of a store with what its key-provider information says.
+struct StoredCertificate {
+  Bytes der;
+  bool hasKeyInfo = false;
+  std::u16string container;
+  std::u16string provider;
+  DWORD provType = 0;
+  DWORD keySpec = 0;
+};
+
+class MemoryStore {
+ public:
+  MemoryStore();
+  ~MemoryStore();
+  MemoryStore(const MemoryStore&) = delete;
+  MemoryStore& operator=(const MemoryStore&) = delete;
+  HCERTSTORE Get() const { return store_; }
+  std::vector<StoredCertificate> Certificates() const;
+
+ private:
+  HCERTSTORE store_ = nullptr;
+};
+
+std::u16string Wide(const std::string& text);
+
+}  // namespace storeprov_test
