@@ -71,6 +71,7 @@ void CCardCertCache::ReadFromCard(CCryptoCard& card) {
     entry->keyUsage = keyUsage;
     Append(std::move(entry));
   }
+  m_complete = card.LastResult() == SCARD_S_SUCCESS;
 }
 
 void CCardCertCache::AddToStore(HCERTSTORE store) const {

@@ -44,6 +44,10 @@ class CCardCertCache {
   void Clear();
 
   bool Empty() const { return m_entries == nullptr; }
+  // False when the last read ended on a failed exchange with the card
+  // (pulled out, reset, transport error) rather than at the end of its
+  // certificate directory: the list may lack certificates.
+  bool Complete() const { return m_complete; }
   const CardCertEntry* Entries() const { return m_entries.get(); }
   const ChipInfo& CardIdentifier() const { return m_cardIdentifier; }
 
@@ -52,6 +56,7 @@ class CCardCertCache {
 
   ChipInfo m_cardIdentifier;
   std::unique_ptr<CardCertEntry> m_entries;
+  bool m_complete = true;
 };
 
 // The key specification the card's key roles give: AT_SIGNATURE for the

@@ -136,7 +136,7 @@ void ExamineReader(SCARDCONTEXT context, std::size_t i) {
   auto fresh = std::make_unique<CCardCertCache>(identifier);
 
   const CCardCertCache* old = ReaderCache(i);
-  if (!(fresh->SameCard(old) && !old->Empty())) {
+  if (!(fresh->SameCard(old) && !old->Empty() && old->Complete())) {
     SetReaderCache(i, nullptr);
     WaitCursor waitCursor;
     CNamedMutex mutex(ReaderMutexName(readerName).c_str());
@@ -145,7 +145,12 @@ void ExamineReader(SCARDCONTEXT context, std::size_t i) {
     mutex.Lock();
     fresh->ReadFromCard(object);
     waitCursor.Restore();
+    const bool complete = fresh->Complete();
     SetReaderCache(i, std::move(fresh));
+    // A read cut short (card pulled out or reset) shows what it got, and the
+    // reader stays flagged so that the next population reads the card
+    // again, even when the same card is back.
+    if (!complete) return;
   }
   claim.Examined();
 }

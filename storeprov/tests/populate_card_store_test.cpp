@@ -82,6 +82,48 @@ TEST_F(PopulationTest, RemovedCardStillListedAndSameCardReinsertedNotReadAgain) 
   SCardReleaseContext(context);
 }
 
+TEST_F(PopulationTest, ReadCutShortByARemovalIsReadAgainWhenTheSameCardIsBack) {
+  const auto certificates = KeyedCertificates(3, 40);
+  const auto card = CardWithCertificates(0x05, certificates);
+  fakepcsc::AddReader(kReader);
+  fakepcsc::InsertCard(kReader, card);
+  StartCounting();
+  {
+    MemoryStore clean;
+    ASSERT_TRUE(PopulateCardStore(clean.Get()));
+    ASSERT_EQ(clean.Certificates().size(), 3u);
+  }
+  // The command that reads the last certificate file's 8-byte header.
+  const Bytes readFileHeader = {0x00, 0xB0, 0x00, 0x00, 0x08};
+  const auto trace = fakepcsc::Trace();
+  std::size_t lastHeader = 0;
+  for (std::size_t n = 0; n < trace.size(); ++n) {
+    if (trace[n].command == readFileHeader) lastHeader = n + 1;
+  }
+  ASSERT_GT(lastHeader, 0u);
+  ReleaseReaderCaches();
+  InitializeReaderState();
+
+  // Pulled out while its last certificate is being read, then put back.
+  fakepcsc::ClearFaults();
+  fakepcsc::RemoveCardAt(lastHeader);
+  MemoryStore cut;
+  ASSERT_TRUE(PopulateCardStore(cut.Get()));
+  EXPECT_EQ(cut.Certificates().size(), 2u);
+  EXPECT_EQ(ReaderChanged[0], 1);  // still to be examined
+  fakepcsc::InsertCard(kReader, card);
+  MemoryStore back;
+  ASSERT_TRUE(PopulateCardStore(back.Get()));
+  EXPECT_EQ(back.Certificates().size(), 3u);
+  EXPECT_EQ(ReaderChanged[0], 0);
+  // Complete now: the next opening uses the cache.
+  StartCounting();
+  MemoryStore again;
+  ASSERT_TRUE(PopulateCardStore(again.Get()));
+  EXPECT_EQ(fakepcsc::TransmitCount(), 0u);
+  EXPECT_EQ(again.Certificates().size(), 3u);
+}
+
 TEST_F(PopulationTest, AnotherCardIsReadAndEarlierStoresKeepTheOldCertificates) {
   const auto oldCertificates = KeyedCertificates(2, 0);
   const auto newCertificates = KeyedCertificates(1, 5);
