@@ -61,6 +61,9 @@ void CCardCertCache::ReadFromCard(CCryptoCard& card) {
     if (!card.ReadCertificateEntry(&cursor, buffer.get(), &length, containerName, &keyUsage)) {
       break;
     }
+    // The card went away while its key was being looked up: the entry may
+    // lack its container name, so it is not kept.
+    if (card.LastResult() != SCARD_S_SUCCESS) break;
     if (buffer[0] != kDerSequenceTag || length == 0 || length > kCertificateBufferSize) continue;
     auto entry = std::make_unique<CardCertEntry>();
     entry->certificate = std::make_unique<BYTE[]>(length);

@@ -17,6 +17,20 @@ namespace {
 constexpr auto kPollInterval = std::chrono::milliseconds(2000);
 constexpr DWORD kInsertedState = SCARD_STATE_PRESENT | SCARD_STATE_CHANGED;
 
+// Whether the reader's change is a card to read: present and changed, and
+// not held by another program alone (exclusive), mute or unavailable. The
+// card's shared use (SCARD_STATE_INUSE, for instance by a population of
+// this process) does not hide an insertion, and a card that only went in
+// or out of shared use, with the reader's event count unchanged, is the
+// same card as before and no insertion.
+bool CardInserted(DWORD before, DWORD now) {
+  if (((now & 0xFFFF) & ~DWORD{SCARD_STATE_INUSE}) != kInsertedState) return false;
+  const bool sameCardInSharedUse = (before & SCARD_STATE_PRESENT) != 0 &&
+                                   (before & SCARD_STATE_EXCLUSIVE) == 0 &&
+                                   (before >> 16) == (now >> 16);
+  return !sameCardInSharedUse;
+}
+
 struct Watcher {
   std::mutex mutex;
   std::condition_variable wake;
@@ -56,7 +70,7 @@ LONG PollReadersOnce(SCARDCONTEXT context) {
     if (rv != SCARD_S_SUCCESS) return rv;
     for (DWORD i = 0; i < ReaderCount; ++i) {
       SCARD_READERSTATEA& entry = ReaderStateTable[i];
-      if ((entry.dwEventState & 0xFFFF) == kInsertedState) {
+      if (CardInserted(entry.dwCurrentState, entry.dwEventState)) {
         ReaderChanged[i] = 1;
         ++inserted;
       }

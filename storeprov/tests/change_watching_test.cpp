@@ -101,6 +101,46 @@ TEST_F(ChangeWatching, RemovalAndACardHeldByAnotherProgramAreNotInsertions) {
   EXPECT_EQ(ReaderChanged[1], 0);
 }
 
+TEST_F(ChangeWatching, SharedUseNeitherHidesNorFakesAnInsertion) {
+  ListTwoReaders(true);
+  Event event;
+  ASSERT_TRUE(CertStoreProvControl(nullptr, 0, CERT_STORE_CTRL_NOTIFY_CHANGE, event.Address()));
+  auto connect = [this](const char* reader) {
+    SCARDHANDLE card = 0;
+    DWORD protocol = 0;
+    EXPECT_EQ(SCardConnectA(context_, reader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &card,
+                            &protocol),
+              SCARD_S_SUCCESS);
+    return card;
+  };
+  // A program takes the card in shared use and lets it go: the same card.
+  SCARDHANDLE card = connect("Lector 0");
+  PollReadersOnce(context_);
+  SCardDisconnect(card, SCARD_LEAVE_CARD);
+  PollReadersOnce(context_);
+  EXPECT_FALSE(event.IsSet());
+  EXPECT_EQ(ReaderChanged[0], 0);
+
+  // A card put in and at once used by a program is still an insertion.
+  fakepcsc::RemoveCard("Lector 0");
+  PollReadersOnce(context_);
+  fakepcsc::InsertCard("Lector 0", CardWithCertificates(0x06, {}));
+  card = connect("Lector 0");
+  PollReadersOnce(context_);
+  EXPECT_TRUE(event.IsSet());
+  EXPECT_EQ(ReaderChanged[0], 1);
+  SCardDisconnect(card, SCARD_LEAVE_CARD);
+
+  // A card exchanged for another between two polls is an insertion.
+  ASSERT_TRUE(CertStoreProvControl(nullptr, 0, CERT_STORE_CTRL_NOTIFY_CHANGE, event.Address()));
+  PollReadersOnce(context_);
+  fakepcsc::RemoveCard("Lector 1");
+  fakepcsc::InsertCard("Lector 1", CardWithCertificates(0x07, {}));
+  PollReadersOnce(context_);
+  EXPECT_TRUE(event.IsSet());
+  EXPECT_EQ(ReaderChanged[1], 1);
+}
+
 TEST_F(ChangeWatching, ResyncRefillsTheStoreAndRegistersItsEvent) {
   ListTwoReaders(false);
   fakepcsc::InsertCard("Lector 0", CardWithCertificates(0x04, KeyedCertificates(2)));
