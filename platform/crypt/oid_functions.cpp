@@ -9,6 +9,14 @@
 //                   "function": "CertDllOpenStoreProv"}]}
 // Set names and OIDs are compared without regard to ASCII case; a numeric
 // OID (a value below 0x10000 in place of a string) is written "#<number>".
+//
+// A module whose last function address is given back stays loaded for a
+// while (15 s, or ORVEL_MODULE_UNLOAD_DELAY_MS milliseconds; 0 unloads at
+// once), as the system's certificate services let a provider's module live
+// on after its last use: a store opened again soon finds the module, and
+// whatever the module keeps for the process (a store provider's cache of
+// card certificates), still there. Modules due are unloaded at the next
+// OID function call; a process that ends first just ends.
 #include "copy_out.h"
 #include "handle_table.h"
 #include "platform/module_loader.h"
@@ -21,6 +29,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <cstdlib>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -227,12 +237,76 @@ extern "C" HCRYPTOIDFUNCSET CryptInitOIDFunctionSet(LPCSTR pszFuncName, DWORD dw
   return set.get();
 }
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::chrono::milliseconds UnloadDelay() {
+  const char* text = std::getenv("ORVEL_MODULE_UNLOAD_DELAY_MS");
+  if (text == nullptr || *text == '\0') return std::chrono::seconds(15);
+  char* end = nullptr;
+  const long long value = std::strtoll(text, &end, 10);
+  if (*end != '\0' || value < 0) return std::chrono::seconds(15);
+  return std::chrono::milliseconds(value);
+}
+
+// One load of each module whose addresses were all given back, with the
+// time it is to be unloaded.
+struct PendingUnloads {
+  std::mutex mutex;
+  std::map<HMODULE, Clock::time_point> due;
+};
+
+PendingUnloads& Pending() {
+  static PendingUnloads* pending = new PendingUnloads;  // used until the process ends
+  return *pending;
+}
+
+// Unloads the modules whose time has come (every pending one with `all`).
+void UnloadDueModules() {
+  std::vector<HMODULE> unload;
+  {
+    PendingUnloads& pending = Pending();
+    std::lock_guard lock(pending.mutex);
+    const auto now = Clock::now();
+    for (auto it = pending.due.begin(); it != pending.due.end();) {
+      if (it->second <= now) {
+        unload.push_back(it->first);
+        it = pending.due.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (HMODULE module : unload) FreeLibrary(module);
+}
+
+// Gives back one load of the module: kept as the pending load (the time
+// renewed), or unloaded when one is pending already or there is no delay.
+void ReleaseModuleLater(HMODULE module) {
+  const auto delay = UnloadDelay();
+  bool unloadNow = delay.count() == 0;
+  if (!unloadNow) {
+    PendingUnloads& pending = Pending();
+    std::lock_guard lock(pending.mutex);
+    auto [it, added] = pending.due.try_emplace(module, Clock::now() + delay);
+    if (!added) {
+      it->second = Clock::now() + delay;
+      unloadNow = true;  // the pending load keeps the module
+    }
+  }
+  if (unloadNow) FreeLibrary(module);
+}
+
+}  // namespace
+
 extern "C" BOOL CryptGetOIDFunctionAddress(HCRYPTOIDFUNCSET hFuncSet, DWORD dwEncodingType,
                                            LPCSTR pszOID, DWORD dwFlags, void** ppvFuncAddr,
                                            HCRYPTOIDFUNCADDR* phFuncAddr) {
   if (!ppvFuncAddr || !phFuncAddr || !pszOID) return Fail(ERROR_INVALID_PARAMETER);
   *ppvFuncAddr = nullptr;
   *phFuncAddr = nullptr;
+  UnloadDueModules();
   std::string set;
   {
     OidState& state = State();
@@ -277,6 +351,7 @@ extern "C" BOOL CryptFreeOIDFunctionAddress(HCRYPTOIDFUNCADDR hFuncAddr, DWORD d
   if (!hFuncAddr) return TRUE;
   auto kept = Addresses().Take(reinterpret_cast<ULONG_PTR>(hFuncAddr));
   if (!kept) return Fail(ERROR_INVALID_HANDLE);
-  if (kept->module) FreeLibrary(kept->module);
+  if (kept->module) ReleaseModuleLater(kept->module);
+  UnloadDueModules();
   return TRUE;
 }

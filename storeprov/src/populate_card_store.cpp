@@ -129,6 +129,13 @@ void ExamineReader(SCARDCONTEXT context, std::size_t i) {
     return;
   }
   SharedCardGuard connection(card);
+  // Every command to the card goes under the reader's mutex: a command of
+  // another process between a SELECT and its GET RESPONSE would take the
+  // card's pending answer. Read also when the wait failed: the mutex only
+  // keeps readers apart.
+  CNamedMutex mutex(ReaderMutexName(readerName).c_str());
+  CMutexLock lock(&mutex);
+  mutex.Lock();
   CCryptoCard object(card);
   ChipInfo identifier{};
   // A card that does not answer is known by the zero identifier.
@@ -139,10 +146,6 @@ void ExamineReader(SCARDCONTEXT context, std::size_t i) {
   if (!(fresh->SameCard(old) && !old->Empty() && old->Complete())) {
     SetReaderCache(i, nullptr);
     WaitCursor waitCursor;
-    CNamedMutex mutex(ReaderMutexName(readerName).c_str());
-    CMutexLock lock(&mutex);
-    // Read also when the wait failed: the mutex only keeps readers apart.
-    mutex.Lock();
     fresh->ReadFromCard(object);
     waitCursor.Restore();
     const bool complete = fresh->Complete();

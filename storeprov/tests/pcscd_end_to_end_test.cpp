@@ -4,10 +4,6 @@
 // into the tool, answers them), a virtual card behind the real pcscd.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -16,31 +12,13 @@
 #include "cardsim/pcscd_rig.h"
 #include "platform_test/scoped_user_dir.h"
 #include "support/card_certificates.h"
+#include "support/tool_run.h"
 #include "test_pki.h"
 
 namespace storeprov_test {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct ToolRun {
-  int status = -1;
-  std::string out;
-};
-
-// Runs the platform tool with `environment` ("NAME=value ...") before it.
-ToolRun Tool(const std::string& arguments, const std::string& environment = "") {
-  ToolRun run;
-  const std::string command =
-      "env " + environment + " " + ORVELPLATFORM_PATH + " " + arguments + " 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  std::array<char, 512> chunk{};
-  while (std::fgets(chunk.data(), chunk.size(), pipe) != nullptr) run.out += chunk.data();
-  const int raw = ::pclose(pipe);
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return run;
-}
 
 std::string ReadText(const fs::path& path) {
   std::ifstream in(path);

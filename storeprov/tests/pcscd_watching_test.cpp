@@ -117,6 +117,30 @@ TEST_F(WatchingThroughPcscd, InsertionSetsEveryEventOnceAndResyncAddsTheCard) {
   EXPECT_EQ(ReaderChanged[1], 0);
 }
 
+// ORVEL_VPCD_CYCLES sets the number of cycles (15 by default).
+TEST_F(WatchingThroughPcscd, EveryInsertionOfManyCyclesIsSignalledWithinThePeriod) {
+  const char* text = std::getenv("ORVEL_VPCD_CYCLES");
+  const int cycles = text != nullptr && std::atoi(text) > 0 ? std::atoi(text) : 15;
+  MemoryStore store;
+  PopulateAndWatch(store);
+  Event event;
+  std::chrono::milliseconds longest{0}, total{0};
+  for (int cycle = 0; cycle < cycles; ++cycle) {
+    ASSERT_TRUE(CertStoreProvControl(nullptr, 0, CERT_STORE_CTRL_NOTIFY_CHANGE, event.Address()));
+    rig_->Insert(1);
+    const auto delay = event.WaitSet(kSignalLimit);
+    ASSERT_TRUE(delay) << "cycle " << cycle << ": no signal";
+    longest = std::max(longest, *delay);
+    total += *delay;
+    rig_->Remove(1);
+  }
+  std::printf("%d insertions signalled, longest %lld ms, mean %lld ms after pcscd saw them\n",
+              cycles, static_cast<long long>(longest.count()),
+              static_cast<long long>(total.count() / cycles));
+  // Every insertion flagged the reader; the last is still to be read.
+  EXPECT_EQ(ReaderChanged[1], 1);
+}
+
 TEST_F(WatchingThroughPcscd, RemovalAndACardHeldByAnotherProgramSignalNothing) {
   MemoryStore store;
   rig_->Insert(1);

@@ -7,7 +7,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 using namespace testpki;
 using namespace teststore;
@@ -93,6 +95,13 @@ class StoreProviders : public UserDirTest {
     UserDirTest::SetUp();
     LocalProvider::Reset();
     Module::Get().Reset();
+    // Modules unloaded as soon as their last address is given back, unless
+    // a test asks for the delay.
+    ::setenv("ORVEL_MODULE_UNLOAD_DELAY_MS", "0", 1);
+  }
+  void TearDown() override {
+    ::unsetenv("ORVEL_MODULE_UNLOAD_DELAY_MS");
+    UserDirTest::TearDown();
   }
   const Module& module_ = Module::Get();
 };
@@ -227,6 +236,25 @@ TEST_F(StoreProviders, RegisteredModuleIsAttachedForEveryStoreAndDetachedAtEvery
   EXPECT_EQ(module_.Counters().attaches, 3);
   EXPECT_TRUE(CertCloseStore(third, 0));
   EXPECT_EQ(module_.Counters().detaches, 3);
+}
+
+TEST_F(StoreProviders, ModuleStaysLoadedForTheUnloadDelayAfterTheLastClose) {
+  ::setenv("ORVEL_MODULE_UNLOAD_DELAY_MS", "300", 1);
+  RegisterTestModule();
+  for (int i = 1; i <= 3; ++i) {
+    HCERTSTORE store = CertOpenStore(kTestStoreProvider, 0, 0, 0, nullptr);
+    ASSERT_NE(store, nullptr);
+    EXPECT_TRUE(CertCloseStore(store, 0));
+    // One load is kept: the module never went away between the stores.
+    EXPECT_EQ(module_.Counters().attaches - module_.Counters().detaches, 1) << i;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(350));
+  // The next OID function call unloads what is due.
+  HCRYPTOIDFUNCSET set = CryptInitOIDFunctionSet(CRYPT_OID_OPEN_STORE_PROV_FUNC, 0);
+  void* address = nullptr;
+  HCRYPTOIDFUNCADDR kept = nullptr;
+  EXPECT_FALSE(CryptGetOIDFunctionAddress(set, 0, "NoSuchProvider", 0, &address, &kept));
+  EXPECT_EQ(module_.Counters().attaches, module_.Counters().detaches);
 }
 
 TEST_F(StoreProviders, ModuleLoadedTwiceAttachesTwiceAndDetachesTwice) {

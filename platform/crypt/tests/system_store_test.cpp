@@ -85,6 +85,12 @@ class PersonalStore : public UserDirTest {
   void SetUp() override {
     UserDirTest::SetUp();
     module_.Reset();
+    // The card store's module unloaded as soon as the store closes.
+    ::setenv("ORVEL_MODULE_UNLOAD_DELAY_MS", "0", 1);
+  }
+  void TearDown() override {
+    ::unsetenv("ORVEL_MODULE_UNLOAD_DELAY_MS");
+    UserDirTest::TearDown();
   }
   void RegisterCardStore(DWORD flags = CERT_PHYSICAL_STORE_ADD_ENABLE_FLAG) {
     ASSERT_TRUE(CryptRegisterOIDFunction(0, CRYPT_OID_OPEN_STORE_PROV_FUNC, kTestStoreProvider,
