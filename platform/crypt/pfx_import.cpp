@@ -68,7 +68,8 @@ struct ImportRollback {
 }  // namespace
 
 extern "C" BOOL PFXIsPFXBlob(CRYPT_DATA_BLOB* pPFX) {
-  if (ParseBlob(pPFX)) return TRUE;
+  Pkcs12Ptr pfx = ParseBlob(pPFX);
+  if (pfx && PfxReader::DeclaredWorkWithinBounds(pfx.get())) return TRUE;
   return Fail(CRYPT_E_BAD_ENCODE);
 }
 

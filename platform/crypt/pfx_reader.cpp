@@ -63,6 +63,28 @@ Pkcs12Ptr PfxReader::Parse(const unsigned char* data, std::size_t size) {
   return pfx;
 }
 
+bool PfxReader::DeclaredWorkWithinBounds(PKCS12* pfx) {
+  std::uint64_t total = 0;
+  if (PKCS12_mac_present(pfx)) {
+    const ASN1_INTEGER* iterations = nullptr;
+    PKCS12_get0_mac(nullptr, nullptr, nullptr, &iterations, pfx);
+    const long count = iterations ? ASN1_INTEGER_get(iterations) : 1;  // absent means 1
+    if (count <= 0 || static_cast<std::uint64_t>(count) > kMaxPfxIterations) return false;
+    total += static_cast<std::uint64_t>(count);
+  }
+  SafesPtr safes(PKCS12_unpack_authsafes(pfx));
+  if (!safes) return true;  // nothing more to see without the password
+  for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
+    PKCS7* safe = sk_PKCS7_value(safes.get(), i);
+    if (OBJ_obj2nid(safe->type) != NID_pkcs7_encrypted) continue;
+    if (!safe->d.encrypted || !safe->d.encrypted->enc_data) return false;
+    const std::uint64_t cost = DerivationCost(safe->d.encrypted->enc_data->algorithm);
+    if (cost == 0) return false;
+    total += cost;
+  }
+  return total <= kMaxPfxTotalIterations;
+}
+
 PfxReader::PfxReader(PKCS12* pfx, const SecureText& password) : pfx_(pfx), password_(password) {
   password_.push_back('\0');
 }

@@ -131,11 +131,15 @@ TEST_F(WizardPages, EachPageShowsItsButtons) {
 
 TEST_F(WizardPages, NextChecksTheFileAndStaysAfterAMessage) {
   auto der = Certificate(testpki::Key(1024, 0));
+  // A PFX whose password check would take too long.
+  testpki::PfxSpec costly(testpki::Key(1024, 0), der.get());
+  costly.macIterations = 300001;
   const std::string cases[] = {
       "",                                                   // no name
       (dir_ / "no-existe.pfx").string(),                    // missing
       WriteFile("certificado.cer", testpki::Der(der.get())),  // a DER certificate
       WriteFile("vacio.pfx", {}),                           // zero length
+      WriteFile("costoso.pfx", testpki::MakePfx(costly)),
   };
   std::vector<int> pages;
   RunSheet([&](QWizard& wizard) {
@@ -149,10 +153,10 @@ TEST_F(WizardPages, NextChecksTheFileAndStaysAfterAMessage) {
     GuiDriver::Next(wizard);
     pages.push_back(wizard.currentId());
   });
-  EXPECT_EQ(pages, (std::vector<int>{1, 1, 1, 1, 2}));
-  ASSERT_EQ(driver_.boxes.size(), 4u);
-  const char* texts[] = {kNoFile, kNoFile, kNotPfx, kNotPfx};
-  for (std::size_t i = 0; i < 4; ++i) {
+  EXPECT_EQ(pages, (std::vector<int>{1, 1, 1, 1, 1, 2}));
+  ASSERT_EQ(driver_.boxes.size(), 5u);
+  const char* texts[] = {kNoFile, kNoFile, kNotPfx, kNotPfx, kNotPfx};
+  for (std::size_t i = 0; i < 5; ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(driver_.boxes[i].text.toStdString(), texts[i]);
     EXPECT_EQ(driver_.boxes[i].caption, QStringLiteral("Error"));

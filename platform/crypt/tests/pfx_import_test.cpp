@@ -373,8 +373,12 @@ TEST_F(PfxTest, AbsurdIterationCountsAreRefusedAtOnce) {
 
   for (Bytes* pfx : {&costlyMac, &costlyBags}) {
     CRYPT_DATA_BLOB blob = BlobOf(*pfx);
-    EXPECT_TRUE(PFXIsPFXBlob(&blob));
     auto start = std::chrono::steady_clock::now();
+    // Not taken as a PFX at all: a program checking the file first never
+    // reaches a password check that would keep it busy.
+    SetLastError(0);
+    EXPECT_FALSE(PFXIsPFXBlob(&blob));
+    EXPECT_EQ(GetLastError(), CRYPT_E_BAD_ENCODE);
     EXPECT_FALSE(PFXVerifyPassword(&blob, u"secreto", 0));
     SetLastError(0);
     EXPECT_EQ(Import(*pfx, "secreto"), nullptr);
@@ -382,6 +386,27 @@ TEST_F(PfxTest, AbsurdIterationCountsAreRefusedAtOnce) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
   }
   EXPECT_EQ(ContainerFiles(), 0u);
+}
+
+TEST_F(PfxTest, TheLargestIterationCountTakenIsCheckedWithinASecond) {
+  X509Ptr cert = MakeCert(CertSpec{Key(1024)});
+  PfxSpec spec{Key(1024), cert.get()};
+  spec.macIterations = 300000;
+  Bytes pfx = MakePfx(spec);
+  CRYPT_DATA_BLOB blob = BlobOf(pfx);
+  ASSERT_TRUE(PFXIsPFXBlob(&blob));
+  // One more iteration than that is not a PFX.
+  spec.macIterations = 300001;
+  Bytes beyond = MakePfx(spec);
+  CRYPT_DATA_BLOB beyondBlob = BlobOf(beyond);
+  EXPECT_FALSE(PFXIsPFXBlob(&beyondBlob));
+  for (const char16_t* password : {u"secreto", u"otra", u""}) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(PFXVerifyPassword(&blob, password, 0), password == std::u16string_view(u"secreto"));
+    const auto spent = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(spent, std::chrono::milliseconds(1000))
+        << std::chrono::duration_cast<std::chrono::milliseconds>(spent).count() << " ms";
+  }
 }
 
 TEST_F(PfxTest, ContainersPersistAcrossProcessesUntilDeleted) {
