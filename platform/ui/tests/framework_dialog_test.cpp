@@ -242,12 +242,12 @@ class Files : public Framework {
 };
 
 TEST_F(Files, ReadsARegularFileWhole) {
-  const auto path = Write("a.pfx", std::string("\x30\x82\x00\x00datos", 9));
+  const auto path = Write("a.pfx", std::string("\x30\x82\x00\x00" "datos", 9));
   CFile file(path.c_str(), CFile::modeRead);
   ASSERT_EQ(file.GetLength(), 9u);
   char buffer[16] = {};
   EXPECT_EQ(file.Read(buffer, sizeof buffer), 9u);
-  EXPECT_EQ(std::string(buffer, 9), std::string("\x30\x82\x00\x00datos", 9));
+  EXPECT_EQ(std::string(buffer, 9), std::string("\x30\x82\x00\x00" "datos", 9));
   EXPECT_EQ(file.Read(buffer, sizeof buffer), 0u);
 }
 
