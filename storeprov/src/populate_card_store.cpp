@@ -132,7 +132,10 @@ void ExamineReader(SCARDCONTEXT context, std::size_t i) {
   // Every command to the card goes under the reader's mutex: a command of
   // another process between a SELECT and its GET RESPONSE would take the
   // card's pending answer. Read also when the wait failed: the mutex only
-  // keeps readers apart.
+  // keeps readers apart. The wait cursor shows from the wait for the mutex
+  // to the end of the read, and goes at once when the cache stands in for
+  // the card.
+  WaitCursor waitCursor;
   CNamedMutex mutex(ReaderMutexName(readerName).c_str());
   CMutexLock lock(&mutex);
   mutex.Lock();
@@ -143,9 +146,10 @@ void ExamineReader(SCARDCONTEXT context, std::size_t i) {
   auto fresh = std::make_unique<CCardCertCache>(identifier);
 
   const CCardCertCache* old = ReaderCache(i);
-  if (!(fresh->SameCard(old) && !old->Empty() && old->Complete())) {
+  if (fresh->SameCard(old) && !old->Empty() && old->Complete()) {
+    waitCursor.Restore();
+  } else {
     SetReaderCache(i, nullptr);
-    WaitCursor waitCursor;
     fresh->ReadFromCard(object);
     waitCursor.Restore();
     const bool complete = fresh->Complete();
