@@ -9,23 +9,10 @@
 #include "population_fixture.h"
 #include "reader_state.h"
 #include "reader_watcher.h"
+#include "support/change_event.h"
 
 namespace storeprov_test {
 namespace {
-
-class Event {
- public:
-  Event() : handle_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
-  ~Event() { CloseHandle(handle_); }
-  Event(const Event&) = delete;
-  Event& operator=(const Event&) = delete;
-  HANDLE Get() const { return handle_; }
-  HANDLE* Address() { return &handle_; }
-  bool IsSet() const { return WaitForSingleObject(handle_, 0) == WAIT_OBJECT_0; }
-
- private:
-  HANDLE handle_;
-};
 
 class ChangeWatching : public PopulationTest {
  protected:

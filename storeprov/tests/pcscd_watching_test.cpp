@@ -18,6 +18,7 @@
 #include "populate_card_store.h"
 #include "reader_state.h"
 #include "reader_watcher.h"
+#include "support/change_event.h"
 #include "support/card_certificates.h"
 #include "support/memory_store.h"
 
@@ -25,28 +26,6 @@ namespace storeprov_test {
 namespace {
 
 using namespace std::chrono_literals;
-
-class Event {
- public:
-  Event() : handle_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
-  ~Event() { CloseHandle(handle_); }
-  Event(const Event&) = delete;
-  Event& operator=(const Event&) = delete;
-  HANDLE* Address() { return &handle_; }
-  bool IsSet() const { return WaitForSingleObject(handle_, 0) == WAIT_OBJECT_0; }
-  // How long it took to be set, or nothing within the limit.
-  std::optional<std::chrono::milliseconds> WaitSet(std::chrono::milliseconds limit) const {
-    const auto start = std::chrono::steady_clock::now();
-    if (WaitForSingleObject(handle_, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0) {
-      return std::nullopt;
-    }
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 start);
-  }
-
- private:
-  HANDLE handle_;
-};
 
 // The watcher's period plus pcscd's own poll of the vpcd readers, and some
 // room for a loaded machine.
