@@ -13,18 +13,22 @@ std::optional<DWORD> CCryptoCard::FindDirectoryEnd() {
   return std::nullopt;
 }
 
-std::optional<DWORD> CCryptoCard::AppendRecord(std::span<const BYTE> record) {
-  const auto end = FindDirectoryEnd();
-  if (!end) return std::nullopt;
-  if (*end + record.size() > kOffsetLimit) {
+std::optional<DWORD> CCryptoCard::WriteRecordAt(DWORD offset, std::span<const BYTE> record) {
+  if (offset + record.size() > kOffsetLimit) {
     Refuse(SCARD_E_INVALID_PARAMETER);
     return std::nullopt;
   }
   // No room left in the file: the card refuses the write and nothing of the
   // record lands (the record fits one UPDATE BINARY).
-  UpdateBinary(static_cast<WORD>(*end), static_cast<WORD>(record.size()), record.data());
+  UpdateBinary(static_cast<WORD>(offset), static_cast<WORD>(record.size()), record.data());
   if (!StepSucceeded()) return std::nullopt;
-  return end;
+  return offset;
+}
+
+std::optional<DWORD> CCryptoCard::AppendRecord(std::span<const BYTE> record) {
+  const auto end = FindDirectoryEnd();
+  if (!end) return std::nullopt;
+  return WriteRecordAt(*end, record);
 }
 
 bool CCryptoCard::AddKeyDirectoryEntries(BYTE keyReference,
@@ -34,30 +38,60 @@ bool CCryptoCard::AddKeyDirectoryEntries(BYTE keyReference,
   const KeyRecord privateRecord = MakePrivateKeyRecord(keyReference, identifier);
   const KeyRecord publicRecord = MakePublicKeyRecord(keyReference, identifier, roleWord);
 
+  // Both ends are found before anything is written. The public-key record
+  // then goes first and the private-key record last: a key is found only
+  // through its private-key record (a certificate's identifier is looked up
+  // there, and so is a key container), so a card pulled out or reset between
+  // the two writes leaves no private-key record that a later certificate
+  // with the same identifier would be matched to, while the public-key
+  // record alone keeps the reference taken.
   SelectApplication(m_directoryFiles[kPrivateKeyDirectory]);
   if (!StepSucceeded()) return false;
-  const auto privateAt = AppendRecord(privateRecord);
+  const auto privateAt = FindDirectoryEnd();
   if (!privateAt) return false;
 
   // The application is still the current DF.
   SelectFile(m_directoryFiles[kPublicKeyDirectory]);
-  if (StepSucceeded() && AppendRecord(publicRecord)) return true;
+  if (!StepSucceeded()) return false;
+  const auto publicAt = AppendRecord(publicRecord);
+  if (!publicAt) return false;
 
-  // Take the private-key record back: left alone it would keep the reference
-  // taken for a key that is erased, and a later certificate with the same
-  // identifier would be matched to it. Zeros end the directory there again.
+  SelectFile(m_directoryFiles[kPrivateKeyDirectory]);
+  if (StepSucceeded() && WriteRecordAt(*privateAt, privateRecord)) return true;
+
+  // Take the public-key record back: left alone it would keep the reference
+  // taken for a key that is erased. Zeros end the directory there again.
   // The failure stays what the caller sees.
   const LONG failedResult = m_lastResult;
   const BYTE failedSw1 = m_sw1;
   const BYTE failedSw2 = m_sw2;
-  SelectApplication(m_directoryFiles[kPrivateKeyDirectory]);
+  SelectApplication(m_directoryFiles[kPublicKeyDirectory]);
   if (StepSucceeded()) {
     const KeyRecord zeros{};
-    UpdateBinary(static_cast<WORD>(*privateAt), static_cast<WORD>(zeros.size()), zeros.data());
+    UpdateBinary(static_cast<WORD>(*publicAt), static_cast<WORD>(zeros.size()), zeros.data());
   }
   m_lastResult = failedResult;
   m_sw1 = failedSw1;
   m_sw2 = failedSw2;
   m_sw = static_cast<WORD>(m_sw1 << 8 | m_sw2);
   return false;
+}
+
+void CCryptoCard::TakeBackKeyRecords(BYTE keyReference) {
+  for (const std::size_t directory : {kPublicKeyDirectory, kPrivateKeyDirectory}) {
+    SelectApplication(m_directoryFiles[directory]);
+    if (!StepSucceeded()) continue;
+    std::optional<DirectoryRecord> last;
+    const WalkEnd walk = WalkDirectory([&](const DirectoryRecord& record) {
+      last = record;
+      return true;
+    });
+    if (walk != WalkEnd::EndMarker || !last) continue;
+    KeyReferenceMap map{};
+    ScanKeyRecord(*last, KeyRefPrivate, map);
+    if (map[keyReference] == 0 || last->End() - last->offset > kKeyRecordBytes) continue;
+    const KeyRecord zeros{};
+    UpdateBinary(static_cast<WORD>(last->offset), static_cast<WORD>(last->End() - last->offset),
+                 zeros.data());
+  }
 }

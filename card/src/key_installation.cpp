@@ -65,6 +65,21 @@ bool WriteKeyInRole(CCryptoCard& card, bool signatureRole, BYTE keyReference,
              Part(blob.Exponent1(), kPrimeBytes), Part(blob.Exponent2(), kPrimeBytes));
 }
 
+// A card reset while the key block ran (another program shares it) answers
+// every further command of this connection with SCARD_W_RESET_CARD, and has
+// forgotten the verified PIN: without a renewed connection and a new
+// verification, the erase that undoes the block would never reach the card
+// and the half-written key would stay. True when the connection was renewed
+// and the PIN verified again.
+bool RenewAfterReset(CCryptoCard& card, const char* pin) {
+  DWORD protocol = 0;
+  if (SCardReconnect(card.CardHandle(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, SCARD_LEAVE_CARD,
+                     &protocol) != SCARD_S_SUCCESS) {
+    return false;
+  }
+  return card.VerifyPin(pin) == SCARD_S_SUCCESS;
+}
+
 }  // namespace
 
 bool KeyInstallation(const PrivateKeyBlob& keyBlob, const KeyIdentifier& keyIdentifier,
@@ -128,7 +143,13 @@ bool KeyInstallation(const PrivateKeyBlob& keyBlob, const KeyIdentifier& keyIden
     return card.AddKeyDirectoryEntries(*keyReference, keyIdentifier, roleWord);
   }();
   if (!keyWritten) {
-    card.EraseKey(*keyReference);
+    if (card.LastResult() != SCARD_W_RESET_CARD) {
+      card.EraseKey(*keyReference);
+    } else if (RenewAfterReset(card, pin->c_str())) {
+      // The records the block may have left could not be taken back either.
+      card.EraseKey(*keyReference);
+      card.TakeBackKeyRecords(*keyReference);
+    }
     ui.ShowMessage(messages.keysNotWritten);
     return false;
   }

@@ -230,7 +230,7 @@ class KeyWritingSmallPukdf : public KeyWriting {
   }
 };
 
-TEST_F(KeyWritingSmallPukdf, PublicRecordThatDoesNotFitTakesThePrivateOneBack) {
+TEST_F(KeyWritingSmallPukdf, PublicRecordThatDoesNotFitLeavesBothDirectoriesAsTheyWere) {
   const KeyId existing = MakeKeyId(0x40);
   PutRecords(kPrkdf, PrivateKeyRecord(0x20, existing));
   PutRecords(kPukdf, PublicKeyRecord(0x20, existing));  // 85 of 100 bytes

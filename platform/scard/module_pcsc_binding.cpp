@@ -65,6 +65,12 @@ LONG SCardConnect(SCARDCONTEXT hContext, LPCSTR szReader, DWORD dwShareMode,
                          phCard, pdwActiveProtocol);
 }
 
+LONG SCardReconnect(SCARDHANDLE hCard, DWORD dwShareMode, DWORD dwPreferredProtocols,
+                    DWORD dwInitialization, LPDWORD pdwActiveProtocol) {
+  STOREPROV_PCSC_FORWARD(SCardReconnect, hCard, dwShareMode, dwPreferredProtocols, dwInitialization,
+                         pdwActiveProtocol);
+}
+
 LONG SCardDisconnect(SCARDHANDLE hCard, DWORD dwDisposition) {
   STOREPROV_PCSC_FORWARD(SCardDisconnect, hCard, dwDisposition);
 }

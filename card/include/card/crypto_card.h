@@ -102,14 +102,20 @@ class CCryptoCard {
                        std::span<const BYTE, kPrimeBytes> coefficient,
                        std::span<const BYTE, kPrimeBytes> exponent1,
                        std::span<const BYTE, kPrimeBytes> exponent2);
-  // Appends the private-key record to the PrKDF and, when that worked, the
-  // public-key record to the PuKDF. True when both records were written. On
-  // failure the status word is not 0x9000, and a private-key record already
-  // appended is taken back, so the reference does not stay marked for a key
-  // whose public record is missing.
+  // Appends the key's records: the public-key record to the PuKDF, then the
+  // private-key record to the PrKDF (the record through which the key is
+  // found, written last). True when both records were written. On failure
+  // the status word is not 0x9000, and a public-key record already appended
+  // is taken back, so the reference does not stay marked for a key whose
+  // private record is missing.
   bool AddKeyDirectoryEntries(BYTE keyReference,
                               std::span<const BYTE, kKeyIdentifierBytes> identifier,
                               WORD roleWord);
+  // Takes back the key record naming keyReference that ends the PuKDF, and
+  // the one that ends the PrKDF: the records of an installation that could
+  // not be completed, for a reference that was free when it began. Zeros
+  // over such a record end its directory before it again.
+  void TakeBackKeyRecords(BYTE keyReference);
 
   // --- Certificates -------------------------------------------------------
 
@@ -189,6 +195,9 @@ class CCryptoCard {
   // Appends record at the end of the selected directory file; the offset
   // it was written at, nullopt when it was not.
   std::optional<DWORD> AppendRecord(std::span<const BYTE> record);
+  // Writes record at offset of the selected directory file; offset, or
+  // nullopt when it was not written.
+  std::optional<DWORD> WriteRecordAt(DWORD offset, std::span<const BYTE> record);
   // Reads the certificate file at path into certificate (capacity
   // *certificateLength): 1 when it was read and expanded, 0 when it cannot
   // be taken (too large, does not decompress), -1 when the file could not be

@@ -1,0 +1,97 @@
+// The store provider's road: a program adds the PFX's certificate, with its
+// exportable key, to the personal store; the write callback asks whether the
+// import goes to the card (Yes), asks for the PIN (typed) and writes it. The
+// module's real dialogs run under the offscreen platform, answered as a
+// person would.
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "common/module_instance.h"
+#include "dialog_host.h"
+#include "entry_points.h"
+#include "messages.h"
+#include "pin_prompt.h"
+#include "platform/modal_dialog.h"
+#include "platform/module_handle.h"
+#include "platform/qt_application.h"
+#include "support/fault_bench.h"
+#include "support/key_input.h"
+#include "test_pki.h"
+
+namespace reliability {
+namespace {
+
+constexpr DWORD kImportFlags = 0x50001;
+
+class CStoreProviderPath : public CImportPath {
+ public:
+  CStoreProviderPath() {
+    ModuleInstance = platform::ProgramModule();
+    EXPECT_NE(platform::EnsureQtApplication(), nullptr);
+    platform::SetDialogShownHook([this](QDialog& dialog) { Answer(dialog); });
+  }
+  ~CStoreProviderPath() override { platform::SetDialogShownHook({}); }
+  CStoreProviderPath(const CStoreProviderPath&) = delete;
+  CStoreProviderPath& operator=(const CStoreProviderPath&) = delete;
+
+  ImportRun Import(const Bytes& pfx) override {
+    run_ = ImportRun{};
+    Bytes data = pfx;
+    CRYPT_DATA_BLOB blob = testpki::BlobOf(data);
+    HCERTSTORE store = PFXImportCertStore(&blob, testpki::Wide(kPfxPassword).c_str(),
+                                          CRYPT_EXPORTABLE);
+    EXPECT_NE(store, nullptr);
+    if (store == nullptr) return run_;
+    PCCERT_CONTEXT certificate = CertEnumCertificatesInStore(store, nullptr);
+    EXPECT_NE(certificate, nullptr);
+    if (certificate != nullptr) {
+      run_.succeeded = CertStoreProvWriteCertCallback(nullptr, certificate, kImportFlags) == TRUE;
+      CertFreeCertificateContext(certificate);
+    }
+    CertCloseStore(store, 0);
+    return run_;
+  }
+  // The software key is deleted only after the card took the certificate.
+  bool KeepsSoftwareKeyOnFailure() const override { return true; }
+
+ private:
+  // Yes to the question, the card's PIN at the prompt, OK to any notice or
+  // error box (which the user was told).
+  void Answer(QDialog& dialog) {
+    if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
+      const std::string text = "box " + box->text().toStdString();
+      run_.shown.push_back(text);
+      if (QAbstractButton* yes = box->button(QMessageBox::Yes)) {
+        yes->click();
+      } else {
+        run_.failureMessages.push_back(text);
+        box->button(QMessageBox::Ok)->click();
+      }
+      return;
+    }
+    auto* host = dynamic_cast<DialogHost*>(&dialog);
+    ASSERT_NE(host, nullptr);
+    if (host->Item(kPinEditId) != nullptr) {
+      run_.shown.push_back("pin");
+      storeprov_test::TypeText(host->Item(kPinEditId), QString::fromLatin1(kCardPin));
+      qobject_cast<QPushButton*>(host->Item(IDOK))->click();
+      return;
+    }
+    const std::string text = "notice " + host->ItemText(kNoticeTextId).toStdString();
+    run_.shown.push_back(text);
+    run_.failureMessages.push_back(text);
+    qobject_cast<QPushButton*>(host->Item(IDOK))->click();
+  }
+
+  ImportRun run_;
+};
+
+}  // namespace
+
+const char* ImportPathName() { return "storeprov"; }
+std::unique_ptr<CImportPath> MakeImportPath() { return std::make_unique<CStoreProviderPath>(); }
+
+}  // namespace reliability

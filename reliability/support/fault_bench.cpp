@@ -1,0 +1,300 @@
+#include "fault_bench.h"
+
+#include <gtest/gtest.h>
+#include <openssl/bn.h>
+#include <openssl/sha.h>
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <sstream>
+
+#include "card/card_scope_guards.h"
+#include "card/crypto_card.h"
+#include "cardsim/fake_pcsc.h"
+#include "platform/card_database.h"
+#include "platform/provider_registry.h"
+#include "platform/user_state.h"
+#include "platform/wincrypt.h"
+#include "support/card_records.h"
+#include "test_pki.h"
+
+namespace reliability {
+namespace {
+
+constexpr std::uint16_t kApplicationDf = 0x5015;
+constexpr std::uint16_t kPrkdf = 0x6001;
+constexpr std::uint16_t kPukdf = 0x6002;
+constexpr std::uint16_t kCdf = 0x6004;
+constexpr std::size_t kKeyRecordSize = 85;
+constexpr std::size_t kKeyReferenceOffset = 48;
+
+struct Material {
+  Bytes pfx;
+  Bytes certificate;
+  Bytes modulus;
+  Bytes identifier;
+};
+
+const Material& TheMaterial() {
+  static const Material material = [] {
+    Material m;
+    EVP_PKEY* key = testpki::Key(1024, 7);
+    testpki::CertSpec spec(key);
+    spec.keyUsage = 0xA0;  // both roles
+    spec.serial = 7001;
+    spec.commonName = "Titular de prueba";
+    const testpki::X509Ptr x509 = testpki::MakeCert(spec);
+    m.certificate = testpki::Der(x509.get());
+    testpki::PfxSpec pfxSpec(key, x509.get());
+    pfxSpec.password = kPfxPassword;
+    m.pfx = testpki::MakePfx(pfxSpec);
+    BIGNUM* n = nullptr;
+    EVP_PKEY_get_bn_param(key, "n", &n);
+    m.modulus.resize(128);
+    BN_bn2binpad(n, m.modulus.data(), static_cast<int>(m.modulus.size()));
+    BN_free(n);
+    m.identifier.resize(SHA_DIGEST_LENGTH);
+    SHA1(m.modulus.data(), m.modulus.size(), m.identifier.data());
+    return m;
+  }();
+  return material;
+}
+
+card_test::KeyId BenchKeyId() {
+  card_test::KeyId id{};
+  std::copy_n(TheMaterial().identifier.begin(), id.size(), id.begin());
+  return id;
+}
+
+// The references of the key records of a directory file, each record checked
+// byte for byte against the record this system writes for that reference.
+std::vector<std::uint8_t> KeyRecords(const Bytes& file, bool publicRecords,
+                                     std::vector<std::string>& problems) {
+  std::vector<std::uint8_t> references;
+  std::size_t at = 0;
+  while (at < file.size() && file[at] == 0x30) {
+    if (at + kKeyRecordSize > file.size()) {
+      problems.push_back("record cut by the end of the file");
+      break;
+    }
+    const Bytes record(file.begin() + static_cast<std::ptrdiff_t>(at),
+                       file.begin() + static_cast<std::ptrdiff_t>(at + kKeyRecordSize));
+    const std::uint8_t reference = record[kKeyReferenceOffset];
+    const Bytes expected = publicRecords
+                               ? card_test::PublicKeyRecord(reference, BenchKeyId(), kRoleWord)
+                               : card_test::PrivateKeyRecord(reference, BenchKeyId());
+    if (record != expected) {
+      problems.push_back(std::string(publicRecords ? "public" : "private") +
+                         "-key record at offset " + std::to_string(at) + " is not as written");
+    }
+    references.push_back(reference);
+    at += kKeyRecordSize;
+  }
+  return references;
+}
+
+bool HoldsTheKeyInBothRoles(const cardsim::VirtualCard& card, std::uint8_t reference) {
+  for (cardsim::KeyRole role : {cardsim::KeyRole::Exchange, cardsim::KeyRole::Signature}) {
+    const auto key = card.Key(reference, role);
+    if (!key || !key->Consistent() || key->modulus != TheMaterial().modulus) return false;
+  }
+  return true;
+}
+
+// The certificates the card library reads from the card, with their
+// key-container names.
+struct ReadEntry {
+  Bytes certificate;
+  std::string containerName;
+  WORD usage = 0;
+};
+std::vector<ReadEntry> ReadCertificates() {
+  std::vector<ReadEntry> entries;
+  CCardContextGuard context;
+  EXPECT_TRUE(context.Establish());
+  CCardHandleGuard connection;
+  EXPECT_TRUE(connection.Connect(context.Context(), kCardName));
+  if (!connection.Connected()) return entries;
+  CCryptoCard reader(connection.Card());
+  DWORD cursor = 0;
+  for (int guard = 0; guard < 64; ++guard) {
+    std::array<BYTE, 2048> buffer{};
+    DWORD length = buffer.size();
+    std::array<char, 128> name{};
+    WORD usage = 0;
+    if (reader.ReadCertificateEntry(&cursor, buffer.data(), &length, name, &usage) == 0) break;
+    ReadEntry entry;
+    if (length != buffer.size()) entry.certificate.assign(buffer.begin(), buffer.begin() + length);
+    entry.containerName = name.data();
+    entry.usage = usage;
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+}  // namespace
+
+const char* FaultName(CardFault fault) {
+  switch (fault) {
+    case CardFault::TransportError: return "transport";
+    case CardFault::CardRemoved: return "removed";
+    case CardFault::CardReset: return "reset";
+    case CardFault::Status6A80: return "sw6A80";
+  }
+  return "?";
+}
+
+void InjectFault(std::size_t command, CardFault fault) {
+  switch (fault) {
+    case CardFault::TransportError: fakepcsc::FailTransmitAt(command, SCARD_E_NOT_TRANSACTED); break;
+    case CardFault::CardRemoved: fakepcsc::RemoveCardAt(command); break;
+    case CardFault::CardReset: fakepcsc::ResetCardAt(command); break;
+    case CardFault::Status6A80: fakepcsc::AnswerStatusAt(command, 0x6A80); break;
+  }
+}
+
+CFaultBench::CFaultBench() {
+  EXPECT_TRUE(platform::RegisterProvider("OrvelCSP", PROV_RSA_FULL, "liborvelcsp.so"));
+  const Bytes atr = cardsim::VirtualCard::Atr();
+  EXPECT_TRUE(platform::RegisterCardType({"DRAV-NOR", atr, Bytes(atr.size(), 0xFF)}));
+  fakepcsc::Reset();
+  cardsim::CardSpec spec;
+  spec.serial = {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F};
+  spec.pin = kCardPin;
+  card_ = cardsim::VirtualCard::MakeFresh(spec);
+  fakepcsc::AddReader(kReader);
+  fakepcsc::InsertCard(kReader, card_);
+  TheMaterial();
+}
+
+CFaultBench::~CFaultBench() { fakepcsc::Reset(); }
+
+const Bytes& CFaultBench::Pfx() { return TheMaterial().pfx; }
+
+void CFaultBench::ReinsertCardIfRemoved() {
+  if (fakepcsc::CardIn(kReader) == nullptr) fakepcsc::InsertCard(kReader, card_);
+}
+
+std::size_t CFaultBench::SoftwareContainers() const {
+  const auto keys = platform::UserStateDir() / "keys";
+  std::error_code error;
+  std::size_t count = 0;
+  if (!std::filesystem::exists(keys, error)) return 0;
+  for (const auto& entry : std::filesystem::directory_iterator(keys, error)) {
+    if (entry.is_regular_file()) ++count;
+  }
+  return count;
+}
+
+CardContents InspectCard(const cardsim::VirtualCard& card) {
+  CardContents contents;
+  contents.keyParts = card.Keys().size();
+  const Bytes prkdf = card.ReadFile({kApplicationDf, kPrkdf}).value_or(Bytes{});
+  const Bytes pukdf = card.ReadFile({kApplicationDf, kPukdf}).value_or(Bytes{});
+  const Bytes cdf = card.ReadFile({kApplicationDf, kCdf}).value_or(Bytes{});
+  contents.privateRecords = KeyRecords(prkdf, false, contents.recordProblems);
+  contents.publicRecords = KeyRecords(pukdf, true, contents.recordProblems);
+  contents.cdfEmpty = cdf.empty() || cdf[0] != 0x30;
+  for (std::uint16_t fid : card.ListFiles({cardsim::kCryptoDf})) {
+    if (fid != cardsim::kPrivateKeyFile && fid != cardsim::kPublicKeyFile) {
+      contents.certificateFiles.push_back(fid);
+    }
+  }
+  return contents;
+}
+
+const char* LeftStateName(LeftState state) {
+  switch (state) {
+    case LeftState::NothingNew: return "nothing new";
+    case LeftState::KeyWithoutCertificate: return "key and records without certificate";
+    case LeftState::Installed: return "installed";
+    case LeftState::Unreachable: return "key that no private-key record names";
+    case LeftState::Broken: return "broken";
+  }
+  return "?";
+}
+
+LeftState ClassifyCard(const cardsim::VirtualCard& card, std::string* why) {
+  const CardContents contents = InspectCard(card);
+  std::ostringstream out;
+  out << contents.keyParts << " key parts, PrKDF records " << contents.privateRecords.size()
+      << ", PuKDF records " << contents.publicRecords.size() << ", CDF "
+      << (contents.cdfEmpty ? "empty" : "not empty");
+  for (const std::string& problem : contents.recordProblems) out << "; " << problem;
+  *why = out.str();
+  if (!contents.recordProblems.empty()) return LeftState::Broken;
+
+  if (contents.keyParts == 0 && contents.privateRecords.empty() &&
+      contents.publicRecords.empty() && contents.cdfEmpty) {
+    return LeftState::NothingNew;
+  }
+  const std::vector<std::uint8_t> one = {kFirstReference};
+  if (contents.privateRecords.empty() && contents.cdfEmpty &&
+      (contents.publicRecords.empty() || contents.publicRecords == one)) {
+    const auto keys = card.Keys();
+    if (std::all_of(keys.begin(), keys.end(),
+                    [](const auto& key) { return key.first.first == kFirstReference; })) {
+      return LeftState::Unreachable;
+    }
+  }
+  if (contents.keyParts != 2 || !HoldsTheKeyInBothRoles(card, kFirstReference) ||
+      contents.privateRecords != one || contents.publicRecords != one) {
+    return LeftState::Broken;
+  }
+  if (contents.cdfEmpty) return LeftState::KeyWithoutCertificate;
+  const std::vector<ReadEntry> entries = ReadCertificates();
+  if (entries.size() == 1 && entries[0].certificate == TheMaterial().certificate) {
+    return LeftState::Installed;
+  }
+  *why += "; a certificate record whose certificate cannot be read";
+  return LeftState::Broken;
+}
+
+void ExpectCertificateInstalled(const cardsim::VirtualCard& card, bool unreachableLeftover) {
+  const CardContents contents = InspectCard(card);
+  EXPECT_TRUE(contents.recordProblems.empty()) << contents.recordProblems.front();
+  const auto named = [&](std::uint8_t reference) {
+    return std::find(contents.privateRecords.begin(), contents.privateRecords.end(), reference) !=
+           contents.privateRecords.end();
+  };
+  // Every key a private-key record names is there, with its public record.
+  for (std::uint8_t reference : contents.privateRecords) {
+    EXPECT_TRUE(HoldsTheKeyInBothRoles(card, reference)) << "PrKDF names " << int(reference);
+    EXPECT_NE(std::find(contents.publicRecords.begin(), contents.publicRecords.end(), reference),
+              contents.publicRecords.end())
+        << "no public-key record for " << int(reference);
+  }
+  for (std::uint8_t reference : contents.publicRecords) {
+    EXPECT_TRUE(named(reference) || unreachableLeftover) << "PuKDF alone names " << int(reference);
+  }
+  for (const auto& [where, key] : card.Keys()) {
+    EXPECT_TRUE(named(where.first) || unreachableLeftover) << "key " << int(where.first);
+  }
+
+  const std::vector<ReadEntry> entries = ReadCertificates();
+  ASSERT_FALSE(entries.empty()) << "no certificate record";
+  const ReadEntry& entry = entries.back();
+  EXPECT_EQ(entry.certificate, TheMaterial().certificate);
+  ASSERT_EQ(entry.containerName.size(), 29u) << entry.containerName;
+  EXPECT_EQ(entry.containerName.substr(0, 16), "0A0B0C0D0E0F6400");
+  EXPECT_EQ(entry.usage, kRoleWord);
+  const auto reference =
+      static_cast<std::uint8_t>(std::stoul(entry.containerName.substr(16, 2), nullptr, 16));
+  EXPECT_TRUE(HoldsTheKeyInBothRoles(card, reference)) << entry.containerName;
+
+  // The container the store would name opens with the card's provider, with
+  // the key in both roles.
+  HCRYPTPROV provider = 0;
+  ASSERT_TRUE(CryptAcquireContextA(&provider, entry.containerName.c_str(), "OrvelCSP",
+                                   PROV_RSA_FULL, 0))
+      << entry.containerName;
+  for (DWORD keySpec : {DWORD{AT_KEYEXCHANGE}, DWORD{AT_SIGNATURE}}) {
+    HCRYPTKEY key = 0;
+    EXPECT_TRUE(CryptGetUserKey(provider, keySpec, &key)) << entry.containerName << " " << keySpec;
+    if (key != 0) CryptDestroyKey(key);
+  }
+  CryptReleaseContext(provider, 0);
+}
+
+}  // namespace reliability
