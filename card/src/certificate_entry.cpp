@@ -133,7 +133,11 @@ void CCryptoCard::NameCertificateKey(std::span<const BYTE> certificateAttributes
   std::snprintf(containerName.data(), kContainerNamePrefixLength + 1,
                 "%02X%02X%02X%02X%02X%02X%02X%02X%02X", serial[0], serial[1], serial[2], serial[3],
                 serial[4], serial[5], usageHigh, usageLow, key->keyReference);
-  std::memcpy(containerName.data() + kContainerNamePrefixLength, key->path.data(), pathLength);
+  // A record without a key file path gives an empty span, whose data may be
+  // null: nothing to copy then.
+  if (pathLength > 0) {
+    std::memcpy(containerName.data() + kContainerNamePrefixLength, key->path.data(), pathLength);
+  }
   containerName[kContainerNamePrefixLength + pathLength] = '\0';
   if (usage != nullptr) *usage = static_cast<WORD>(usageHigh << 8 | usageLow);
 }

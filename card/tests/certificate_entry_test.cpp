@@ -296,6 +296,21 @@ TEST_F(CertificateEntries, KeyPathThatDoesNotFitTheNameGivesNoName) {
   }
 }
 
+TEST_F(CertificateEntries, KeyRecordWithoutPathIsNamedBySerialUsageAndReference) {
+  // The record ends after the subclass attributes: no type attributes, so
+  // no key file path to append to the name.
+  const KeyId id = MakeKeyId(0x30);
+  const Bytes standard = PrivateKeyRecord(0x21, id);
+  PutDirectory(kCdf, CertificateRecord(IdElement(id), PathOf(0x3F80)));
+  PutDirectory(kPrkdf, Tlv(0x30, Bytes(standard.begin() + 2, standard.begin() + 57)));
+  PutFile(0x3F80, CertificateFile(Noise(100, 9)));
+  Open();
+  std::memset(name_, 'X', sizeof name_);
+  ASSERT_EQ(Read(), 1);
+  EXPECT_STREQ(name_, "0123456789AB640021");
+  EXPECT_EQ(usage_, 0x6400);
+}
+
 // --- Lengths from the card -------------------------------------------------------
 
 TEST_F(CertificateEntries, CompressedLengthBeyondTheFileIsNotReadOrAllocated) {

@@ -61,11 +61,12 @@ struct ContextRec {
   std::uint64_t cancels = 0;
 };
 
-enum class FaultKind { Transport, Status, Remove, Reset };
+enum class FaultKind { Transport, Status, Remove, Reset, Answer };
 struct Fault {
   FaultKind kind = FaultKind::Transport;
   LONG error = 0;
   std::uint16_t sw = 0;
+  Bytes answer;  // FaultKind::Answer: returned as it is
 };
 
 struct World {
@@ -570,6 +571,8 @@ LONG SCardTransmit(SCARDHANDLE hCard, const SCARD_IO_REQUEST* pioSendPci, LPCBYT
     } else if (fault && fault->kind == FaultKind::Status) {
       answer = {static_cast<std::uint8_t>(fault->sw >> 8),
                 static_cast<std::uint8_t>(fault->sw & 0xFF)};
+    } else if (fault && fault->kind == FaultKind::Answer) {
+      answer = fault->answer;
     } else {
       answer = r->card->Transmit(command);
     }
@@ -585,7 +588,7 @@ LONG SCardTransmit(SCARDHANDLE hCard, const SCARD_IO_REQUEST* pioSendPci, LPCBYT
     Record(w, readerName, command, {}, rv);
     return rv;
   }
-  std::memcpy(pbRecvBuffer, answer.data(), answer.size());
+  if (!answer.empty()) std::memcpy(pbRecvBuffer, answer.data(), answer.size());
   *pcbRecvLength = static_cast<DWORD>(answer.size());
   if (pioRecvPci) {
     pioRecvPci->dwProtocol = SCARD_PROTOCOL_T0;
@@ -781,25 +784,31 @@ void FailListReaders(LONG error) {
 void FailTransmitAt(std::size_t n, LONG transportError) {
   World& w = W();
   std::lock_guard lock(w.mu);
-  w.faults[n] = Fault{FaultKind::Transport, transportError, 0};
+  w.faults[n] = Fault{FaultKind::Transport, transportError, 0, {}};
 }
 
 void AnswerStatusAt(std::size_t n, std::uint16_t statusWord) {
   World& w = W();
   std::lock_guard lock(w.mu);
-  w.faults[n] = Fault{FaultKind::Status, 0, statusWord};
+  w.faults[n] = Fault{FaultKind::Status, 0, statusWord, {}};
+}
+
+void ReplaceAnswerAt(std::size_t n, const cardsim::Bytes& answer) {
+  World& w = W();
+  std::lock_guard lock(w.mu);
+  w.faults[n] = Fault{FaultKind::Answer, 0, 0, answer};
 }
 
 void RemoveCardAt(std::size_t n) {
   World& w = W();
   std::lock_guard lock(w.mu);
-  w.faults[n] = Fault{FaultKind::Remove, 0, 0};
+  w.faults[n] = Fault{FaultKind::Remove, 0, 0, {}};
 }
 
 void ResetCardAt(std::size_t n) {
   World& w = W();
   std::lock_guard lock(w.mu);
-  w.faults[n] = Fault{FaultKind::Reset, 0, 0};
+  w.faults[n] = Fault{FaultKind::Reset, 0, 0, {}};
 }
 
 void ClearFaults() {

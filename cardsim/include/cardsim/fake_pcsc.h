@@ -40,6 +40,9 @@ void FailListReaders(LONG error);
 // (1-based, every reader together).
 void FailTransmitAt(std::size_t n, LONG transportError);
 void AnswerStatusAt(std::size_t n, std::uint16_t statusWord);  // card not asked
+// Command n is answered with exactly these bytes (the card is not asked);
+// an answer longer than the caller's buffer is SCARD_E_INSUFFICIENT_BUFFER.
+void ReplaceAnswerAt(std::size_t n, const cardsim::Bytes& answer);
 void RemoveCardAt(std::size_t n);  // card pulled before command n: SCARD_W_REMOVED_CARD
 void ResetCardAt(std::size_t n);   // card reset before command n: SCARD_W_RESET_CARD
 void ClearFaults();

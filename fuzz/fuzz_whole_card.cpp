@@ -1,0 +1,37 @@
+// A whole card, as the store provider reads it when it fills a store: the
+// card's chip information, then every certificate through the cache record
+// of its reader, then the certificates into a memory store with their
+// key-provider information. Files and transport faults come from the input
+// (card_harness.h).
+#include <cstddef>
+#include <cstdint>
+
+#include "card/crypto_card.h"
+#include "card_cert_cache.h"
+#include "card_harness.h"
+#include "platform/wincrypt.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace orvel_fuzz;
+  PrepareProcess();
+  InputReader in(data, size);
+  const CardInput input = ReadCardInput(in);
+  FuzzCard fake(input);
+  if (!fake.Connected()) return 0;
+
+  CCryptoCard card(fake.Handle());
+  ChipInfo identifier{};
+  card.GetChipInfo(&identifier);
+  CCardCertCache cache(identifier);
+  cache.ReadFromCard(card);
+  for (const CardCertEntry* entry = cache.Entries(); entry != nullptr; entry = entry->next.get()) {
+    if (entry->certificateLength == 0 || entry->certificateLength > kCertificateBufferSize) {
+      __builtin_trap();
+    }
+  }
+  HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
+  if (store == nullptr) return 0;
+  cache.AddToStore(store);
+  CertCloseStore(store, 0);
+  return 0;
+}
