@@ -137,6 +137,9 @@ std::vector<CardFile> FilesOfCard(const cardsim::VirtualCard& card) {
 
 FuzzCard::FuzzCard(const CardInput& input) {
   fakepcsc::Reset();
+  // Nothing reads the trace here, and keeping it costs copies of every
+  // command and answer.
+  fakepcsc::SetTracing(false);
   cardsim::CardSpec spec;
   spec.serial = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB};
   for (const CardFile& file : input.files) SizeOwnFile(spec, file);

@@ -81,6 +81,7 @@ struct World {
   std::size_t faultCounter = 0;
   std::vector<fakepcsc::TraceEntry> trace;
   std::size_t traceCounter = 0;
+  bool tracing = true;
   std::atomic<std::chrono::microseconds> transmitDelay{std::chrono::microseconds(0)};
   long nextId = 0x0A0B0000;
   std::uint64_t nextReaderId = 1;
@@ -266,9 +267,10 @@ bool EvaluateReaderState(World& w, SCARD_READERSTATE& rs) {
   return changed;
 }
 
-void Record(World& w, const std::string& reader, const Bytes& cmd, const Bytes& answer, LONG rv) {
-  w.trace.push_back(
-      fakepcsc::TraceEntry{reader, cmd, answer, rv, std::chrono::steady_clock::now()});
+void Record(World& w, const ReaderRec* reader, const Bytes& cmd, const Bytes& answer, LONG rv) {
+  if (!w.tracing) return;
+  w.trace.push_back(fakepcsc::TraceEntry{reader ? reader->name : std::string(), cmd, answer, rv,
+                                         std::chrono::steady_clock::now()});
 }
 
 }  // namespace
@@ -547,7 +549,6 @@ LONG SCardTransmit(SCARDHANDLE hCard, const SCARD_IO_REQUEST* pioSendPci, LPCBYT
   const std::size_t n = ++w.faultCounter;
   ++w.traceCounter;
   ReaderRec* r = FindReader(w, h.readerId);
-  const std::string readerName = r ? r->name : std::string();
 
   std::optional<Fault> fault;
   if (auto f = w.faults.find(n); f != w.faults.end()) fault = f->second;
@@ -580,12 +581,12 @@ LONG SCardTransmit(SCARDHANDLE hCard, const SCARD_IO_REQUEST* pioSendPci, LPCBYT
   if (rv == SCARD_S_SUCCESS && answer.size() > *pcbRecvLength) {
     // The card has processed the command; its answer does not fit.
     *pcbRecvLength = static_cast<DWORD>(answer.size());
-    Record(w, readerName, command, {}, SCARD_E_INSUFFICIENT_BUFFER);
+    Record(w, r, command, {}, SCARD_E_INSUFFICIENT_BUFFER);
     return SCARD_E_INSUFFICIENT_BUFFER;
   }
   if (rv != SCARD_S_SUCCESS) {
     *pcbRecvLength = 0;
-    Record(w, readerName, command, {}, rv);
+    Record(w, r, command, {}, rv);
     return rv;
   }
   if (!answer.empty()) std::memcpy(pbRecvBuffer, answer.data(), answer.size());
@@ -594,7 +595,7 @@ LONG SCardTransmit(SCARDHANDLE hCard, const SCARD_IO_REQUEST* pioSendPci, LPCBYT
     pioRecvPci->dwProtocol = SCARD_PROTOCOL_T0;
     pioRecvPci->cbPciLength = sizeof(SCARD_IO_REQUEST);
   }
-  Record(w, readerName, command, answer, rv);
+  Record(w, r, command, answer, rv);
   return SCARD_S_SUCCESS;
 }
 
@@ -704,6 +705,7 @@ void Reset() {
   w.faultCounter = 0;
   w.trace.clear();
   w.traceCounter = 0;
+  w.tracing = true;
   w.transmitDelay.store(std::chrono::microseconds(0));
   w.cv.notify_all();
 }
@@ -831,6 +833,12 @@ void ClearTrace() {
   std::lock_guard lock(w.mu);
   w.trace.clear();
   w.traceCounter = 0;
+}
+
+void SetTracing(bool on) {
+  World& w = W();
+  std::lock_guard lock(w.mu);
+  w.tracing = on;
 }
 
 std::size_t TransmitCount() {

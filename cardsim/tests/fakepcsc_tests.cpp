@@ -341,6 +341,26 @@ TEST_F(Faults, TransportErrorAtTheNthCommand) {
   EXPECT_EQ(fakepcsc::TransmitCount(), 0u);
 }
 
+TEST_F(Faults, UntracedCommandsAreCountedAndFaultedButNotKept) {
+  fakepcsc::SetTracing(false);
+  fakepcsc::FailTransmitAt(2, SCARD_F_COMM_ERROR);
+  Bytes answer;
+  EXPECT_EQ(Transmit(h_, kSelectMf, &answer), SCARD_S_SUCCESS);
+  EXPECT_EQ(answer, (Bytes{0x61, 0x16}));
+  EXPECT_EQ(Transmit(h_, kChipInfo, &answer), SCARD_F_COMM_ERROR);
+  EXPECT_TRUE(fakepcsc::Trace().empty());
+  EXPECT_EQ(fakepcsc::TransmitCount(), 2u);
+  fakepcsc::Reset();  // tracing is on again for the next user
+  context_ = 0;
+  fakepcsc::AddReader("R2");
+  fakepcsc::InsertCard("R2", NewCard());
+  SCARDHANDLE handle = 0;
+  ASSERT_EQ(Connect("R2", &handle), SCARD_S_SUCCESS);
+  EXPECT_EQ(Transmit(handle, kSelectMf), SCARD_S_SUCCESS);
+  ASSERT_EQ(fakepcsc::Trace().size(), 1u);
+  EXPECT_EQ(fakepcsc::Trace()[0].reader, "R2");
+}
+
 TEST_F(Faults, ChosenStatusWordWithoutAskingTheCard) {
   fakepcsc::AnswerStatusAt(1, 0x6A82);
   const std::size_t asked = card_->CommandCount();

@@ -60,5 +60,8 @@ struct TraceEntry {
 std::vector<TraceEntry> Trace();
 void ClearTrace();
 std::size_t TransmitCount();  // SCardTransmit calls since the last Reset/ClearTrace
+// Off: commands are counted but not kept (Trace() stays empty), for callers
+// that send millions of them. Reset turns it back on.
+void SetTracing(bool on);
 
 }  // namespace fakepcsc
