@@ -43,6 +43,12 @@ fi
 # One process, one job: libFuzzer's default (-jobs=1 -workers=1 would only move the
 # output into fuzz-0.log).
 limits=(-malloc_limit_mb=64 -rss_limit_mb=2048 -timeout=1)
+# FUZZ_FLAGS adds libFuzzer flags to the run (not to the merge). For long runs
+# "-entropic=0" with ASAN_OPTIONS=quarantine_size_mb=16:malloc_context_size=0
+# gives about 1.6 times the executions a second on the card targets; the checks
+# are the same, a report just lacks the allocation's stack (replay the crashing
+# input with the default options to get it).
+read -r -a extra <<<"${FUZZ_FLAGS:-}"
 # A small quarantine: the default 256 MB cycles through fresh pages that this
 # machine is slow to fault in (about three times fewer executions per second).
 export ASAN_OPTIONS="${ASAN_OPTIONS:-quarantine_size_mb=16:malloc_context_size=10}"
@@ -59,7 +65,7 @@ for target in "${run[@]}"; do
   echo "== $target: ${seconds}s on $(ls "$corpus" | wc -l) corpus inputs"
   start=$(date +%s)
   set +e
-  "$build/bin/$target" "${limits[@]}" \
+  "$build/bin/$target" "${limits[@]}" "${extra[@]}" \
     -max_total_time="$seconds" -print_final_stats=1 \
     -artifact_prefix="$crashes/" "$work/corpus" >"$log" 2>&1
   status=$?
