@@ -4,8 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
-
-#include <openssl/crypto.h>
+#include <span>
 
 #include "card_state.h"
 
@@ -35,10 +34,19 @@ Bytes Sw(std::uint16_t sw) {
   return {static_cast<std::uint8_t>(sw >> 8), static_cast<std::uint8_t>(sw & 0xFF)};
 }
 
+// Answers are built with room for their status word, so that appending it
+// does not move them: the emulator runs under the fuzzers for every command.
 Bytes DataSw(Bytes data, std::uint16_t sw) {
   data.push_back(static_cast<std::uint8_t>(sw >> 8));
   data.push_back(static_cast<std::uint8_t>(sw & 0xFF));
   return data;
+}
+
+Bytes DataSw(std::span<const std::uint8_t> data, std::uint16_t sw) {
+  Bytes out;
+  out.reserve(data.size() + 2);
+  out.assign(data.begin(), data.end());
+  return DataSw(std::move(out), sw);
 }
 
 Bytes NameBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
@@ -50,26 +58,24 @@ constexpr std::array<std::uint8_t, 2> kChipInfoTail = {0x5A, 0xA5};
 
 // File control information of a file, as GET RESPONSE gives it after a SELECT.
 Bytes Fci(const Node& n) {
-  Bytes inner = {0x83, 0x02, static_cast<std::uint8_t>(n.fid >> 8),
-                 static_cast<std::uint8_t>(n.fid & 0xFF)};
+  Bytes fci;
+  fci.reserve(16 + n.dfName.size());  // the template, its status word when sent
+  fci = {0x6F, 0x00, 0x83, 0x02, static_cast<std::uint8_t>(n.fid >> 8),
+         static_cast<std::uint8_t>(n.fid & 0xFF)};
   if (n.IsDf()) {
-    inner.insert(inner.end(), {0x82, 0x01, 0x38});
-    inner.push_back(0x84);
-    inner.push_back(static_cast<std::uint8_t>(n.dfName.size()));
-    inner.insert(inner.end(), n.dfName.begin(), n.dfName.end());
+    fci.insert(fci.end(), {0x82, 0x01, 0x38});
+    fci.push_back(0x84);
+    fci.push_back(static_cast<std::uint8_t>(n.dfName.size()));
+    fci.insert(fci.end(), n.dfName.begin(), n.dfName.end());
   } else {
     std::size_t size = n.kind == NodeKind::KeyFile ? n.keyFileSize : n.data.size();
-    inner.insert(inner.end(), {0x80, 0x02, static_cast<std::uint8_t>(size >> 8),
-                               static_cast<std::uint8_t>(size & 0xFF)});
+    fci.insert(fci.end(), {0x80, 0x02, static_cast<std::uint8_t>(size >> 8),
+                           static_cast<std::uint8_t>(size & 0xFF)});
     // File descriptor byte: 01 working transparent EF, 09 internal EF.
-    inner.insert(inner.end(), {0x82, 0x01, n.kind == NodeKind::KeyFile ? std::uint8_t{0x09}
-                                                                     : std::uint8_t{0x01}});
+    fci.insert(fci.end(), {0x82, 0x01, n.kind == NodeKind::KeyFile ? std::uint8_t{0x09}
+                                                                 : std::uint8_t{0x01}});
   }
-  Bytes fci;
-  fci.reserve(inner.size() + 2);
-  fci.push_back(0x6F);
-  fci.push_back(static_cast<std::uint8_t>(inner.size()));
-  for (std::uint8_t b : inner) fci.push_back(b);
+  fci[1] = static_cast<std::uint8_t>(fci.size() - 2);
   return fci;
 }
 
@@ -81,13 +87,9 @@ Bytes OdfEntry(std::uint8_t tag, std::uint16_t fid) {
 struct Apdu {
   std::uint8_t cla = 0, ins = 0, p1 = 0, p2 = 0, p3 = 0;
   bool hasP3 = false;  // 5 or more bytes
-  Bytes data;          // bytes after P3: may be a PIN or key material
-  Apdu() = default;
-  Apdu(const Apdu&) = delete;
-  Apdu& operator=(const Apdu&) = delete;
-  ~Apdu() {
-    if (!data.empty()) OPENSSL_cleanse(data.data(), data.size());
-  }
+  // Bytes after P3, in the caller's command (not copied: they may be a PIN
+  // or key material).
+  std::span<const std::uint8_t> data;
 };
 
 class Interpreter {
@@ -104,7 +106,7 @@ class Interpreter {
     if (raw.size() >= 5) {
       a.hasP3 = true;
       a.p3 = raw[4];
-      a.data.assign(raw.begin() + 5, raw.end());
+      a.data = std::span<const std::uint8_t>(raw).subspan(5);
     }
     const bool getResponse = a.cla == 0x00 && a.ins == 0xC0;
     if (!getResponse) {
@@ -167,14 +169,14 @@ class Interpreter {
     if (a.p1 == 0x04) {
       if (!HasData(a)) return Sw(kSwWrongLength);
       Node* found = nullptr;
-      if (mf->dfName == a.data) {
+      if (std::ranges::equal(mf->dfName, a.data)) {
         found = mf;
       } else {
         auto search = [&](Node* df) -> Node* {
           if (!df) return nullptr;
-          if (df->dfName == a.data) return df;
+          if (std::ranges::equal(df->dfName, a.data)) return df;
           for (const auto& c : df->children)
-            if (c->IsDf() && c->dfName == a.data) return c.get();
+            if (c->IsDf() && std::ranges::equal(c->dfName, a.data)) return c.get();
           return nullptr;
         };
         found = search(mf);
@@ -230,9 +232,7 @@ class Interpreter {
     if (offset >= d.size()) return Sw(kSwWrongP1P2);
     const std::size_t avail = d.size() - offset;
     if (le > avail) return Sw(static_cast<std::uint16_t>(0x6C00 | (avail & 0xFF)));
-    return DataSw(Bytes(d.begin() + static_cast<std::ptrdiff_t>(offset),
-                        d.begin() + static_cast<std::ptrdiff_t>(offset + le)),
-                  kSwOk);
+    return DataSw(std::span<const std::uint8_t>(d).subspan(offset, le), kSwOk);
   }
 
   Bytes UpdateBinary(const Apdu& a) {
@@ -264,7 +264,7 @@ class Interpreter {
       if (s_.verified) return Sw(kSwOk);
       return Sw(static_cast<std::uint16_t>(0x63C0 | (s_.triesLeft & 0x0F)));
     }
-    if (a.data == s_.pin) {
+    if (std::ranges::equal(a.data, s_.pin)) {
       s_.triesLeft = s_.triesMax;
       s_.verified = true;
       return Sw(kSwOk);
@@ -294,7 +294,7 @@ class Interpreter {
     if (!ValidRole(a.p1)) return Sw(kSwIncorrectP1P2);
     if (!HasData(a)) return Sw(kSwWrongLength);
     if (!s_.verified) return Sw(kSwSecurityNotSatisfied);
-    const Bytes& d = a.data;
+    const std::span<const std::uint8_t> d = a.data;
     if (d.size() < 2 || d[1] != d.size() - 2) return Sw(kSwWrongData);
     Bytes StoredKey::*part = nullptr;
     if (d[0] == 0x14 && d[1] == 0x80)
@@ -312,7 +312,7 @@ class Interpreter {
     if (!ValidRole(a.p1)) return Sw(kSwIncorrectP1P2);
     if (a.data.size() != 0x42) return Sw(kSwWrongLength);
     if (!s_.verified) return Sw(kSwSecurityNotSatisfied);
-    const Bytes& d = a.data;
+    const std::span<const std::uint8_t> d = a.data;
     if (d[1] != 0x40) return Sw(kSwWrongData);
     Bytes StoredKey::*part = nullptr;
     switch (d[0]) {
