@@ -96,7 +96,7 @@ class Interpreter {
  public:
   explicit Interpreter(VirtualCard::State& s) : s_(s) {}
 
-  Bytes Run(const Bytes& raw) {
+  Bytes Run(std::span<const std::uint8_t> raw) {
     if (raw.size() < 4) return Sw(kSwWrongLength);
     Apdu a;
     a.cla = raw[0];
@@ -106,7 +106,7 @@ class Interpreter {
     if (raw.size() >= 5) {
       a.hasP3 = true;
       a.p3 = raw[4];
-      a.data = std::span<const std::uint8_t>(raw).subspan(5);
+      a.data = raw.subspan(5);
     }
     const bool getResponse = a.cla == 0x00 && a.ins == 0xC0;
     if (!getResponse) {
@@ -487,7 +487,7 @@ Bytes VirtualCard::Atr() {
   return {0x3B, 0x08, 0x44, 0x52, 0x41, 0x56, 0x2D, 0x4E, 0x4F, 0x52};
 }
 
-Bytes VirtualCard::Transmit(const Bytes& apdu) {
+Bytes VirtualCard::Transmit(std::span<const std::uint8_t> apdu) {
   std::lock_guard lock(mutex_);
   ++state_->commandCount;
   return Interpreter(*state_).Run(apdu);

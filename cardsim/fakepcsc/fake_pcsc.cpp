@@ -18,6 +18,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <thread>
 
@@ -267,9 +268,11 @@ bool EvaluateReaderState(World& w, SCARD_READERSTATE& rs) {
   return changed;
 }
 
-void Record(World& w, const ReaderRec* reader, const Bytes& cmd, const Bytes& answer, LONG rv) {
+void Record(World& w, const ReaderRec* reader, std::span<const std::uint8_t> cmd,
+            const Bytes& answer, LONG rv) {
   if (!w.tracing) return;
-  w.trace.push_back(fakepcsc::TraceEntry{reader ? reader->name : std::string(), cmd, answer, rv,
+  w.trace.push_back(fakepcsc::TraceEntry{reader ? reader->name : std::string(),
+                                         Bytes(cmd.begin(), cmd.end()), answer, rv,
                                          std::chrono::steady_clock::now()});
 }
 
@@ -545,7 +548,8 @@ LONG SCardTransmit(SCARDHANDLE hCard, const SCARD_IO_REQUEST* pioSendPci, LPCBYT
   if (pioSendPci->dwProtocol != SCARD_PROTOCOL_T0 || h.protocol != SCARD_PROTOCOL_T0)
     return SCARD_E_PROTO_MISMATCH;
 
-  const Bytes command(pbSendBuffer, pbSendBuffer + cbSendLength);
+  // Read in place: a copy per command is only made when the trace is kept.
+  const std::span<const std::uint8_t> command(pbSendBuffer, cbSendLength);
   const std::size_t n = ++w.faultCounter;
   ++w.traceCounter;
   ReaderRec* r = FindReader(w, h.readerId);
@@ -589,13 +593,15 @@ LONG SCardTransmit(SCARDHANDLE hCard, const SCARD_IO_REQUEST* pioSendPci, LPCBYT
     Record(w, r, command, {}, rv);
     return rv;
   }
+  // Traced before the answer is copied out: the caller may receive into the
+  // buffer it sent from.
+  Record(w, r, command, answer, rv);
   if (!answer.empty()) std::memcpy(pbRecvBuffer, answer.data(), answer.size());
   *pcbRecvLength = static_cast<DWORD>(answer.size());
   if (pioRecvPci) {
     pioRecvPci->dwProtocol = SCARD_PROTOCOL_T0;
     pioRecvPci->cbPciLength = sizeof(SCARD_IO_REQUEST);
   }
-  Record(w, r, command, answer, rv);
   return SCARD_S_SUCCESS;
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -73,7 +74,9 @@ class VirtualCard {
 
   // One command APDU in, the full answer (data, SW1, SW2) out, as a T=0 card
   // answers at the transport level (61xx and 6Cxx are not resolved here).
-  Bytes Transmit(const Bytes& apdu);
+  // The command is read in place, never copied.
+  Bytes Transmit(std::span<const std::uint8_t> apdu);
+  Bytes Transmit(const Bytes& apdu) { return Transmit(std::span<const std::uint8_t>(apdu)); }
 
   // Power down or warm reset: the verified PIN state and the current file end.
   void Reset();
