@@ -240,6 +240,14 @@ TEST_F(FakePcsc, TransmitChecks) {
             SCARD_S_SUCCESS);
   EXPECT_EQ(len, 20u);
   EXPECT_EQ(recvPci.dwProtocol, static_cast<DWORD>(SCARD_PROTOCOL_T0));
+  // A caller may receive into the buffer it sent from: the trace keeps the
+  // command as sent, not the answer that overwrote it.
+  std::memcpy(recv, kChipInfo.data(), kChipInfo.size());
+  len = sizeof recv;
+  ASSERT_EQ(SCardTransmit(h, SCARD_PCI_T0, recv, 5, nullptr, recv, &len), SCARD_S_SUCCESS);
+  const auto last = fakepcsc::Trace().back();
+  EXPECT_EQ(last.command, kChipInfo);
+  EXPECT_EQ(last.answer, Bytes(recv, recv + len));
 }
 
 TEST_F(FakePcsc, StatusReportsReaderAtrAndProtocol) {
