@@ -32,8 +32,7 @@ fi
 
 build=build-fuzz
 if [[ ! -f $build/CMakeCache.txt ]]; then
-  CC=clang-14 CXX=clang++-14 cmake -S . -B $build -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DORVEL_FUZZ=ON >/dev/null
+  cmake --preset fuzz >/dev/null
 fi
 if ! cmake --build $build -j"$jobs" --target "${run[@]}" >$build/fuzz-build.log 2>&1; then
   tail -40 $build/fuzz-build.log >&2

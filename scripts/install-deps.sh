@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config ccache
   libpcsclite-dev pcscd vsmartcard-vpcd pcsc-tools python3-pyscard
   libssl-dev zlib1g-dev
   qt6-base-dev qt6-translations-l10n

@@ -19,7 +19,7 @@ started=$SECONDS
 stage() { echo "== $1 ($((SECONDS - started)) s)"; }
 
 stage "ASan + UBSan build"
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DORVEL_SANITIZE=ON -DORVEL_WERROR=ON >/dev/null
+cmake --preset asan >/dev/null
 cmake --build build-asan -j"$jobs"
 stage "every test under ASan + UBSan"
 # The autopilot is preloaded into sanitized programs: the runtime need not
@@ -31,7 +31,7 @@ UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 
 stage "TSan build of the store provider's thread tests"
 tsan_tests=(orvel_storeprov_population_tests)
-cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEL_TSAN=ON -DORVEL_WERROR=ON >/dev/null
+cmake --preset tsan >/dev/null
 cmake --build build-tsan -j"$jobs" --target "${tsan_tests[@]}"
 for t in "${tsan_tests[@]}"; do
   stage "$t under TSan"
@@ -40,7 +40,7 @@ for t in "${tsan_tests[@]}"; do
 done
 
 stage "release build"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEL_WERROR=ON >/dev/null
+cmake --preset release >/dev/null
 cmake --build build -j"$jobs"
 stage "every test"
 ctest --test-dir build --output-on-failure -j"$jobs" --timeout 300

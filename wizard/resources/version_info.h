@@ -1,4 +1,4 @@
-// The program's version information: file and product version 1.0.0.6,
+// The program's version information: file and product version (the project's),
 // Spanish (0x0C0A) with the Unicode code page (0x04B0). The same texts are
 // kept in the program file itself, in its section ".orvel.version"
 // (readelf -p .orvel.version OrvelImportCertificate).
@@ -6,8 +6,14 @@
 
 #include "platform/win32.h"
 
-#define ORVEL_WIZARD_FILE_VERSION "1, 0, 0, 6"
-#define ORVEL_WIZARD_PRODUCT_VERSION "1, 0, 0, 6"
+// ORVEL_VERSION_MAJOR .. ORVEL_VERSION_TWEAK come from the project's version
+// in the top-level CMakeLists.txt.
+#define ORVEL_VERSION_TEXT_(a, b, c, d) #a ", " #b ", " #c ", " #d
+#define ORVEL_VERSION_TEXT(a, b, c, d) ORVEL_VERSION_TEXT_(a, b, c, d)
+#define ORVEL_WIZARD_FILE_VERSION                                                \
+  ORVEL_VERSION_TEXT(ORVEL_VERSION_MAJOR, ORVEL_VERSION_MINOR, ORVEL_VERSION_PATCH, \
+                     ORVEL_VERSION_TWEAK)
+#define ORVEL_WIZARD_PRODUCT_VERSION ORVEL_WIZARD_FILE_VERSION
 #define ORVEL_WIZARD_FILE_DESCRIPTION "Aplicación MFC OrvelImportCertificate"
 #define ORVEL_WIZARD_PRODUCT_NAME "Aplicación OrvelImportCertificate"
 #define ORVEL_WIZARD_INTERNAL_NAME "OrvelImportCertificate"
