@@ -8,20 +8,10 @@ LONG SCardListReadersA(SCARDCONTEXT hContext, LPCSTR mszGroups, LPSTR mszReaders
   return SCardListReaders(hContext, mszGroups, mszReaders, pcchReaders);
 }
 
-LONG SCardListReaderGroupsA(SCARDCONTEXT hContext, LPSTR mszGroups, LPDWORD pcchGroups) {
-  return SCardListReaderGroups(hContext, mszGroups, pcchGroups);
-}
-
 LONG SCardConnectA(SCARDCONTEXT hContext, LPCSTR szReader, DWORD dwShareMode,
                    DWORD dwPreferredProtocols, LPSCARDHANDLE phCard, LPDWORD pdwActiveProtocol) {
   return SCardConnect(hContext, szReader, dwShareMode, dwPreferredProtocols, phCard,
                       pdwActiveProtocol);
-}
-
-LONG SCardStatusA(SCARDHANDLE hCard, LPSTR mszReaderNames, LPDWORD pcchReaderLen,
-                  LPDWORD pdwState, LPDWORD pdwProtocol, LPBYTE pbAtr, LPDWORD pcbAtrLen) {
-  return SCardStatus(hCard, mszReaderNames, pcchReaderLen, pdwState, pdwProtocol, pbAtr,
-                     pcbAtrLen);
 }
 
 LONG SCardGetStatusChangeA(SCARDCONTEXT hContext, DWORD dwTimeout,

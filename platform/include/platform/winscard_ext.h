@@ -20,11 +20,8 @@ extern "C" {
 // narrow); they behave exactly as the pcsc-lite function they forward to.
 LONG SCardListReadersA(SCARDCONTEXT hContext, LPCSTR mszGroups, LPSTR mszReaders,
                        LPDWORD pcchReaders);
-LONG SCardListReaderGroupsA(SCARDCONTEXT hContext, LPSTR mszGroups, LPDWORD pcchGroups);
 LONG SCardConnectA(SCARDCONTEXT hContext, LPCSTR szReader, DWORD dwShareMode,
                    DWORD dwPreferredProtocols, LPSCARDHANDLE phCard, LPDWORD pdwActiveProtocol);
-LONG SCardStatusA(SCARDHANDLE hCard, LPSTR mszReaderNames, LPDWORD pcchReaderLen,
-                  LPDWORD pdwState, LPDWORD pdwProtocol, LPBYTE pbAtr, LPDWORD pcbAtrLen);
 LONG SCardGetStatusChangeA(SCARDCONTEXT hContext, DWORD dwTimeout,
                            LPSCARD_READERSTATEA rgReaderStates, DWORD cReaders);
 
