@@ -121,7 +121,9 @@ std::filesystem::path UserStateDir() {
   UserStateCheck check = CheckUserStateDir();
   if (check.error.empty()) return check.dir;
   static std::once_flag told;
-  std::call_once(told, [&check] { std::fprintf(stderr, "orvel platform: %s\n", check.error.c_str()); });
+  std::call_once(told, [&check] {
+    std::fprintf(stderr, "orvel platform: %s\n", check.error.c_str());
+  });
   return kRefusedDir;
 }
 

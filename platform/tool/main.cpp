@@ -35,7 +35,8 @@ int main(int argc, char** argv) {
     if (std::strcmp(c.name, argv[1]) != 0) continue;
     // Every command reads or writes the user's state: none runs on a
     // directory that is refused.
-    if (const platform::UserStateCheck state = platform::CheckUserStateDir(); !state.error.empty()) {
+    const platform::UserStateCheck state = platform::CheckUserStateDir();
+    if (!state.error.empty()) {
       std::fprintf(stderr, "orvelplatform: %s\n", state.error.c_str());
       return 1;
     }

@@ -151,11 +151,10 @@ class PropertySheetWindow : public QWizard {
 
   // The first control of the page, in tab order, that Tab can reach.
   static QWidget* FirstTabStop(QWidget& page) {
-    for (QWidget* w = page.nextInFocusChain(); w != nullptr && w != &page; w = w->nextInFocusChain()) {
-      if (!page.isAncestorOf(w)) continue;
-      if ((w->focusPolicy() & Qt::TabFocus) == Qt::TabFocus && w->isEnabled() && w->isVisibleTo(&page)) {
-        return w;
-      }
+    for (QWidget* w = page.nextInFocusChain(); w != nullptr && w != &page;
+         w = w->nextInFocusChain()) {
+      const bool tabStop = (w->focusPolicy() & Qt::TabFocus) == Qt::TabFocus;
+      if (page.isAncestorOf(w) && tabStop && w->isEnabled() && w->isVisibleTo(&page)) return w;
     }
     return nullptr;
   }

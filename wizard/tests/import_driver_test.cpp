@@ -94,7 +94,8 @@ TEST_F(ImportDriver, RefusedAlgorithmStopsTheRunBeforeLaterCertificates) {
                         {"sha256RSA", testpki::Key(1024, 0), EVP_sha256()}};
   // A key of the user's that no run made.
   HCRYPTPROV own = 0;
-  ASSERT_TRUE(CryptAcquireContextA(&own, "propia", kSoftwareProvider, PROV_RSA_FULL, CRYPT_NEWKEYSET));
+  ASSERT_TRUE(
+      CryptAcquireContextA(&own, "propia", kSoftwareProvider, PROV_RSA_FULL, CRYPT_NEWKEYSET));
   CryptReleaseContext(own, 0);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
