@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -76,10 +77,7 @@ std::filesystem::path MutexLockFile::PathFor(const std::string& name) {
 
 std::optional<MutexLockFile> MutexLockFile::Open(const std::string& name) {
   const std::filesystem::path path = PathFor(name);
-  std::error_code ec;
-  std::filesystem::create_directories(path.parent_path(), ec);
-  std::filesystem::permissions(path.parent_path(), std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::replace, ec);
+  ::mkdir(path.parent_path().c_str(), 0700);  // inside the user's own directory
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) {
     SetLastError(ErrnoToError(errno));

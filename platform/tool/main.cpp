@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/user_state.h"
 #include "tool_commands.h"
 
 namespace {
@@ -31,7 +32,15 @@ int main(int argc, char** argv) {
   }
   const std::vector<std::string> args(argv + 2, argv + argc);
   for (const tool::Command& c : commands) {
-    if (std::strcmp(c.name, argv[1]) == 0) return c.run(args);
+    if (std::strcmp(c.name, argv[1]) != 0) continue;
+    // Every command reads or writes the user's state: none runs on a
+    // directory that is refused.
+    const platform::UserStateCheck state = platform::CheckUserStateDir();
+    if (!state.error.empty()) {
+      std::fprintf(stderr, "orvelplatform: %s\n", state.error.c_str());
+      return 1;
+    }
+    return c.run(args);
   }
   std::fprintf(stderr, "orvelplatform: unknown command '%s'\n", argv[1]);
   PrintUsage(commands);

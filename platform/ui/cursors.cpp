@@ -7,6 +7,7 @@
 #include <iterator>
 #include <mutex>
 
+#include "modal_cursor.h"
 #include "platform/winuser.h"
 
 namespace {
@@ -40,6 +41,7 @@ HCURSOR Arrow() { return HandleOf(kSystemCursors[0]); }
 struct CursorState {
   std::mutex mutex;
   HCURSOR current = Arrow();
+  int modalRuns = 0;        // modal windows up: the arrow shows over them
   bool overridden = false;  // we have an override cursor on Qt's stack (GUI thread only)
 };
 
@@ -48,14 +50,14 @@ CursorState& State() {
   return state;
 }
 
-// Brings Qt's override cursor in line with the program's cursor; runs on the
-// application's thread.
+// Brings Qt's override cursor in line with the program's cursor (the arrow
+// while a modal window is up); runs on the application's thread.
 void ShowCurrentCursor() {
   CursorState& state = State();
   HCURSOR wanted;
   {
     std::lock_guard lock(state.mutex);
-    wanted = state.current;
+    wanted = state.modalRuns > 0 ? Arrow() : state.current;
   }
   if (wanted == Arrow()) {
     if (state.overridden) QGuiApplication::restoreOverrideCursor();
@@ -72,7 +74,24 @@ void ShowCurrentCursor() {
   }
 }
 
+void CountModalRun(int change) {
+  CursorState& state = State();
+  {
+    std::lock_guard lock(state.mutex);
+    state.modalRuns += change;
+  }
+  ShowCurrentCursor();
+}
+
 }  // namespace
+
+namespace platform {
+
+ModalCursorScope::ModalCursorScope() { CountModalRun(+1); }
+
+ModalCursorScope::~ModalCursorScope() { CountModalRun(-1); }
+
+}  // namespace platform
 
 extern "C" HCURSOR LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName) {
   if (hInstance == nullptr && IS_INTRESOURCE(lpCursorName)) {

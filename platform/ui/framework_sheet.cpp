@@ -92,6 +92,10 @@ class PropertySheetWindow : public QWizard {
     next->setEnabled(!showFinish && (flags & PSWIZB_NEXT) != 0);
     finish->setVisible(showFinish);
     finish->setEnabled((flags & PSWIZB_FINISH) != 0);
+    // A control of the page keeps the focus; otherwise it goes to the button
+    // that goes on.
+    QWidget* focus = focusWidget();
+    if (focus != nullptr && currentPage() != nullptr && currentPage()->isAncestorOf(focus)) return;
     if (showFinish) {
       finish->setFocus();
     } else if (next->isEnabled()) {
@@ -138,6 +142,21 @@ class PropertySheetWindow : public QWizard {
     }
     shown_ = id;
     if (CPropertyPageEx* page = sheet_.GetPage(id)) page->OnSetActive();
+    // As the platform's property sheets do, the page that became active gives
+    // the keyboard focus to its first control that takes it.
+    if (QWidget* control = currentPage() ? FirstTabStop(*currentPage()) : nullptr) {
+      control->setFocus(Qt::TabFocusReason);
+    }
+  }
+
+  // The first control of the page, in tab order, that Tab can reach.
+  static QWidget* FirstTabStop(QWidget& page) {
+    for (QWidget* w = page.nextInFocusChain(); w != nullptr && w != &page;
+         w = w->nextInFocusChain()) {
+      const bool tabStop = (w->focusPolicy() & Qt::TabFocus) == Qt::TabFocus;
+      if (page.isAncestorOf(w) && tabStop && w->isEnabled() && w->isVisibleTo(&page)) return w;
+    }
+    return nullptr;
   }
 
   CPropertySheetEx& sheet_;

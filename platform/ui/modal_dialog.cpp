@@ -6,6 +6,8 @@
 
 #include <mutex>
 
+#include "modal_cursor.h"
+
 namespace platform {
 namespace {
 
@@ -32,6 +34,7 @@ int RunModalDialog(QDialog& dialog) {
       if (guard) hook(*guard);
     });
   }
+  const ModalCursorScope arrow;
   return dialog.exec();
 }
 

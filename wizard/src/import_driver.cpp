@@ -63,6 +63,27 @@ class SourceContainerDeletion {
   PCCERT_CONTEXT certificate_;
 };
 
+// When the run over the imported store ends, whatever its outcome, deletes
+// every software key container that the PFX import made and that is still
+// there: a stopped run never reaches the later certificates, and a key that
+// no card took must not stay behind in software. A key of the card's own
+// provider is never touched.
+class ImportedContainersDeletion {
+ public:
+  explicit ImportedContainersDeletion(HCERTSTORE store) : store_(store) {}
+  ~ImportedContainersDeletion() {
+    PCCERT_CONTEXT certificate = nullptr;
+    while ((certificate = CertEnumCertificatesInStore(store_, certificate)) != nullptr) {
+      if (!KeyLivesOnCard(certificate)) DeleteSourceKeyContainer(certificate);
+    }
+  }
+  ImportedContainersDeletion(const ImportedContainersDeletion&) = delete;
+  ImportedContainersDeletion& operator=(const ImportedContainersDeletion&) = delete;
+
+ private:
+  HCERTSTORE store_;
+};
+
 }  // namespace
 
 ImportOutcome ImportStoreToCard(CRYPT_DATA_BLOB* pfx, LPCWSTR password, CImportUi& ui) {
@@ -71,7 +92,8 @@ ImportOutcome ImportStoreToCard(CRYPT_DATA_BLOB* pfx, LPCWSTR password, CImportU
     ui.ShowPageMessage(MB_ICONHAND, IDS_CAPTION_ERROR, IDS_PFX_NOT_OPENED);
     return ImportOutcome::Refused;
   }
-
+  // Runs before the store is released.
+  const ImportedContainersDeletion deletion(store.get());
   return ImportStoreCertificates(store.get(), ui);
 }
 

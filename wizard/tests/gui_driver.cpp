@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 
 #include "platform/modal_dialog.h"
 
@@ -35,6 +36,22 @@ void GuiDriver::Finish(QWizard& wizard) {
 void GuiDriver::TypeInto(QWidget& page, int id, const QString& text) {
   auto* edit = page.findChild<QLineEdit*>(QString::number(id));
   if (edit != nullptr) edit->setText(text);
+}
+
+QWidget* GuiDriver::TypeKeys(const QString& text) {
+  Settle();
+  QWidget* focus = QApplication::focusWidget();
+  if (focus != nullptr) QTest::keyClicks(focus, text);
+  Settle();
+  return focus;
+}
+
+QWidget* GuiDriver::PressEnter() {
+  Settle();
+  QWidget* focus = QApplication::focusWidget();
+  if (focus != nullptr) QTest::keyClick(focus, Qt::Key_Return);
+  Settle();
+  return focus;
 }
 
 QString GuiDriver::TextOf(QWidget& page, int id) {

@@ -48,6 +48,11 @@ class GuiDriver {
   static void Next(QWizard& wizard);
   static void Finish(QWizard& wizard);
   static void TypeInto(QWidget& page, int id, const QString& text);
+  // Key presses, as a person types them: they go to the widget that has the
+  // keyboard focus. The focus widget, or nullptr when there is none (and
+  // nothing was typed).
+  static QWidget* TypeKeys(const QString& text);
+  static QWidget* PressEnter();
   static QString TextOf(QWidget& page, int id);
 
  private:

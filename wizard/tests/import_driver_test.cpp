@@ -8,6 +8,7 @@
 #include "cardsim/fake_pcsc.h"
 #include "import_driver.h"
 #include "platform/message_box.h"
+#include "platform/provider_registry.h"
 #include "support/card_records.h"
 #include "wizard_test_support.h"
 
@@ -17,6 +18,7 @@ namespace {
 using cardsim::KeyRole;
 
 constexpr std::uint8_t kFirstReference = 0x20;
+constexpr const char* kSoftwareProvider = platform::kSoftwareProviderName;
 
 bool IsVerify(const Bytes& command) { return command.size() >= 2 && command[0] == 0x00 && command[1] == 0x20; }
 bool IsKeyCommand(const Bytes& command) {
@@ -90,6 +92,11 @@ TEST_F(ImportDriver, RefusedAlgorithmStopsTheRunBeforeLaterCertificates) {
   };
   const Case cases[] = {{"2048 bits", testpki::Key(2048), nullptr},
                         {"sha256RSA", testpki::Key(1024, 0), EVP_sha256()}};
+  // A key of the user's that no run made.
+  HCRYPTPROV own = 0;
+  ASSERT_TRUE(
+      CryptAcquireContextA(&own, "propia", kSoftwareProvider, PROV_RSA_FULL, CRYPT_NEWKEYSET));
+  CryptReleaseContext(own, 0);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ui_ = ScriptedUi();
@@ -102,9 +109,11 @@ TEST_F(ImportDriver, RefusedAlgorithmStopsTheRunBeforeLaterCertificates) {
     // The later certificate was not looked at: no PIN asked, nothing sent.
     EXPECT_EQ(ui_.prompts, 0);
     EXPECT_EQ(fakepcsc::TransmitCount(), 0u);
-    // The refused certificate's software key is gone; the later one's is left.
+    // The refused certificate's software key is gone, and so is the one of
+    // the certificate the stopped run never reached; the user's own stays.
     EXPECT_EQ(SoftwareContainers(), 1u);
-    std::filesystem::remove_all(dir_ / "keys");
+    EXPECT_TRUE(CryptAcquireContextA(&own, "propia", kSoftwareProvider, PROV_RSA_FULL, 0));
+    CryptReleaseContext(own, 0);
   }
 }
 

@@ -240,6 +240,31 @@ TEST_F(WizardPages, BrowseSetsTheChosenFileAndCancelKeepsTheName) {
   EXPECT_EQ(afterChoice.toStdString(), chosen);
 }
 
+TEST_F(WizardPages, KeysAloneReachTheFileAndPasswordEditsAndEnterGoesOn) {
+  const std::string file = GoodPfxFile();
+  driver_.pinAnswers = {TypePinAndPressOk(kCardPin)};
+  std::vector<std::string> typedInto;
+  std::vector<int> pages;
+  const INT_PTR result = RunSheet([&](QWizard& wizard) {
+    GuiDriver::PressEnter();  // the welcome page: Next
+    pages.push_back(wizard.currentId());
+    for (const QString& text : {QString::fromStdString(file), QString::fromUtf8(kPassword)}) {
+      QWidget* target = GuiDriver::TypeKeys(text);
+      typedInto.push_back(target != nullptr ? target->objectName().toStdString() : "");
+      GuiDriver::PressEnter();
+      pages.push_back(wizard.isVisible() ? wizard.currentId() : -1);
+    }
+  });
+  EXPECT_EQ(typedInto, (std::vector<std::string>{"1002", "1004"}));
+  EXPECT_EQ(pages, (std::vector<int>{1, 2, -1}));
+  EXPECT_EQ(result, ID_WIZFINISH);
+  // No message 9 or 36: the summary alone.
+  ASSERT_EQ(driver_.boxes.size(), 1u);
+  EXPECT_EQ(driver_.boxes[0].text.toStdString(),
+            "La importación del certificado a la tarjeta Orvel se ha realizado correctamente.");
+  EXPECT_EQ(driver_.pinDialogs, 1);
+}
+
 TEST_F(WizardPages, AccentedPasswordReachesTheImportExactlyAsTyped) {
   const char* password = "Contraseña_ÁÉÍ€ü";
   const std::string file = GoodPfxFile(password);

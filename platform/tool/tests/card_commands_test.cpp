@@ -1,7 +1,9 @@
 // The platform tool's card database commands, run as a person runs them.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -55,6 +57,26 @@ TEST(PlatformTool, BadArgumentsAreRefusedWithoutWriting) {
   EXPECT_EQ(Tool("no-such-command").status, 2);
   EXPECT_EQ(Tool("").status, 2);
   EXPECT_TRUE(platform::ListCardTypes().empty());
+}
+
+TEST(PlatformTool, RefusedStateDirectoryStopsEveryCommandWithoutWriting) {
+  struct Case {
+    const char* what;
+    mode_t mode;
+    uid_t owner;
+  };
+  const Case cases[] = {{"others may write", 0777, ::geteuid()},
+                        {"group may write", 0770, ::geteuid()},
+                        {"another user's", 0700, 65534}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    platform_test::ScopedUserDir dir;
+    ASSERT_EQ(::chmod(dir.Path().c_str(), c.mode), 0);
+    ASSERT_EQ(::chown(dir.Path().c_str(), c.owner, static_cast<gid_t>(-1)), 0);
+    EXPECT_EQ(Tool("register-card DRAV-NOR '3B 02 14 50' 'FF FF FF 00'").status, 1);
+    EXPECT_EQ(Tool("list-cards").status, 1);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+  }
 }
 
 }  // namespace

@@ -4,8 +4,15 @@
 #include <QCursor>
 #include <QGuiApplication>
 
-#include <thread>
+#include <QDialog>
 
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "dialog_script.h"
+#include "platform/message_box.h"
+#include "platform/modal_dialog.h"
 #include "platform/qt_application.h"
 #include "platform/winuser.h"
 
@@ -79,6 +86,49 @@ TEST_F(Cursors, ChangesFromOtherThreadsReachTheWindowsThroughTheEventLoop) {
   EXPECT_EQ(Shown(), Qt::WaitCursor);
   std::thread([&] { SetCursor(previous); }).join();
   QCoreApplication::processEvents();
+  EXPECT_FALSE(Overridden());
+}
+
+TEST_F(Cursors, ModalWindowsShowTheArrowAndTheWaitCursorComesBackAfterThem) {
+  const std::function<void()> shows[] = {
+      [] { MessageBoxA(nullptr, "Error de comunicación", "Error", MB_OK | MB_ICONHAND); },
+      [] {
+        QDialog dialog;
+        platform::RunModalDialog(dialog);
+      },
+  };
+  HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+  for (const auto& show : shows) {
+    std::vector<Qt::CursorShape> whileUp;
+    ui_test::DialogScript script;
+    script.Then([&](QDialog& dialog) {
+      whileUp.push_back(Shown());
+      dialog.reject();
+    });
+    show();
+    EXPECT_EQ(whileUp, (std::vector<Qt::CursorShape>{Qt::ArrowCursor}));
+    EXPECT_EQ(script.Unexpected(), 0);
+    EXPECT_EQ(Shown(), Qt::WaitCursor);  // the work goes on
+  }
+
+  // A message over a dialog: the arrow stays until the dialog closes too.
+  std::vector<Qt::CursorShape> seen;
+  ui_test::DialogScript script;
+  script
+      .Then([&](QDialog& dialog) {
+        MessageBoxA(nullptr, "Pin no válido", "Error", MB_OK | MB_ICONHAND);
+        seen.push_back(Shown());
+        dialog.reject();
+      })
+      .Then([&](QDialog& box) {
+        seen.push_back(Shown());
+        box.reject();
+      });
+  QDialog dialog;
+  platform::RunModalDialog(dialog);
+  EXPECT_EQ(seen, (std::vector<Qt::CursorShape>{Qt::ArrowCursor, Qt::ArrowCursor}));
+  EXPECT_EQ(Shown(), Qt::WaitCursor);
+  SetCursor(previous);
   EXPECT_FALSE(Overridden());
 }
 

@@ -1,0 +1,18 @@
+// The cursor over modal windows: while a dialog or message box is up the
+// normal arrow shows, as over any window that sets its own cursor, whatever
+// cursor the program has set (the wait cursor of work in progress). When the
+// last one closes, the program's cursor shows again.
+#pragma once
+
+namespace platform {
+
+// For the life of a modal run; on the application's thread.
+class ModalCursorScope {
+ public:
+  ModalCursorScope();
+  ~ModalCursorScope();
+  ModalCursorScope(const ModalCursorScope&) = delete;
+  ModalCursorScope& operator=(const ModalCursorScope&) = delete;
+};
+
+}  // namespace platform
