@@ -59,6 +59,24 @@ std::optional<CPinText> RecordingUi::PromptForPin() {
   return CPinText(*pin);
 }
 
+void PlaceKeyPart(cardsim::VirtualCard& card, std::uint8_t reference) {
+  const Bytes commands[] = {
+      {0x00, 0xA4, 0x04, 0x0C, 0x0B, 'M', 'a', 's', 't', 'e', 'r', '.', 'F', 'i', 'l', 'e'},
+      {0x00, 0xA4, 0x04, 0x0C, 0x0A, 'I', 'C', 'C', '.', 'C', 'r', 'y', 'p', 't', 'o'},
+      {0x00, 0x20, 0x00, 0x00, 0x04, '1', '2', '3', '4'},
+      {0x90, 0x50, 0x80, reference, 0x05, 0x12, 0x03, 0x01, 0x00, 0x01}};
+  for (const Bytes& command : commands) EXPECT_EQ(card.Transmit(command), (Bytes{0x90, 0x00}));
+  card.Reset();
+}
+
+void ShortenChipInfo(cardsim::VirtualCard& card, std::size_t dataBytes) {
+  card.SetAnswerFilter([dataBytes](std::span<const std::uint8_t> command, Bytes& answer) {
+    if (command.size() >= 2 && command[0] == 0x90 && command[1] == 0xB8 && answer.size() == 20) {
+      answer.erase(answer.begin() + static_cast<std::ptrdiff_t>(dataBytes), answer.end() - 2);
+    }
+  });
+}
+
 void RegisterCardProvider() {
   ASSERT_TRUE(platform::RegisterProvider("OrvelCSP", PROV_RSA_FULL, "liborvelcsp.so"));
 }

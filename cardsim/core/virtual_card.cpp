@@ -490,7 +490,14 @@ Bytes VirtualCard::Atr() {
 Bytes VirtualCard::Transmit(std::span<const std::uint8_t> apdu) {
   std::lock_guard lock(mutex_);
   ++state_->commandCount;
-  return Interpreter(*state_).Run(apdu);
+  Bytes answer = Interpreter(*state_).Run(apdu);
+  if (filter_) filter_(apdu, answer);
+  return answer;
+}
+
+void VirtualCard::SetAnswerFilter(AnswerFilter filter) {
+  std::lock_guard lock(mutex_);
+  filter_ = std::move(filter);
 }
 
 void VirtualCard::Reset() {

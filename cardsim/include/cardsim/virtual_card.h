@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -78,6 +79,12 @@ class VirtualCard {
   Bytes Transmit(std::span<const std::uint8_t> apdu);
   Bytes Transmit(const Bytes& apdu) { return Transmit(std::span<const std::uint8_t>(apdu)); }
 
+  // A worn card: filter sees every answer before it leaves the card and may
+  // change it (an empty filter ends that). It runs under the card's lock and
+  // must not use the card.
+  using AnswerFilter = std::function<void(std::span<const std::uint8_t> command, Bytes& answer)>;
+  void SetAnswerFilter(AnswerFilter filter);
+
   // Power down or warm reset: the verified PIN state and the current file end.
   void Reset();
 
@@ -109,6 +116,7 @@ class VirtualCard {
   VirtualCard();
   mutable std::mutex mutex_;
   std::unique_ptr<State> state_;
+  AnswerFilter filter_;
 };
 
 // Fixed identifiers of the card's file system.
