@@ -59,6 +59,19 @@ std::optional<CPinText> RecordingUi::PromptForPin() {
   return CPinText(*pin);
 }
 
+cardsim::StoredKey CardKeyOf(const EVP_PKEY* key) {
+  cardsim::StoredKey stored;
+  stored.modulus = KeyPart(key, OSSL_PKEY_PARAM_RSA_N, kModulusBytes);
+  stored.exponent = KeyPart(key, OSSL_PKEY_PARAM_RSA_E, 3);
+  std::reverse(stored.exponent.begin(), stored.exponent.end());
+  stored.prime1 = KeyPart(key, OSSL_PKEY_PARAM_RSA_FACTOR1, kPrimeBytes);
+  stored.prime2 = KeyPart(key, OSSL_PKEY_PARAM_RSA_FACTOR2, kPrimeBytes);
+  stored.coefficient = KeyPart(key, OSSL_PKEY_PARAM_RSA_COEFFICIENT1, kPrimeBytes);
+  stored.exponent1 = KeyPart(key, OSSL_PKEY_PARAM_RSA_EXPONENT1, kPrimeBytes);
+  stored.exponent2 = KeyPart(key, OSSL_PKEY_PARAM_RSA_EXPONENT2, kPrimeBytes);
+  return stored;
+}
+
 void PlaceKeyPart(cardsim::VirtualCard& card, std::uint8_t reference) {
   const Bytes commands[] = {
       {0x00, 0xA4, 0x04, 0x0C, 0x0B, 'M', 'a', 's', 't', 'e', 'r', '.', 'F', 'i', 'l', 'e'},

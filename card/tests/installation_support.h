@@ -49,6 +49,9 @@ class RecordingUi : public CKeyInstallationUi {
   std::vector<std::size_t> commandsAtMessage;
 };
 
+// The key as the key commands carry it to the card (every part big-endian).
+cardsim::StoredKey CardKeyOf(const EVP_PKEY* key);
+
 // A key part already on the card under reference, written as another
 // program would (the exponent of a signature-role key); the card is reset
 // afterwards. The installation must leave it as it is.

@@ -68,6 +68,25 @@ class CCryptoCard {
   LONG GetSerialNumber(CardSerial* serial);
   LONG EraseKey(BYTE keyReference);
 
+  // --- Security operations -----------------------------------------------
+
+  // MANAGE SECURITY ENVIRONMENT SET: chooses the key under keyReference for a
+  // signature (signatureRole: the key written in the signature role, B6) or
+  // for deciphering (the exchange-role key, B8). 00 22 41 B6|B8 03 84 01 rr.
+  LONG SetSecurityEnvironment(bool signatureRole, BYTE keyReference);
+  // PERFORM SECURITY OPERATION COMPUTE DIGITAL SIGNATURE over 1 to 117 bytes
+  // (a DigestInfo; the card adds PKCS#1 v1.5 type 1 padding): the 128-byte
+  // signature, big-endian, into signature. Other lengths are refused with
+  // SCARD_E_INVALID_PARAMETER, nothing sent. Digest and signature are wiped
+  // from the buffers.
+  LONG ComputeSignature(std::span<const BYTE> digestInfo,
+                        std::span<BYTE, kModulusBytes> signature);
+  // PERFORM SECURITY OPERATION DECIPHER of a 128-byte big-endian cryptogram:
+  // the plaintext, its PKCS#1 v1.5 type 2 padding removed by the card, into
+  // *plaintext (emptied first). Cryptogram and plaintext are wiped from the
+  // buffers.
+  LONG Decipher(std::span<const BYTE, kModulusBytes> cryptogram, std::vector<BYTE>* plaintext);
+
   // --- PKCS#15 file system ------------------------------------------------
 
   // Fills the directory file table from the object directory file.

@@ -60,6 +60,10 @@ struct StoredKey {
   Bytes exponent2;        // tag 0A
   bool Complete() const;    // every part present
   bool Consistent() const;  // complete and prime1 * prime2 == modulus
+  // The private-key operation on a big-endian input smaller than the modulus,
+  // computed from the five CRT parts alone; the result is big-endian and as
+  // long as the modulus. nullopt for an incomplete key or an input out of range.
+  std::optional<Bytes> PrivateOperation(std::span<const std::uint8_t> input) const;
 };
 
 class VirtualCard {
@@ -101,6 +105,8 @@ class VirtualCard {
   // Identifiers of the files directly under a DF.
   std::vector<std::uint16_t> ListFiles(const std::vector<std::uint16_t>& dfPath) const;
   std::optional<StoredKey> Key(std::uint8_t reference, KeyRole role) const;
+  // Stores a key as the key commands would have written it.
+  void PutKey(std::uint8_t reference, KeyRole role, StoredKey key);
   std::map<std::pair<std::uint8_t, KeyRole>, StoredKey> Keys() const;
   int PinTriesLeft() const;
   bool PinVerified() const;
