@@ -5,6 +5,7 @@
 // (PP_ADMIN_PIN), verified by the card; the key of each role the key was
 // written in; and KP_CERTIFICATE, which stores the certificate on the card.
 #include <cstring>
+#include <new>
 
 #include "certificate_format.h"
 #include "certificate_writer.h"
@@ -241,15 +242,44 @@ DWORD GetHashParam(ULONG_PTR hHash, DWORD dwParam, BYTE* pbData, DWORD* pdwDataL
 
 DWORD DestroyHash(ULONG_PTR hHash) { return Hashes().Take(hHash) ? ERROR_SUCCESS : NTE_BAD_HASH; }
 
+// Every operation the platform calls runs through this guard: no exception
+// leaves the module. Running out of memory is NTE_NO_MEMORY, any other
+// exception NTE_FAIL; what the operation held is released while it unwinds.
+template <auto Operation>
+struct Guarded;
+template <class... Args, DWORD (*Operation)(Args...)>
+struct Guarded<Operation> {
+  static DWORD Call(Args... args) noexcept {
+    try {
+      return Operation(args...);
+    } catch (const std::bad_alloc&) {
+      return NTE_NO_MEMORY;
+    } catch (...) {
+      return NTE_FAIL;
+    }
+  }
+};
+
 constexpr ORVEL_PROVIDER_FUNCTIONS kFunctions = {
-    ORVEL_PROVIDER_INTERFACE_VERSION, AcquireContext, ReleaseContext, GetProvParam, SetProvParam,
-    GetUserKey, ExportKey, SetKeyParam, DestroyKey, CreateHash, HashData, GetHashParam, DestroyHash,
+    ORVEL_PROVIDER_INTERFACE_VERSION,
+    Guarded<AcquireContext>::Call,
+    Guarded<ReleaseContext>::Call,
+    Guarded<GetProvParam>::Call,
+    Guarded<SetProvParam>::Call,
+    Guarded<GetUserKey>::Call,
+    Guarded<ExportKey>::Call,
+    Guarded<SetKeyParam>::Call,
+    Guarded<DestroyKey>::Call,
+    Guarded<CreateHash>::Call,
+    Guarded<HashData>::Call,
+    Guarded<GetHashParam>::Call,
+    Guarded<DestroyHash>::Call,
 };
 
 }  // namespace
 }  // namespace orvelcsp
 
 extern "C" __attribute__((visibility("default"))) const ORVEL_PROVIDER_FUNCTIONS*
-OrvelGetProviderFunctions() {
+OrvelGetProviderFunctions() noexcept {
   return &orvelcsp::kFunctions;
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "platform/kernel_objects.h"
+// After the kernel objects: both define INFINITE, the platform first.
+#include "module_state.h"
 
 void ChangeEventList::Register(HANDLE event) {
   ResetEvent(event);
@@ -19,7 +21,7 @@ void ChangeEventList::SignalAll() {
 
 void ChangeEventList::Clear() {
   std::lock_guard lock(m_mutex);
-  m_events.clear();
+  std::vector<HANDLE>().swap(m_events);
 }
 
 std::vector<HANDLE> ChangeEventList::Events() const {
@@ -27,10 +29,7 @@ std::vector<HANDLE> ChangeEventList::Events() const {
   return m_events;
 }
 
-ChangeEventList& TheChangeEventList() {
-  static ChangeEventList list;
-  return list;
-}
+ChangeEventList& TheChangeEventList() { return TheModuleState().changeEvents; }
 
 void RegisterChangeEvent(HANDLE event) { TheChangeEventList().Register(event); }
 

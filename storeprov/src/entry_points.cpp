@@ -2,6 +2,7 @@
 #include "entry_points.h"
 
 #include "change_events.h"
+#include "entry_guard.h"
 #include "common/module_instance.h"
 #include "populate_card_store.h"
 #include "reader_state.h"
@@ -45,6 +46,9 @@ BOOL ProcessAttach(HINSTANCE instance) {
     return FALSE;
   }
   if (ProcessAttachCount == 0) {
+    // A watcher that the last detach told to stop may still be finishing
+    // its poll over the table that is about to be cleared.
+    StopReaderWatcher();
     InitializeReaderState();
     if (!StartReaderWatcher()) return FALSE;
   }
@@ -56,28 +60,35 @@ BOOL ProcessAttach(HINSTANCE instance) {
 BOOL ProcessDetach() {
   if (ProcessAttachCount <= 0) return TRUE;
   if (--ProcessAttachCount != 0) return TRUE;
+  // Waits for nothing: a population still reading a card (perhaps waiting
+  // for another process's named mutex) releases the records it holds
+  // itself, and the watcher leaves its loop after at most one poll. The
+  // platform keeps the module's code mapped, and the module's state, which
+  // owns the watcher, joins it when the process ends.
   ReleaseReaderCaches();
   TheChangeEventList().Clear();
-  // Waits until the watcher has left its loop: after the last detach the
-  // module's code may be unmapped.
-  StopReaderWatcher();
+  RequestReaderWatcherStop();
   return TRUE;
 }
 
 }  // namespace
 
 extern "C" BOOL DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-  switch (reason) {
-    case DLL_PROCESS_ATTACH:
-      return ProcessAttach(instance);
-    case DLL_PROCESS_DETACH:
-      return ProcessDetach();
-    default:
-      return TRUE;
-  }
+  return GuardedEntry<BOOL>(FALSE, [&]() -> BOOL {
+    switch (reason) {
+      case DLL_PROCESS_ATTACH:
+        return ProcessAttach(instance);
+      case DLL_PROCESS_DETACH:
+        return ProcessDetach();
+      default:
+        return TRUE;
+    }
+  });
 }
 
-extern "C" HRESULT DllRegisterServer(void) {
+namespace {
+
+HRESULT RegisterServer() {
   if (!CryptRegisterOIDFunction(0, kOpenStoreFunctionSet, kProviderName, kModuleFileName,
                                 kOpenStoreFunctionSet)) {
     return E_FAIL;
@@ -99,7 +110,7 @@ extern "C" HRESULT DllRegisterServer(void) {
   return S_OK;
 }
 
-extern "C" HRESULT DllUnregisterServer(void) {
+HRESULT UnregisterServer() {
   if (!CertUnregisterPhysicalStore(kPersonalStore,
                                    CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_DELETE_FLAG,
                                    kPhysicalStoreName)) {
@@ -109,6 +120,12 @@ extern "C" HRESULT DllUnregisterServer(void) {
   return S_OK;
 }
 
+}  // namespace
+
+extern "C" HRESULT DllRegisterServer(void) { return GuardedEntry<HRESULT>(E_FAIL, RegisterServer); }
+
+extern "C" HRESULT DllUnregisterServer(void) { return GuardedEntry<HRESULT>(E_FAIL, UnregisterServer); }
+
 extern "C" BOOL CertDllOpenStoreProv(LPCSTR lpszStoreProvider, DWORD dwEncodingType,
                                      HCRYPTPROV hCryptProv, DWORD dwFlags, const void* pvPara,
                                      HCERTSTORE hCertStore, PCERT_STORE_PROV_INFO pStoreProvInfo) {
@@ -117,14 +134,14 @@ extern "C" BOOL CertDllOpenStoreProv(LPCSTR lpszStoreProvider, DWORD dwEncodingT
   pStoreProvInfo->hStoreProv = hCertStore;
   pStoreProvInfo->dwStoreProvFlags = 0;
   pStoreProvInfo->hStoreProvFuncAddr2 = nullptr;
-  return PopulateCardStore(hCertStore) ? TRUE : FALSE;
+  return GuardedEntry<BOOL>(FALSE, [&]() -> BOOL { return PopulateCardStore(hCertStore); });
 }
 
 // The card cache outlives every store; closing one changes nothing.
-extern "C" void CertStoreProvCloseCallback(HCERTSTOREPROV hStoreProv, DWORD dwFlags) {}
+extern "C" void CertStoreProvCloseCallback(HCERTSTOREPROV hStoreProv, DWORD dwFlags) noexcept {}
 
 extern "C" BOOL CertStoreProvSetCertPropertyCallback(HCERTSTOREPROV hStoreProv,
                                                      PCCERT_CONTEXT pCertContext, DWORD dwPropId,
-                                                     DWORD dwFlags, const void* pvData) {
+                                                     DWORD dwFlags, const void* pvData) noexcept {
   return TRUE;
 }

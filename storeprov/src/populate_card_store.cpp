@@ -3,9 +3,11 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string>
 
 #include "card/crypto_card.h"
 #include "card_cert_cache.h"
+#include "module_state.h"
 #include "named_mutex.h"
 #include "platform/winscard_ext.h"
 #include "platform/winuser.h"
@@ -67,8 +69,7 @@ class WaitCursor {
 // Lists the readers once per life of the module; a failed listing is tried
 // again at the next population.
 void ListReadersOnce(SCARDCONTEXT context) {
-  static std::mutex listing;
-  std::lock_guard lock(listing);
+  std::lock_guard lock(TheModuleState().readers.listing);
   {
     std::lock_guard state(ReaderStateLock());
     if (ReaderCount != 0) return;
@@ -106,15 +107,22 @@ class ChangedFlagClaim {
 };
 
 // Connects to the reader's card and reads it when the cache cannot stand in
-// for it. Called with the reader's examination lock held.
+// for it. Called with the reader's examination lock held. The records it
+// uses are shared: a last detach meanwhile leaves them to this population,
+// which releases them when it is done, and what it read in an earlier life
+// of the state is not stored.
 void ExamineReader(SCARDCONTEXT context, std::size_t i) {
-  const char* readerName = nullptr;
+  std::string readerName;
+  std::uint64_t life = 0;
+  std::shared_ptr<const CCardCertCache> old;
   {
     std::lock_guard state(ReaderStateLock());
-    const CCardCertCache* cache = ReaderCache(i);
-    const bool examine = ReaderChanged[i] == 1 || (cache != nullptr && cache->Empty());
+    if (i >= ReaderCount) return;
+    old = ShareReaderCacheLocked(i);
+    const bool examine = ReaderChanged[i] == 1 || (old != nullptr && old->Empty());
     if (!examine) return;
     readerName = ReaderStateTable[i].szReader;
+    life = ReaderStateLife();
     // The flag is taken now, so that an insertion that the watcher reports
     // while this card is being read flags the reader again instead of being
     // cleared with it.
@@ -124,7 +132,7 @@ void ExamineReader(SCARDCONTEXT context, std::size_t i) {
 
   SCARDHANDLE card = 0;
   DWORD protocol = 0;
-  if (SCardConnectA(context, readerName, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &card,
+  if (SCardConnectA(context, readerName.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &card,
                     &protocol) != SCARD_S_SUCCESS) {
     return;
   }
@@ -136,24 +144,24 @@ void ExamineReader(SCARDCONTEXT context, std::size_t i) {
   // to the end of the read, and goes at once when the cache stands in for
   // the card.
   WaitCursor waitCursor;
-  CNamedMutex mutex(ReaderMutexName(readerName).c_str());
+  CNamedMutex mutex(ReaderMutexName(readerName.c_str()).c_str());
   CMutexLock lock(&mutex);
   mutex.Lock();
   CCryptoCard object(card);
   ChipInfo identifier{};
   // A card that does not answer is known by the zero identifier.
   object.GetChipInfo(&identifier);
-  auto fresh = std::make_unique<CCardCertCache>(identifier);
+  auto fresh = std::make_shared<CCardCertCache>(identifier);
 
-  const CCardCertCache* old = ReaderCache(i);
-  if (fresh->SameCard(old) && !old->Empty() && old->Complete()) {
+  if (fresh->SameCard(old.get()) && !old->Empty() && old->Complete()) {
     waitCursor.Restore();
   } else {
-    SetReaderCache(i, nullptr);
+    if (!SetReaderCache(i, nullptr, life)) return;
+    old.reset();
     fresh->ReadFromCard(object);
     waitCursor.Restore();
     const bool complete = fresh->Complete();
-    SetReaderCache(i, std::move(fresh));
+    if (!SetReaderCache(i, std::move(fresh), life)) return;
     // A read cut short (card pulled out or reset) shows what it got, and the
     // reader stays flagged so that the next population reads the card
     // again, even when the same card is back.
@@ -182,7 +190,7 @@ BOOL PopulateCardStore(HCERTSTORE store) {
       // Out of memory while reading: the reader keeps its flag and whatever
       // record it still has.
     }
-    if (const CCardCertCache* cache = ReaderCache(i)) cache->AddToStore(store);
+    if (const auto cache = ShareReaderCache(i)) cache->AddToStore(store);
   }
   return TRUE;
 }

@@ -1,12 +1,11 @@
 #include "reader_watcher.h"
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <cstring>
 #include <system_error>
-#include <thread>
 
 #include "change_events.h"
+#include "module_state.h"
 #include "platform/winscard_ext.h"
 #include "reader_state.h"
 
@@ -31,49 +30,33 @@ bool CardInserted(DWORD before, DWORD now) {
   return !sameCardInSharedUse;
 }
 
-struct Watcher {
-  std::mutex mutex;
-  std::condition_variable wake;
-  std::thread thread;
-
-  ~Watcher() {
-    // A process that ends without the last detach still stops the thread
-    // before its code and this object go.
-    if (thread.joinable()) {
-      WatcherStop = 1;
-      wake.notify_all();
-      thread.join();
-    }
-  }
-};
-
-Watcher& TheWatcher() {
-  static Watcher watcher;
-  return watcher;
-}
-
-// Sleeps for the poll interval; WatcherStop ends the sleep early.
-void SleepBetweenPolls() {
-  Watcher& watcher = TheWatcher();
-  std::unique_lock lock(watcher.mutex);
-  watcher.wake.wait_for(lock, kPollInterval, [] { return WatcherStop != 0; });
-}
-
 }  // namespace
 
 LONG PollReadersOnce(SCARDCONTEXT context) {
-  std::size_t inserted = 0;
-  LONG rv;
+  // The poll works on a copy of the listed entries, so that the state lock
+  // is never held while the resource manager answers.
+  SCARD_READERSTATEA polled[kMaxReaders];
+  DWORD count = 0;
   {
     std::lock_guard state(ReaderStateLock());
-    rv = SCardGetStatusChangeA(context, 0, ReaderStateTable, ReaderCount);
-    if (rv != SCARD_S_SUCCESS) return rv;
-    for (DWORD i = 0; i < ReaderCount; ++i) {
+    count = ReaderCount;
+    std::memcpy(static_cast<void*>(polled), ReaderStateTable, count * sizeof polled[0]);
+  }
+  const LONG rv = SCardGetStatusChangeA(context, 0, polled, count);
+  if (rv != SCARD_S_SUCCESS) return rv;
+  std::size_t inserted = 0;
+  {
+    std::lock_guard state(ReaderStateLock());
+    // Entries listed meanwhile are left for the next poll.
+    for (DWORD i = 0; i < count && i < ReaderCount; ++i) {
       SCARD_READERSTATEA& entry = ReaderStateTable[i];
-      if (CardInserted(entry.dwCurrentState, entry.dwEventState)) {
+      if (CardInserted(entry.dwCurrentState, polled[i].dwEventState)) {
         ReaderChanged[i] = 1;
         ++inserted;
       }
+      entry.dwEventState = polled[i].dwEventState;
+      entry.cbAtr = polled[i].cbAtr;
+      std::memcpy(entry.rgbAtr, polled[i].rgbAtr, sizeof entry.rgbAtr);
       entry.dwCurrentState = entry.dwEventState;
     }
   }
@@ -89,33 +72,54 @@ void ReaderWatcherThread() {
   }
   while (WatcherStop == 0) {
     PollReadersOnce(context);
-    SleepBetweenPolls();
+    TheModuleState().watcher.SleepBetweenPolls();
   }
   SCardReleaseContext(context);
 }
 
-bool StartReaderWatcher() {
-  Watcher& watcher = TheWatcher();
-  if (watcher.thread.joinable()) return true;
+bool ReaderWatcher::Start() {
+  if (m_thread.joinable()) {
+    if (WatcherStop == 0) return true;
+    m_thread.join();  // left finishing its last poll by a stop request
+  }
   WatcherStop = 0;
   try {
-    watcher.thread = std::thread(ReaderWatcherThread);
+    m_thread = std::thread(ReaderWatcherThread);
   } catch (const std::system_error&) {
     return false;
   }
   return true;
 }
 
-void StopReaderWatcher() {
-  Watcher& watcher = TheWatcher();
+void ReaderWatcher::RequestStop() {
   {
-    std::lock_guard lock(watcher.mutex);
+    // Under the mutex: the thread is either before its check of the flag or
+    // already waiting, so the wake-up is never lost.
+    std::lock_guard lock(m_mutex);
     WatcherStop = 1;
   }
-  watcher.wake.notify_all();
-  if (watcher.thread.joinable() && watcher.thread.get_id() != std::this_thread::get_id()) {
-    watcher.thread.join();
+  m_wake.notify_all();
+}
+
+void ReaderWatcher::Stop() {
+  RequestStop();
+  if (!m_thread.joinable()) return;
+  if (m_thread.get_id() == std::this_thread::get_id()) {
+    m_thread.detach();
+  } else {
+    m_thread.join();
   }
 }
 
-bool ReaderWatcherRunning() { return TheWatcher().thread.joinable(); }
+void ReaderWatcher::SleepBetweenPolls() {
+  std::unique_lock lock(m_mutex);
+  m_wake.wait_for(lock, kPollInterval, [] { return WatcherStop != 0; });
+}
+
+bool StartReaderWatcher() { return TheModuleState().watcher.Start(); }
+
+void RequestReaderWatcherStop() { TheModuleState().watcher.RequestStop(); }
+
+void StopReaderWatcher() { TheModuleState().watcher.Stop(); }
+
+bool ReaderWatcherRunning() { return TheModuleState().watcher.Running(); }

@@ -4,6 +4,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "platform/winscard_ext.h"
 
@@ -19,9 +22,37 @@ void ReaderWatcherThread();
 // Returns the poll's result.
 LONG PollReadersOnce(SCARDCONTEXT context);
 
-// Starts the thread (clearing WatcherStop); false when it cannot be started.
+// The watcher thread of the process (one, owned by the module's state).
+class ReaderWatcher {
+ public:
+  ReaderWatcher() = default;
+  ~ReaderWatcher() { Stop(); }
+  ReaderWatcher(const ReaderWatcher&) = delete;
+  ReaderWatcher& operator=(const ReaderWatcher&) = delete;
+
+  // Starts the thread (clearing WatcherStop), after joining one that an
+  // earlier stop request left finishing its last poll.
+  bool Start();
+  // Sets WatcherStop and wakes the thread from its sleep; does not wait.
+  void RequestStop();
+  // RequestStop, then waits until the thread has left its loop.
+  void Stop();
+  bool Running() const { return m_thread.joinable(); }
+  // Sleeps for the poll interval; WatcherStop ends the sleep at once.
+  void SleepBetweenPolls();
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_wake;
+  std::thread m_thread;
+};
+
+// Starts the thread; false when it cannot be started.
 bool StartReaderWatcher();
-// Sets WatcherStop, wakes the thread from its sleep and waits until it has
-// left its loop, so that the module's code can go away afterwards.
+// Tells the thread to stop without waiting for it (the last detach: the
+// module stays mapped, and the thread only finishes a poll that does not
+// wait).
+void RequestReaderWatcherStop();
+// Tells the thread to stop and waits until it has left its loop.
 void StopReaderWatcher();
 bool ReaderWatcherRunning();

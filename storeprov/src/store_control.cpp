@@ -1,10 +1,12 @@
 // The store's control function: resynchronisation and change notification.
 #include "change_events.h"
+#include "entry_guard.h"
 #include "entry_points.h"
 #include "populate_card_store.h"
 
-extern "C" BOOL CertStoreProvControl(HCERTSTOREPROV hStoreProv, DWORD dwFlags, DWORD dwCtrlType,
-                                     void const* pvCtrlPara) {
+namespace {
+
+BOOL Control(HCERTSTOREPROV hStoreProv, DWORD dwCtrlType, void const* pvCtrlPara) {
   switch (dwCtrlType) {
     case CERT_STORE_CTRL_RESYNC:
       // Without an event to register there is nothing to resynchronise for.
@@ -19,4 +21,11 @@ extern "C" BOOL CertStoreProvControl(HCERTSTOREPROV hStoreProv, DWORD dwFlags, D
     default:
       return TRUE;
   }
+}
+
+}  // namespace
+
+extern "C" BOOL CertStoreProvControl(HCERTSTOREPROV hStoreProv, DWORD dwFlags, DWORD dwCtrlType,
+                                     void const* pvCtrlPara) {
+  return GuardedEntry<BOOL>(FALSE, [&] { return Control(hStoreProv, dwCtrlType, pvCtrlPara); });
 }

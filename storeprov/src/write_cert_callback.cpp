@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "card_installation.h"
+#include "entry_guard.h"
 #include "entry_points.h"
 #include "keyprep/card_provider.h"
 #include "keyprep/certificate_checks.h"
@@ -47,10 +48,7 @@ bool UserWantsCardImport() {
          IDYES;
 }
 
-}  // namespace
-
-extern "C" BOOL CertStoreProvWriteCertCallback(HCERTSTOREPROV hStoreProv,
-                                               PCCERT_CONTEXT pCertContext, DWORD dwFlags) {
+BOOL WriteCert(PCCERT_CONTEXT pCertContext, DWORD dwFlags) {
   if (pCertContext == nullptr) return FALSE;
   if (KeyIsOnCard(pCertContext)) return TRUE;
 
@@ -88,4 +86,13 @@ extern "C" BOOL CertStoreProvWriteCertCallback(HCERTSTOREPROV hStoreProv,
   // The card holds the key now; the software copy goes.
   DeleteSourceKeyContainer(pCertContext);
   return TRUE;
+}
+
+}  // namespace
+
+extern "C" BOOL CertStoreProvWriteCertCallback(HCERTSTOREPROV hStoreProv,
+                                               PCCERT_CONTEXT pCertContext, DWORD dwFlags) {
+  // A failure anywhere, the card's installation included, refuses the write;
+  // the card, its context and the key material are released on the way out.
+  return GuardedEntry<BOOL>(FALSE, [&] { return WriteCert(pCertContext, dwFlags); });
 }
