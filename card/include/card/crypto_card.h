@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <vector>
@@ -150,7 +151,7 @@ class CCryptoCard {
   BYTE Sw2() const { return m_sw2; }
   WORD Sw() const { return m_sw; }
   LONG LastResult() const { return m_lastResult; }
-  bool StepSucceeded() const { return m_lastResult == SCARD_S_SUCCESS && m_sw == 0x9000; }
+  bool StepSucceeded() const { return m_lastResult == SCARD_S_SUCCESS && m_sw == kSwSuccess; }
   SCARDHANDLE CardHandle() const { return m_card; }
   const DirectoryFileTable& DirectoryFiles() const { return m_directoryFiles; }
   std::span<const BYTE> CommandBuffer() const { return m_command; }
@@ -194,7 +195,23 @@ class CCryptoCard {
   // Called for each record; returns false to stop the walk.
   using RecordVisitor = std::function<bool(const DirectoryRecord&)>;
 
-  void SetHeader(BYTE cla, BYTE ins, BYTE p1, BYTE p2, BYTE p3);
+  // A piece of a command's data, copied into the command buffer as it is or
+  // in reverse order (little-endian key material goes out big-endian
+  // without passing through another buffer).
+  struct DataPart {
+    std::span<const BYTE> bytes;
+    bool reversed = false;
+  };
+  // The one way a command is built: CLA INS P1 P2 into the command buffer,
+  // then P3 and the data parts one after another, or without data P3 = le;
+  // the send length follows. False, with nothing built, when the data does
+  // not fit a command.
+  bool BuildCommand(BYTE cla, BYTE ins, BYTE p1, BYTE p2, std::initializer_list<DataPart> data,
+                    BYTE le = 0);
+  // Builds the command and sends it (Transmit); data that does not fit is
+  // refused with SCARD_E_INVALID_PARAMETER, nothing sent.
+  LONG SendCommand(BYTE cla, BYTE ins, BYTE p1, BYTE p2, std::initializer_list<DataPart> data,
+                   BYTE le = 0);
   LONG Refuse(LONG code);
   // Whether the last command was a four-byte read refused as reaching past
   // the end of the file (6B00, or 6Cxx with fewer than four bytes left).
