@@ -23,12 +23,14 @@ constexpr std::uint16_t kSwWrongData = 0x6A80;
 constexpr std::uint16_t kSwFileNotFound = 0x6A82;
 constexpr std::uint16_t kSwNotEnoughMemory = 0x6A84;
 constexpr std::uint16_t kSwIncorrectP1P2 = 0x6A86;
+constexpr std::uint16_t kSwReferenceNotFound = 0x6A88;
 constexpr std::uint16_t kSwFileExists = 0x6A89;
 constexpr std::uint16_t kSwWrongP1P2 = 0x6B00;
 constexpr std::uint16_t kSwInsNotSupported = 0x6D00;
 constexpr std::uint16_t kSwClaNotSupported = 0x6E00;
 
-constexpr std::size_t kKeyFileSize = 0x0418;  // the path length the key records carry
+constexpr std::size_t kKeyFileSize = 0x0418;
+constexpr std::size_t kModulusSize = 128;  // 1024-bit keys  // the path length the key records carry
 
 Bytes Sw(std::uint16_t sw) {
   return {static_cast<std::uint8_t>(sw >> 8), static_cast<std::uint8_t>(sw & 0xFF)};
@@ -123,6 +125,8 @@ class Interpreter {
           case 0xB0: handler = &Interpreter::ReadBinary; break;
           case 0xD6: handler = &Interpreter::UpdateBinary; break;
           case 0x20: handler = &Interpreter::Verify; break;
+          case 0x22: handler = &Interpreter::ManageSecurityEnvironment; break;
+          case 0x2A: handler = &Interpreter::PerformSecurityOperation; break;
           default: return Sw(kSwInsNotSupported);
         }
         break;
@@ -337,6 +341,66 @@ class Interpreter {
     return Sw(kSwOk);
   }
 
+  // The 1024-bit key of that role under reference, when every part is there.
+  const StoredKey* CompleteKey(std::uint8_t reference, KeyRole role) const {
+    const auto it = s_.keys.find({reference, role});
+    if (it == s_.keys.end() || !it->second.Complete() || it->second.modulus.size() != kModulusSize)
+      return nullptr;
+    return &it->second;
+  }
+
+  // SET for a signature (B6) or for deciphering (B8): 84 01 rr chooses the
+  // key of that role under rr.
+  Bytes ManageSecurityEnvironment(const Apdu& a) {
+    if (a.p1 != 0x41 || (a.p2 != 0xB6 && a.p2 != 0xB8)) return Sw(kSwIncorrectP1P2);
+    if (!HasData(a)) return Sw(kSwWrongLength);
+    if (a.data.size() != 3 || a.data[0] != 0x84 || a.data[1] != 0x01) return Sw(kSwWrongData);
+    const bool signature = a.p2 == 0xB6;
+    const std::uint8_t reference = a.data[2];
+    if (!CompleteKey(reference, signature ? KeyRole::Signature : KeyRole::Exchange))
+      return Sw(kSwReferenceNotFound);
+    (signature ? s_.signatureKey : s_.decipherKey) = reference;
+    return Sw(kSwOk);
+  }
+
+  // COMPUTE DIGITAL SIGNATURE (9E 9A) over a DigestInfo padded with PKCS#1
+  // v1.5 type 1, or DECIPHER (80 86) of 00 + a cryptogram with type 2
+  // padding; the result waits for GET RESPONSE.
+  Bytes PerformSecurityOperation(const Apdu& a) {
+    const bool sign = a.p1 == 0x9E && a.p2 == 0x9A;
+    const bool decipher = a.p1 == 0x80 && a.p2 == 0x86;
+    if (!sign && !decipher) return Sw(kSwIncorrectP1P2);
+    if (!s_.verified) return Sw(kSwSecurityNotSatisfied);
+    const std::optional<std::uint8_t>& chosen = sign ? s_.signatureKey : s_.decipherKey;
+    if (!chosen) return Sw(kSwConditionsNotSatisfied);
+    const StoredKey* key = CompleteKey(*chosen, sign ? KeyRole::Signature : KeyRole::Exchange);
+    if (!key) return Sw(kSwReferenceNotFound);
+
+    std::optional<Bytes> result;
+    if (sign) {
+      if (a.data.empty() || a.data.size() > kModulusSize - 11) return Sw(kSwWrongData);
+      Bytes block(kModulusSize, 0xFF);
+      block[0] = 0x00;
+      block[1] = 0x01;
+      block[kModulusSize - a.data.size() - 1] = 0x00;
+      std::copy(a.data.begin(), a.data.end(), block.end() - static_cast<std::ptrdiff_t>(a.data.size()));
+      result = PrivateKeyOperation(*key, block);
+      if (!result) return Sw(kSwWrongData);
+    } else {
+      if (a.data.size() != kModulusSize + 1 || a.data[0] != 0x00) return Sw(kSwWrongData);
+      const std::optional<Bytes> block = PrivateKeyOperation(*key, a.data.subspan(1));
+      // 00 02, at least eight nonzero padding bytes, 00, the plaintext.
+      if (!block || (*block)[0] != 0x00 || (*block)[1] != 0x02) return Sw(kSwWrongData);
+      const auto separator = std::find(block->begin() + 2, block->end(), std::uint8_t{0});
+      if (separator == block->end() || separator - block->begin() < 2 + 8) return Sw(kSwWrongData);
+      result = Bytes(separator + 1, block->end());
+      if (result->empty()) return Sw(kSwOk);
+    }
+    s_.pendingResponse = std::move(*result);
+    s_.hasPendingResponse = true;
+    return Sw(static_cast<std::uint16_t>(0x6100 | (s_.pendingResponse.size() & 0xFF)));
+  }
+
   Bytes CreateFile(const Apdu& a) {
     if (a.p1 != 0 || a.p2 != 0) return Sw(kSwIncorrectP1P2);
     if (a.data.size() != 4) return Sw(kSwWrongLength);
@@ -503,6 +567,8 @@ void VirtualCard::SetAnswerFilter(AnswerFilter filter) {
 void VirtualCard::Reset() {
   std::lock_guard lock(mutex_);
   state_->verified = false;
+  state_->signatureKey.reset();
+  state_->decipherKey.reset();
   state_->currentDf = state_->mf.get();
   state_->currentEf = nullptr;
   state_->hasPendingResponse = false;

@@ -69,6 +69,28 @@ class CCryptoCard {
   LONG GetSerialNumber(CardSerial* serial);
   LONG EraseKey(BYTE keyReference);
 
+  // --- Computing with the card's keys (ISO 7816-8) -------------------------
+  //
+  // Each returns the PC/SC result and leaves the status word in the object;
+  // StepSucceeded() tells success. Inputs out of range are refused with
+  // SCARD_E_INVALID_PARAMETER and nothing is sent. The signature and
+  // deciphering operations need the verified PIN and wipe the command and
+  // response buffers afterwards.
+
+  // MANAGE SECURITY ENVIRONMENT SET: chooses the key under keyReference for a
+  // signature (signatureRole, B6) or for deciphering (B8).
+  LONG SetSecurityEnvironment(bool signatureRole, BYTE keyReference);
+  // PERFORM SECURITY OPERATION COMPUTE DIGITAL SIGNATURE over 1 to 117 bytes
+  // (a DigestInfo); the 128-byte signature, big-endian, into signature.
+  LONG ComputeSignature(std::span<const BYTE> digestInfo, std::span<BYTE, kModulusBytes> signature);
+  // PERFORM SECURITY OPERATION DECIPHER of a 128-byte big-endian cryptogram;
+  // the plaintext (padding removed by the card) into *plaintext.
+  LONG Decipher(std::span<const BYTE, kModulusBytes> cryptogram, std::vector<BYTE>* plaintext);
+
+  // The longest DigestInfo a signature takes: the modulus less the PKCS#1
+  // v1.5 type 1 padding (00 01, eight FF at least, 00).
+  static constexpr std::size_t kMaxSignatureInput = kModulusBytes - 11;
+
   // --- PKCS#15 file system ------------------------------------------------
 
   // Fills the directory file table from the object directory file.
