@@ -6,9 +6,7 @@
 LONG CCryptoCard::GetChipInfo(ChipInfo* chipInfo) {
   m_lastResult = SCARD_S_SUCCESS;
   if (m_chipInfo[0] == 0) {
-    SetHeader(0x90, 0xB8, 0x00, 0x00, 0x12);
-    m_sendLength = 5;
-    Transmit();
+    SendCommand(kClaProprietary, kInsGetChipInfo, 0x00, 0x00, {}, kChipInfoSize);
     // Only a complete answer is kept.
     if (StepSucceeded() && m_receiveLength >= kChipInfoSize + 2) {
       std::copy_n(m_response.begin(), kChipInfoSize, m_chipInfo.begin());
@@ -19,9 +17,7 @@ LONG CCryptoCard::GetChipInfo(ChipInfo* chipInfo) {
 }
 
 LONG CCryptoCard::GetSerialNumber(CardSerial* serial) {
-  SetHeader(0x90, 0xB8, 0x00, 0x00, 0x12);
-  m_sendLength = 5;
-  Transmit();
+  SendCommand(kClaProprietary, kInsGetChipInfo, 0x00, 0x00, {}, kChipInfoSize);
   if (!StepSucceeded()) return m_lastResult;
   // An answer of other than the 18 bytes does not carry the serial: no
   // container may be named after it.
@@ -33,7 +29,5 @@ LONG CCryptoCard::GetSerialNumber(CardSerial* serial) {
 }
 
 LONG CCryptoCard::EraseKey(BYTE keyReference) {
-  SetHeader(0x90, 0x54, 0x40, keyReference, 0x00);
-  m_sendLength = 5;
-  return Transmit();
+  return SendCommand(kClaProprietary, kInsEraseKey, kKeyP1Exchange, keyReference, {}, 0x00);
 }

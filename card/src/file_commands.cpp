@@ -8,10 +8,7 @@ LONG CCryptoCard::SelectByName(const BYTE* name, BYTE length) {
   if (length > kMaxCommandData || (name == nullptr && length != 0)) {
     return Refuse(SCARD_E_INVALID_PARAMETER);
   }
-  SetHeader(0x00, 0xA4, 0x04, 0x00, length);
-  if (length != 0) std::memcpy(&m_command[5], name, length);
-  m_sendLength = 5 + static_cast<DWORD>(length);
-  return Transmit();
+  return SendCommand(kClaIso, kInsSelect, kSelectByDfName, 0x00, {{{name, length}}});
 }
 
 LONG CCryptoCard::SelectByName(const char* name) {
@@ -22,11 +19,8 @@ LONG CCryptoCard::SelectByName(const char* name) {
 }
 
 LONG CCryptoCard::SelectFile(WORD fileId) {
-  SetHeader(0x00, 0xA4, 0x00, 0x00, 0x02);
-  m_command[5] = static_cast<BYTE>(fileId >> 8);
-  m_command[6] = static_cast<BYTE>(fileId & 0xFF);
-  m_sendLength = 7;
-  return Transmit();
+  const BYTE id[] = {static_cast<BYTE>(fileId >> 8), static_cast<BYTE>(fileId & 0xFF)};
+  return SendCommand(kClaIso, kInsSelect, kSelectByFileId, 0x00, {{id}});
 }
 
 LONG CCryptoCard::ReadBinary(WORD offset, WORD length, BYTE* destination, WORD* bytesRead) {
@@ -36,10 +30,8 @@ LONG CCryptoCard::ReadBinary(WORD offset, WORD length, BYTE* destination, WORD* 
   WORD remaining = length;
   while (remaining > 0) {
     const WORD chunk = std::min(remaining, kMaxChunk);
-    SetHeader(0x00, 0xB0, static_cast<BYTE>(offset >> 8), static_cast<BYTE>(offset & 0xFF),
-              static_cast<BYTE>(chunk));
-    m_sendLength = 5;
-    Transmit();
+    SendCommand(kClaIso, kInsReadBinary, static_cast<BYTE>(offset >> 8),
+                static_cast<BYTE>(offset & 0xFF), {}, static_cast<BYTE>(chunk));
     if (!StepSucceeded()) break;
     const DWORD received = m_receiveLength - 2;
     if (received > chunk) {
@@ -65,11 +57,8 @@ LONG CCryptoCard::UpdateBinary(WORD offset, WORD length, const BYTE* source) {
   WORD remaining = length;
   while (remaining > 0) {
     const WORD chunk = std::min(remaining, kMaxChunk);
-    SetHeader(0x00, 0xD6, static_cast<BYTE>(offset >> 8), static_cast<BYTE>(offset & 0xFF),
-              static_cast<BYTE>(chunk));
-    std::memcpy(&m_command[5], source, chunk);
-    m_sendLength = 5 + static_cast<DWORD>(chunk);
-    Transmit();
+    SendCommand(kClaIso, kInsUpdateBinary, static_cast<BYTE>(offset >> 8),
+                static_cast<BYTE>(offset & 0xFF), {{{source, chunk}}});
     offset = static_cast<WORD>(offset + chunk);
     source += chunk;
     remaining = static_cast<WORD>(remaining - chunk);

@@ -3,20 +3,16 @@
 // the command buffer big-endian and is wiped from it after every sequence,
 // whatever its outcome.
 #include "card/crypto_card.h"
-#include "common/reverse_bytes.h"
 #include "common/secure_wipe.h"
 
 namespace {
-
-constexpr BYTE kExchangeRoleP1 = 0x40;
-constexpr BYTE kSignatureRoleP1 = 0x80;
 
 constexpr BYTE kModulusTag = 0x14;
 constexpr BYTE kExponentTag = 0x12;
 constexpr BYTE kExponentBytes = 3;
 
 constexpr BYTE RoleP1(bool signatureRole) {
-  return signatureRole ? kSignatureRoleP1 : kExchangeRoleP1;
+  return signatureRole ? kKeyP1Signature : kKeyP1Exchange;
 }
 
 }  // namespace
@@ -26,22 +22,17 @@ bool CCryptoCard::WritePublicKey(bool signatureRole, BYTE keyReference,
   const BYTE p1 = RoleP1(signatureRole);
   bool written = false;
 
-  SetHeader(0x90, 0x50, p1, keyReference, 2 + kModulusBytes);
-  m_command[5] = kModulusTag;
-  m_command[6] = static_cast<BYTE>(kModulusBytes);
-  ReverseBytes(&m_command[7], modulus.data(), kModulusBytes);
-  m_sendLength = 7 + kModulusBytes;
-  Transmit();
+  const BYTE modulusHead[] = {kModulusTag, static_cast<BYTE>(kModulusBytes)};
+  SendCommand(kClaProprietary, kInsWriteKeyPublic, p1, keyReference,
+              {{modulusHead}, {modulus, true}});
 
   if (StepSucceeded()) {
-    SetHeader(0x90, 0x50, p1, keyReference, 2 + kExponentBytes);
-    m_command[5] = kExponentTag;
-    m_command[6] = kExponentBytes;
-    for (BYTE i = 0; i < kExponentBytes; ++i) {
-      m_command[7 + i] = static_cast<BYTE>((exponent >> (8 * i)) & 0xFF);
-    }
-    m_sendLength = 7 + kExponentBytes;
-    Transmit();
+    // The three low bytes, least significant first.
+    const BYTE exponentElement[] = {kExponentTag, kExponentBytes,
+                                    static_cast<BYTE>(exponent & 0xFF),
+                                    static_cast<BYTE>((exponent >> 8) & 0xFF),
+                                    static_cast<BYTE>((exponent >> 16) & 0xFF)};
+    SendCommand(kClaProprietary, kInsWriteKeyPublic, p1, keyReference, {{exponentElement}});
     written = StepSucceeded();
   }
 
@@ -58,20 +49,15 @@ bool CCryptoCard::WritePrivateKey(bool signatureRole, BYTE keyReference,
   const BYTE p1 = RoleP1(signatureRole);
   const struct {
     BYTE tag;
-    const BYTE* value;
+    std::span<const BYTE, kPrimeBytes> value;
   } parts[] = {
-      {0x02, prime1.data()},    {0x04, prime2.data()},    {0x06, coefficient.data()},
-      {0x08, exponent1.data()}, {0x0A, exponent2.data()},
+      {0x02, prime1}, {0x04, prime2}, {0x06, coefficient}, {0x08, exponent1}, {0x0A, exponent2},
   };
 
   bool written = true;
   for (const auto& part : parts) {
-    SetHeader(0x90, 0x52, p1, keyReference, 2 + kPrimeBytes);
-    m_command[5] = part.tag;
-    m_command[6] = static_cast<BYTE>(kPrimeBytes);
-    ReverseBytes(&m_command[7], part.value, kPrimeBytes);
-    m_sendLength = 7 + kPrimeBytes;
-    Transmit();
+    const BYTE head[] = {part.tag, static_cast<BYTE>(kPrimeBytes)};
+    SendCommand(kClaProprietary, kInsWriteKeyPrivate, p1, keyReference, {{head}, {part.value, true}});
     if (!StepSucceeded()) {
       written = false;
       break;

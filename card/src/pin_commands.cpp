@@ -8,20 +8,17 @@ LONG CCryptoCard::Verify(const char* pin) {
   if (pin == nullptr) return Refuse(SCARD_E_INVALID_PARAMETER);
   const std::size_t length = std::strlen(pin);
   if (length > kMaxCommandData) return Refuse(SCARD_E_INVALID_PARAMETER);
-  SetHeader(0x00, 0x20, 0x00, 0x00, static_cast<BYTE>(length));
-  std::memcpy(&m_command[5], pin, length);
-  m_sendLength = 5 + static_cast<DWORD>(length);
-  Transmit();
+  SendCommand(kClaIso, kInsVerify, 0x00, 0x00, {{{reinterpret_cast<const BYTE*>(pin), length}}});
   SecureWipe(m_command.data(), m_command.size());
   return m_lastResult;
 }
 
 LONG CCryptoCard::VerifyPin(const char* pin) {
   if (SelectByName(kMasterFileName) != SCARD_S_SUCCESS) return m_lastResult;
-  if (m_sw != 0x9000) return Refuse(SCARD_E_FILE_NOT_FOUND);
+  if (m_sw != kSwSuccess) return Refuse(SCARD_E_FILE_NOT_FOUND);
   if (SelectByName(kCryptoDfName) != SCARD_S_SUCCESS) return m_lastResult;
-  if (m_sw != 0x9000) return Refuse(SCARD_E_FILE_NOT_FOUND);
+  if (m_sw != kSwSuccess) return Refuse(SCARD_E_FILE_NOT_FOUND);
   if (Verify(pin) != SCARD_S_SUCCESS) return m_lastResult;
-  if (m_sw != 0x9000) m_lastResult = SCARD_E_INVALID_PARAMETER;
+  if (m_sw != kSwSuccess) m_lastResult = SCARD_E_INVALID_PARAMETER;
   return m_lastResult;
 }

@@ -1,11 +1,11 @@
-// The card's security operations: MANAGE SECURITY ENVIRONMENT and PERFORM
-// SECURITY OPERATION byte for byte, their status words, and results equal to
-// OpenSSL's for the same key.
+// The card computing with its keys: MANAGE SECURITY ENVIRONMENT and PERFORM
+// SECURITY OPERATION byte for byte with every status word, and signatures and
+// plaintexts against OpenSSL's for the same key.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 
-#include <memory>
+#include <algorithm>
 
 #include "card/crypto_card.h"
 #include "fake_card_fixture.h"
@@ -15,12 +15,9 @@
 namespace card_test {
 namespace {
 
-constexpr BYTE kRef = 0x20;
-
-struct PkeyCtxFree {
-  void operator()(EVP_PKEY_CTX* c) const { EVP_PKEY_CTX_free(c); }
-};
-using PkeyCtx = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree>;
+constexpr BYTE kReference = 0x21;
+const Bytes kMseSign = {0x00, 0x22, 0x41, 0xB6, 0x03, 0x84, 0x01, kReference};
+const Bytes kMseDecipher = {0x00, 0x22, 0x41, 0xB8, 0x03, 0x84, 0x01, kReference};
 
 // DigestInfo prefixes of PKCS#1 v1.5.
 const Bytes kSha1Prefix = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2B, 0x0E,
@@ -30,173 +27,249 @@ const Bytes kSha256Prefix = {0x30, 0x31, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x4
 const Bytes kMd5Prefix = {0x30, 0x20, 0x30, 0x0C, 0x06, 0x08, 0x2A, 0x86, 0x48,
                           0x86, 0xF7, 0x0D, 0x02, 0x05, 0x05, 0x00, 0x04, 0x10};
 
-// head followed by tail.
-Bytes Cat(const Bytes& head, const Bytes& tail) {
-  Bytes all;
-  all.reserve(head.size() + tail.size());
-  all.insert(all.end(), head.begin(), head.end());
-  all.insert(all.end(), tail.begin(), tail.end());
-  return all;
+Bytes DigestInfo(const EVP_MD* md, const Bytes& prefix, const std::string& text) {
+  Bytes digest(EVP_MD_get_size(md));
+  unsigned int size = 0;
+  EXPECT_EQ(EVP_Digest(text.data(), text.size(), digest.data(), &size, md, nullptr), 1);
+  Bytes out = prefix;
+  out.insert(out.end(), digest.begin(), digest.end());
+  return out;
 }
 
+// OpenSSL's private or public operation with PKCS#1 v1.5 padding.
+Bytes OpenSslSign(EVP_PKEY* key, const Bytes& digestInfo) {
+  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
+  Bytes out(128);
+  std::size_t size = out.size();
+  EXPECT_EQ(EVP_PKEY_sign_init(ctx), 1);
+  EXPECT_EQ(EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING), 1);
+  EXPECT_EQ(EVP_PKEY_sign(ctx, out.data(), &size, digestInfo.data(), digestInfo.size()), 1);
+  EVP_PKEY_CTX_free(ctx);
+  return out;
+}
+
+Bytes OpenSslEncrypt(EVP_PKEY* key, const Bytes& plaintext) {
+  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
+  Bytes out(128);
+  std::size_t size = out.size();
+  EXPECT_EQ(EVP_PKEY_encrypt_init(ctx), 1);
+  EXPECT_EQ(EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING), 1);
+  EXPECT_EQ(EVP_PKEY_encrypt(ctx, out.data(), &size, plaintext.data(), plaintext.size()), 1);
+  EVP_PKEY_CTX_free(ctx);
+  return out;
+}
+
+// A card holding one key under kReference: in the signature role, the
+// exchange role or both, as the installation writes it.
 class SecurityCommands : public FakeCardTest {
  protected:
   void SetUp() override {
     FakeCardTest::SetUp();
     card_ = AddReaderWithCard("Lector 0");
-    key_ = testpki::Key(1024, 3);
-    card_->PutKey(kRef, cardsim::KeyRole::Signature, CardKeyOf(key_));
-    card_->PutKey(kRef + 1, cardsim::KeyRole::Exchange, CardKeyOf(key_));
     object_ = std::make_unique<CCryptoCard>(Connect("Lector 0"));
+  }
+
+  void WriteKey(bool exchange, bool signature) {
     ASSERT_EQ(object_->VerifyPin("1234"), SCARD_S_SUCCESS);
+    using Modulus = std::span<const BYTE, kModulusBytes>;
+    using Part = std::span<const BYTE, kPrimeBytes>;
+    const PrivateKeyBlob& b = material_.blob;
+    for (const bool role : {false, true}) {
+      if (!(role ? signature : exchange)) continue;
+      ASSERT_TRUE(object_->WritePublicKey(role, kReference, Modulus(b.Modulus(), kModulusBytes),
+                                          b.PublicExponent()));
+      ASSERT_TRUE(object_->WritePrivateKey(
+          role, kReference, Part(b.Prime1(), kPrimeBytes), Part(b.Prime2(), kPrimeBytes),
+          Part(b.Coefficient(), kPrimeBytes), Part(b.Exponent1(), kPrimeBytes),
+          Part(b.Exponent2(), kPrimeBytes)));
+    }
     StartCounting();
   }
 
-  WORD Sign(const Bytes& digestInfo, Bytes* signature = nullptr) {
-    Bytes out(kModulusBytes);
-    object_->ComputeSignature(digestInfo, std::span<BYTE, kModulusBytes>(out.data(), out.size()));
-    if (signature) *signature = out;
-    return object_->StepSucceeded() ? WORD{0x9000} : object_->Sw();
+  Bytes Sign(const Bytes& digestInfo) {
+    Bytes signature(kModulusBytes);
+    object_->ComputeSignature(digestInfo, std::span<BYTE, kModulusBytes>(signature.data(), kModulusBytes));
+    return signature;
   }
-  WORD Decipher(const Bytes& cryptogram, Bytes* plain = nullptr) {
-    std::vector<BYTE> out;
-    object_->Decipher(std::span<const BYTE, kModulusBytes>(cryptogram.data(), kModulusBytes),
-                      &out);
-    if (plain) *plain = out;
-    return object_->StepSucceeded() ? WORD{0x9000} : object_->Sw();
+  LONG Decipher(const Bytes& cryptogram, std::vector<BYTE>* plaintext) {
+    return object_->Decipher(std::span<const BYTE, kModulusBytes>(cryptogram.data(), kModulusBytes),
+                             plaintext);
   }
-  // A raw command to the card, its status word.
-  WORD Raw(const Bytes& apdu) {
-    const Bytes answer = card_->Transmit(apdu);
-    return static_cast<WORD>(answer[answer.size() - 2] << 8 | answer.back());
-  }
-  Bytes Encrypt(const Bytes& plain, int padding = RSA_PKCS1_PADDING) {
-    PkeyCtx ctx(EVP_PKEY_CTX_new(key_, nullptr));
-    size_t length = kModulusBytes;
-    Bytes out(length);
-    EXPECT_EQ(EVP_PKEY_encrypt_init(ctx.get()), 1);
-    EXPECT_GT(EVP_PKEY_CTX_set_rsa_padding(ctx.get(), padding), 0);
-    EXPECT_EQ(EVP_PKEY_encrypt(ctx.get(), out.data(), &length, plain.data(), plain.size()), 1);
-    return out;
+  static bool AllZero(std::span<const BYTE> bytes) {
+    return std::all_of(bytes.begin(), bytes.end(), [](BYTE b) { return b == 0; });
   }
 
   std::shared_ptr<cardsim::VirtualCard> card_;
-  EVP_PKEY* key_ = nullptr;
   std::unique_ptr<CCryptoCard> object_;
+  KeyMaterial material_{testpki::Key(1024)};
 };
 
-struct DigestCase {
-  const char* name;
-  const EVP_MD* (*md)();
-  const Bytes* prefix;
-};
-
-class CardSignature : public SecurityCommands,
-                      public ::testing::WithParamInterface<DigestCase> {};
-
-TEST_P(CardSignature, EqualsOpenSslsAndTravelsAsTheseCommands) {
-  const DigestCase& c = GetParam();
-  const Bytes data = {'f', 'i', 'r', 'm', 'a'};
-  Bytes digest(EVP_MD_get_size(c.md()));
-  ASSERT_EQ(EVP_Digest(data.data(), data.size(), digest.data(), nullptr, c.md(), nullptr), 1);
-  const Bytes digestInfo = Cat(*c.prefix, digest);
-
-  PkeyCtx ctx(EVP_PKEY_CTX_new(key_, nullptr));
-  size_t length = kModulusBytes;
-  Bytes expected(length);
-  ASSERT_EQ(EVP_PKEY_sign_init(ctx.get()), 1);
-  ASSERT_GT(EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING), 0);
-  ASSERT_GT(EVP_PKEY_CTX_set_signature_md(ctx.get(), c.md()), 0);
-  ASSERT_EQ(EVP_PKEY_sign(ctx.get(), expected.data(), &length, digest.data(), digest.size()), 1);
-
-  ASSERT_EQ(object_->SetSecurityEnvironment(true, kRef), SCARD_S_SUCCESS);
-  Bytes signature;
-  ASSERT_EQ(Sign(digestInfo, &signature), 0x9000);
-  EXPECT_EQ(signature, expected);
-
-  const Bytes pso = Cat({0x00, 0x2A, 0x9E, 0x9A, static_cast<BYTE>(digestInfo.size())}, digestInfo);
-  EXPECT_EQ(Commands(), (std::vector<Bytes>{{0x00, 0x22, 0x41, 0xB6, 0x03, 0x84, 0x01, kRef},
-                                            pso,
-                                            {0x00, 0xC0, 0x00, 0x00, 0x80}}));
-  EXPECT_TRUE(std::all_of(object_->CommandBuffer().begin(), object_->CommandBuffer().end(),
-                          [](BYTE b) { return b == 0; }));
-}
-
-INSTANTIATE_TEST_SUITE_P(Digests, CardSignature,
-                         ::testing::Values(DigestCase{"sha1", EVP_sha1, &kSha1Prefix},
-                                           DigestCase{"sha256", EVP_sha256, &kSha256Prefix},
-                                           DigestCase{"md5", EVP_md5, &kMd5Prefix}),
-                         [](const auto& p) { return std::string(p.param.name); });
-
-TEST_F(SecurityCommands, DeciphersOpenSslCryptograms) {
-  for (const Bytes& plain : {Bytes{0x42}, Bytes(117, 0x5A), Bytes{}}) {
-    const Bytes cryptogram = Encrypt(plain);
+TEST_F(SecurityCommands, SignaturesEqualOpenSslsForEachDigest) {
+  WriteKey(true, true);
+  const struct {
+    const EVP_MD* md;
+    const Bytes& prefix;
+  } digests[] = {{EVP_sha1(), kSha1Prefix}, {EVP_sha256(), kSha256Prefix}, {EVP_md5(), kMd5Prefix}};
+  for (const auto& d : digests) {
+    const Bytes digestInfo = DigestInfo(d.md, d.prefix, "Firmado con la tarjeta");
     StartCounting();
-    ASSERT_EQ(object_->SetSecurityEnvironment(false, kRef + 1), SCARD_S_SUCCESS);
-    Bytes got;
-    ASSERT_EQ(Decipher(cryptogram, &got), 0x9000) << plain.size();
-    EXPECT_EQ(got, plain);
-    const Bytes pso = Cat({0x00, 0x2A, 0x80, 0x86, 0x81, 0x00}, cryptogram);
-    const auto commands = Commands();
-    ASSERT_GE(commands.size(), 2u);
-    EXPECT_EQ(commands[0], (Bytes{0x00, 0x22, 0x41, 0xB8, 0x03, 0x84, 0x01, BYTE(kRef + 1)}));
-    EXPECT_EQ(commands[1], pso);
-    if (!plain.empty()) {
-      EXPECT_EQ(commands.at(2), (Bytes{0x00, 0xC0, 0x00, 0x00, BYTE(plain.size())}));
-    }
+    ASSERT_EQ(object_->SetSecurityEnvironment(true, kReference), SCARD_S_SUCCESS);
+    const Bytes signature = Sign(digestInfo);
+    EXPECT_TRUE(object_->StepSucceeded());
+    EXPECT_EQ(signature, OpenSslSign(material_.key, digestInfo)) << EVP_MD_get0_name(d.md);
+    Bytes pso = {0x00, 0x2A, 0x9E, 0x9A, static_cast<BYTE>(digestInfo.size())};
+    pso.insert(pso.end(), digestInfo.begin(), digestInfo.end());
+    EXPECT_EQ(Commands(), (std::vector<Bytes>{kMseSign, pso, {0x00, 0xC0, 0x00, 0x00, 0x80}}));
+    EXPECT_TRUE(AllZero(object_->CommandBuffer()));
   }
 }
 
-TEST_F(SecurityCommands, StatusWordsOfTheCard) {
-  const Bytes digestInfo(35, 0x11);
-  // Keys only in their own role.
-  EXPECT_EQ(object_->SetSecurityEnvironment(false, kRef), SCARD_S_SUCCESS);
-  EXPECT_EQ(object_->Sw(), 0x6A88);
-  EXPECT_EQ(object_->SetSecurityEnvironment(true, kRef + 1), SCARD_S_SUCCESS);
-  EXPECT_EQ(object_->Sw(), 0x6A88);
-  EXPECT_EQ(object_->SetSecurityEnvironment(true, 0x40), SCARD_S_SUCCESS);
-  EXPECT_EQ(object_->Sw(), 0x6A88);
-  // No environment of the matching kind.
-  EXPECT_EQ(Sign(digestInfo), 0x6985);
-  ASSERT_EQ(object_->SetSecurityEnvironment(false, kRef + 1), SCARD_S_SUCCESS);
-  EXPECT_EQ(object_->Sw(), 0x9000);
-  EXPECT_EQ(Sign(digestInfo), 0x6985);
-  // Bad data: a cryptogram not of type 2, one with too few padding bytes.
-  Bytes raw(kModulusBytes, 0x00);
-  raw[1] = 0x01;
-  raw.back() = 0x01;
-  EXPECT_EQ(Decipher(Encrypt(raw, RSA_NO_PADDING)), 0x6A80);
-  Bytes shortPadding(kModulusBytes, 0x33);
-  shortPadding[0] = 0x00;
-  shortPadding[1] = 0x02;
-  shortPadding[9] = 0x00;  // seven padding bytes
-  EXPECT_EQ(Decipher(Encrypt(shortPadding, RSA_NO_PADDING)), 0x6A80);
-  // What the library refuses to send, the card refuses too.
-  ASSERT_EQ(object_->SetSecurityEnvironment(true, kRef), SCARD_S_SUCCESS);
-  StartCounting();
-  EXPECT_EQ(object_->ComputeSignature(Bytes(118, 1), std::span<BYTE, kModulusBytes>(raw.data(), 128)),
-            SCARD_E_INVALID_PARAMETER);
-  EXPECT_EQ(object_->ComputeSignature({}, std::span<BYTE, kModulusBytes>(raw.data(), 128)),
-            SCARD_E_INVALID_PARAMETER);
-  EXPECT_TRUE(Commands().empty());
-  const Bytes overlong = Cat({0x00, 0x2A, 0x9E, 0x9A, 118}, Bytes(118, 0x01));
-  EXPECT_EQ(Raw(overlong), 0x6A80);
-  EXPECT_EQ(Raw({0x00, 0x2A, 0x9E, 0x9A, 0x00}), 0x6A80);
-  EXPECT_EQ(Raw({0x00, 0x2A, 0x9E, 0x9B, 0x01, 0x00}), 0x6A86);
-  EXPECT_EQ(Raw({0x00, 0x22, 0x81, 0xB6, 0x03, 0x84, 0x01, kRef}), 0x6A86);
-  EXPECT_EQ(Raw({0x00, 0x22, 0x41, 0xA4, 0x03, 0x84, 0x01, kRef}), 0x6A86);
-  EXPECT_EQ(Raw({0x00, 0x22, 0x41, 0xB6, 0x03, 0x83, 0x01, kRef}), 0x6A80);
+TEST_F(SecurityCommands, DecipherGivesOpenSslsPlaintext) {
+  WriteKey(true, false);
+  for (const Bytes& plaintext : {Bytes{0x42}, Bytes(48, 0x5A), Bytes(117, 0x01)}) {
+    const Bytes cryptogram = OpenSslEncrypt(material_.key, plaintext);
+    StartCounting();
+    ASSERT_EQ(object_->SetSecurityEnvironment(false, kReference), SCARD_S_SUCCESS);
+    std::vector<BYTE> got;
+    EXPECT_EQ(Decipher(cryptogram, &got), SCARD_S_SUCCESS);
+    EXPECT_TRUE(object_->StepSucceeded());
+    EXPECT_EQ(got, plaintext);
+    Bytes pso = {0x00, 0x2A, 0x80, 0x86, 0x81, 0x00};
+    pso.insert(pso.end(), cryptogram.begin(), cryptogram.end());
+    EXPECT_EQ(Commands(), (std::vector<Bytes>{kMseDecipher, pso,
+                                              {0x00, 0xC0, 0x00, 0x00,
+                                               static_cast<BYTE>(plaintext.size())}}));
+    EXPECT_TRUE(AllZero(object_->CommandBuffer()));
+  }
 }
 
-TEST_F(SecurityCommands, ResetForgetsThePinAndTheEnvironment) {
-  const Bytes digestInfo(35, 0x11);
-  ASSERT_EQ(object_->SetSecurityEnvironment(true, kRef), SCARD_S_SUCCESS);
+// Each refusal, with the command that draws it.
+struct RefusalCase {
+  const char* name;
+  bool exchangeKey, signatureKey;  // which roles the card holds under 21
+  bool verified;                   // PIN verified before the command
+  int mse;                         // 0 none, 1 for a signature, 2 for deciphering
+  Bytes command;                   // sent as it is ({} : a signature of 35 bytes)
+  WORD sw;
+};
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
+
+class SecurityRefusals : public SecurityCommands, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(SecurityRefusals, AnswerTheirStatusWord) {
+  const RefusalCase& c = GetParam();
+  WriteKey(c.exchangeKey, c.signatureKey);
+  if (!c.verified) card_->Reset();
+  if (c.mse != 0) object_->SetSecurityEnvironment(c.mse == 1, kReference);
+  StartCounting();
+  if (c.command.empty()) {
+    Sign(Bytes(35, 0x11));
+  } else {
+    Bytes command = c.command;
+    SCARDHANDLE handle = object_->CardHandle();
+    BYTE answer[258];
+    DWORD length = sizeof answer;
+    ASSERT_EQ(SCardTransmit(handle, SCARD_PCI_T0, command.data(), static_cast<DWORD>(command.size()),
+                            nullptr, answer, &length),
+              SCARD_S_SUCCESS);
+    ASSERT_EQ(length, 2u);
+    EXPECT_EQ(static_cast<WORD>(answer[0] << 8 | answer[1]), c.sw);
+    return;
+  }
+  EXPECT_EQ(object_->Sw(), c.sw);
+  EXPECT_FALSE(object_->StepSucceeded());
+  EXPECT_EQ(Commands().size(), 1u) << "no GET RESPONSE after a refusal";
+}
+
+Bytes Pso(BYTE p1, BYTE p2, Bytes data) {
+  Bytes c = {0x00, 0x2A, p1, p2, static_cast<BYTE>(data.size())};
+  c.insert(c.end(), data.begin(), data.end());
+  return c;
+}
+Bytes Cryptogram(BYTE first, BYTE fill) {
+  Bytes data(129, fill);
+  data[0] = first;
+  data[1] = 0x00;  // below the modulus
+  return data;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SecurityRefusals,
+    ::testing::Values(
+        RefusalCase{"SignWithoutPin", true, true, false, 1, {}, 0x6982},
+        RefusalCase{"SignWithoutEnvironment", true, true, true, 0, {}, 0x6985},
+        RefusalCase{"SignAfterDecipherEnvironmentOnly", true, true, true, 2, {}, 0x6985},
+        RefusalCase{"ExchangeKeyAskedToSign", true, false, true, 0, kMseSign, 0x6A88},
+        RefusalCase{"SignatureKeyAskedToDecipher", false, true, true, 0, kMseDecipher, 0x6A88},
+        RefusalCase{"EnvironmentWithoutKeyReferenceObject", true, true, true, 0,
+                    {0x00, 0x22, 0x41, 0xB6, 0x03, 0x83, 0x01, kReference}, 0x6A80},
+        RefusalCase{"EnvironmentOtherP1", true, true, true, 0,
+                    {0x00, 0x22, 0x81, 0xB6, 0x03, 0x84, 0x01, kReference}, 0x6A86},
+        RefusalCase{"EnvironmentOtherTemplate", true, true, true, 0,
+                    {0x00, 0x22, 0x41, 0xA4, 0x03, 0x84, 0x01, kReference}, 0x6A86},
+        RefusalCase{"PsoOtherP1P2", true, true, true, 1, Pso(0x9E, 0x9B, {0x01}), 0x6A86},
+        RefusalCase{"EmptySignatureInput", true, true, true, 1, {0x00, 0x2A, 0x9E, 0x9A, 0x00}, 0x6A80},
+        RefusalCase{"OverlongSignatureInput", true, true, true, 1, Pso(0x9E, 0x9A, Bytes(118, 1)), 0x6A80},
+        RefusalCase{"DecipherWithoutPin", true, true, false, 2, Pso(0x80, 0x86, Cryptogram(0, 7)), 0x6982},
+        RefusalCase{"DecipherWithoutEnvironment", true, true, true, 1, Pso(0x80, 0x86, Cryptogram(0, 7)), 0x6985},
+        RefusalCase{"DecipherOfAShortCryptogram", true, true, true, 2, Pso(0x80, 0x86, Bytes(128, 0)), 0x6A80},
+        RefusalCase{"DecipherWithPaddingIndicator01", true, true, true, 2, Pso(0x80, 0x86, Cryptogram(1, 7)), 0x6A80},
+        RefusalCase{"DecipherOfANonType2Cryptogram", true, true, true, 2, Pso(0x80, 0x86, Cryptogram(0, 7)), 0x6A80}),
+    [](const auto& testCase) { return std::string(testCase.param.name); });
+
+TEST_F(SecurityCommands, FewerThanEightPaddingBytesIsWrongData) {
+  WriteKey(true, false);
+  // Type 2 with seven padding bytes, made with the public key alone.
+  Bytes block(128, 0x00);
+  block[1] = 0x02;
+  std::fill(block.begin() + 2, block.begin() + 9, 0x33);
+  block[9] = 0x00;
+  std::fill(block.begin() + 10, block.end(), 0x44);
+  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(material_.key, nullptr);
+  Bytes cryptogram(128);
+  std::size_t size = cryptogram.size();
+  ASSERT_EQ(EVP_PKEY_encrypt_init(ctx), 1);
+  ASSERT_EQ(EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_NO_PADDING), 1);
+  ASSERT_EQ(EVP_PKEY_encrypt(ctx, cryptogram.data(), &size, block.data(), block.size()), 1);
+  EVP_PKEY_CTX_free(ctx);
+  object_->SetSecurityEnvironment(false, kReference);
+  std::vector<BYTE> plaintext = {0xEE};
+  Decipher(cryptogram, &plaintext);
+  EXPECT_EQ(object_->Sw(), 0x6A80);
+  EXPECT_EQ(plaintext, (std::vector<BYTE>{0xEE}));
+  // With eight it is taken.
+  block[9] = 0x33;
+  block[10] = 0x00;
+  ctx = EVP_PKEY_CTX_new(material_.key, nullptr);
+  EVP_PKEY_encrypt_init(ctx);
+  EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_NO_PADDING);
+  size = cryptogram.size();
+  EVP_PKEY_encrypt(ctx, cryptogram.data(), &size, block.data(), block.size());
+  EVP_PKEY_CTX_free(ctx);
+  EXPECT_EQ(Decipher(cryptogram, &plaintext), SCARD_S_SUCCESS);
+  EXPECT_EQ(plaintext, std::vector<BYTE>(117, 0x44));
+}
+
+TEST_F(SecurityCommands, ResetForgetsTheEnvironment) {
+  WriteKey(true, true);
+  ASSERT_EQ(object_->SetSecurityEnvironment(true, kReference), SCARD_S_SUCCESS);
+  ASSERT_TRUE(object_->StepSucceeded());
   card_->Reset();
-  EXPECT_EQ(Sign(digestInfo), 0x6982);
   ASSERT_EQ(object_->VerifyPin("1234"), SCARD_S_SUCCESS);
-  EXPECT_EQ(Sign(digestInfo), 0x6985);
-  ASSERT_EQ(object_->SetSecurityEnvironment(true, kRef), SCARD_S_SUCCESS);
-  EXPECT_EQ(Sign(digestInfo), 0x9000);
+  Sign(Bytes(35, 0x11));
+  EXPECT_EQ(object_->Sw(), 0x6985);
+}
+
+TEST_F(SecurityCommands, InputsOutOfRangeAreRefusedUnsent) {
+  WriteKey(true, true);
+  Bytes signature(kModulusBytes);
+  const std::span<BYTE, kModulusBytes> out(signature.data(), kModulusBytes);
+  EXPECT_EQ(object_->ComputeSignature({}, out), SCARD_E_INVALID_PARAMETER);
+  const Bytes overlong(CCryptoCard::kMaxSignatureInput + 1, 0x01);
+  EXPECT_EQ(object_->ComputeSignature(overlong, out), SCARD_E_INVALID_PARAMETER);
+  EXPECT_EQ(Decipher(Bytes(128, 0), nullptr), SCARD_E_INVALID_PARAMETER);
+  EXPECT_FALSE(object_->StepSucceeded());
+  EXPECT_EQ(fakepcsc::TransmitCount(), 0u);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -53,12 +55,11 @@ struct VirtualCard::State {
   bool verified = false;
   Node* currentDf = nullptr;
   Node* currentEf = nullptr;
-  // The key references chosen by MANAGE SECURITY ENVIRONMENT for a
-  // signature and for deciphering; -1 when none since the last reset.
-  int signatureKey = -1;
-  int decipherKey = -1;
   Bytes pendingResponse;
   bool hasPendingResponse = false;
+  // The keys MANAGE SECURITY ENVIRONMENT chose since the last reset.
+  std::optional<std::uint8_t> signatureKey;
+  std::optional<std::uint8_t> decipherKey;
   std::size_t commandCount = 0;
 };
 
@@ -69,6 +70,11 @@ std::size_t CertificateSpaceUsed(const Node& mf);
 std::unique_ptr<Node> MakeDf(std::uint16_t fid, const std::string& name);
 std::unique_ptr<Node> MakeEf(std::uint16_t fid, std::size_t size);
 std::unique_ptr<Node> MakeKeyFile(std::uint16_t fid, std::size_t size);
+
+// The RSA private-key operation on a big-endian input below the modulus, with
+// the key's CRT parts; nullopt for an incomplete key or an input not below
+// the modulus. The result has the modulus' length.
+std::optional<Bytes> PrivateKeyOperation(const StoredKey& key, std::span<const std::uint8_t> input);
 
 // The 12-byte PKCS#15 application identifier A0 00 00 00 63 "PKCS-15".
 const Bytes& Pkcs15Aid();

@@ -14,7 +14,7 @@
 inline constexpr char kCardName[] = "DRAV-NOR\0";
 
 // String-table entry of the calling deliverable that titles the
-// card-selection dialog. The card library is built once and linked into each
+// card-selection dialog (used by ConnectToCard, in orvel_card_ui). The card library is built once and linked into each
 // deliverable; each deliverable defines this constant beside its string
 // table (hidden, so each module keeps its own).
 extern const UINT CardSelectionTitleId __attribute__((visibility("hidden")));
@@ -63,7 +63,10 @@ bool ConnectReader(SCARDCONTEXT context, LPCSTR readerName, SCARDHANDLE* card);
 
 // Connects to the card of one of the names: directly when one reader holds
 // such a card, through the card-selection dialog when several do. The card
-// handle goes to *card when card is given.
+// handle goes to *card when card is given. It comes with orvel_card_ui, the
+// part of the card library with a user interface, which only the
+// deliverables link; components loaded into other programs link orvel_card
+// alone and find their reader themselves.
 bool ConnectToCard(SCARDCONTEXT context, LPCSTR cardNames, SCARDHANDLE* card);
 
 bool DisconnectCard(SCARDHANDLE card, DWORD disposition);

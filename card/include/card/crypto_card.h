@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <vector>
@@ -68,24 +69,27 @@ class CCryptoCard {
   LONG GetSerialNumber(CardSerial* serial);
   LONG EraseKey(BYTE keyReference);
 
-  // --- Security operations -----------------------------------------------
+  // --- Computing with the card's keys (ISO 7816-8) -------------------------
+  //
+  // Each returns the PC/SC result and leaves the status word in the object;
+  // StepSucceeded() tells success. Inputs out of range are refused with
+  // SCARD_E_INVALID_PARAMETER and nothing is sent. The signature and
+  // deciphering operations need the verified PIN and wipe the command and
+  // response buffers afterwards.
 
   // MANAGE SECURITY ENVIRONMENT SET: chooses the key under keyReference for a
-  // signature (signatureRole: the key written in the signature role, B6) or
-  // for deciphering (the exchange-role key, B8). 00 22 41 B6|B8 03 84 01 rr.
+  // signature (signatureRole, B6) or for deciphering (B8).
   LONG SetSecurityEnvironment(bool signatureRole, BYTE keyReference);
   // PERFORM SECURITY OPERATION COMPUTE DIGITAL SIGNATURE over 1 to 117 bytes
-  // (a DigestInfo; the card adds PKCS#1 v1.5 type 1 padding): the 128-byte
-  // signature, big-endian, into signature. Other lengths are refused with
-  // SCARD_E_INVALID_PARAMETER, nothing sent. Digest and signature are wiped
-  // from the buffers.
-  LONG ComputeSignature(std::span<const BYTE> digestInfo,
-                        std::span<BYTE, kModulusBytes> signature);
-  // PERFORM SECURITY OPERATION DECIPHER of a 128-byte big-endian cryptogram:
-  // the plaintext, its PKCS#1 v1.5 type 2 padding removed by the card, into
-  // *plaintext (emptied first). Cryptogram and plaintext are wiped from the
-  // buffers.
+  // (a DigestInfo); the 128-byte signature, big-endian, into signature.
+  LONG ComputeSignature(std::span<const BYTE> digestInfo, std::span<BYTE, kModulusBytes> signature);
+  // PERFORM SECURITY OPERATION DECIPHER of a 128-byte big-endian cryptogram;
+  // the plaintext (padding removed by the card) into *plaintext.
   LONG Decipher(std::span<const BYTE, kModulusBytes> cryptogram, std::vector<BYTE>* plaintext);
+
+  // The longest DigestInfo a signature takes: the modulus less the PKCS#1
+  // v1.5 type 1 padding (00 01, eight FF at least, 00).
+  static constexpr std::size_t kMaxSignatureInput = kModulusBytes - 11;
 
   // --- PKCS#15 file system ------------------------------------------------
 
@@ -169,7 +173,7 @@ class CCryptoCard {
   BYTE Sw2() const { return m_sw2; }
   WORD Sw() const { return m_sw; }
   LONG LastResult() const { return m_lastResult; }
-  bool StepSucceeded() const { return m_lastResult == SCARD_S_SUCCESS && m_sw == 0x9000; }
+  bool StepSucceeded() const { return m_lastResult == SCARD_S_SUCCESS && m_sw == kSwSuccess; }
   SCARDHANDLE CardHandle() const { return m_card; }
   const DirectoryFileTable& DirectoryFiles() const { return m_directoryFiles; }
   std::span<const BYTE> CommandBuffer() const { return m_command; }
@@ -213,7 +217,23 @@ class CCryptoCard {
   // Called for each record; returns false to stop the walk.
   using RecordVisitor = std::function<bool(const DirectoryRecord&)>;
 
-  void SetHeader(BYTE cla, BYTE ins, BYTE p1, BYTE p2, BYTE p3);
+  // A piece of a command's data, copied into the command buffer as it is or
+  // in reverse order (little-endian key material goes out big-endian
+  // without passing through another buffer).
+  struct DataPart {
+    std::span<const BYTE> bytes;
+    bool reversed = false;
+  };
+  // The one way a command is built: CLA INS P1 P2 into the command buffer,
+  // then P3 and the data parts one after another, or without data P3 = le;
+  // the send length follows. False, with nothing built, when the data does
+  // not fit a command.
+  bool BuildCommand(BYTE cla, BYTE ins, BYTE p1, BYTE p2, std::initializer_list<DataPart> data,
+                    BYTE le = 0);
+  // Builds the command and sends it (Transmit); data that does not fit is
+  // refused with SCARD_E_INVALID_PARAMETER, nothing sent.
+  LONG SendCommand(BYTE cla, BYTE ins, BYTE p1, BYTE p2, std::initializer_list<DataPart> data,
+                   BYTE le = 0);
   LONG Refuse(LONG code);
   // Whether the last command was a four-byte read refused as reaching past
   // the end of the file (6B00, or 6Cxx with fewer than four bytes left).

@@ -60,10 +60,6 @@ struct StoredKey {
   Bytes exponent2;        // tag 0A
   bool Complete() const;    // every part present
   bool Consistent() const;  // complete and prime1 * prime2 == modulus
-  // The private-key operation on a big-endian input smaller than the modulus,
-  // computed from the five CRT parts alone; the result is big-endian and as
-  // long as the modulus. nullopt for an incomplete key or an input out of range.
-  std::optional<Bytes> PrivateOperation(std::span<const std::uint8_t> input) const;
 };
 
 class VirtualCard {
