@@ -1,0 +1,230 @@
+#include "token_card.h"
+
+#include <dlfcn.h>
+#include <openssl/core_names.h>
+#include <openssl/sha.h>
+#include <zlib.h>
+
+#include <cstring>
+
+#include <nlohmann/json.hpp>
+
+#include "cardsim/fake_pcsc.h"
+#include "platform/card_database.h"
+#include "support/card_records.h"
+#include "test_pki.h"
+
+namespace p11_test {
+namespace {
+
+Bytes Part(EVP_PKEY* key, const char* name, std::size_t size) {
+  BIGNUM* value = nullptr;
+  Bytes out(size);
+  EXPECT_EQ(EVP_PKEY_get_bn_param(key, name, &value), 1);
+  EXPECT_EQ(BN_bn2binpad(value, out.data(), static_cast<int>(size)), static_cast<int>(size));
+  BN_free(value);
+  return out;
+}
+
+std::string HexText(const Bytes& bytes) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  for (std::uint8_t b : bytes) {
+    text += kHex[b >> 4];
+    text += kHex[b & 0x0F];
+  }
+  return text;
+}
+
+// 8-byte header (lengths, little-endian), then the zlib stream.
+Bytes CertificateFile(const Bytes& der) {
+  uLongf size = compressBound(der.size());
+  Bytes compressed(size);
+  EXPECT_EQ(compress(compressed.data(), &size, der.data(), der.size()), Z_OK);
+  compressed.resize(size);
+  Bytes file(8);
+  for (int i = 0; i < 4; ++i) {
+    file[i] = static_cast<std::uint8_t>(der.size() >> (8 * i));
+    file[4 + i] = static_cast<std::uint8_t>(compressed.size() >> (8 * i));
+  }
+  file.insert(file.end(), compressed.begin(), compressed.end());
+  return file;
+}
+
+}  // namespace
+
+std::vector<KeySpec> KeysInBothRoles(int n) {
+  std::vector<KeySpec> keys;
+  for (int i = 0; i < n; ++i) keys.push_back({static_cast<std::uint8_t>(0x20 + i), 0x6400, i});
+  return keys;
+}
+
+TokenCard MakeTokenCard(const std::vector<KeySpec>& keys, int pinTriesLeft,
+                        const std::array<std::uint8_t, 6>& serial) {
+  cardsim::CardSpec spec;
+  spec.serial = serial;
+  auto fresh = cardsim::VirtualCard::MakeFresh(spec);
+  TokenCard made;
+  Bytes prkdf, pukdf, cdf;
+  nlohmann::json keyImages = nlohmann::json::array();
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const KeySpec& k = keys[i];
+    EVP_PKEY* key = testpki::Key(1024, k.which);
+    KeyOnCard on;
+    on.spec = k;
+    on.modulus = Part(key, OSSL_PKEY_PARAM_RSA_N, 128);
+    on.id.resize(20);
+    SHA1(on.modulus.data(), on.modulus.size(), on.id.data());
+    testpki::CertSpec certSpec(key);
+    certSpec.commonName = "Titular " + std::to_string(k.which);
+    certSpec.serial = 100 + k.which;
+    on.certificate = testpki::Der(testpki::MakeCert(certSpec).get());
+    on.commonName = certSpec.commonName;
+
+    card_test::KeyId id{};
+    std::copy(on.id.begin(), on.id.end(), id.begin());
+    const Bytes prk = card_test::PrivateKeyRecord(k.reference, id);
+    const Bytes puk = card_test::PublicKeyRecord(k.reference, id, k.roleWord);
+    prkdf.insert(prkdf.end(), prk.begin(), prk.end());
+    pukdf.insert(pukdf.end(), puk.begin(), puk.end());
+    const std::uint16_t fid = static_cast<std::uint16_t>(0x0A00 + i);
+    char path[16];
+    std::snprintf(path, sizeof(path), "\\3F11\\%04X", fid);
+    const Bytes cert = card_test::CertificateRecord(card_test::IdElement(id), path);
+    cdf.insert(cdf.end(), cert.begin(), cert.end());
+    const Bytes file = CertificateFile(on.certificate);
+    EXPECT_TRUE(fresh->CreateFile({0x3F11}, fid, file.size()));
+    EXPECT_TRUE(fresh->WriteFile({0x3F11, fid}, file));
+
+    for (const auto& [bit, role] : {std::pair{0x2000, "signature"}, {0x4000, "exchange"}}) {
+      if ((k.roleWord & bit) == 0) continue;
+      keyImages.push_back({{"reference", k.reference},
+                           {"role", role},
+                           {"modulus", HexText(on.modulus)},
+                           {"exponent", "010001"},
+                           {"prime1", HexText(Part(key, OSSL_PKEY_PARAM_RSA_FACTOR1, 64))},
+                           {"prime2", HexText(Part(key, OSSL_PKEY_PARAM_RSA_FACTOR2, 64))},
+                           {"coefficient",
+                            HexText(Part(key, OSSL_PKEY_PARAM_RSA_COEFFICIENT1, 64))},
+                           {"exponent1", HexText(Part(key, OSSL_PKEY_PARAM_RSA_EXPONENT1, 64))},
+                           {"exponent2", HexText(Part(key, OSSL_PKEY_PARAM_RSA_EXPONENT2, 64))}});
+    }
+    made.keys.push_back(std::move(on));
+  }
+  EXPECT_TRUE(fresh->WriteFile({0x5015, 0x6001}, prkdf));
+  EXPECT_TRUE(fresh->WriteFile({0x5015, 0x6002}, pukdf));
+  EXPECT_TRUE(fresh->WriteFile({0x5015, 0x6004}, cdf));
+  nlohmann::json image = nlohmann::json::parse(fresh->ToJson());
+  image["keys"] = keyImages;
+  image["pinTriesLeft"] = pinTriesLeft;
+  made.card = cardsim::VirtualCard::FromJson(image.dump());
+  return made;
+}
+
+std::string Module::Path() { return (testpki::ProgramDir() / "orvel-pkcs11.so").string(); }
+
+Module::Module() {
+  handle_ = dlopen(Path().c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle_ == nullptr) {
+    ADD_FAILURE() << dlerror();
+    return;
+  }
+  auto* get = reinterpret_cast<CK_C_GetFunctionList>(dlsym(handle_, "C_GetFunctionList"));
+  if (get == nullptr || get(&functions_) != CKR_OK) ADD_FAILURE() << "no function list";
+}
+
+Module::~Module() {
+  if (handle_ != nullptr) dlclose(handle_);
+}
+
+void ModuleTest::SetUp() {
+  ASSERT_NE(module_.Functions(), nullptr);
+  fakepcsc::Reset();
+  const Bytes atr = cardsim::VirtualCard::Atr();
+  ASSERT_TRUE(platform::RegisterCardType({"DRAV-NOR", atr, Bytes(atr.size(), 0xFF)}));
+  ASSERT_EQ(module_->C_Initialize(nullptr), CKR_OK);
+}
+
+void ModuleTest::TearDown() {
+  EXPECT_EQ(module_->C_Finalize(nullptr), CKR_OK);
+  fakepcsc::Reset();
+}
+
+void ModuleTest::AddReader(const std::string& name, std::shared_ptr<cardsim::VirtualCard> card) {
+  fakepcsc::AddReader(name);
+  if (card) fakepcsc::InsertCard(name, std::move(card));
+}
+
+std::vector<CK_SLOT_ID> ModuleTest::TokenSlots() {
+  CK_ULONG count = 0;
+  EXPECT_EQ(module_->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
+  std::vector<CK_SLOT_ID> slots(count);
+  EXPECT_EQ(module_->C_GetSlotList(CK_TRUE, slots.data(), &count), CKR_OK);
+  slots.resize(count);
+  return slots;
+}
+
+CK_SESSION_HANDLE ModuleTest::OpenSession(CK_SLOT_ID slot) {
+  CK_SESSION_HANDLE session = 0;
+  EXPECT_EQ(module_->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &session), CKR_OK);
+  return session;
+}
+
+CK_RV ModuleTest::Login(CK_SESSION_HANDLE session, const std::string& pin) {
+  return module_->C_Login(session, CKU_USER,
+                          reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(pin.data())),
+                          pin.size());
+}
+
+std::vector<CK_OBJECT_HANDLE> ModuleTest::Find(CK_SESSION_HANDLE session,
+                                               std::vector<CK_ATTRIBUTE> pattern) {
+  EXPECT_EQ(module_->C_FindObjectsInit(session, pattern.data(), pattern.size()), CKR_OK);
+  std::vector<CK_OBJECT_HANDLE> all;
+  CK_OBJECT_HANDLE some[3];
+  CK_ULONG got = 0;
+  while (module_->C_FindObjects(session, some, 3, &got) == CKR_OK && got > 0) {
+    all.insert(all.end(), some, some + got);
+  }
+  EXPECT_EQ(module_->C_FindObjectsFinal(session), CKR_OK);
+  return all;
+}
+
+std::optional<Bytes> ModuleTest::Attribute(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
+                                           CK_ATTRIBUTE_TYPE type) {
+  CK_ATTRIBUTE query = Attr(type, nullptr, 0);
+  if (module_->C_GetAttributeValue(session, object, &query, 1) != CKR_OK) return std::nullopt;
+  Bytes value(query.ulValueLen);
+  query.pValue = value.data();
+  if (module_->C_GetAttributeValue(session, object, &query, 1) != CKR_OK) return std::nullopt;
+  return value;
+}
+
+CK_OBJECT_HANDLE ModuleTest::FindOne(CK_SESSION_HANDLE session, CK_OBJECT_CLASS objectClass,
+                                     const Bytes& id) {
+  Bytes wantedId = id;
+  const auto found = Find(session, {Attr(CKA_CLASS, &objectClass, sizeof(objectClass)),
+                                    Attr(CKA_ID, wantedId.data(), wantedId.size())});
+  EXPECT_EQ(found.size(), 1u);
+  return found.empty() ? CK_INVALID_HANDLE : found[0];
+}
+
+std::vector<Bytes> ModuleTest::TakeCommands() {
+  std::vector<Bytes> commands;
+  for (const auto& entry : fakepcsc::Trace()) commands.push_back(entry.command);
+  fakepcsc::ClearTrace();
+  return commands;
+}
+
+CK_ATTRIBUTE Attr(CK_ATTRIBUTE_TYPE type, void* value, CK_ULONG length) {
+  return CK_ATTRIBUTE{type, value, length};
+}
+
+Bytes ToBytes(CK_ULONG value) {
+  Bytes out(sizeof(value));
+  std::memcpy(out.data(), &value, sizeof(value));
+  return out;
+}
+
+Bytes Hex(const std::string& text) { return *platform::ParseHexBytes(text); }
+
+}  // namespace p11_test
