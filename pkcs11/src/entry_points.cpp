@@ -433,8 +433,11 @@ ORVEL_P11_EXPORT CK_RV C_GetTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO_PTR info) {
   }
   info->ulMaxSessionCount = CK_EFFECTIVELY_INFINITE;
   info->ulSessionCount = SessionsOf(m, id);
-  info->ulMaxRwSessionCount = 0;
-  info->ulRwSessionCount = 0;
+  info->ulMaxRwSessionCount = CK_EFFECTIVELY_INFINITE;
+  info->ulRwSessionCount = static_cast<CK_ULONG>(
+      std::count_if(m.sessions.begin(), m.sessions.end(), [&](const auto& s) {
+        return s.second.slot == id && (s.second.flags & CKF_RW_SESSION) != 0;
+      }));
   info->ulMaxPinLen = kMaxPinLength;
   info->ulMinPinLen = kMinPinLength;
   info->ulTotalPublicMemory = CK_UNAVAILABLE_INFORMATION;
@@ -507,7 +510,8 @@ ORVEL_P11_EXPORT CK_RV C_OpenSession(CK_SLOT_ID id, CK_FLAGS flags, CK_VOID_PTR,
   // Each new session checks that the card is still the one whose objects are
   // kept: GET CHIP INFO, nothing more when it is.
   if (const CK_RV rv = m.slots.Ensure(id, true); rv != CKR_OK) return rv;
-  if ((flags & CKF_RW_SESSION) != 0) return CKR_TOKEN_WRITE_PROTECTED;
+  // Read-write sessions are opened as clients ask for them (OpenSSH and
+  // pkcs11-tool do); the token refuses every write all the same.
   Session session;
   session.slot = id;
   session.generation = m.slots.Find(id)->generation;
@@ -549,7 +553,9 @@ ORVEL_P11_EXPORT CK_RV C_GetSessionInfo(CK_SESSION_HANDLE handle, CK_SESSION_INF
   ORVEL_P11_SESSION(handle);
   if (info == nullptr) return CKR_ARGUMENTS_BAD;
   info->slotID = session->slot;
-  info->state = slot->loggedIn ? CKS_RO_USER_FUNCTIONS : CKS_RO_PUBLIC_SESSION;
+  const bool rw = (session->flags & CKF_RW_SESSION) != 0;
+  info->state = slot->loggedIn ? (rw ? CKS_RW_USER_FUNCTIONS : CKS_RO_USER_FUNCTIONS)
+                               : (rw ? CKS_RW_PUBLIC_SESSION : CKS_RO_PUBLIC_SESSION);
   info->flags = session->flags;
   info->ulDeviceError = 0;
   return CKR_OK;

@@ -52,9 +52,14 @@ TEST_F(ModuleSlots, CallsAndArgumentsTheStandardRefuses) {
   EXPECT_EQ(module_->C_Initialize(nullptr), CKR_CRYPTOKI_ALREADY_INITIALIZED);
   EXPECT_EQ(module_->C_OpenSession(slot, 0, nullptr, nullptr, &session),
             CKR_SESSION_PARALLEL_NOT_SUPPORTED);
-  EXPECT_EQ(module_->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr,
+  ASSERT_EQ(module_->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr,
                                    &session),
-            CKR_TOKEN_WRITE_PROTECTED);
+            CKR_OK);
+  CK_SESSION_INFO sessionInfo{};
+  ASSERT_EQ(module_->C_GetSessionInfo(session, &sessionInfo), CKR_OK);
+  EXPECT_EQ(sessionInfo.state, CKS_RW_PUBLIC_SESSION);
+  CK_OBJECT_HANDLE created = 0;
+  EXPECT_EQ(module_->C_CreateObject(session, nullptr, 0, &created), CKR_FUNCTION_NOT_SUPPORTED);
   EXPECT_EQ(module_->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, nullptr),
             CKR_ARGUMENTS_BAD);
   session = OpenSession(slot);
