@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <openssl/core_names.h>
+#include <openssl/rsa.h>
 #include <openssl/sha.h>
 #include <zlib.h>
 
@@ -118,6 +119,44 @@ TokenCard MakeTokenCard(const std::vector<KeySpec>& keys, int pinTriesLeft,
   image["pinTriesLeft"] = pinTriesLeft;
   made.card = cardsim::VirtualCard::FromJson(image.dump());
   return made;
+}
+
+namespace {
+
+// Runs the key operation set up by init and configured by options on in.
+template <class Init, class Operate>
+Bytes KeyOperation(int which, Init init, Operate operate, const Bytes& in,
+                   const EVP_MD* digest = nullptr) {
+  platform::crypt::EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new(testpki::Key(1024, which), nullptr));
+  std::size_t length = 0;
+  if (!ctx || init(ctx.get()) != 1 ||
+      EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
+      (digest != nullptr && EVP_PKEY_CTX_set_signature_md(ctx.get(), digest) != 1) ||
+      operate(ctx.get(), nullptr, &length, in.data(), in.size()) != 1) {
+    ADD_FAILURE() << "OpenSSL refused the key operation";
+    return {};
+  }
+  Bytes out(length);
+  EXPECT_EQ(operate(ctx.get(), out.data(), &length, in.data(), in.size()), 1);
+  out.resize(length);
+  return out;
+}
+
+}  // namespace
+
+Bytes OpensslSignature(int which, const EVP_MD* digest, const Bytes& data) {
+  Bytes in = data;
+  if (digest != nullptr) {
+    in.resize(EVP_MAX_MD_SIZE);
+    unsigned int length = 0;
+    EXPECT_EQ(EVP_Digest(data.data(), data.size(), in.data(), &length, digest, nullptr), 1);
+    in.resize(length);
+  }
+  return KeyOperation(which, EVP_PKEY_sign_init, EVP_PKEY_sign, in, digest);
+}
+
+Bytes OpensslCryptogram(int which, const Bytes& plain) {
+  return KeyOperation(which, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, plain);
 }
 
 std::string Module::Path() { return (testpki::ProgramDir() / "orvel-pkcs11.so").string(); }

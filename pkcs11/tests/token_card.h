@@ -5,6 +5,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 #include <p11-kit/pkcs11.h>
 
 #include <array>
@@ -50,6 +51,12 @@ TokenCard MakeTokenCard(const std::vector<KeySpec>& keys, int pinTriesLeft = 3,
                         const std::array<std::uint8_t, 6>& serial = kSerial);
 // n keys in both roles under references 20, 21, ...
 std::vector<KeySpec> KeysInBothRoles(int n);
+
+// OpenSSL's PKCS#1 v1.5 signature with test key `which`: over the hash of
+// data in a DigestInfo, or over data itself when digest is null.
+Bytes OpensslSignature(int which, const EVP_MD* digest, const Bytes& data);
+// A PKCS#1 v1.5 cryptogram of plain made by OpenSSL for test key `which`.
+Bytes OpensslCryptogram(int which, const Bytes& plain);
 
 // The module, loaded from the build directory, and its function list.
 class Module {
