@@ -1,11 +1,7 @@
 // The real clients through the real pcscd, with a vpcd reader holding a
 // virtual card: OpenSC's pkcs11-tool, GnuTLS's p11tool, OpenSSL's pkcs11
 // engine, OpenSSH's ssh-keygen and NSS's modutil and certutil (needs root).
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 
 #include "cardsim/pcscd_rig.h"
 #include "platform/card_database.h"
@@ -15,29 +11,6 @@ namespace p11_test {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Outcome {
-  int status = -1;
-  std::string output;
-};
-
-// Runs a shell command; its output and error together.
-Outcome Shell(const std::string& command) {
-  Outcome run;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) run.output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
-
-void WriteFile(const fs::path& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
 // One daemon for the suite (the PC/SC client library reads its socket path
 // once per process); the card holds a signature key and a key in both roles.

@@ -1,12 +1,15 @@
 #include "token_card.h"
 
 #include <dlfcn.h>
+#include <sys/wait.h>
 #include <openssl/core_names.h>
 #include <openssl/rsa.h>
 #include <openssl/sha.h>
 #include <zlib.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 
 #include <nlohmann/json.hpp>
 
@@ -173,6 +176,23 @@ Module::Module() {
 
 Module::~Module() {
   if (handle_ != nullptr) dlclose(handle_);
+}
+
+Outcome Shell(const std::string& command) {
+  Outcome run;
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  std::size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) run.output.append(buffer, n);
+  const int status = ::pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+void WriteFile(const std::filesystem::path& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 CK_ATTRIBUTE Attr(CK_ATTRIBUTE_TYPE type, void* value, CK_ULONG length) {

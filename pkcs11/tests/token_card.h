@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -102,6 +103,15 @@ class ModuleTest : public ::testing::Test {
   platform_test::ScopedUserDir userDir_;
   Module module_;
 };
+
+// A program run through the shell: its exit status and what it printed
+// (output and errors together).
+struct Outcome {
+  int status = -1;
+  std::string output;
+};
+Outcome Shell(const std::string& command);
+void WriteFile(const std::filesystem::path& path, const Bytes& bytes);
 
 CK_ATTRIBUTE Attr(CK_ATTRIBUTE_TYPE type, void* value, CK_ULONG length);
 Bytes ToBytes(CK_ULONG value);
