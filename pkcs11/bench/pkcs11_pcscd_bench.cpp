@@ -1,4 +1,4 @@
-// The same listings through the real pcscd with a vpcd reader (needs root):
+// The same listings, and a signature, through the real pcscd with a vpcd reader (needs root):
 // card commands as the virtual card counts them, and the time taken.
 #include <benchmark/benchmark.h>
 
@@ -58,5 +58,30 @@ void BM_PcscdLaterListing(benchmark::State& state) {
   state.counters["commands"] = commands / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_PcscdLaterListing)->Unit(benchmark::kMillisecond);
+
+void BM_PcscdSignatureAfterLogin(benchmark::State& state) {
+  Bench& bench = TheBench();
+  CK_FUNCTION_LIST* f = bench.module.Functions();
+  f->C_Initialize(nullptr);
+  CK_SLOT_ID slot = 0;
+  CK_ULONG count = 1;
+  f->C_GetSlotList(CK_TRUE, &slot, &count);
+  CK_SESSION_HANDLE session = 0;
+  f->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &session);
+  CK_UTF8CHAR pin[] = {'1', '2', '3', '4'};
+  if (f->C_Login(session, CKU_USER, pin, sizeof(pin)) != CKR_OK) state.SkipWithError("login");
+  double commands = 0;
+  for (auto _ : state) {
+    const std::size_t before = bench.card->CommandCount();
+    if (!p11_bench::LoginAndSign(f, session)) {
+      state.SkipWithError("signature");
+      break;
+    }
+    commands += static_cast<double>(bench.card->CommandCount() - before);
+  }
+  f->C_Finalize(nullptr);
+  state.counters["commands"] = commands / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_PcscdSignatureAfterLogin)->Unit(benchmark::kMillisecond);
 
 }  // namespace
