@@ -10,6 +10,7 @@
 #include "certificate_writer.h"
 #include "copy_out.h"
 #include "directory_records.h"
+#include "key_operations.h"
 #include "platform/provider_module.h"
 #include "provider_objects.h"
 
@@ -185,14 +186,12 @@ DWORD SetKeyParam(ULONG_PTR hKey, DWORD dwParam, const BYTE* pbData, DWORD dwFla
 DWORD DestroyKey(ULONG_PTR hKey) { return Keys().Take(hKey) ? ERROR_SUCCESS : NTE_BAD_KEY; }
 
 DWORD CreateHash(ULONG_PTR hProv, ALG_ID algId, DWORD dwFlags, ULONG_PTR* phHash) {
-  if (!Contexts().Get(hProv)) return NTE_BAD_UID;
+  auto context = Contexts().Get(hProv);
+  if (!context) return NTE_BAD_UID;
   if (dwFlags != 0) return NTE_BAD_FLAGS;
-  if (algId != CALG_SHA1) return NTE_BAD_ALGID;
   auto hash = std::make_shared<HashObject>();
-  hash->digest.reset(EVP_MD_CTX_new());
-  if (!hash->digest || EVP_DigestInit_ex(hash->digest.get(), EVP_sha1(), nullptr) != 1) {
-    return NTE_NO_MEMORY;
-  }
+  hash->context = std::move(context);
+  if (DWORD error = platform::crypt::CProviderHash::Create(algId, &hash->hash)) return error;
   *phHash = Hashes().Add(std::move(hash));
   return ERROR_SUCCESS;
 }
@@ -200,43 +199,19 @@ DWORD CreateHash(ULONG_PTR hProv, ALG_ID algId, DWORD dwFlags, ULONG_PTR* phHash
 DWORD HashData(ULONG_PTR hHash, const BYTE* pbData, DWORD dwDataLen, DWORD dwFlags) {
   auto hash = Hashes().Get(hHash);
   if (!hash) return NTE_BAD_HASH;
-  if (dwFlags != 0) return NTE_BAD_FLAGS;
-  if (!hash->value.empty()) return NTE_BAD_HASH_STATE;
-  if (dwDataLen != 0 && pbData == nullptr) return ERROR_INVALID_PARAMETER;
-  return EVP_DigestUpdate(hash->digest.get(), pbData, dwDataLen) == 1 ? ERROR_SUCCESS : NTE_FAIL;
+  return hash->hash->HashData(pbData, dwDataLen, dwFlags);
 }
 
 DWORD GetHashParam(ULONG_PTR hHash, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen, DWORD) {
   auto hash = Hashes().Get(hHash);
   if (!hash) return NTE_BAD_HASH;
-  constexpr DWORD kDigestSize = 20;
-  switch (dwParam) {
-    case HP_ALGID: {
-      const DWORD algorithm = CALG_SHA1;
-      return CopyOut(&algorithm, sizeof algorithm, pbData, pdwDataLen);
-    }
-    case HP_HASHSIZE:
-      return CopyOut(&kDigestSize, sizeof kDigestSize, pbData, pdwDataLen);
-    case HP_HASHVAL:
-      if (pdwDataLen == nullptr) return ERROR_INVALID_PARAMETER;
-      // A size query leaves the hash open; reading the value closes it.
-      if (pbData == nullptr || *pdwDataLen < kDigestSize) {
-        *pdwDataLen = kDigestSize;
-        return pbData == nullptr ? ERROR_SUCCESS : ERROR_MORE_DATA;
-      }
-      if (hash->value.empty()) {
-        hash->value.resize(kDigestSize);
-        unsigned int length = 0;
-        if (EVP_DigestFinal_ex(hash->digest.get(), hash->value.data(), &length) != 1 ||
-            length != kDigestSize) {
-          hash->value.clear();
-          return NTE_FAIL;
-        }
-      }
-      return CopyOut(hash->value.data(), hash->value.size(), pbData, pdwDataLen);
-    default:
-      return NTE_BAD_TYPE;
-  }
+  return hash->hash->GetParam(dwParam, pbData, pdwDataLen);
+}
+
+DWORD SetHashParam(ULONG_PTR hHash, DWORD dwParam, const BYTE* pbData, DWORD dwFlags) {
+  auto hash = Hashes().Get(hHash);
+  if (!hash) return NTE_BAD_HASH;
+  return hash->hash->SetParam(dwParam, pbData, dwFlags);
 }
 
 DWORD DestroyHash(ULONG_PTR hHash) { return Hashes().Take(hHash) ? ERROR_SUCCESS : NTE_BAD_HASH; }
@@ -244,6 +219,7 @@ DWORD DestroyHash(ULONG_PTR hHash) { return Hashes().Take(hHash) ? ERROR_SUCCESS
 constexpr ORVEL_PROVIDER_FUNCTIONS kFunctions = {
     ORVEL_PROVIDER_INTERFACE_VERSION, AcquireContext, ReleaseContext, GetProvParam, SetProvParam,
     GetUserKey, ExportKey, SetKeyParam, DestroyKey, CreateHash, HashData, GetHashParam, DestroyHash,
+    SetHashParam, SignHash, VerifySignature, Decrypt, GetKeyParam, ImportKey,
 };
 
 }  // namespace

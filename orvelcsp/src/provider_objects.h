@@ -12,6 +12,7 @@
 #include "card_session.h"
 #include "container_name.h"
 #include "handle_table.h"
+#include "provider_crypto.h"
 
 namespace orvelcsp {
 
@@ -31,13 +32,9 @@ struct KeyObject {
   DWORD keySpec = 0;
 };
 
-struct EvpMdCtxFree {
-  void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-
 struct HashObject {
-  std::unique_ptr<EVP_MD_CTX, EvpMdCtxFree> digest;
-  std::vector<BYTE> value;  // set once the value has been read
+  std::shared_ptr<ProviderContext> context;  // whose key signs it
+  std::unique_ptr<platform::crypt::CProviderHash> hash;
 };
 
 platform::crypt::HandleTable<ProviderContext>& Contexts();
