@@ -39,9 +39,6 @@ constexpr char kProviderName[] = "OrvelCSP";
 // A PIN the card can be sent in one VERIFY.
 constexpr std::size_t kMaxPinLength = CCryptoCard::kMaxCommandData;
 
-constexpr WORD kRoleExchange = 0x4000;
-constexpr WORD kRoleSignature = 0x2000;
-
 // Opens the card session of a named container and reads what its key
 // records say about the key.
 DWORD OpenContainer(const char* name, ProviderContext& context) {
@@ -80,6 +77,7 @@ DWORD AcquireContext(LPCSTR szContainer, LPCSTR, DWORD dwProvType, DWORD dwFlags
   if (phProv == nullptr) return ERROR_INVALID_PARAMETER;
 
   auto context = std::make_shared<ProviderContext>();
+  context->silent = (dwFlags & CRYPT_SILENT) != 0;
   if (!verifyOnly) {
     if (szContainer == nullptr || *szContainer == '\0') return NTE_BAD_KEYSET;
     if (DWORD error = OpenContainer(szContainer, *context)) return error;
@@ -109,34 +107,20 @@ DWORD GetProvParam(ULONG_PTR hProv, DWORD dwParam, BYTE* pbData, DWORD* pdwDataL
   }
 }
 
-DWORD VerifyAdminPin(ProviderContext& context, const BYTE* pbData) {
-  if (!context.session) return NTE_BAD_KEYSET;
-  if (pbData == nullptr) return ERROR_INVALID_PARAMETER;
-  const char* pin = reinterpret_cast<const char*>(pbData);
-  if (strnlen(pin, kMaxPinLength + 1) > kMaxPinLength) return ERROR_INVALID_PARAMETER;
-
-  std::lock_guard lock(context.cardLock);
-  CCryptoCard& card = context.session->Card();
-  // The PIN goes straight to the card; the card object wipes its command
-  // buffer after VERIFY, and nothing here keeps a copy.
-  const LONG result = card.VerifyPin(pin);
-  if (result == SCARD_S_SUCCESS && card.Sw() == 0x9000) {
-    context.session->NoteVerifiedPin();
-    return ERROR_SUCCESS;
-  }
-  if (card.Sw() == 0x6983) return static_cast<DWORD>(SCARD_W_CHV_BLOCKED);
-  if ((card.Sw() & 0xFFF0) == 0x63C0) return static_cast<DWORD>(SCARD_W_WRONG_CHV);
-  return result != SCARD_S_SUCCESS && result != SCARD_E_INVALID_PARAMETER
-             ? static_cast<DWORD>(result)
-             : NTE_FAIL;
-}
-
 DWORD SetProvParam(ULONG_PTR hProv, DWORD dwParam, const BYTE* pbData, DWORD dwFlags) {
   auto context = Contexts().Get(hProv);
   if (!context) return NTE_BAD_UID;
-  if (dwParam != PP_ADMIN_PIN) return NTE_BAD_TYPE;
+  // One PIN guards every key of the card.
+  if (dwParam != PP_ADMIN_PIN && dwParam != PP_SIGNATURE_PIN && dwParam != PP_KEYEXCHANGE_PIN) {
+    return NTE_BAD_TYPE;
+  }
   if (dwFlags != 0) return NTE_BAD_FLAGS;
-  return VerifyAdminPin(*context, pbData);
+  if (!context->session) return NTE_BAD_KEYSET;
+  if (pbData == nullptr) return ERROR_INVALID_PARAMETER;
+  const char* pin = reinterpret_cast<const char*>(pbData);
+  if (strnlen(pin, kMaxPinLength + 1) > kMaxPinLength) return ERROR_INVALID_PARAMETER;
+  std::lock_guard lock(context->cardLock);
+  return VerifyCardPin(*context, pin);
 }
 
 DWORD GetUserKey(ULONG_PTR hProv, DWORD dwKeySpec, ULONG_PTR* phKey) {
@@ -147,13 +131,8 @@ DWORD GetUserKey(ULONG_PTR hProv, DWORD dwKeySpec, ULONG_PTR* phKey) {
   if (dwKeySpec == AT_SIGNATURE) role = kRoleSignature;
   if (dwKeySpec == AT_KEYEXCHANGE) role = kRoleExchange;
   if (role == 0 || (context->roles & role) == 0) return NTE_NO_KEY;
-  *phKey = Keys().Add(std::make_shared<KeyObject>(KeyObject{context, dwKeySpec}));
+  *phKey = Keys().Add(std::make_shared<KeyObject>(KeyObject{context, dwKeySpec, nullptr}));
   return ERROR_SUCCESS;
-}
-
-DWORD ExportKey(ULONG_PTR hKey, DWORD, DWORD, BYTE*, DWORD*) {
-  // The card's keys never leave it.
-  return Keys().Get(hKey) ? NTE_BAD_KEY_STATE : NTE_BAD_KEY;
 }
 
 // The certificate at pbData: its length comes from its own encoding, and it
@@ -180,7 +159,9 @@ DWORD SetKeyParam(ULONG_PTR hKey, DWORD dwParam, const BYTE* pbData, DWORD dwFla
   if (DWORD error = CertificateAt(pbData, &certificate)) return error;
   ProviderContext& context = *key->context;
   std::lock_guard lock(context.cardLock);
-  return StoreCertificate(context.session->Card(), context.identifierElement, certificate);
+  const DWORD error = StoreCertificate(context.session->Card(), context.identifierElement, certificate);
+  if (error == ERROR_SUCCESS) context.certificateKey = CertificatePublicKey(certificate);
+  return error;
 }
 
 DWORD DestroyKey(ULONG_PTR hKey) { return Keys().Take(hKey) ? ERROR_SUCCESS : NTE_BAD_KEY; }

@@ -24,13 +24,20 @@ struct ProviderContext {
   std::unique_ptr<CCardSession> session;
   std::vector<BYTE> identifierElement;  // from the private-key record
   WORD roles = 0;                       // from the public-key record's usage
+  bool silent = false;                  // CRYPT_SILENT: never ask for the PIN
   std::mutex cardLock;                  // one card command sequence at a time
+  // The public key of the certificate bound to the key, read once.
+  std::shared_ptr<EVP_PKEY> certificateKey;
 };
 
 struct KeyObject {
-  std::shared_ptr<ProviderContext> context;
+  std::shared_ptr<ProviderContext> context;  // null for an imported public key
   DWORD keySpec = 0;
+  std::shared_ptr<EVP_PKEY> publicKey;  // an imported key's
 };
+
+inline constexpr WORD kRoleExchange = 0x4000;
+inline constexpr WORD kRoleSignature = 0x2000;
 
 struct HashObject {
   std::shared_ptr<ProviderContext> context;  // whose key signs it
