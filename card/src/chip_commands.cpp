@@ -22,8 +22,11 @@ LONG CCryptoCard::GetSerialNumber(CardSerial* serial) {
   SetHeader(0x90, 0xB8, 0x00, 0x00, 0x12);
   m_sendLength = 5;
   Transmit();
-  if (m_lastResult == SCARD_S_SUCCESS && m_receiveLength == kChipInfoSize + 2 && m_sw == 0x9000 &&
-      serial != nullptr) {
+  if (!StepSucceeded()) return m_lastResult;
+  // An answer of other than the 18 bytes does not carry the serial: no
+  // container may be named after it.
+  if (m_receiveLength != kChipInfoSize + 2) return Refuse(SCARD_F_COMM_ERROR);
+  if (serial != nullptr) {
     std::copy_n(m_response.begin() + kCardSerialOffset, kCardSerialSize, serial->begin());
   }
   return m_lastResult;

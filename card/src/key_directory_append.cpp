@@ -1,5 +1,6 @@
 // Registering a newly written key: its records are appended to the
 // private-key and the public-key directory.
+#include "card/card_scope_guards.h"
 #include "card/crypto_card.h"
 #include "key_directory_records.h"
 
@@ -7,6 +8,8 @@ std::optional<DWORD> CCryptoCard::FindDirectoryEnd() {
   DWORD end = 0;
   const WalkEnd walk = WalkDirectory([](const DirectoryRecord&) { return true; }, {}, &end);
   if (walk == WalkEnd::EndMarker) return end;
+  // A file full to its end has no room for a record (the refusal stays).
+  if (walk == WalkEnd::FileEnd) return std::nullopt;
   // A walk that stopped on a record it could not follow may leave 9000
   // behind; the caller must not take that for success.
   if (StepSucceeded()) Refuse(SCARD_E_INVALID_PARAMETER);
@@ -37,6 +40,14 @@ bool CCryptoCard::AddKeyDirectoryEntries(BYTE keyReference,
   static_assert(kKeyRecordBytes <= kMaxChunk, "a key record goes out in one command");
   const KeyRecord privateRecord = MakePrivateKeyRecord(keyReference, identifier);
   const KeyRecord publicRecord = MakePublicKeyRecord(keyReference, identifier, roleWord);
+
+  // No other program appends to the directories between the moment their
+  // ends are found and the writes there.
+  const CCardTransactionGuard transaction(m_card);
+  if (transaction.Result() != SCARD_S_SUCCESS) {
+    Refuse(transaction.Result());
+    return false;
+  }
 
   // Both ends are found before anything is written. The public-key record
   // then goes first and the private-key record last: a key is found only
@@ -86,7 +97,7 @@ void CCryptoCard::TakeBackKeyRecords(BYTE keyReference) {
       last = record;
       return true;
     });
-    if (walk != WalkEnd::EndMarker || !last) continue;
+    if ((walk != WalkEnd::EndMarker && walk != WalkEnd::FileEnd) || !last) continue;
     KeyReferenceMap map{};
     ScanKeyRecord(*last, KeyRefPrivate, map);
     if (map[keyReference] == 0 || last->End() - last->offset > kKeyRecordBytes) continue;

@@ -31,17 +31,6 @@ class CWaitCursorScope {
   bool m_active = true;
 };
 
-// Whether the key reference scan read the directories to their ends. The
-// scan reports success whatever happened; a card error part-way leaves
-// references unmarked, and a key written under one of them would destroy
-// a key already on the card. Reaching the end of a full directory file
-// (6B00, or 6Cxx when less than a record head remains) is not an error.
-bool ScanReadEverything(const CCryptoCard& card) {
-  if (card.LastResult() != SCARD_S_SUCCESS) return false;
-  const WORD sw = card.Sw();
-  return sw == 0x9000 || sw == 0x6B00 || (sw >> 8) == 0x6C;
-}
-
 std::optional<BYTE> FirstFreeKeyReference(const KeyReferenceMap& map) {
   for (unsigned r = kFirstInstallableKeyReference; r < map.size(); ++r) {
     if (map[r] == 0) return static_cast<BYTE>(r);
@@ -116,12 +105,18 @@ bool KeyInstallation(const PrivateKeyBlob& keyBlob, const KeyIdentifier& keyIden
     ui.ShowMessage(messages.cardError);
     return false;
   }
+  // A reference reads as free only when every directory was read to its
+  // end: one a directory left unread marks as taken would have its key
+  // written over.
   KeyReferenceMap map{};
-  if (card.ScanKeyReferences(&map) == 0 || !ScanReadEverything(card)) {
+  CCryptoCard::KeyScanOutcome scan;
+  if (card.ScanKeyReferences(&map, &scan) == 0 || !scan.readToEnd) {
     ui.ShowMessage(messages.cardError);
     return false;
   }
-  const std::optional<BYTE> keyReference = FirstFreeKeyReference(map);
+  // Without room for the key's records the key could not be registered.
+  const std::optional<BYTE> keyReference =
+      scan.keyRecordsFit ? FirstFreeKeyReference(map) : std::nullopt;
   if (!keyReference) {
     ui.ShowMessage(messages.cardFull);
     return false;

@@ -5,6 +5,7 @@
 
 #include "card/crypto_card.h"
 #include "card/der_element.h"
+#include "key_directory_records.h"
 #include "key_record_view.h"
 
 void CCryptoCard::ScanKeyRecord(const DirectoryRecord& record, BYTE roleFlag,
@@ -84,33 +85,44 @@ void CCryptoCard::ScanCertificateRecord(const DirectoryRecord& record, KeyRefere
   if (const auto key = ParseKeyRecord(*keyRecord)) map[key->keyReference] |= KeyRefCertified;
 }
 
-int CCryptoCard::ScanKeyReferences(KeyReferenceMap* map) {
+int CCryptoCard::ScanKeyReferences(KeyReferenceMap* map, KeyScanOutcome* outcome) {
   if (map == nullptr) return 0;
   map->fill(0);
+  KeyScanOutcome seen;
+  if (outcome != nullptr) *outcome = seen;
+
+  // Walks the key directory just selected; false when the walk did not get
+  // to its end.
+  const auto walkKeys = [&](BYTE roleFlag) {
+    if (!StepSucceeded()) return false;
+    const std::optional<DWORD> size = SelectedFileSize();
+    DWORD end = 0;
+    const WalkEnd walk = WalkDirectory(
+        [&](const DirectoryRecord& record) {
+          ScanKeyRecord(record, roleFlag, *map);
+          return true;
+        },
+        {}, &end);
+    if (walk == WalkEnd::FileEnd) {
+      seen.keyRecordsFit = false;
+    } else if (walk != WalkEnd::EndMarker) {
+      return false;
+    } else if (size && (end > *size || *size - end < kKeyRecordBytes)) {
+      seen.keyRecordsFit = false;
+    }
+    return true;
+  };
 
   SelectApplication(m_directoryFiles[kPrivateKeyDirectory]);
-  if (!StepSucceeded()) return 1;
-  if (WalkDirectory([&](const DirectoryRecord& record) {
-        ScanKeyRecord(record, KeyRefPrivate, *map);
-        return true;
-      }) != WalkEnd::EndMarker) {
-    return 1;
-  }
-
+  if (!walkKeys(KeyRefPrivate)) return 1;
   // The application is still the current DF.
   SelectFile(m_directoryFiles[kPublicKeyDirectory]);
-  if (!StepSucceeded()) return 1;
-  if (WalkDirectory([&](const DirectoryRecord& record) {
-        ScanKeyRecord(record, KeyRefPublic, *map);
-        return true;
-      }) != WalkEnd::EndMarker) {
-    return 1;
-  }
+  if (!walkKeys(KeyRefPublic)) return 1;
 
   // Looking up a certificate's key selects the private-key directory, so the
   // certificate directory is selected again before each of its records.
   const WORD certificates = m_directoryFiles[kCertificateDirectory];
-  WalkDirectory(
+  const WalkEnd walk = WalkDirectory(
       [&](const DirectoryRecord& record) {
         ScanCertificateRecord(record, *map);
         return true;
@@ -119,6 +131,8 @@ int CCryptoCard::ScanKeyReferences(KeyReferenceMap* map) {
         SelectFile(certificates);
         return StepSucceeded();
       });
+  seen.readToEnd = walk == WalkEnd::EndMarker || walk == WalkEnd::FileEnd;
+  if (outcome != nullptr) *outcome = seen;
   return 1;
 }
 

@@ -55,6 +55,11 @@ bool CCryptoCard::ReadElementHead(DWORD offset, ElementHead& head) {
   return StepSucceeded();
 }
 
+bool CCryptoCard::RefusedAsPastEnd() const {
+  return m_lastResult == SCARD_S_SUCCESS &&
+         (m_sw == kSwWrongP1P2 || (m_sw1 == kSw1WrongLength && m_sw2 < 4));
+}
+
 CCryptoCard::WalkEnd CCryptoCard::WalkDirectory(const RecordVisitor& visit,
                                                 const std::function<bool()>& beforeRecord,
                                                 DWORD* endOffset) {
@@ -62,7 +67,12 @@ CCryptoCard::WalkEnd CCryptoCard::WalkDirectory(const RecordVisitor& visit,
   for (;;) {
     if (beforeRecord && !beforeRecord()) return WalkEnd::Failed;
     ElementHead head;
-    if (!ReadElementHead(offset, head)) return WalkEnd::Failed;
+    if (!ReadElementHead(offset, head)) {
+      // Refused as a read past the end: the file is full to its last byte.
+      if (!RefusedAsPastEnd()) return WalkEnd::Failed;
+      if (endOffset != nullptr) *endOffset = offset;
+      return WalkEnd::FileEnd;
+    }
     if (head.fetched == 0 || head.Tag() != 0x30) {
       if (endOffset != nullptr) *endOffset = offset;
       return WalkEnd::EndMarker;
@@ -77,7 +87,9 @@ CCryptoCard::WalkEnd CCryptoCard::WalkDirectory(const RecordVisitor& visit,
     record.contentLength = *length;
     if (record.End() > kOffsetLimit) return WalkEnd::Failed;
     if (!visit(record)) return WalkEnd::Stopped;
-    if (!StepSucceeded()) return WalkEnd::Failed;
+    // A record that ends with the file may have had an element head read
+    // past the end; the next read tells whether the file ends there.
+    if (!beforeRecord && !StepSucceeded() && !RefusedAsPastEnd()) return WalkEnd::Failed;
     offset = record.End();
   }
 }

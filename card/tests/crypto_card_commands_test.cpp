@@ -305,13 +305,23 @@ TEST_F(CryptoCardCommands, GetSerialNumberTakesBytes10To15) {
   EXPECT_EQ(Commands(), (std::vector<Bytes>{kGetChipInfo, kGetChipInfo}));  // never cached
 }
 
-TEST_F(CryptoCardCommands, GetSerialNumberWithAShortAnswerLeavesTheBuffer) {
-  fakepcsc::AnswerStatusAt(1, 0x9000);
+// An answer of other than 18 data bytes does not carry the serial: a failure
+// that leaves the buffer untouched.
+class SerialFromAWrongAnswer : public CryptoCardCommands,
+                               public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(SerialFromAWrongAnswer, FailsAndLeavesTheBuffer) {
+  Bytes answer(GetParam(), 0x55);
+  answer.insert(answer.end(), {0x90, 0x00});
+  fakepcsc::ReplaceAnswerAt(1, answer);
   CardSerial serial;
   serial.fill(0xEE);
-  EXPECT_EQ(object_->GetSerialNumber(&serial), SCARD_S_SUCCESS);
+  EXPECT_NE(object_->GetSerialNumber(&serial), SCARD_S_SUCCESS);
+  EXPECT_FALSE(object_->StepSucceeded());
   EXPECT_EQ(serial, (CardSerial{0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
 }
+
+INSTANTIATE_TEST_SUITE_P(DataBytes, SerialFromAWrongAnswer, ::testing::Values(0u, 10u, 17u, 19u));
 
 TEST_F(CryptoCardCommands, EraseKeyBytes) {
   object_->EraseKey(0x21);

@@ -59,6 +59,37 @@ std::optional<CPinText> RecordingUi::PromptForPin() {
   return CPinText(*pin);
 }
 
+cardsim::StoredKey CardKeyOf(const EVP_PKEY* key) {
+  cardsim::StoredKey stored;
+  stored.modulus = KeyPart(key, OSSL_PKEY_PARAM_RSA_N, kModulusBytes);
+  stored.exponent = KeyPart(key, OSSL_PKEY_PARAM_RSA_E, 3);
+  std::reverse(stored.exponent.begin(), stored.exponent.end());
+  stored.prime1 = KeyPart(key, OSSL_PKEY_PARAM_RSA_FACTOR1, kPrimeBytes);
+  stored.prime2 = KeyPart(key, OSSL_PKEY_PARAM_RSA_FACTOR2, kPrimeBytes);
+  stored.coefficient = KeyPart(key, OSSL_PKEY_PARAM_RSA_COEFFICIENT1, kPrimeBytes);
+  stored.exponent1 = KeyPart(key, OSSL_PKEY_PARAM_RSA_EXPONENT1, kPrimeBytes);
+  stored.exponent2 = KeyPart(key, OSSL_PKEY_PARAM_RSA_EXPONENT2, kPrimeBytes);
+  return stored;
+}
+
+void PlaceKeyPart(cardsim::VirtualCard& card, std::uint8_t reference) {
+  const Bytes commands[] = {
+      {0x00, 0xA4, 0x04, 0x0C, 0x0B, 'M', 'a', 's', 't', 'e', 'r', '.', 'F', 'i', 'l', 'e'},
+      {0x00, 0xA4, 0x04, 0x0C, 0x0A, 'I', 'C', 'C', '.', 'C', 'r', 'y', 'p', 't', 'o'},
+      {0x00, 0x20, 0x00, 0x00, 0x04, '1', '2', '3', '4'},
+      {0x90, 0x50, 0x80, reference, 0x05, 0x12, 0x03, 0x01, 0x00, 0x01}};
+  for (const Bytes& command : commands) EXPECT_EQ(card.Transmit(command), (Bytes{0x90, 0x00}));
+  card.Reset();
+}
+
+void ShortenChipInfo(cardsim::VirtualCard& card, std::size_t dataBytes) {
+  card.SetAnswerFilter([dataBytes](std::span<const std::uint8_t> command, Bytes& answer) {
+    if (command.size() >= 2 && command[0] == 0x90 && command[1] == 0xB8 && answer.size() == 20) {
+      answer.erase(answer.begin() + static_cast<std::ptrdiff_t>(dataBytes), answer.end() - 2);
+    }
+  });
+}
+
 void RegisterCardProvider() {
   ASSERT_TRUE(platform::RegisterProvider("OrvelCSP", PROV_RSA_FULL, "liborvelcsp.so"));
 }

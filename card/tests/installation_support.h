@@ -49,6 +49,17 @@ class RecordingUi : public CKeyInstallationUi {
   std::vector<std::size_t> commandsAtMessage;
 };
 
+// The key as the key commands carry it to the card (every part big-endian).
+cardsim::StoredKey CardKeyOf(const EVP_PKEY* key);
+
+// A key part already on the card under reference, written as another
+// program would (the exponent of a signature-role key); the card is reset
+// afterwards. The installation must leave it as it is.
+void PlaceKeyPart(cardsim::VirtualCard& card, std::uint8_t reference);
+// A worn card: GET CHIP INFO answers dataBytes bytes of the chip
+// information, then 90 00.
+void ShortenChipInfo(cardsim::VirtualCard& card, std::size_t dataBytes);
+
 // Registers the card's provider module in the current user directory.
 void RegisterCardProvider();
 

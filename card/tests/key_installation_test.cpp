@@ -241,16 +241,10 @@ TEST_F(Installation, SecondPinVerificationRefusedShows11Then12AfterTheErase) {
   EXPECT_EQ(ui_.commandsAtMessage[1], secondVerify + 1);
 }
 
-class InstallationSmallPukdf : public Installation {
- protected:
-  void SetUp() override {
-    Installation::SetUp();
-    spec_.pukdfSize = 50;  // no room for a public-key record
-  }
-};
-
-TEST_F(InstallationSmallPukdf, RecordsThatCannotBeAppendedFailTheKeyBlock) {
-  InsertFreshCard();
+TEST_F(Installation, RecordsThatCannotBeAppendedFailTheKeyBlock) {
+  // The card refuses the public-key record: not enough memory.
+  const auto isRecordWrite = [](const Bytes& c) { return IsUpdate(c) && c.size() == 5 + 85; };
+  fakepcsc::AnswerStatusAt(NumberOfCommandInARun(isRecordWrite, 1), 0x6A84);
   EXPECT_FALSE(Install(0x6400));
   EXPECT_EQ(ui_.messages, (std::vector<UINT>{12}));
   EXPECT_EQ(KeyCommands().back(), (Bytes{0x90, 0x54, 0x40, 0x20, 0x00}));
@@ -259,6 +253,88 @@ TEST_F(InstallationSmallPukdf, RecordsThatCannotBeAppendedFailTheKeyBlock) {
   EXPECT_TRUE(AllZero(FileBytes(kPrkdf)));
   EXPECT_TRUE(AllZero(FileBytes(kPukdf)));
 }
+
+TEST_F(Installation, AppendsOfAnotherProgramInBetweenAreNotWrittenOver) {
+  // Another program appends a key record to the PrKDF just before the
+  // installation writes its own there.
+  const auto isRecordWrite = [](const Bytes& c) { return IsUpdate(c) && c.size() == 5 + 85; };
+  const std::size_t privateRecord = NumberOfCommandInARun(isRecordWrite, 2);
+  const Bytes othersRecord = PrivateKeyRecord(40, MakeKeyId(0x40));
+  bool othersWritten = false;
+  fakepcsc::BeforeCommand(privateRecord, [&] {
+    CCryptoCard other(Connect("Lector 0"));
+    other.SelectApplication(kPrkdf);
+    if (other.StepSucceeded()) {
+      other.UpdateBinary(0, static_cast<WORD>(othersRecord.size()), othersRecord.data());
+      othersWritten = other.StepSucceeded();
+    }
+  });
+  ASSERT_TRUE(Install(0x6400));
+  const Bytes prkdf = FileBytes(kPrkdf);
+  KeyId id;
+  std::copy(material_->identifier.begin(), material_->identifier.end(), id.begin());
+  const Bytes ours = PrivateKeyRecord(0x20, id);
+  const auto holds = [&](const Bytes& record) {
+    return std::search(prkdf.begin(), prkdf.end(), record.begin(), record.end()) != prkdf.end();
+  };
+  EXPECT_TRUE(holds(ours));
+  EXPECT_EQ(holds(othersRecord), othersWritten);
+}
+
+// A card whose key directories have no room for one more record: "no space"
+// before any key command, and the key already under 32 stays as it was.
+struct FullDirectoryCase {
+  const char* name;
+  std::size_t prkdfSize;
+  std::vector<std::uint8_t> privateRecords;
+  std::size_t pukdfSize;
+  std::vector<std::uint8_t> publicRecords;
+  bool wizard;
+};
+
+void PrintTo(const FullDirectoryCase& c, std::ostream* os) { *os << c.name; }
+
+class InstallationOnFullDirectories : public Installation,
+                                      public ::testing::WithParamInterface<FullDirectoryCase> {};
+
+TEST_P(InstallationOnFullDirectories, ShowsNoSpaceBeforeAnyKeyCommand) {
+  const FullDirectoryCase& c = GetParam();
+  spec_.prkdfSize = c.prkdfSize;
+  spec_.pukdfSize = c.pukdfSize;
+  InsertFreshCard();
+  Bytes privateRecords, publicRecords;
+  for (std::uint8_t r : c.privateRecords) privateRecords = Join({privateRecords, PrivateKeyRecord(r, MakeKeyId(r))});
+  for (std::uint8_t r : c.publicRecords) publicRecords = Join({publicRecords, PublicKeyRecord(r, MakeKeyId(r))});
+  PutRecords(kPrkdf, privateRecords);
+  PutRecords(kPukdf, publicRecords);
+  PlaceKeyPart(*card_, 32);
+  const auto keysBefore = card_->Keys();
+  const Bytes prkdfBefore = FileBytes(kPrkdf), pukdfBefore = FileBytes(kPukdf);
+  StartCounting();
+
+  EXPECT_FALSE(Install(0x6400, c.wizard ? kWizardInstallation : kStoreProviderInstallation));
+  EXPECT_EQ(ui_.messages, (std::vector<UINT>{c.wizard ? 34u : 14u}));
+  EXPECT_TRUE(KeyCommands().empty());
+  EXPECT_EQ(card_->Keys().size(), keysBefore.size());
+  EXPECT_EQ(card_->Key(32, cardsim::KeyRole::Signature)->exponent,
+            keysBefore.at({32, cardsim::KeyRole::Signature}).exponent);
+  EXPECT_EQ(FileBytes(kPrkdf), prkdfBefore);
+  EXPECT_EQ(FileBytes(kPukdf), pukdfBefore);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, InstallationOnFullDirectories,
+    ::testing::Values(
+        // Reading past the PrKDF's end is refused with 6B00; 32 is in the PuKDF only.
+        FullDirectoryCase{"PrkdfFullToItsLastByte", 2 * 85, {33, 34}, 1024, {32}, false},
+        FullDirectoryCase{"PrkdfFullToItsLastByteWizard", 2 * 85, {33, 34}, 1024, {32}, true},
+        // Two bytes left: the four-byte read there is answered 6C02.
+        FullDirectoryCase{"PrkdfWithTwoBytesLeft", 2 * 85 + 2, {33, 34}, 1024, {32}, false},
+        // The end marker is read, but 84 bytes cannot take a record.
+        FullDirectoryCase{"PrkdfWith84BytesLeft", 85 + 84, {32}, 1024, {32}, true},
+        FullDirectoryCase{"PukdfFullToItsLastByte", 1024, {}, 85, {32}, false},
+        FullDirectoryCase{"PukdfWith84BytesLeft", 1024, {32}, 85 + 84, {32}, false}),
+    [](const auto& testCase) { return std::string(testCase.param.name); });
 
 // --- PIN -----------------------------------------------------------------------
 
@@ -350,6 +426,25 @@ TEST_F(Installation, RefusedSerialNumberShows13) {
   EXPECT_EQ(ui_.messages, (std::vector<UINT>{13}));
   EXPECT_TRUE(KeyCommands().empty());
 }
+
+// GET CHIP INFO answered 90 00 with fewer than the 18 bytes that carry the
+// serial: the container could not be named, so nothing is written.
+class InstallationWithShortChipInfo : public Installation,
+                                      public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(InstallationWithShortChipInfo, Shows13BeforeAnyKeyCommand) {
+  for (const bool wizard : {false, true}) {
+    ui_ = RecordingUi{};
+    InsertFreshCard();
+    ShortenChipInfo(*card_, GetParam());
+    EXPECT_FALSE(Install(0x6400, wizard ? kWizardInstallation : kStoreProviderInstallation));
+    EXPECT_EQ(ui_.messages, (std::vector<UINT>{wizard ? 33u : 13u}));
+    EXPECT_TRUE(KeyCommands().empty());
+    for (const Bytes& c : Commands()) EXPECT_FALSE(IsUpdate(c));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(DataBytes, InstallationWithShortChipInfo, ::testing::Values(0u, 6u, 17u));
 
 TEST_F(Installation, CardErrorDuringTheReferenceScanShows13AndWritesNothing) {
   // The key at 32 is there, but the scan cannot read the private-key

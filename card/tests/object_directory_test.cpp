@@ -225,8 +225,11 @@ TEST_F(ObjectDirectory, CardErrorPartWayKeepsWhatWasFound) {
   StartCounting();
   fakepcsc::FailTransmitAt(endMarker, SCARD_E_COMM_DATA_LOST);
   KeyReferenceMap map;
-  EXPECT_EQ(object->ScanKeyReferences(&map), 1);
+  CCryptoCard::KeyScanOutcome outcome;
+  outcome.readToEnd = true;
+  EXPECT_EQ(object->ScanKeyReferences(&map, &outcome), 1);
   EXPECT_EQ(map[33], KeyRefPrivate | KeyRefLocal);
+  EXPECT_FALSE(outcome.readToEnd);
   EXPECT_EQ(Commands().size(), endMarker);  // nothing after the failure
 }
 
@@ -243,8 +246,16 @@ TEST_F(ObjectDirectory, FullDirectoryFileEndsTheWalkWithoutOverrun) {
   filler.resize(size - records.size(), 0x00);
   ASSERT_LT(filler[1], 0x80);
   WriteFile(0x6001, Join({records, filler}));
-  const auto map = Scan(*Open());
-  EXPECT_EQ(map[40], 0x11);
+  // The scan goes on with the public keys and the certificates.
+  WriteFile(0x6002, PublicKeyRecord(32, MakeKeyId(32)));
+  WriteFile(0x6004, CertificateRecord(IdElement(MakeKeyId(40)), "\\3F11\\0101"));
+  KeyReferenceMap map{};
+  CCryptoCard::KeyScanOutcome outcome;
+  EXPECT_EQ(Open()->ScanKeyReferences(&map, &outcome), 1);
+  EXPECT_EQ(map[40], 0x15);
+  EXPECT_EQ(map[32], KeyRefPublic | KeyRefLocal);
+  EXPECT_TRUE(outcome.readToEnd);
+  EXPECT_FALSE(outcome.keyRecordsFit);
 }
 
 // --- Private key by identifier -------------------------------------------------

@@ -53,6 +53,10 @@ struct VirtualCard::State {
   bool verified = false;
   Node* currentDf = nullptr;
   Node* currentEf = nullptr;
+  // The key references chosen by MANAGE SECURITY ENVIRONMENT for a
+  // signature and for deciphering; -1 when none since the last reset.
+  int signatureKey = -1;
+  int decipherKey = -1;
   Bytes pendingResponse;
   bool hasPendingResponse = false;
   std::size_t commandCount = 0;

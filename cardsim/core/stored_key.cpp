@@ -1,4 +1,5 @@
-// StoredKey checks: completeness and p * q == n, with OpenSSL's BIGNUM.
+// StoredKey checks (completeness, p * q == n) and the private-key operation
+// from the CRT parts, with OpenSSL's BIGNUM.
 #include <openssl/bn.h>
 
 #include <memory>
@@ -20,6 +21,35 @@ BnPtr FromBigEndian(const Bytes& b) {
   return BnPtr(BN_bin2bn(b.data(), static_cast<int>(b.size()), nullptr));
 }
 }  // namespace
+
+std::optional<Bytes> StoredKey::PrivateOperation(std::span<const std::uint8_t> input) const {
+  if (!Complete()) return std::nullopt;
+  std::unique_ptr<BN_CTX, CtxFree> ctx(BN_CTX_new());
+  BnPtr n = FromBigEndian(modulus), p = FromBigEndian(prime1), q = FromBigEndian(prime2);
+  BnPtr dp = FromBigEndian(exponent1), dq = FromBigEndian(exponent2);
+  BnPtr qinv = FromBigEndian(coefficient);
+  BnPtr c(BN_bin2bn(input.data(), static_cast<int>(input.size()), nullptr));
+  BnPtr m1(BN_new()), m2(BN_new()), h(BN_new()), m(BN_new());
+  if (!ctx || !n || !p || !q || !dp || !dq || !qinv || !c || !m1 || !m2 || !h || !m)
+    return std::nullopt;
+  if (BN_is_zero(p.get()) || BN_is_zero(q.get()) || BN_cmp(c.get(), n.get()) >= 0)
+    return std::nullopt;
+  BN_set_flags(dp.get(), BN_FLG_CONSTTIME);
+  BN_set_flags(dq.get(), BN_FLG_CONSTTIME);
+  // m1 = c^dp mod p, m2 = c^dq mod q, h = qinv (m1 - m2) mod p, m = m2 + h q.
+  if (BN_mod_exp(m1.get(), c.get(), dp.get(), p.get(), ctx.get()) != 1 ||
+      BN_mod_exp(m2.get(), c.get(), dq.get(), q.get(), ctx.get()) != 1 ||
+      BN_mod_sub(h.get(), m1.get(), m2.get(), p.get(), ctx.get()) != 1 ||
+      BN_mod_mul(h.get(), h.get(), qinv.get(), p.get(), ctx.get()) != 1 ||
+      BN_mul(m.get(), h.get(), q.get(), ctx.get()) != 1 || BN_add(m.get(), m.get(), m2.get()) != 1)
+    return std::nullopt;
+  Bytes out(modulus.size());
+  if (BN_bn2binpad(m.get(), out.data(), static_cast<int>(out.size())) < 0) return std::nullopt;
+  BN_clear(m1.get());
+  BN_clear(m2.get());
+  BN_clear(h.get());
+  return out;
+}
 
 bool StoredKey::Complete() const {
   return !modulus.empty() && !exponent.empty() && !prime1.empty() && !prime2.empty() &&

@@ -23,12 +23,19 @@ constexpr std::uint16_t kSwWrongData = 0x6A80;
 constexpr std::uint16_t kSwFileNotFound = 0x6A82;
 constexpr std::uint16_t kSwNotEnoughMemory = 0x6A84;
 constexpr std::uint16_t kSwIncorrectP1P2 = 0x6A86;
+constexpr std::uint16_t kSwReferenceNotFound = 0x6A88;
 constexpr std::uint16_t kSwFileExists = 0x6A89;
 constexpr std::uint16_t kSwWrongP1P2 = 0x6B00;
 constexpr std::uint16_t kSwInsNotSupported = 0x6D00;
 constexpr std::uint16_t kSwClaNotSupported = 0x6E00;
 
-constexpr std::size_t kKeyFileSize = 0x0418;  // the path length the key records carry
+constexpr std::size_t kKeyFileSize = 0x0418;
+
+// PERFORM SECURITY OPERATION: a DigestInfo of at most 117 bytes leaves the
+// eleven bytes of PKCS#1 v1.5 padding in a 1024-bit block.
+constexpr std::size_t kSignatureInputMax = 117;
+constexpr std::size_t kBlockSize = 128;
+constexpr std::size_t kMinPaddingBytes = 8;  // the path length the key records carry
 
 Bytes Sw(std::uint16_t sw) {
   return {static_cast<std::uint8_t>(sw >> 8), static_cast<std::uint8_t>(sw & 0xFF)};
@@ -123,6 +130,8 @@ class Interpreter {
           case 0xB0: handler = &Interpreter::ReadBinary; break;
           case 0xD6: handler = &Interpreter::UpdateBinary; break;
           case 0x20: handler = &Interpreter::Verify; break;
+          case 0x22: handler = &Interpreter::ManageSecurityEnvironment; break;
+          case 0x2A: handler = &Interpreter::PerformSecurityOperation; break;
           default: return Sw(kSwInsNotSupported);
         }
         break;
@@ -337,6 +346,83 @@ class Interpreter {
     return Sw(kSwOk);
   }
 
+  // MANAGE SECURITY ENVIRONMENT SET (P1 41) with a key reference template
+  // 84 01 rr: B6 chooses the signature-role key, B8 the exchange-role key.
+  Bytes ManageSecurityEnvironment(const Apdu& a) {
+    if (a.p1 != 0x41 || (a.p2 != 0xB6 && a.p2 != 0xB8)) return Sw(kSwIncorrectP1P2);
+    if (a.data.size() != 3 || a.data[0] != 0x84 || a.data[1] != 0x01) return Sw(kSwWrongData);
+    const bool signature = a.p2 == 0xB6;
+    const std::uint8_t reference = a.data[2];
+    if (!CompleteKey(reference, signature)) return Sw(kSwReferenceNotFound);
+    (signature ? s_.signatureKey : s_.decipherKey) = reference;
+    return Sw(kSwOk);
+  }
+
+  // PERFORM SECURITY OPERATION: COMPUTE DIGITAL SIGNATURE (9E 9A) over a
+  // DigestInfo, DECIPHER (80 86) of a padding indicator 00 and a cryptogram.
+  // The result waits for GET RESPONSE.
+  Bytes PerformSecurityOperation(const Apdu& a) {
+    const bool signature = a.p1 == 0x9E && a.p2 == 0x9A;
+    if (!signature && !(a.p1 == 0x80 && a.p2 == 0x86)) return Sw(kSwIncorrectP1P2);
+    if (!s_.verified) return Sw(kSwSecurityNotSatisfied);
+    const int reference = signature ? s_.signatureKey : s_.decipherKey;
+    if (reference < 0) return Sw(kSwConditionsNotSatisfied);
+    const std::optional<StoredKey> key = KeyOf(static_cast<std::uint8_t>(reference), signature);
+    if (!key) return Sw(kSwReferenceNotFound);
+    Bytes result = signature ? Sign(*key, a.data) : Decipher(*key, a.data);
+    if (result.empty()) return Sw(kSwWrongData);
+    if (result.size() == 1) return Sw(kSwOk);  // an empty plaintext
+    result.erase(result.begin());
+    s_.pendingResponse = std::move(result);
+    s_.hasPendingResponse = true;
+    return Sw(static_cast<std::uint16_t>(0x6100 | (s_.pendingResponse.size() & 0xFF)));
+  }
+
+  std::optional<StoredKey> KeyOf(std::uint8_t reference, bool signature) const {
+    auto it = s_.keys.find({reference, signature ? KeyRole::Signature : KeyRole::Exchange});
+    if (it == s_.keys.end() || !it->second.Complete() || it->second.modulus.size() != kBlockSize)
+      return std::nullopt;
+    return it->second;
+  }
+  bool CompleteKey(std::uint8_t reference, bool signature) const {
+    return KeyOf(reference, signature).has_value();
+  }
+
+  // The answers below carry one leading byte, so that an empty plaintext is
+  // told from a refusal (an empty answer).
+  static Bytes Sign(const StoredKey& key, std::span<const std::uint8_t> digestInfo) {
+    if (digestInfo.empty() || digestInfo.size() > kSignatureInputMax) return {};
+    Bytes block(kBlockSize, 0xFF);
+    block[0] = 0x00;
+    block[1] = 0x01;
+    block[kBlockSize - digestInfo.size() - 1] = 0x00;
+    std::copy(digestInfo.begin(), digestInfo.end(), block.end() - static_cast<long>(digestInfo.size()));
+    std::optional<Bytes> signature = key.PrivateOperation(block);
+    if (!signature) return {};
+    signature->insert(signature->begin(), 0x00);
+    return std::move(*signature);
+  }
+
+  static Bytes Decipher(const StoredKey& key, std::span<const std::uint8_t> data) {
+    if (data.size() != kBlockSize + 1 || data[0] != 0x00) return {};
+    std::optional<Bytes> block = key.PrivateOperation(data.subspan(1));
+    if (!block) return {};
+    // 00 02, at least eight nonzero padding bytes, 00, the message.
+    Bytes& b = *block;
+    std::size_t zero = 2;
+    while (zero < b.size() && b[zero] != 0x00) ++zero;
+    const bool wellFormed = b[0] == 0x00 && b[1] == 0x02 && zero < b.size() &&
+                            zero - 2 >= kMinPaddingBytes;
+    Bytes message;
+    if (wellFormed) {
+      message.reserve(b.size() - zero + 2);
+      message.push_back(0x00);
+      message.insert(message.end(), b.begin() + static_cast<long>(zero) + 1, b.end());
+    }
+    std::fill(b.begin(), b.end(), 0);
+    return message;
+  }
+
   Bytes CreateFile(const Apdu& a) {
     if (a.p1 != 0 || a.p2 != 0) return Sw(kSwIncorrectP1P2);
     if (a.data.size() != 4) return Sw(kSwWrongLength);
@@ -490,12 +576,21 @@ Bytes VirtualCard::Atr() {
 Bytes VirtualCard::Transmit(std::span<const std::uint8_t> apdu) {
   std::lock_guard lock(mutex_);
   ++state_->commandCount;
-  return Interpreter(*state_).Run(apdu);
+  Bytes answer = Interpreter(*state_).Run(apdu);
+  if (filter_) filter_(apdu, answer);
+  return answer;
+}
+
+void VirtualCard::SetAnswerFilter(AnswerFilter filter) {
+  std::lock_guard lock(mutex_);
+  filter_ = std::move(filter);
 }
 
 void VirtualCard::Reset() {
   std::lock_guard lock(mutex_);
   state_->verified = false;
+  state_->signatureKey = -1;
+  state_->decipherKey = -1;
   state_->currentDf = state_->mf.get();
   state_->currentEf = nullptr;
   state_->hasPendingResponse = false;
@@ -553,6 +648,11 @@ std::optional<StoredKey> VirtualCard::Key(std::uint8_t reference, KeyRole role) 
   auto it = state_->keys.find({reference, role});
   if (it == state_->keys.end()) return std::nullopt;
   return it->second;
+}
+
+void VirtualCard::PutKey(std::uint8_t reference, KeyRole role, StoredKey key) {
+  std::lock_guard lock(mutex_);
+  state_->keys[{reference, role}] = std::move(key);
 }
 
 std::map<std::pair<std::uint8_t, KeyRole>, StoredKey> VirtualCard::Keys() const {

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -79,6 +80,7 @@ struct World {
   bool failUser = false, failSystem = false;
   LONG listError = 0;
   std::map<std::size_t, Fault> faults;
+  std::map<std::size_t, std::function<void()>> actions;  // run before command n
   std::size_t faultCounter = 0;
   std::vector<fakepcsc::TraceEntry> trace;
   std::size_t traceCounter = 0;
@@ -538,6 +540,16 @@ LONG SCardTransmit(SCARDHANDLE hCard, const SCARD_IO_REQUEST* pioSendPci, LPCBYT
   if (const auto delay = w.transmitDelay.load(); delay.count() > 0) {
     std::this_thread::sleep_for(delay);
   }
+  // Another program's turn, without the lock: it may use the fake itself.
+  std::function<void()> action;
+  {
+    std::lock_guard lock(w.mu);
+    if (auto a = w.actions.find(w.faultCounter + 1); a != w.actions.end()) {
+      action = std::move(a->second);
+      w.actions.erase(a);
+    }
+  }
+  if (action) action();
   std::lock_guard lock(w.mu);
   auto it = w.handles.find(hCard);
   if (it == w.handles.end()) return SCARD_E_INVALID_HANDLE;
@@ -708,6 +720,7 @@ void Reset() {
   w.failUser = w.failSystem = false;
   w.listError = 0;
   w.faults.clear();
+  w.actions.clear();
   w.faultCounter = 0;
   w.trace.clear();
   w.traceCounter = 0;
@@ -819,10 +832,17 @@ void ResetCardAt(std::size_t n) {
   w.faults[n] = Fault{FaultKind::Reset, 0, 0, {}};
 }
 
+void BeforeCommand(std::size_t n, std::function<void()> action) {
+  World& w = W();
+  std::lock_guard lock(w.mu);
+  w.actions[n] = std::move(action);
+}
+
 void ClearFaults() {
   World& w = W();
   std::lock_guard lock(w.mu);
   w.faults.clear();
+  w.actions.clear();
   w.faultCounter = 0;
 }
 

@@ -1,7 +1,8 @@
-// Scope guards for the resource-manager context and the card handle of one
-// card operation: whatever way the operation ends, the card is disconnected
-// (powered down) and the context released, in that order when both guards
-// live in the same scope (declare the context guard first).
+// Scope guards for the resource-manager context, the card handle and a card
+// transaction of one card operation: whatever way the operation ends, the
+// transaction is ended, the card disconnected (powered down) and the context
+// released, in that order when the guards live in the same scope (declare the
+// context guard first).
 #pragma once
 
 #include "card/card_connection.h"
@@ -47,4 +48,24 @@ class CCardHandleGuard {
   SCARDHANDLE m_card = 0;
   DWORD m_disposition;
   bool m_connected = false;
+};
+
+// A PC/SC card transaction over the guard's life: no other connection's
+// commands reach the card in between. Result() is that of
+// SCardBeginTransaction; only a transaction begun is ended.
+class CCardTransactionGuard {
+ public:
+  explicit CCardTransactionGuard(SCARDHANDLE card)
+      : m_card(card), m_result(SCardBeginTransaction(card)) {}
+  virtual ~CCardTransactionGuard() {
+    if (m_result == SCARD_S_SUCCESS) SCardEndTransaction(m_card, SCARD_LEAVE_CARD);
+  }
+  CCardTransactionGuard(const CCardTransactionGuard&) = delete;
+  CCardTransactionGuard& operator=(const CCardTransactionGuard&) = delete;
+
+  LONG Result() const { return m_result; }
+
+ private:
+  SCARDHANDLE m_card;
+  LONG m_result;
 };

@@ -16,6 +16,7 @@
 #include <span>
 #include <vector>
 
+#include "card/card_protocol.h"
 #include "card/card_types.h"
 #include "platform/winscard_ext.h"
 
@@ -67,6 +68,25 @@ class CCryptoCard {
   LONG GetSerialNumber(CardSerial* serial);
   LONG EraseKey(BYTE keyReference);
 
+  // --- Security operations -----------------------------------------------
+
+  // MANAGE SECURITY ENVIRONMENT SET: chooses the key under keyReference for a
+  // signature (signatureRole: the key written in the signature role, B6) or
+  // for deciphering (the exchange-role key, B8). 00 22 41 B6|B8 03 84 01 rr.
+  LONG SetSecurityEnvironment(bool signatureRole, BYTE keyReference);
+  // PERFORM SECURITY OPERATION COMPUTE DIGITAL SIGNATURE over 1 to 117 bytes
+  // (a DigestInfo; the card adds PKCS#1 v1.5 type 1 padding): the 128-byte
+  // signature, big-endian, into signature. Other lengths are refused with
+  // SCARD_E_INVALID_PARAMETER, nothing sent. Digest and signature are wiped
+  // from the buffers.
+  LONG ComputeSignature(std::span<const BYTE> digestInfo,
+                        std::span<BYTE, kModulusBytes> signature);
+  // PERFORM SECURITY OPERATION DECIPHER of a 128-byte big-endian cryptogram:
+  // the plaintext, its PKCS#1 v1.5 type 2 padding removed by the card, into
+  // *plaintext (emptied first). Cryptogram and plaintext are wiped from the
+  // buffers.
+  LONG Decipher(std::span<const BYTE, kModulusBytes> cryptogram, std::vector<BYTE>* plaintext);
+
   // --- PKCS#15 file system ------------------------------------------------
 
   // Fills the directory file table from the object directory file.
@@ -74,10 +94,22 @@ class CCryptoCard {
   // Master file, then the PKCS#15 application, then fileId within it; each
   // step only when the previous one succeeded.
   LONG SelectApplication(WORD fileId);
+  // How a key reference scan ended.
+  struct KeyScanOutcome {
+    // The PrKDF, the PuKDF and the CDF were each walked to their ends (a
+    // directory file filled to its last byte counts as ended). Only then
+    // does a reference the map leaves free belong to no key on the card.
+    bool readToEnd = false;
+    // The PrKDF and the PuKDF each have room for one more key record after
+    // their last record; true when a file's size could not be told.
+    bool keyRecordsFit = true;
+  };
   // Fills the map from the key and certificate directories. 0 without a map,
   // otherwise 1, also when the card failed part-way (the map then holds what
-  // was found before).
-  int ScanKeyReferences(KeyReferenceMap* map);
+  // was found before; *outcome, when given, tells whether that happened).
+  // A directory file full to its end ends its walk and the scan goes on with
+  // the next directory.
+  int ScanKeyReferences(KeyReferenceMap* map, KeyScanOutcome* outcome = nullptr);
   // The content of the private-key record whose identifier element (tag,
   // length, bytes) equals identifierElement; nullopt when none matches or the
   // card fails.
@@ -172,6 +204,9 @@ class CCryptoCard {
   };
   enum class WalkEnd {
     EndMarker,  // a first byte other than 30: after the last record
+    FileEnd,    // the file ends after the last record: the read there was
+                // refused as past its end (6B00, or 6Cxx with fewer than
+                // four bytes left)
     Stopped,    // the visitor asked to stop
     Failed,     // a card error or refusal, or a header that cannot be followed
   };
@@ -180,12 +215,16 @@ class CCryptoCard {
 
   void SetHeader(BYTE cla, BYTE ins, BYTE p1, BYTE p2, BYTE p3);
   LONG Refuse(LONG code);
+  // Whether the last command was a four-byte read refused as reaching past
+  // the end of the file (6B00, or 6Cxx with fewer than four bytes left).
+  bool RefusedAsPastEnd() const;
   // True when the element's first bytes were read (result 0, SW 0x9000).
   bool ReadElementHead(DWORD offset, ElementHead& head);
   // Walks the records of the selected directory file from offset 0.
   // beforeRecord, when given, runs before each record is read and ends the
-  // walk when it returns false. *endOffset receives the offset of the end
-  // marker.
+  // walk when it returns false; it is then the walk's check of the card, and
+  // the status a visit leaves (having used other files) is not looked at.
+  // *endOffset receives the offset of the end marker or of the file's end.
   WalkEnd WalkDirectory(const RecordVisitor& visit, const std::function<bool()>& beforeRecord = {},
                         DWORD* endOffset = nullptr);
   // The offset of the end marker of the selected directory file; nullopt

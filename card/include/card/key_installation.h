@@ -23,7 +23,7 @@ struct KeyInstallationMessages {
   UINT invalidPin;      // PIN prompt cancelled, PIN refused by its rule or by the card
   UINT keysNotWritten;  // the key could not be written or registered (it was erased)
   UINT cardError;       // serial number or key references could not be read
-  UINT cardFull;        // no free key reference from 32 to 255
+  UINT cardFull;        // no free key reference from 32 to 255, or no room for its records
   UINT notAttached;     // the card's provider did not take the certificate
 };
 

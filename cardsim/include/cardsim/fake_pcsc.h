@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,7 +46,11 @@ void AnswerStatusAt(std::size_t n, std::uint16_t statusWord);  // card not asked
 void ReplaceAnswerAt(std::size_t n, const cardsim::Bytes& answer);
 void RemoveCardAt(std::size_t n);  // card pulled before command n: SCARD_W_REMOVED_CARD
 void ResetCardAt(std::size_t n);   // card reset before command n: SCARD_W_RESET_CARD
-void ClearFaults();
+// Runs action on the calling thread just before command n is handled, as
+// another program using the card would. The commands it sends are counted
+// and traced like any other: they take the numbers from n on.
+void BeforeCommand(std::size_t n, std::function<void()> action);
+void ClearFaults();  // the actions too
 // A slow card: every SCardTransmit takes at least this long (0: as fast as
 // it can). The fake's lock is not held while waiting.
 void SetTransmitDelay(std::chrono::microseconds delay);

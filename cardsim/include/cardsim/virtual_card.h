@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -59,6 +60,10 @@ struct StoredKey {
   Bytes exponent2;        // tag 0A
   bool Complete() const;    // every part present
   bool Consistent() const;  // complete and prime1 * prime2 == modulus
+  // The private-key operation on a big-endian input smaller than the modulus,
+  // computed from the five CRT parts alone; the result is big-endian and as
+  // long as the modulus. nullopt for an incomplete key or an input out of range.
+  std::optional<Bytes> PrivateOperation(std::span<const std::uint8_t> input) const;
 };
 
 class VirtualCard {
@@ -78,6 +83,12 @@ class VirtualCard {
   Bytes Transmit(std::span<const std::uint8_t> apdu);
   Bytes Transmit(const Bytes& apdu) { return Transmit(std::span<const std::uint8_t>(apdu)); }
 
+  // A worn card: filter sees every answer before it leaves the card and may
+  // change it (an empty filter ends that). It runs under the card's lock and
+  // must not use the card.
+  using AnswerFilter = std::function<void(std::span<const std::uint8_t> command, Bytes& answer)>;
+  void SetAnswerFilter(AnswerFilter filter);
+
   // Power down or warm reset: the verified PIN state and the current file end.
   void Reset();
 
@@ -94,6 +105,8 @@ class VirtualCard {
   // Identifiers of the files directly under a DF.
   std::vector<std::uint16_t> ListFiles(const std::vector<std::uint16_t>& dfPath) const;
   std::optional<StoredKey> Key(std::uint8_t reference, KeyRole role) const;
+  // Stores a key as the key commands would have written it.
+  void PutKey(std::uint8_t reference, KeyRole role, StoredKey key);
   std::map<std::pair<std::uint8_t, KeyRole>, StoredKey> Keys() const;
   int PinTriesLeft() const;
   bool PinVerified() const;
@@ -109,6 +122,7 @@ class VirtualCard {
   VirtualCard();
   mutable std::mutex mutex_;
   std::unique_ptr<State> state_;
+  AnswerFilter filter_;
 };
 
 // Fixed identifiers of the card's file system.
