@@ -4,25 +4,25 @@
 
 #include "card/crypto_card.h"
 
-LONG CCryptoCard::SelectByName(const BYTE* name, BYTE length) {
+LONG CCryptoCard::SelectByName(const BYTE* name, BYTE length, Fci fci) {
   if (length > kMaxCommandData || (name == nullptr && length != 0)) {
     return Refuse(SCARD_E_INVALID_PARAMETER);
   }
-  SetHeader(0x00, 0xA4, 0x04, 0x00, length);
+  SetHeader(0x00, 0xA4, 0x04, static_cast<BYTE>(fci), length);
   if (length != 0) std::memcpy(&m_command[5], name, length);
   m_sendLength = 5 + static_cast<DWORD>(length);
   return Transmit();
 }
 
-LONG CCryptoCard::SelectByName(const char* name) {
+LONG CCryptoCard::SelectByName(const char* name, Fci fci) {
   if (name == nullptr) return Refuse(SCARD_E_INVALID_PARAMETER);
   const std::size_t length = std::strlen(name);
   if (length > kMaxCommandData) return Refuse(SCARD_E_INVALID_PARAMETER);
-  return SelectByName(reinterpret_cast<const BYTE*>(name), static_cast<BYTE>(length));
+  return SelectByName(reinterpret_cast<const BYTE*>(name), static_cast<BYTE>(length), fci);
 }
 
-LONG CCryptoCard::SelectFile(WORD fileId) {
-  SetHeader(0x00, 0xA4, 0x00, 0x00, 0x02);
+LONG CCryptoCard::SelectFile(WORD fileId, Fci fci) {
+  SetHeader(0x00, 0xA4, 0x00, static_cast<BYTE>(fci), 0x02);
   m_command[5] = static_cast<BYTE>(fileId >> 8);
   m_command[6] = static_cast<BYTE>(fileId & 0xFF);
   m_sendLength = 7;

@@ -89,9 +89,12 @@ std::shared_ptr<EVP_PKEY> PublicKeyOf(KeyObject& key) {
 
 DWORD VerifyCardPin(ProviderContext& context, const char* pin) {
   CCryptoCard& card = context.session->Card();
-  // The PIN goes straight to the card; the card object wipes its command
-  // buffer after VERIFY, and nothing here keeps a copy.
-  const LONG result = card.VerifyPin(pin);
+  // The card takes the PIN in ICC.Crypto, which it finds by name from any
+  // DF. The PIN goes straight to the card; the card object wipes its
+  // command buffer after VERIFY, and nothing here keeps a copy.
+  LONG result = card.SelectByName(kCryptoDfName, CCryptoCard::Fci::NotReturned);
+  if (result == SCARD_S_SUCCESS && card.Sw() != 0x9000) return NTE_FAIL;
+  if (result == SCARD_S_SUCCESS) result = card.Verify(pin);
   if (result == SCARD_S_SUCCESS && card.Sw() == 0x9000) {
     context.session->NoteVerifiedPin();
     return ERROR_SUCCESS;
