@@ -13,6 +13,7 @@ packages=(
   nlohmann-json3-dev
   clang-14 libclang-rt-14-dev
   util-linux procps fonts-dejavu-core
+  libp11-kit-dev opensc gnutls-bin libengine-pkcs11-openssl libnss3-tools
 )
 
 missing=()

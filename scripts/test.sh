@@ -29,8 +29,8 @@ LSAN_OPTIONS=suppressions="$PWD/scripts/lsan.supp" \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 600
 
-stage "TSan build of the store provider's thread tests"
-tsan_tests=(orvel_storeprov_population_tests)
+stage "TSan build of the thread tests (store provider, PKCS#11 module)"
+tsan_tests=(orvel_storeprov_population_tests orvel_pkcs11_crypto_tests)
 cmake --preset tsan >/dev/null
 cmake --build build-tsan -j"$jobs" --target "${tsan_tests[@]}"
 for t in "${tsan_tests[@]}"; do

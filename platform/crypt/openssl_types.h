@@ -21,6 +21,7 @@ using OsslPtr = std::unique_ptr<T, OsslDeleter<T, Free>>;
 using BioPtr = OsslPtr<BIO, BIO_free_all>;
 using EvpPkeyPtr = OsslPtr<EVP_PKEY, EVP_PKEY_free>;
 using EvpMdCtxPtr = OsslPtr<EVP_MD_CTX, EVP_MD_CTX_free>;
+using EvpPkeyCtxPtr = OsslPtr<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
 using X509Ptr = OsslPtr<X509, X509_free>;
 using Pkcs12Ptr = OsslPtr<PKCS12, PKCS12_free>;
 using Pkcs8Ptr = OsslPtr<PKCS8_PRIV_KEY_INFO, PKCS8_PRIV_KEY_INFO_free>;
