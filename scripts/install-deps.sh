@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config ccache
   libpcsclite-dev pcscd vsmartcard-vpcd pcsc-tools python3-pyscard
+  dpkg-dev lintian p11-kit p11-kit-modules
   libssl-dev zlib1g-dev
   qt6-base-dev qt6-translations-l10n
   libgtest-dev libgmock-dev libbenchmark-dev

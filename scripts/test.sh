@@ -6,7 +6,10 @@
 # 2. the store provider's thread tests are built with ThreadSanitizer in
 #    build-tsan/ and run there;
 # 3. everything is built in build/ with warnings as errors and every test runs
-#    through CTest.
+#    through CTest;
+# 4. the Debian packages are built from a clean release build (build-pkg/,
+#    through ccache), checked with lintian, installed, used by a fresh user
+#    and purged (scripts/package-test.sh).
 # Tests that need pcscd start a private one themselves (as root, in a private
 # mount namespace), so a system pcscd is left alone.
 set -euo pipefail
@@ -44,4 +47,6 @@ cmake --preset release >/dev/null
 cmake --build build -j"$jobs"
 stage "every test"
 ctest --test-dir build --output-on-failure -j"$jobs" --timeout 300
+stage "the Debian packages: build, lintian, install, a fresh user's first use, purge"
+scripts/package-test.sh build
 stage "done"

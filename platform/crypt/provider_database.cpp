@@ -25,11 +25,12 @@ std::mutex& DatabaseLock() {
 
 std::filesystem::path DatabasePath() { return UserStateDir() / "providers.json"; }
 
-// The registrations in the file; an absent file is an empty database, an
-// unreadable one is refused (so that a write never discards it).
-std::optional<std::map<std::string, ProviderRegistration>> ReadDatabase() {
+// The registrations in a database file; an absent file is an empty
+// database, an unreadable one is refused (so that a write never discards it).
+std::optional<std::map<std::string, ProviderRegistration>> ReadDatabase(
+    const std::filesystem::path& path = DatabasePath()) {
   std::map<std::string, ProviderRegistration> entries;
-  std::ifstream in(DatabasePath());
+  std::ifstream in(path);
   if (!in) return entries;
   try {
     nlohmann::json json = nlohmann::json::parse(in);
@@ -42,6 +43,20 @@ std::optional<std::map<std::string, ProviderRegistration>> ReadDatabase() {
     }
   } catch (const nlohmann::json::exception&) {
     return std::nullopt;
+  }
+  return entries;
+}
+
+// The user's registrations over the system-wide ones: a name the user
+// registered hides the system-wide registration of that name. An unreadable
+// file of either adds nothing.
+std::map<std::string, ProviderRegistration> ReadLayered() {
+  std::map<std::string, ProviderRegistration> entries;
+  if (const std::filesystem::path system = SystemDefaultsDir(); !system.empty()) {
+    if (auto defaults = ReadDatabase(system / "providers.json")) entries = std::move(*defaults);
+  }
+  if (auto own = ReadDatabase()) {
+    for (auto& [name, r] : *own) entries.insert_or_assign(name, std::move(r));
   }
   return entries;
 }
@@ -87,8 +102,7 @@ bool UnregisterProvider(const std::string& name) {
 std::vector<ProviderRegistration> ListProviders() {
   std::vector<ProviderRegistration> list{{kSoftwareProviderName, PROV_RSA_FULL, ""}};
   std::lock_guard lock(DatabaseLock());
-  if (auto entries = ReadDatabase())
-    for (auto& [name, r] : *entries) list.push_back(r);
+  for (auto& [name, r] : ReadLayered()) list.push_back(r);
   return list;
 }
 
@@ -137,14 +151,13 @@ DWORD FindProvider(LPCSTR name, DWORD type, const ORVEL_PROVIDER_FUNCTIONS** fun
     *functions = SoftwareProviderFunctions();
     return ERROR_SUCCESS;
   }
-  std::optional<std::map<std::string, ProviderRegistration>> entries;
+  std::map<std::string, ProviderRegistration> entries;
   {
     std::lock_guard lock(DatabaseLock());
-    entries = ReadDatabase();
+    entries = ReadLayered();
   }
-  if (!entries) return NTE_KEYSET_NOT_DEF;
-  auto it = entries->find(name);
-  if (it == entries->end()) return NTE_KEYSET_NOT_DEF;
+  auto it = entries.find(name);
+  if (it == entries.end()) return NTE_KEYSET_NOT_DEF;
   if (it->second.type != type) return NTE_PROV_TYPE_NO_MATCH;
   return LoadModule(it->second.module, functions);
 }

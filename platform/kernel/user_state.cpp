@@ -104,6 +104,17 @@ std::string Prepare(const std::filesystem::path& dir) {
 
 }  // namespace
 
+std::filesystem::path SystemDefaultsDir() {
+  const char* over = std::getenv("ORVEL_SYSTEM_DIR");
+  const std::filesystem::path dir = over && *over ? over : ORVEL_SYSTEM_DIR_DEFAULT;
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
+  if ((st.st_uid != 0 && st.st_uid != ::geteuid()) || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return {};
+  }
+  return dir;
+}
+
 UserStateCheck CheckUserStateDir() {
   UserStateCheck check;
   check.dir = Location(check.error);

@@ -1,6 +1,8 @@
 // The card database file: {"cards": {"NAME": {"atr": "3B..", "mask": "FF.."}}}.
 // Written whole to a temporary file and renamed over the old one, so a
-// reader never sees half a database.
+// reader never sees half a database. Beneath it, read only, the system-wide
+// one of the same form (SystemDefaultsDir()/smartcards.json): a name the user
+// registered hides the system-wide entry of that name.
 #include "platform/card_database.h"
 
 #include <nlohmann/json.hpp>
@@ -8,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <system_error>
 
@@ -25,8 +28,8 @@ std::mutex& DatabaseMutex() {
 
 std::filesystem::path DatabasePath() { return UserStateDir() / "smartcards.json"; }
 
-nlohmann::json LoadJson() {
-  std::ifstream in(DatabasePath());
+nlohmann::json LoadJson(const std::filesystem::path& path = DatabasePath()) {
+  std::ifstream in(path);
   if (!in) return nlohmann::json::object();
   nlohmann::json doc = nlohmann::json::parse(in, nullptr, /*allow_exceptions=*/false);
   if (!doc.is_object()) return nlohmann::json::object();
@@ -107,13 +110,20 @@ std::string FormatHexBytes(const std::vector<std::uint8_t>& bytes) {
 
 std::vector<CardType> ListCardTypes() {
   std::lock_guard lock(DatabaseMutex());
-  const nlohmann::json doc = LoadJson();
-  std::vector<CardType> types;
-  const auto cards = doc.find("cards");
-  if (cards == doc.end() || !cards->is_object()) return types;
-  for (const auto& [name, entry] : cards->items()) {
-    if (auto type = FromJson(name, entry)) types.push_back(std::move(*type));
+  std::map<std::string, CardType> byName;
+  const std::filesystem::path system = SystemDefaultsDir();
+  // The system-wide entries first, so that the user's replace them.
+  for (const nlohmann::json& doc :
+       {system.empty() ? nlohmann::json::object() : LoadJson(system / "smartcards.json"),
+        LoadJson()}) {
+    const auto cards = doc.find("cards");
+    if (cards == doc.end() || !cards->is_object()) continue;
+    for (const auto& [name, entry] : cards->items()) {
+      if (auto type = FromJson(name, entry)) byName.insert_or_assign(name, std::move(*type));
+    }
   }
+  std::vector<CardType> types;
+  for (auto& [name, type] : byName) types.push_back(std::move(type));
   return types;
 }
 

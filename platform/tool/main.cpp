@@ -15,20 +15,35 @@ std::vector<tool::Command> AllCommands() {
   return all;
 }
 
-void PrintUsage(const std::vector<tool::Command>& commands) {
-  std::fprintf(stderr, "usage: orvelplatform COMMAND [ARGUMENTS...]\n\ncommands:\n");
+void PrintUsage(std::FILE* to, const std::vector<tool::Command>& commands) {
+  std::fprintf(to,
+               "usage: orvelplatform COMMAND [ARGUMENTS...]\n"
+               "       orvelplatform --help | --version\n\ncommands:\n");
   for (const tool::Command& c : commands) {
-    std::fprintf(stderr, "  %s %s\n      %s\n", c.name, c.arguments, c.summary);
+    std::fprintf(to, "  %s %s\n      %s\n", c.name, c.arguments, c.summary);
   }
+  std::fprintf(to,
+               "\nExit status: 0 done, 1 failed, 2 bad input.\n"
+               "State: $ORVEL_USER_DIR or ~/.local/share/orvel-platform, over the system-wide\n"
+               "defaults in $ORVEL_SYSTEM_DIR or %s.\n",
+               ORVEL_SYSTEM_DIR_DEFAULT);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<tool::Command> commands = AllCommands();
-  if (argc < 2 || std::strcmp(argv[1], "help") == 0 || std::strcmp(argv[1], "--help") == 0) {
-    PrintUsage(commands);
-    return argc < 2 ? 2 : 0;
+  if (argc < 2) {
+    PrintUsage(stderr, commands);
+    return 2;
+  }
+  if (std::strcmp(argv[1], "help") == 0 || std::strcmp(argv[1], "--help") == 0) {
+    PrintUsage(stdout, commands);
+    return 0;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    std::printf("orvelplatform %s\n", ORVEL_VERSION);
+    return 0;
   }
   const std::vector<std::string> args(argv + 2, argv + argc);
   for (const tool::Command& c : commands) {
@@ -43,6 +58,6 @@ int main(int argc, char** argv) {
     return c.run(args);
   }
   std::fprintf(stderr, "orvelplatform: unknown command '%s'\n", argv[1]);
-  PrintUsage(commands);
+  PrintUsage(stderr, commands);
   return 2;
 }

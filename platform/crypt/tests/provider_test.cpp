@@ -183,6 +183,31 @@ TEST_F(ProviderTest, UnknownOrBrokenProvidersAreRefused) {
   EXPECT_EQ(platform::ListProviders().size(), 1u);
 }
 
+// A provider registered system-wide works for a user who registered nothing;
+// the user's own registration of the name replaces it.
+TEST_F(ProviderTest, SystemWideRegistrationsLieBeneathTheUsersOwn) {
+  std::filesystem::create_directory(SystemDir());
+  std::ofstream(SystemDir() / "providers.json")
+      << R"({"providers": {"OrvelCSP": {"type": 1, "module": "liborvel_test_provider.so"}}})";
+  HCRYPTPROV prov = 0;
+  ASSERT_TRUE(CryptAcquireContextA(&prov, nullptr, "OrvelCSP", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+  EXPECT_EQ(ProvParamText(prov, PP_NAME), "TestCSP");
+  EXPECT_TRUE(CryptReleaseContext(prov, 0));
+  ASSERT_EQ(platform::ListProviders().size(), 2u);
+  EXPECT_FALSE(platform::UnregisterProvider("OrvelCSP"));  // not the user's
+
+  ASSERT_TRUE(platform::RegisterProvider("OrvelCSP", PROV_RSA_FULL, "libdoes-not-exist.so"));
+  EXPECT_FALSE(CryptAcquireContextA(&prov, nullptr, "OrvelCSP", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+  EXPECT_EQ(GetLastError(), NTE_PROV_DLL_NOT_FOUND);
+  const auto list = platform::ListProviders();
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[1].module, "libdoes-not-exist.so");
+
+  EXPECT_TRUE(platform::UnregisterProvider("OrvelCSP"));
+  ASSERT_TRUE(CryptAcquireContextA(&prov, nullptr, "OrvelCSP", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+  EXPECT_TRUE(CryptReleaseContext(prov, 0));
+}
+
 TEST_F(ProviderTest, RegisteredModuleReceivesEveryCall) {
   ASSERT_TRUE(platform::RegisterProvider("OrvelCSP", PROV_RSA_FULL, "liborvel_test_provider.so"));
   auto list = platform::ListProviders();

@@ -130,12 +130,14 @@ void UserDirTest::SetUp() {
   ASSERT_NE(mkdtemp(pattern.data()), nullptr);
   dir_ = pattern;
   setenv("ORVEL_USER_DIR", dir_.c_str(), 1);
+  setenv("ORVEL_SYSTEM_DIR", SystemDir().c_str(), 1);
 }
 
 void UserDirTest::TearDown() {
   std::error_code ec;
   std::filesystem::remove_all(dir_, ec);
   unsetenv("ORVEL_USER_DIR");
+  unsetenv("ORVEL_SYSTEM_DIR");
 }
 
 std::filesystem::path ProgramDir() { return std::filesystem::read_symlink("/proc/self/exe").parent_path(); }

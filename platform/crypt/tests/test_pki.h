@@ -58,11 +58,13 @@ Bytes Reversed(const Bytes& bytes);
 std::u16string Wide(const std::string& ascii);
 CRYPT_DATA_BLOB BlobOf(Bytes& bytes);
 
-// Sets ORVEL_USER_DIR to a fresh directory for the test and removes it after.
+// Sets ORVEL_USER_DIR to a fresh directory for the test and removes it after;
+// ORVEL_SYSTEM_DIR to SystemDir() in it, absent until a test makes it.
 class UserDirTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
+  std::filesystem::path SystemDir() const { return dir_ / "system-defaults"; }
   std::filesystem::path dir_;
 };
 

@@ -1,6 +1,8 @@
 // The per-user card database behind SCardIntroduceCardTypeA and
 // SCardLocateCardsA, as a file (smartcards.json) in the user state
-// directory. Tools and tests use this interface directly.
+// directory, over the system-wide defaults (platform/user_state.h): a card
+// type the user registers hides the system-wide one of that name. Tools and
+// tests use this interface directly.
 #pragma once
 
 #include <cstdint>
@@ -16,8 +18,8 @@ struct CardType {
   std::vector<std::uint8_t> mask;  // same length as atr
 };
 
-// Every registered card type, in name order. An absent or unreadable
-// database is empty.
+// Every registered card type, the user's and the system-wide ones, in name
+// order. An absent or unreadable database is empty.
 std::vector<CardType> ListCardTypes();
 std::optional<CardType> FindCardType(const std::string& name);
 
@@ -25,7 +27,9 @@ std::optional<CardType> FindCardType(const std::string& name);
 // 33 bytes, the mask's length differs, the name is empty, or the database
 // cannot be written.
 bool RegisterCardType(const CardType& type);
-// False when the name was not registered or the database cannot be written.
+// Removes the user's own registration (the system-wide one, if any, shows
+// again). False when the user had not registered the name or the database
+// cannot be written.
 bool ForgetCardType(const std::string& name);
 
 // Whether an ATR read from a reader matches a card type.

@@ -1,7 +1,9 @@
 // The provider database of the current user: which cryptographic provider
 // name CryptAcquireContextA reaches, and through which module. It lives in
-// UserStateDir()/providers.json. The built-in software provider is always
-// known and cannot be registered over.
+// UserStateDir()/providers.json, over the system-wide defaults of the same
+// form (SystemDefaultsDir()/providers.json): a name the user registers hides
+// the system-wide registration of that name. The built-in software provider
+// is always known and cannot be registered over.
 #pragma once
 
 #include "platform/win32.h"
@@ -28,9 +30,11 @@ struct ProviderRegistration {
 // Registers (or replaces) a provider name with its module. False when the
 // name is empty or the built-in one, or when the database cannot be written.
 bool RegisterProvider(const std::string& name, DWORD type, const std::string& module);
-// Removes a registration; false when the name was not registered.
+// Removes the user's own registration; false when the user had not
+// registered the name (a system-wide one cannot be removed).
 bool UnregisterProvider(const std::string& name);
-// The built-in provider first, then the registrations in name order.
+// The built-in provider first, then the user's and the system-wide
+// registrations in name order.
 std::vector<ProviderRegistration> ListProviders();
 
 }  // namespace platform

@@ -45,6 +45,37 @@ TEST(CardDatabase, RegisterReplaceAndForget) {
   EXPECT_TRUE(platform::FindCardType("OTRA"));
 }
 
+// The system-wide database lies beneath the user's: the user's name hides it,
+// forgetting uncovers it again, and it is never written.
+TEST(CardDatabase, SystemDefaultsLieBeneathTheUsersOwn) {
+  platform_test::ScopedUserDir dir;
+  std::filesystem::create_directory(dir.SystemDir());
+  const auto defaults = dir.SystemDir() / "smartcards.json";
+  std::ofstream(defaults) << R"({"cards": {"DRAV-NOR": {"atr": "3B08", "mask": "FFFF"},)"
+                             R"( "VIRTUAL": {"atr": "3B01"}}})";
+  auto found = platform::FindCardType("DRAV-NOR");
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->atr, (Bytes{0x3B, 0x08}));
+  EXPECT_EQ(platform::FindCardType("VIRTUAL")->mask, (Bytes{0xFF, 0xFF}));
+
+  ASSERT_TRUE(platform::RegisterCardType({"DRAV-NOR", {0x3B, 0x77, 0x01}, {0xFF, 0xFF, 0xFF}}));
+  const auto list = platform::ListCardTypes();
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].name, "DRAV-NOR");
+  EXPECT_EQ(list[0].atr, (Bytes{0x3B, 0x77, 0x01}));
+  EXPECT_EQ(list[1].name, "VIRTUAL");
+
+  EXPECT_TRUE(platform::ForgetCardType("DRAV-NOR"));
+  EXPECT_EQ(platform::FindCardType("DRAV-NOR")->atr, (Bytes{0x3B, 0x08}));
+  EXPECT_FALSE(platform::ForgetCardType("VIRTUAL"));  // not the user's to forget
+  EXPECT_TRUE(platform::FindCardType("VIRTUAL"));
+
+  // A defaults directory that others may write to is not read.
+  std::filesystem::permissions(dir.SystemDir(), std::filesystem::perms::others_write,
+                               std::filesystem::perm_options::add);
+  EXPECT_TRUE(platform::ListCardTypes().empty());
+}
+
 TEST(CardDatabase, RefusesMalformedCardTypes) {
   platform_test::ScopedUserDir dir;
   EXPECT_FALSE(platform::RegisterCardType({"", {0x3B}, {0xFF}}));

@@ -49,11 +49,24 @@ TEST(PlatformTool, RegisterCardWritesTheCardDatabase) {
   EXPECT_EQ(Tool("forget-card DRAV-NOR").status, 1);
 }
 
+TEST(PlatformTool, HelpAndVersion) {
+  const ToolRun help = Tool("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("register-card NAME ATR MASK | NAME [--reader READER]"),
+            std::string::npos);
+  EXPECT_NE(help.out.find("orvelplatform --help | --version"), std::string::npos);
+  const ToolRun version = Tool("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "orvelplatform 1.0.0.6\n");
+}
+
 TEST(PlatformTool, BadArgumentsAreRefusedWithoutWriting) {
   platform_test::ScopedUserDir dir;
   EXPECT_EQ(Tool("register-card DRAV-NOR 3B02").status, 2);          // no mask
   EXPECT_EQ(Tool("register-card DRAV-NOR 3B02 FF").status, 2);       // mask too short
   EXPECT_EQ(Tool("register-card DRAV-NOR 3B0 FFF").status, 2);       // half bytes
+  EXPECT_EQ(Tool("register-card '' 3B02 FFFF").status, 2);           // no name
+  EXPECT_EQ(Tool("register-card DRAV-NOR --reader").status, 2);      // no reader name
   EXPECT_EQ(Tool("no-such-command").status, 2);
   EXPECT_EQ(Tool("").status, 2);
   EXPECT_TRUE(platform::ListCardTypes().empty());

@@ -1,5 +1,8 @@
 // A private per-user state directory for one test: ORVEL_USER_DIR points at
 // a fresh temporary directory for the life of the object, which removes it.
+// ORVEL_SYSTEM_DIR points at SystemDir(), a directory inside it that does not
+// exist until a test makes it, so that no installed system-wide defaults
+// reach a test.
 #pragma once
 
 #include <cstdlib>
@@ -16,14 +19,15 @@ class ScopedUserDir {
     if (::mkdtemp(pattern.data()) == nullptr) std::abort();
     path_ = pattern;
     if (const char* old = std::getenv("ORVEL_USER_DIR")) previous_ = old, hadPrevious_ = true;
+    if (const char* old = std::getenv("ORVEL_SYSTEM_DIR")) {
+      previousSystem_ = old, hadPreviousSystem_ = true;
+    }
     ::setenv("ORVEL_USER_DIR", path_.c_str(), 1);
+    ::setenv("ORVEL_SYSTEM_DIR", SystemDir().c_str(), 1);
   }
   ~ScopedUserDir() {
-    if (hadPrevious_) {
-      ::setenv("ORVEL_USER_DIR", previous_.c_str(), 1);
-    } else {
-      ::unsetenv("ORVEL_USER_DIR");
-    }
+    Restore("ORVEL_USER_DIR", hadPrevious_, previous_);
+    Restore("ORVEL_SYSTEM_DIR", hadPreviousSystem_, previousSystem_);
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
   }
@@ -31,11 +35,23 @@ class ScopedUserDir {
   ScopedUserDir& operator=(const ScopedUserDir&) = delete;
 
   const std::filesystem::path& Path() const { return path_; }
+  // Where this test's system-wide defaults go (made by the test).
+  std::filesystem::path SystemDir() const { return path_ / "system-defaults"; }
 
  private:
+  static void Restore(const char* name, bool had, const std::string& value) {
+    if (had) {
+      ::setenv(name, value.c_str(), 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+
   std::filesystem::path path_;
   std::string previous_;
   bool hadPrevious_ = false;
+  std::string previousSystem_;
+  bool hadPreviousSystem_ = false;
 };
 
 }  // namespace platform_test
