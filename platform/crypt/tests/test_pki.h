@@ -5,6 +5,7 @@
 
 #include "openssl_types.h"
 #include "platform/wincrypt.h"
+#include "platform_test/scoped_user_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -54,8 +55,9 @@ CRYPT_DATA_BLOB BlobOf(Bytes& bytes);
 // Sets ORVEL_USER_DIR to a fresh directory for the test and removes it after.
 class UserDirTest : public ::testing::Test {
  protected:
-  void SetUp() override;
-  void TearDown() override;
+  void SetUp() override { dir_ = userDir_.emplace().Path(); }
+  void TearDown() override { userDir_.reset(); }
+  std::optional<platform_test::ScopedUserDir> userDir_;
   std::filesystem::path dir_;
 };
 

@@ -5,18 +5,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <system_error>
+
+#include "orvel_test/temp_dir.h"
 
 namespace platform_test {
 
 class ScopedUserDir {
  public:
-  ScopedUserDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "orvel-user-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
+  ScopedUserDir() : dir_("orvel-user") {
     if (const char* old = std::getenv("ORVEL_USER_DIR")) previous_ = old, hadPrevious_ = true;
-    ::setenv("ORVEL_USER_DIR", path_.c_str(), 1);
+    ::setenv("ORVEL_USER_DIR", dir_.Path().c_str(), 1);
   }
   ~ScopedUserDir() {
     if (hadPrevious_) {
@@ -24,16 +22,14 @@ class ScopedUserDir {
     } else {
       ::unsetenv("ORVEL_USER_DIR");
     }
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
   }
   ScopedUserDir(const ScopedUserDir&) = delete;
   ScopedUserDir& operator=(const ScopedUserDir&) = delete;
 
-  const std::filesystem::path& Path() const { return path_; }
+  const std::filesystem::path& Path() const { return dir_.Path(); }
 
  private:
-  std::filesystem::path path_;
+  orvel_test::TempDir dir_;
   std::string previous_;
   bool hadPrevious_ = false;
 };
