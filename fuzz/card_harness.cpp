@@ -7,6 +7,7 @@
 
 #include "cardsim/fake_pcsc.h"
 #include "common/module_instance.h"
+#include "platform_test/scoped_user_dir.h"
 #include "platform/module_handle.h"
 
 namespace orvel_fuzz {
@@ -174,26 +175,18 @@ FuzzCard::~FuzzCard() {
 }
 
 namespace {
-std::filesystem::path& UserDirPath() {
-  static std::filesystem::path dir;
+// Made on first use, removed when the process ends.
+const platform_test::ScopedUserDir& TheUserDir() {
+  static const platform_test::ScopedUserDir dir;
   return dir;
 }
 }  // namespace
 
-const std::filesystem::path& UserDir() { return UserDirPath(); }
+const std::filesystem::path& UserDir() { return TheUserDir().Path(); }
 
 void PrepareProcess() {
   static const bool prepared = [] {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "orvel-fuzz-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) {
-      ::setenv("ORVEL_USER_DIR", pattern.c_str(), 1);
-      UserDirPath() = pattern;
-      std::atexit([] {
-        std::error_code ignored;
-        std::filesystem::remove_all(UserDirPath(), ignored);
-      });
-    }
+    TheUserDir();
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ModuleInstance = platform::ProgramModule();
     return true;

@@ -77,6 +77,8 @@ std::vector<CardFile> FilesOfCard(const cardsim::VirtualCard& card);
 class FuzzCard {
  public:
   explicit FuzzCard(const CardInput& input);
+  // The card the rest of the input describes (ReadCardInput).
+  explicit FuzzCard(InputReader& in) : FuzzCard(ReadCardInput(in)) {}
   ~FuzzCard();
   FuzzCard(const FuzzCard&) = delete;
   FuzzCard& operator=(const FuzzCard&) = delete;

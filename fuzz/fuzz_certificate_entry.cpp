@@ -22,8 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   InputReader in(data, size);
   const std::uint16_t capacityField = in.Word();
   const std::size_t nameSize = std::size_t{in.Byte()} + 1;
-  const CardInput input = ReadCardInput(in);
-  FuzzCard fake(input);
+  FuzzCard fake(in);
   if (!fake.Connected()) return 0;
 
   const bool withBuffer = capacityField != kNoBuffer;

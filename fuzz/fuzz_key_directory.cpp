@@ -24,8 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto idBytes = in.Take(in.Byte() % 65);
   // An exact-size copy, so that a read past the identifier is seen.
   const std::vector<BYTE> idElement(idBytes.begin(), idBytes.end());
-  const CardInput input = ReadCardInput(in);
-  FuzzCard fake(input);
+  FuzzCard fake(in);
   if (!fake.Connected()) return 0;
 
   CCryptoCard card(fake.Handle());

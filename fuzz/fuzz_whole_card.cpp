@@ -15,8 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace orvel_fuzz;
   PrepareProcess();
   InputReader in(data, size);
-  const CardInput input = ReadCardInput(in);
-  FuzzCard fake(input);
+  FuzzCard fake(in);
   if (!fake.Connected()) return 0;
 
   CCryptoCard card(fake.Handle());

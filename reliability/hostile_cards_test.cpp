@@ -4,7 +4,6 @@
 // two commands of reading. Each ends with a message or a clean skip; nothing
 // already on the card is lost.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <array>
@@ -14,6 +13,8 @@
 #include "card/key_installation.h"
 #include "fake_card_fixture.h"
 #include "installation_support.h"
+#include "orvel_test/certificate_files.h"
+#include "orvel_test/registration.h"
 #include "support/card_records.h"
 #include "test_pki.h"
 
@@ -30,20 +31,8 @@ constexpr std::uint16_t kCdf = 0x6004;
 constexpr std::uint16_t kCryptoDf = 0x3F11;
 constexpr char kReaderName[] = "Lector 0";
 
-Bytes LittleEndian32(std::uint32_t v) {
-  return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-          static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
-}
-
-// The 8-byte header and the zlib stream, as the card's provider writes them.
-Bytes CertificateFile(const Bytes& certificate) {
-  uLongf size = compressBound(certificate.size());
-  Bytes stream(size);
-  EXPECT_EQ(compress2(stream.data(), &size, certificate.data(), certificate.size(), 6), Z_OK);
-  stream.resize(size);
-  return Join({LittleEndian32(static_cast<std::uint32_t>(certificate.size())),
-               LittleEndian32(static_cast<std::uint32_t>(stream.size())), stream});
-}
+using orvel_test::CertificateFile;
+using orvel_test::LittleEndian32;
 
 std::string PathOf(std::uint16_t fid) {
   char text[16];
@@ -60,7 +49,7 @@ class HostileCard : public card_test::FakeCardTest {
  protected:
   void SetUp() override {
     FakeCardTest::SetUp();
-    card_test::RegisterCardProvider();
+    ASSERT_TRUE(orvel_test::RegisterCardProvider());
     material_ = std::make_unique<card_test::KeyMaterial>(testpki::Key(1024, 3));
     spec_.serial = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB};
   }
@@ -101,18 +90,9 @@ class HostileCard : public card_test::FakeCardTest {
   // Every certificate the store provider's reading loop takes from the card,
   // with 2048-byte buffers; the calls' results in *results.
   std::vector<Bytes> ReadAll(std::vector<int>* results = nullptr) {
-    CCryptoCard reader(Connect(kReaderName));
     std::vector<Bytes> certificates;
-    DWORD cursor = 0;
-    for (int call = 0; call < 32; ++call) {
-      std::array<BYTE, 2048> buffer{};
-      DWORD length = buffer.size();
-      char name[128] = {};
-      WORD usage = 0;
-      const int result = reader.ReadCertificateEntry(&cursor, buffer.data(), &length, name, &usage);
-      if (results) results->push_back(result);
-      if (result == 0) break;
-      if (length != buffer.size()) certificates.emplace_back(buffer.begin(), buffer.begin() + length);
+    for (auto& entry : orvel_test::ReadCertificateEntries(Connect(kReaderName), 32, results)) {
+      if (entry.certificate) certificates.push_back(std::move(*entry.certificate));
     }
     return certificates;
   }

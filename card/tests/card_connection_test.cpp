@@ -13,6 +13,7 @@
 #include "card/card_scope_guards.h"
 #include "card/crypto_card.h"
 #include "fake_card_fixture.h"
+#include "orvel_test/registration.h"
 #include "platform/card_database.h"
 #include "platform/modal_dialog.h"
 
@@ -127,7 +128,7 @@ TEST_F(CardConnection, ReadersWithoutMatchingCardNoDialog) {
   AddReaderWithCard("Lector 2");
   auto otherAtr = cardsim::VirtualCard::Atr();
   otherAtr[2] ^= 0xFF;
-  ASSERT_TRUE(platform::RegisterCardType({"DRAV-NOR", otherAtr, Bytes(otherAtr.size(), 0xFF)}));
+  ASSERT_TRUE(orvel_test::RegisterCardType(otherAtr));
   EXPECT_FALSE(FindReadersWithCard(context_, kCardName, nullptr, nullptr));
   EXPECT_FALSE(ConnectToCard(context_, kCardName, &handle));
   EXPECT_EQ(dialogsShown_, 0);

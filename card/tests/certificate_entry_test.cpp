@@ -2,7 +2,6 @@
 // directory records, certificate files and key records; and the path texts
 // of certificate records.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <array>
@@ -11,6 +10,7 @@
 #include "card/certificate_path.h"
 #include "card/crypto_card.h"
 #include "fake_card_fixture.h"
+#include "orvel_test/certificate_files.h"
 #include "support/card_records.h"
 
 namespace card_test {
@@ -31,25 +31,8 @@ Bytes Noise(std::size_t size, std::uint32_t seed) {
   return out;
 }
 
-Bytes Compress(const Bytes& data) {
-  uLongf size = compressBound(data.size());
-  Bytes out(size);
-  EXPECT_EQ(compress2(out.data(), &size, data.data(), data.size(), Z_DEFAULT_COMPRESSION), Z_OK);
-  out.resize(size);
-  return out;
-}
-
-Bytes LittleEndian32(std::uint32_t v) {
-  return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-          static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
-}
-
-// The header and the zlib stream, as the card's provider writes them.
-Bytes CertificateFile(const Bytes& certificate) {
-  const Bytes stream = Compress(certificate);
-  return Join({LittleEndian32(static_cast<std::uint32_t>(certificate.size())),
-               LittleEndian32(static_cast<std::uint32_t>(stream.size())), stream});
-}
+using orvel_test::CertificateFile;
+using orvel_test::LittleEndian32;
 
 // A DER element: tag, short or 81/82 length, content.
 Bytes Tlv(std::uint8_t tag, const Bytes& content) {
@@ -82,9 +65,7 @@ class CertificateEntries : public FakeCardTest {
  protected:
   void SetUp() override {
     FakeCardTest::SetUp();
-    cardsim::CardSpec spec;
-    spec.serial = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB};
-    card_ = AddReaderWithCard("Lector 0", spec);
+    card_ = AddReaderWithCard("Lector 0", {{0x01, 0x23, 0x45, 0x67, 0x89, 0xAB}});
   }
 
   void PutDirectory(std::uint16_t fid, const Bytes& records) {
@@ -188,7 +169,7 @@ TEST_F(CertificateEntries, CompressedThousandBytesAreReadInEightChunks) {
   for (std::size_t noise = 900; noise < 1100 && certificate.empty(); ++noise) {
     Bytes candidate = Noise(noise, 7);
     candidate.resize(1500, 0x00);
-    if (Compress(candidate).size() == 1000) certificate = candidate;
+    if (CertificateFile(candidate).size() == 1008) certificate = candidate;
   }
   ASSERT_FALSE(certificate.empty());
   PutCertificateWithKey(0x3F80, CertificateFile(certificate));

@@ -22,9 +22,7 @@ class CryptoCardCommands : public FakeCardTest {
  protected:
   void SetUp() override {
     FakeCardTest::SetUp();
-    cardsim::CardSpec spec;
-    spec.serial = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB};
-    card_ = AddReaderWithCard("Lector 0", spec);
+    card_ = AddReaderWithCard("Lector 0", {{0x01, 0x23, 0x45, 0x67, 0x89, 0xAB}});
     handle_ = Connect("Lector 0");
     object_ = std::make_unique<CCryptoCard>(handle_);
     StartCounting();

@@ -3,6 +3,8 @@
 #include <cstdlib>
 
 #include "common/module_instance.h"
+#include "orvel_test/fake_readers.h"
+#include "orvel_test/registration.h"
 #include "platform/card_database.h"
 #include "platform/modal_dialog.h"
 #include "platform/module_handle.h"
@@ -12,8 +14,7 @@ namespace card_test {
 void FakeCardTest::SetUp() {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   fakepcsc::Reset();
-  const Bytes atr = cardsim::VirtualCard::Atr();
-  ASSERT_TRUE(platform::RegisterCardType({"DRAV-NOR", atr, Bytes(atr.size(), 0xFF)}));
+  ASSERT_TRUE(orvel_test::RegisterCardType());
   ModuleInstance = platform::ProgramModule();
   ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context_), SCARD_S_SUCCESS);
 }
@@ -27,10 +28,7 @@ void FakeCardTest::TearDown() {
 
 std::shared_ptr<cardsim::VirtualCard> FakeCardTest::AddReaderWithCard(
     const std::string& reader, const cardsim::CardSpec& spec) {
-  fakepcsc::AddReader(reader);
-  auto card = cardsim::VirtualCard::MakeFresh(spec);
-  fakepcsc::InsertCard(reader, card);
-  return card;
+  return orvel_test::AddReaderWithCard(reader, spec);
 }
 
 SCARDHANDLE FakeCardTest::Connect(const std::string& reader) {

@@ -13,6 +13,7 @@
 #include "card/container_name.h"
 #include "keyprep/certificate_checks.h"
 #include "keyprep/key_export.h"
+#include "orvel_test/certificate_files.h"
 #include "platform/provider_registry.h"
 #include "test_pki.h"
 
@@ -90,10 +91,6 @@ void ShortenChipInfo(cardsim::VirtualCard& card, std::size_t dataBytes) {
   });
 }
 
-void RegisterCardProvider() {
-  ASSERT_TRUE(platform::RegisterProvider("OrvelCSP", PROV_RSA_FULL, "liborvelcsp.so"));
-}
-
 namespace {
 
 // A store of the certificates of a PFX, closed with the object.
@@ -161,25 +158,15 @@ void CheckInstallationRoundTrip(const cardsim::VirtualCard& card) {
   EXPECT_EQ(ui.events, (std::vector<std::string>{"pin", "begin", "end"}));
 
   // Read back as the store provider does.
-  CCardContextGuard context;
-  ASSERT_TRUE(context.Establish());
-  CCardHandleGuard connection;
-  ASSERT_TRUE(connection.Connect(context.Context(), kCardName));
-  CCryptoCard reader(connection.Card());
-  DWORD cursor = 0;
-  std::array<BYTE, 2048> buffer{};
-  DWORD length = buffer.size();
-  char name[128] = {};
-  WORD usage = 0;
-  ASSERT_EQ(reader.ReadCertificateEntry(&cursor, buffer.data(), &length, name, &usage), 1);
-  EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + length), der);
+  std::vector<int> results;
+  const auto entries = orvel_test::ReadCardCertificates(&results);
+  ASSERT_EQ(results, (std::vector<int>{1, 0}));
+  EXPECT_EQ(entries[0].certificate, der);
   const auto serial = card.Serial();
-  EXPECT_EQ(std::string(name),
+  EXPECT_EQ(entries[0].containerName,
             FormatContainerName({serial[0], serial[1], serial[2], serial[3], serial[4], serial[5]},
                                 0x6400, 0x20));
-  EXPECT_EQ(usage, 0x6400);
-  length = buffer.size();
-  EXPECT_EQ(reader.ReadCertificateEntry(&cursor, buffer.data(), &length, name, &usage), 0);
+  EXPECT_EQ(entries[0].usage, 0x6400);
 
   // The card holds exactly the PFX's key, in both roles.
   const Bytes modulus = KeyPart(key, OSSL_PKEY_PARAM_RSA_N, 128);

@@ -60,9 +60,6 @@ void PlaceKeyPart(cardsim::VirtualCard& card, std::uint8_t reference);
 // information, then 90 00.
 void ShortenChipInfo(cardsim::VirtualCard& card, std::size_t dataBytes);
 
-// Registers the card's provider module in the current user directory.
-void RegisterCardProvider();
-
 // The whole road on the card in the one reader that holds one: a PFX made
 // here is imported, its key exported and identified, KeyInstallation writes
 // it (PIN 1234) and ReadCertificateEntry reads the certificate back. Checks

@@ -11,6 +11,7 @@
 #include "common/windows_version.h"
 #include "fake_card_fixture.h"
 #include "installation_support.h"
+#include "orvel_test/registration.h"
 #include "platform/provider_registry.h"
 #include "support/card_records.h"
 #include "test_pki.h"
@@ -40,7 +41,7 @@ class Installation : public FakeCardTest {
  protected:
   void SetUp() override {
     FakeCardTest::SetUp();
-    RegisterCardProvider();
+    ASSERT_TRUE(orvel_test::RegisterCardProvider());
     material_ = std::make_unique<KeyMaterial>(testpki::Key(1024));
     ui_.commandCount = [] { return fakepcsc::TransmitCount(); };
     spec_.serial = kSerial;

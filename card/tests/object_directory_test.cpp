@@ -134,32 +134,26 @@ TEST_F(ObjectDirectory, EmptyDirectoriesMarkNothing) {
   EXPECT_EQ(object->ScanKeyReferences(none), 0);
 }
 
-TEST_F(ObjectDirectory, PrivateAndPublicLocalKeyGive0x13) {
-  const KeyId id = MakeKeyId(0x40);
-  WriteFile(0x6001, PrivateKeyRecord(33, id));
-  WriteFile(0x6002, PublicKeyRecord(33, id));
+// A private and public local key (0x13), and a certificate record naming it
+// (0x17), another key (nothing added) or absent (0: no record).
+class LocalKey : public ObjectDirectory,
+                 public ::testing::WithParamInterface<std::pair<std::uint8_t, int>> {};
+using LocalKeyCase = std::pair<std::uint8_t, int>;
+
+TEST_P(LocalKey, IsMarkedByItsRecordsAndItsCertificate) {
+  const auto [certificateId, expected] = GetParam();
+  WriteFile(0x6001, PrivateKeyRecord(33, MakeKeyId(0x40)));
+  WriteFile(0x6002, PublicKeyRecord(33, MakeKeyId(0x40)));
+  if (certificateId) {
+    WriteFile(0x6004, CertificateRecord(IdElement(MakeKeyId(certificateId)), "\\3F11\\0101"));
+  }
   const auto map = Scan(*Open());
-  EXPECT_EQ(map[33], 0x13);
+  EXPECT_EQ(map[33], expected);
   EXPECT_EQ(Marked(map), 1);
 }
-
-TEST_F(ObjectDirectory, CertificateNamingThePrivateKeyGives0x17) {
-  const KeyId id = MakeKeyId(0x40);
-  WriteFile(0x6001, PrivateKeyRecord(33, id));
-  WriteFile(0x6002, PublicKeyRecord(33, id));
-  WriteFile(0x6004, CertificateRecord(IdElement(id), "\\3F11\\0101"));
-  const auto map = Scan(*Open());
-  EXPECT_EQ(map[33], 0x17);
-  EXPECT_EQ(Marked(map), 1);
-}
-
-TEST_F(ObjectDirectory, CertificateOfAnotherKeyAddsNothing) {
-  const KeyId id = MakeKeyId(0x40);
-  WriteFile(0x6001, PrivateKeyRecord(33, id));
-  WriteFile(0x6002, PublicKeyRecord(33, id));
-  WriteFile(0x6004, CertificateRecord(IdElement(MakeKeyId(0x41)), "\\3F11\\0101"));
-  EXPECT_EQ(Scan(*Open())[33], 0x13);
-}
+INSTANTIATE_TEST_SUITE_P(Certificates, LocalKey,
+                         ::testing::Values(LocalKeyCase{0, 0x13}, LocalKeyCase{0x40, 0x17},
+                                           LocalKeyCase{0x41, 0x13}));
 
 TEST_F(ObjectDirectory, SeveralKeysAndCertificatesEachFindTheirOwn) {
   const KeyId a = MakeKeyId(0x10), b = MakeKeyId(0x20), c = MakeKeyId(0x30);

@@ -15,6 +15,7 @@
 #include "card/crypto_card.h"
 #include "cardsim/pcscd_rig.h"
 #include "common/module_instance.h"
+#include "orvel_test/registration.h"
 #include "platform/card_database.h"
 #include "platform/modal_dialog.h"
 #include "platform/module_handle.h"
@@ -48,8 +49,7 @@ class ThroughPcscd : public ::testing::Test {
  protected:
   void SetUp() override {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    const Bytes atr = cardsim::VirtualCard::Atr();
-    ASSERT_TRUE(platform::RegisterCardType({"DRAV-NOR", atr, Bytes(atr.size(), 0xFF)}));
+    ASSERT_TRUE(orvel_test::RegisterCardType());
     ModuleInstance = platform::ProgramModule();
   }
   void TearDown() override { platform::SetDialogShownHook({}); }
@@ -142,7 +142,7 @@ TEST_F(ThroughPcscd, OneCardIsConnectedWithoutDialogAndOthersAreNotFound) {
   // Registered under another ATR, the same card is no longer found.
   auto otherAtr = cardsim::VirtualCard::Atr();
   otherAtr.back() ^= 0x01;
-  ASSERT_TRUE(platform::RegisterCardType({"DRAV-NOR", otherAtr, Bytes(otherAtr.size(), 0xFF)}));
+  ASSERT_TRUE(orvel_test::RegisterCardType(otherAtr));
   EXPECT_FALSE(ConnectToCard(context, kCardName, &handle));
   EXPECT_EQ(shown_, 0);
   EXPECT_TRUE(ReleaseCardContext(context));

@@ -8,6 +8,7 @@
 #include "cardsim/pcscd_rig.h"
 #include "common/module_instance.h"
 #include "installation_support.h"
+#include "orvel_test/registration.h"
 #include "platform/card_database.h"
 #include "platform/module_handle.h"
 #include "platform_test/scoped_user_dir.h"
@@ -21,9 +22,8 @@ class InstallationThroughPcscd : public ::testing::Test {
  protected:
   void SetUp() override {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    const Bytes atr = cardsim::VirtualCard::Atr();
-    ASSERT_TRUE(platform::RegisterCardType({"DRAV-NOR", atr, Bytes(atr.size(), 0xFF)}));
-    RegisterCardProvider();
+    ASSERT_TRUE(orvel_test::RegisterCardType());
+    ASSERT_TRUE(orvel_test::RegisterCardProvider());
     ModuleInstance = platform::ProgramModule();
     spec_.serial = {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F};
   }

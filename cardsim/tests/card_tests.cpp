@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "cardsim_test_support.h"
+#include "orvel_test/temp_dir.h"
 
 namespace cardsim_test {
 namespace {
@@ -447,14 +448,11 @@ TEST_F(CardKeys, JsonImageRoundTrip) {
   EXPECT_EQ(copy->Transmit({0x90, 0xB8, 0x00, 0x00, 0x12}), card_->Transmit({0x90, 0xB8, 0x00, 0x00, 0x12}));
 
   // Files on disk.
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("cardsim_image_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  const auto path = dir / "card.json";
+  const orvel_test::TempDir dir("cardsim-image");
+  const auto path = dir.Path() / "card.json";
   card_->SaveFile(path);
   auto loaded = cardsim::VirtualCard::LoadFile(path);
   EXPECT_EQ(loaded->ToJson(), json);
-  std::filesystem::remove_all(dir);
   // The PIN and the serial are readable in the image.
   EXPECT_NE(json.find("\"pin\": \"1234\""), std::string::npos);
   EXPECT_NE(json.find("\"serial\": \"0123456789AB\""), std::string::npos);

@@ -29,6 +29,16 @@ class CertificateStorage : public FakeReaderTest {
     return AttachCertificateToKey(kCardProviderName, name.c_str(), der.data(),
                                   static_cast<DWORD>(der.size()), pin);
   }
+  // The signature key of container 2000/20 through the provider, the PIN
+  // given first when withPin.
+  static void OpenSignatureKey(HCRYPTPROV* provider, HCRYPTKEY* key, bool withPin = true) {
+    ASSERT_TRUE(CryptAcquireContextA(provider, ContainerName(kSerial, 0x2000, 0x20).c_str(),
+                                     "OrvelCSP", PROV_RSA_FULL, 0));
+    if (withPin) {
+      ASSERT_TRUE(CryptSetProvParam(*provider, PP_ADMIN_PIN, reinterpret_cast<const BYTE*>(kPin), 0));
+    }
+    ASSERT_TRUE(CryptGetUserKey(*provider, AT_SIGNATURE, key));
+  }
   static std::vector<std::uint16_t> CertificateDfFiles(const cardsim::VirtualCard& card) {
     return card.ListFiles({0x3F11});
   }
@@ -176,10 +186,8 @@ TEST_F(CertificateStorage, WithoutThePinNothingIsWritten) {
   auto card = PreparedCard();
   const Bytes cdfBefore = Cdf(*card);
   HCRYPTPROV provider = 0;
-  ASSERT_TRUE(CryptAcquireContextA(&provider, ContainerName(kSerial, 0x2000, 0x20).c_str(),
-                                   "OrvelCSP", PROV_RSA_FULL, 0));
   HCRYPTKEY key = 0;
-  ASSERT_TRUE(CryptGetUserKey(provider, AT_SIGNATURE, &key));
+  ASSERT_NO_FATAL_FAILURE(OpenSignatureKey(&provider, &key, false));
   const Bytes der = CertificateDer();
   SetLastError(0);
   EXPECT_FALSE(CryptSetKeyParam(key, KP_CERTIFICATE, der.data(), 0));
@@ -199,11 +207,8 @@ TEST_F(CertificateStorage, NoRoomInTheDirectoryOrForTheFile) {
   smallDirectory.cdfSize = 40;  // less than one record
   auto card = PreparedCard(smallDirectory);
   HCRYPTPROV provider = 0;
-  ASSERT_TRUE(CryptAcquireContextA(&provider, ContainerName(kSerial, 0x2000, 0x20).c_str(),
-                                   "OrvelCSP", PROV_RSA_FULL, 0));
-  ASSERT_TRUE(CryptSetProvParam(provider, PP_ADMIN_PIN, reinterpret_cast<const BYTE*>(kPin), 0));
   HCRYPTKEY key = 0;
-  ASSERT_TRUE(CryptGetUserKey(provider, AT_SIGNATURE, &key));
+  ASSERT_NO_FATAL_FAILURE(OpenSignatureKey(&provider, &key));
   const Bytes der = CertificateDer();
   SetLastError(0);
   EXPECT_FALSE(CryptSetKeyParam(key, KP_CERTIFICATE, der.data(), 0));
@@ -225,11 +230,8 @@ TEST_F(CertificateStorage, NoRoomInTheDirectoryOrForTheFile) {
 TEST_F(CertificateStorage, BytesThatAreNoCertificateAreRefused) {
   auto card = PreparedCard();
   HCRYPTPROV provider = 0;
-  ASSERT_TRUE(CryptAcquireContextA(&provider, ContainerName(kSerial, 0x2000, 0x20).c_str(),
-                                   "OrvelCSP", PROV_RSA_FULL, 0));
-  ASSERT_TRUE(CryptSetProvParam(provider, PP_ADMIN_PIN, reinterpret_cast<const BYTE*>(kPin), 0));
   HCRYPTKEY key = 0;
-  ASSERT_TRUE(CryptGetUserKey(provider, AT_SIGNATURE, &key));
+  ASSERT_NO_FATAL_FAILURE(OpenSignatureKey(&provider, &key));
   // A header announcing more than the certificate readers take: refused from
   // the header alone, the bytes behind it are never read.
   const BYTE oversized[] = {0x30, 0x82, 0x10, 0x00};

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "orvel_test/registration.h"
 #include "platform/provider_registry.h"
 
 namespace orvelcsp_test {
@@ -160,7 +161,7 @@ std::optional<Bytes> ReadCertificateFile(const cardsim::VirtualCard& card,
 
 void ProviderTest::SetUp() {
   UserDirTest::SetUp();
-  ASSERT_TRUE(platform::RegisterProvider("OrvelCSP", PROV_RSA_FULL, "liborvelcsp.so"));
+  ASSERT_TRUE(orvel_test::RegisterCardProvider());
 }
 
 Bytes ProviderTest::CertificateDer(int which) {

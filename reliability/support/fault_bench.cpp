@@ -12,6 +12,9 @@
 #include "card/card_scope_guards.h"
 #include "card/crypto_card.h"
 #include "cardsim/fake_pcsc.h"
+#include "orvel_test/certificate_files.h"
+#include "orvel_test/fake_readers.h"
+#include "orvel_test/registration.h"
 #include "platform/card_database.h"
 #include "platform/provider_registry.h"
 #include "platform/user_state.h"
@@ -102,36 +105,8 @@ bool HoldsTheKeyInBothRoles(const cardsim::VirtualCard& card, std::uint8_t refer
   return true;
 }
 
-// The certificates the card library reads from the card, with their
-// key-container names.
-struct ReadEntry {
-  Bytes certificate;
-  std::string containerName;
-  WORD usage = 0;
-};
-std::vector<ReadEntry> ReadCertificates() {
-  std::vector<ReadEntry> entries;
-  CCardContextGuard context;
-  EXPECT_TRUE(context.Establish());
-  CCardHandleGuard connection;
-  EXPECT_TRUE(connection.Connect(context.Context(), kCardName));
-  if (!connection.Connected()) return entries;
-  CCryptoCard reader(connection.Card());
-  DWORD cursor = 0;
-  for (int guard = 0; guard < 64; ++guard) {
-    std::array<BYTE, 2048> buffer{};
-    DWORD length = buffer.size();
-    std::array<char, 128> name{};
-    WORD usage = 0;
-    if (reader.ReadCertificateEntry(&cursor, buffer.data(), &length, name, &usage) == 0) break;
-    ReadEntry entry;
-    if (length != buffer.size()) entry.certificate.assign(buffer.begin(), buffer.begin() + length);
-    entry.containerName = name.data();
-    entry.usage = usage;
-    entries.push_back(std::move(entry));
-  }
-  return entries;
-}
+using orvel_test::ReadCardCertificates;
+using orvel_test::ReadEntry;
 
 }  // namespace
 
@@ -155,16 +130,13 @@ void InjectFault(std::size_t command, CardFault fault) {
 }
 
 CFaultBench::CFaultBench() {
-  EXPECT_TRUE(platform::RegisterProvider("OrvelCSP", PROV_RSA_FULL, "liborvelcsp.so"));
-  const Bytes atr = cardsim::VirtualCard::Atr();
-  EXPECT_TRUE(platform::RegisterCardType({"DRAV-NOR", atr, Bytes(atr.size(), 0xFF)}));
+  EXPECT_TRUE(orvel_test::RegisterCardProvider());
+  EXPECT_TRUE(orvel_test::RegisterCardType());
   fakepcsc::Reset();
   cardsim::CardSpec spec;
   spec.serial = {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F};
   spec.pin = kCardPin;
-  card_ = cardsim::VirtualCard::MakeFresh(spec);
-  fakepcsc::AddReader(kReader);
-  fakepcsc::InsertCard(kReader, card_);
+  card_ = orvel_test::AddReaderWithCard(kReader, spec);
   TheMaterial();
 }
 
@@ -243,7 +215,7 @@ LeftState ClassifyCard(const cardsim::VirtualCard& card, std::string* why) {
     return LeftState::Broken;
   }
   if (contents.cdfEmpty) return LeftState::KeyWithoutCertificate;
-  const std::vector<ReadEntry> entries = ReadCertificates();
+  const std::vector<ReadEntry> entries = ReadCardCertificates();
   if (entries.size() == 1 && entries[0].certificate == TheMaterial().certificate) {
     return LeftState::Installed;
   }
@@ -272,7 +244,7 @@ void ExpectCertificateInstalled(const cardsim::VirtualCard& card, bool unreachab
     EXPECT_TRUE(named(where.first) || unreachableLeftover) << "key " << int(where.first);
   }
 
-  const std::vector<ReadEntry> entries = ReadCertificates();
+  const std::vector<ReadEntry> entries = ReadCardCertificates();
   ASSERT_FALSE(entries.empty()) << "no certificate record";
   const ReadEntry& entry = entries.back();
   EXPECT_EQ(entry.certificate, TheMaterial().certificate);

@@ -4,9 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include "cardsim/pcscd_rig.h"
-#include "common/module_instance.h"
-#include "platform/module_handle.h"
-#include "platform_test/scoped_user_dir.h"
+#include "orvel_test/benchmark_main.h"
 #include "populate_card_store.h"
 #include "reader_state.h"
 #include "support/card_certificates.h"
@@ -41,11 +39,4 @@ BENCHMARK(BM_FirstPopulationTenCertificatesThroughPcscd)->Unit(benchmark::kMilli
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  platform_test::ScopedUserDir userDir;
-  ModuleInstance = platform::ProgramModule();
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return orvel_test::RunBenchmarksInUserDir(argc, argv); }

@@ -11,10 +11,8 @@
 #include <thread>
 
 #include "cardsim/fake_pcsc.h"
-#include "common/module_instance.h"
-#include "platform/module_handle.h"
+#include "orvel_test/benchmark_main.h"
 #include "platform/wincrypt.h"
-#include "platform_test/scoped_user_dir.h"
 #include "populate_card_store.h"
 #include "reader_state.h"
 #include "reader_watcher.h"
@@ -113,11 +111,4 @@ BENCHMARK(BM_IdleWatcherCpu)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  platform_test::ScopedUserDir userDir;
-  ModuleInstance = platform::ProgramModule();
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return orvel_test::RunBenchmarksInUserDir(argc, argv); }

@@ -16,6 +16,7 @@
 #include "entry_points.h"
 #include "keyprep/provider_values.h"
 #include "messages.h"
+#include "orvel_test/registration.h"
 #include "pin_prompt.h"
 #include "platform/card_database.h"
 #include "platform/modal_dialog.h"
@@ -89,9 +90,8 @@ class WriteInterception : public ::testing::Test {
     ModuleInstance = platform::ProgramModule();
     ASSERT_NE(platform::EnsureQtApplication(), nullptr);
     fakepcsc::Reset();
-    const auto atr = cardsim::VirtualCard::Atr();
-    ASSERT_TRUE(platform::RegisterCardType({"DRAV-NOR", atr, std::vector<std::uint8_t>(atr.size(), 0xFF)}));
-    ASSERT_TRUE(platform::RegisterProvider("OrvelCSP", PROV_RSA_FULL, "liborvelcsp.so"));
+    ASSERT_TRUE(orvel_test::RegisterCardType());
+    ASSERT_TRUE(orvel_test::RegisterCardProvider());
     platform::SetDialogShownHook([this](QDialog& dialog) { Answer(dialog); });
   }
   void TearDown() override {

@@ -1,25 +1,30 @@
 #include "bench_setup.h"
 
-#include <cstdlib>
-#include <filesystem>
+#include <memory>
 
-#include "cardsim/virtual_card.h"
 #include "common/module_instance.h"
-#include "platform/card_database.h"
+#include "import_driver.h"
+#include "orvel_test/registration.h"
 #include "platform/module_handle.h"
-#include "platform/provider_registry.h"
+#include "platform_test/scoped_user_dir.h"
 #include "test_pki.h"
 
 namespace wizard_bench {
 
 bool PrepareUserState() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "orvel-bench-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) return false;
-  ::setenv("ORVEL_USER_DIR", pattern.c_str(), 1);
+  static std::unique_ptr<platform_test::ScopedUserDir> userDir;
+  userDir.reset();
+  userDir = std::make_unique<platform_test::ScopedUserDir>();
   ModuleInstance = platform::ProgramModule();
-  const auto atr = cardsim::VirtualCard::Atr();
-  return platform::RegisterProvider("OrvelCSP", PROV_RSA_FULL, "liborvelcsp.so") &&
-         platform::RegisterCardType({"DRAV-NOR", atr, std::vector<std::uint8_t>(atr.size(), 0xFF)});
+  return orvel_test::RegisterCardProvider() && orvel_test::RegisterCardType();
+}
+
+bool ImportSample(CBenchImportUi& ui) {
+  auto& pfx = SamplePfx();
+  CRYPT_DATA_BLOB blob{static_cast<DWORD>(pfx.size()), pfx.data()};
+  return ImportStoreToCard(&blob, reinterpret_cast<LPCWSTR>(kWidePassword), ui) ==
+             ImportOutcome::Completed &&
+         ui.lastMessage == 18;
 }
 
 std::vector<std::uint8_t>& SamplePfx() {

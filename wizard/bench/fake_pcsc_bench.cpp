@@ -8,7 +8,7 @@
 #include "bench_import_ui.h"
 #include "bench_setup.h"
 #include "cardsim/fake_pcsc.h"
-#include "import_driver.h"
+#include "orvel_test/fake_readers.h"
 #include "wizard_launch.h"
 
 namespace {
@@ -20,16 +20,9 @@ void BM_CardWorkThroughFakePcsc(benchmark::State& state) {
     fakepcsc::Reset();
     cardsim::CardSpec spec;
     spec.serial = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB};
-    fakepcsc::AddReader("Lector 0");
-    fakepcsc::InsertCard("Lector 0", cardsim::VirtualCard::MakeFresh(spec));
+    orvel_test::AddReaderWithCard("Lector 0", spec);
     CBenchImportUi ui(wizard_bench::kPin, [] { return fakepcsc::TransmitCount(); });
-    auto& pfx = wizard_bench::SamplePfx();
-    CRYPT_DATA_BLOB blob{static_cast<DWORD>(pfx.size()), pfx.data()};
-    if (ImportStoreToCard(&blob, reinterpret_cast<LPCWSTR>(wizard_bench::kWidePassword), ui) !=
-            ImportOutcome::Completed ||
-        ui.lastMessage != 18) {
-      return state.SkipWithError("the import did not complete");
-    }
+    if (!wizard_bench::ImportSample(ui)) return state.SkipWithError("the import did not complete");
     state.SetIterationTime(ui.Seconds());
     commands = ui.Commands();
   }

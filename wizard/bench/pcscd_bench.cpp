@@ -7,7 +7,6 @@
 #include "bench_import_ui.h"
 #include "bench_setup.h"
 #include "cardsim/pcscd_rig.h"
-#include "import_driver.h"
 
 namespace {
 
@@ -27,13 +26,7 @@ void BM_CardWorkThroughPcscd(benchmark::State& state) {
       return state.SkipWithError(e.what());
     }
     CBenchImportUi ui(wizard_bench::kPin, [&card] { return card->CommandCount(); });
-    auto& pfx = wizard_bench::SamplePfx();
-    CRYPT_DATA_BLOB blob{static_cast<DWORD>(pfx.size()), pfx.data()};
-    if (ImportStoreToCard(&blob, reinterpret_cast<LPCWSTR>(wizard_bench::kWidePassword), ui) !=
-            ImportOutcome::Completed ||
-        ui.lastMessage != 18) {
-      return state.SkipWithError("the import did not complete");
-    }
+    if (!wizard_bench::ImportSample(ui)) return state.SkipWithError("the import did not complete");
     state.SetIterationTime(ui.Seconds());
     commands = ui.Commands();
   }

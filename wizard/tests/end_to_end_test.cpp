@@ -16,6 +16,8 @@
 #include "card/crypto_card.h"
 #include "cardsim/pcscd_rig.h"
 #include "common/module_instance.h"
+#include "orvel_test/certificate_files.h"
+#include "orvel_test/registration.h"
 #include "platform/card_database.h"
 #include "platform/module_handle.h"
 #include "platform/provider_registry.h"
@@ -70,9 +72,8 @@ class EndToEnd : public testpki::UserDirTest {
     UserDirTest::SetUp();
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ModuleInstance = platform::ProgramModule();
-    ASSERT_TRUE(platform::RegisterProvider("OrvelCSP", PROV_RSA_FULL, "liborvelcsp.so"));
-    const Bytes atr = cardsim::VirtualCard::Atr();
-    ASSERT_TRUE(platform::RegisterCardType({"DRAV-NOR", atr, Bytes(atr.size(), 0xFF)}));
+    ASSERT_TRUE(orvel_test::RegisterCardProvider());
+    ASSERT_TRUE(orvel_test::RegisterCardType());
     cardsim::CardSpec spec;
     spec.serial = kSerial;
     spec.pin = kPin;
@@ -157,21 +158,11 @@ TEST_F(EndToEnd, WizardPutsThePfxKeyAndCertificateOnTheCard) {
   EXPECT_NE((*pukdf)[85], 0x30);
 
   // The certificate, read back as the store provider reads it.
-  CCardContextGuard context;
-  ASSERT_TRUE(context.Establish());
-  CCardHandleGuard handle;
-  ASSERT_TRUE(handle.Connect(context.Context(), kCardName));
-  CCryptoCard reader(handle.Card());
-  DWORD cursor = 0;
-  std::array<BYTE, 2048> read{};
-  DWORD readLength = read.size();
-  std::array<char, 64> container{};
-  WORD usage = 0;
-  ASSERT_EQ(reader.ReadCertificateEntry(&cursor, read.data(), &readLength, container, &usage), 1);
-  EXPECT_EQ(Bytes(read.begin(), read.begin() + readLength), testpki::Der(certificate.get()));
-  EXPECT_STREQ(container.data(), "0A0B0C0D0E0F640020\\3F11\\3F77\\");
-  readLength = read.size();
-  EXPECT_EQ(reader.ReadCertificateEntry(&cursor, read.data(), &readLength, container, &usage), 0);
+  std::vector<int> results;
+  const auto entries = orvel_test::ReadCardCertificates(&results);
+  ASSERT_EQ(results, (std::vector<int>{1, 0}));
+  EXPECT_EQ(entries[0].certificate, testpki::Der(certificate.get()));
+  EXPECT_EQ(entries[0].containerName, "0A0B0C0D0E0F640020\\3F11\\3F77\\");
 
   // No software copy of the key is left.
   const auto keys = platform::UserStateDir() / "keys";

@@ -7,6 +7,7 @@
 
 #include "cardsim/fake_pcsc.h"
 #include "import_driver.h"
+#include "orvel_test/fake_readers.h"
 #include "platform/message_box.h"
 #include "platform/provider_registry.h"
 #include "support/card_records.h"
@@ -211,9 +212,7 @@ TEST_F(ImportDriver, SecondVerificationFailingShows31ThenErasesAndShows32) {
   fakepcsc::Reset();
   cardsim::CardSpec spec;
   spec.serial = {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F};
-  auto card = cardsim::VirtualCard::MakeFresh(spec);
-  fakepcsc::AddReader(kReader);
-  fakepcsc::InsertCard(kReader, card);
+  auto card = orvel_test::AddReaderWithCard(kReader, spec);
   fakepcsc::AnswerStatusAt(secondVerify, 0x6983);
   ui_ = ScriptedUi();
   ui_.pins = {std::string(kCardPin)};

@@ -10,6 +10,8 @@
 
 #include "cardsim/fake_pcsc.h"
 #include "common/module_instance.h"
+#include "orvel_test/fake_readers.h"
+#include "orvel_test/registration.h"
 #include "platform/card_database.h"
 #include "platform/message_box.h"
 #include "platform/module_handle.h"
@@ -54,16 +56,13 @@ void WizardTest::SetUp() {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   UserDirTest::SetUp();
   ModuleInstance = platform::ProgramModule();
-  ASSERT_TRUE(platform::RegisterProvider("OrvelCSP", PROV_RSA_FULL, "liborvelcsp.so"));
-  const Bytes atr = cardsim::VirtualCard::Atr();
-  ASSERT_TRUE(platform::RegisterCardType({"DRAV-NOR", atr, Bytes(atr.size(), 0xFF)}));
+  ASSERT_TRUE(orvel_test::RegisterCardProvider());
+  ASSERT_TRUE(orvel_test::RegisterCardType());
   fakepcsc::Reset();
   cardsim::CardSpec spec;
   spec.serial = {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F};
   spec.pin = kCardPin;
-  card_ = cardsim::VirtualCard::MakeFresh(spec);
-  fakepcsc::AddReader(kReader);
-  fakepcsc::InsertCard(kReader, card_);
+  card_ = orvel_test::AddReaderWithCard(kReader, spec);
 }
 
 void WizardTest::TearDown() {

@@ -6,7 +6,6 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 #include <sys/wait.h>
-#include <zlib.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +18,8 @@
 #include "cardsim/virtual_card.h"
 #include "certificate_file.h"
 #include "commands.h"
+#include "orvel_test/certificate_files.h"
+#include "orvel_test/temp_dir.h"
 #include "tool_args.h"
 
 namespace orvelcard {
@@ -110,19 +111,6 @@ Bytes SelfSignedCertificate(EVP_PKEY* key, const std::string& commonName) {
   return out;
 }
 
-// Header (uncompressed and compressed length, little-endian) and zlib stream.
-Bytes CertificateFileBytes(const Bytes& der) {
-  uLongf size = compressBound(der.size());
-  Bytes packed(size);
-  EXPECT_EQ(compress2(packed.data(), &size, der.data(), der.size(), 9), Z_OK);
-  packed.resize(size);
-  Bytes file;
-  for (std::uint32_t v : {static_cast<std::uint32_t>(der.size()), static_cast<std::uint32_t>(size)})
-    for (int i = 0; i < 4; ++i) file.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-  file.insert(file.end(), packed.begin(), packed.end());
-  return file;
-}
-
 Bytes Apdu(Bytes header, const Bytes& data) {
   header.push_back(static_cast<std::uint8_t>(data.size()));
   header.insert(header.end(), data.begin(), data.end());
@@ -161,21 +149,7 @@ void WriteKey(cardsim::VirtualCard& card, std::uint8_t p1, std::uint8_t referenc
   }
 }
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "orvelcard-test.XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using orvel_test::TempDir;
 
 struct RunResult {
   int status = -1;
@@ -281,7 +255,7 @@ TEST(CardRecords, OdfEntriesAndDefaults) {
 TEST(CertificateFiles, HeaderAndContentsAreCheckedBeforeUse) {
   const KeyPtr key = TestKey();
   const Bytes der = SelfSignedCertificate(key.get(), "Orvel Test");
-  const Bytes file = CertificateFileBytes(der);
+  const Bytes file = orvel_test::CertificateFile(der, 9);
   const auto good = ReadCertificateFile(file);
   ASSERT_TRUE(good.has_value());
   EXPECT_EQ(good->uncompressedLength, der.size());
@@ -376,7 +350,7 @@ TEST(ToolDump, ShowsRecordsKeysAndCertificatesOfAPreparedCard) {
   ASSERT_TRUE(card->WriteFile({cardsim::kPkcs15Df, 0x6002}, PublicKeyRecord(0x21, 0x6400)));
   ASSERT_TRUE(card->WriteFile({cardsim::kPkcs15Df, 0x6004}, CertificateRecord("\\3F11\\1234")));
   const KeyPtr key = TestKey();
-  const Bytes certificateFile = CertificateFileBytes(SelfSignedCertificate(key.get(), "Orvel Test"));
+  const Bytes certificateFile = orvel_test::CertificateFile(SelfSignedCertificate(key.get(), "Orvel Test"), 9);
   ASSERT_TRUE(card->CreateFile({cardsim::kCryptoDf}, 0x1234, certificateFile.size() + 16));
   ASSERT_TRUE(card->WriteFile({cardsim::kCryptoDf, 0x1234}, certificateFile));
   WriteKey(*card, 0x40, 0x21, key.get(), true);

@@ -16,6 +16,7 @@
 #include "cardsim/pcsc_session.h"
 #include "cardsim/pcscd_rig.h"
 #include "cardsim/unique_fd.h"
+#include "orvel_test/temp_dir.h"
 
 namespace cardsim {
 namespace {
@@ -27,21 +28,7 @@ const Bytes kSelectCryptoDf = {0x00, 0xA4, 0x04, 0x00, 0x0A, 'I', 'C', 'C', '.',
                                'C',  'r',  'y',  'p',  't',  'o'};
 const Bytes kVerifyWrong = {0x00, 0x20, 0x00, 0x00, 0x04, '9', '9', '9', '9'};
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "orvelcard-serve.XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using orvel_test::TempDir;
 
 // orvelcard serve as a child process with a pipe on its standard input; killed
 // if the test leaves early.

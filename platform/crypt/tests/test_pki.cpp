@@ -125,21 +125,6 @@ std::u16string Wide(const std::string& ascii) { return std::u16string(ascii.begi
 
 CRYPT_DATA_BLOB BlobOf(Bytes& bytes) { return {static_cast<DWORD>(bytes.size()), bytes.data()}; }
 
-void UserDirTest::SetUp() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "orvel-crypt-XXXXXX").string();
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  dir_ = pattern;
-  setenv("ORVEL_USER_DIR", dir_.c_str(), 1);
-  setenv("ORVEL_SYSTEM_DIR", SystemDir().c_str(), 1);
-}
-
-void UserDirTest::TearDown() {
-  std::error_code ec;
-  std::filesystem::remove_all(dir_, ec);
-  unsetenv("ORVEL_USER_DIR");
-  unsetenv("ORVEL_SYSTEM_DIR");
-}
-
 std::filesystem::path ProgramDir() { return std::filesystem::read_symlink("/proc/self/exe").parent_path(); }
 
 }  // namespace testpki

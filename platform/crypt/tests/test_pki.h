@@ -5,6 +5,7 @@
 
 #include "openssl_types.h"
 #include "platform/wincrypt.h"
+#include "platform_test/scoped_user_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -62,9 +63,10 @@ CRYPT_DATA_BLOB BlobOf(Bytes& bytes);
 // ORVEL_SYSTEM_DIR to SystemDir() in it, absent until a test makes it.
 class UserDirTest : public ::testing::Test {
  protected:
-  void SetUp() override;
-  void TearDown() override;
-  std::filesystem::path SystemDir() const { return dir_ / "system-defaults"; }
+  void SetUp() override { dir_ = userDir_.emplace().Path(); }
+  void TearDown() override { userDir_.reset(); }
+  std::optional<platform_test::ScopedUserDir> userDir_;
+  std::filesystem::path SystemDir() const { return userDir_->SystemDir(); }
   std::filesystem::path dir_;
 };
 

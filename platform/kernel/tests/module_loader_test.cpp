@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "orvel_test/temp_dir.h"
 #include "platform/kernel.h"
 #include "platform/module_handle.h"
 
@@ -38,14 +39,13 @@ TEST(ModuleLoader, PlatformNamesReachTheBuiltLibrary) {
 }
 
 TEST(ModuleLoader, ConfiguredDirectoriesAreSearchedFirst) {
-  const auto dir = std::filesystem::temp_directory_path() / ("orvel-modules-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  const orvel_test::TempDir temp("orvel-modules");
+  const auto& dir = temp.Path();
   std::filesystem::copy_file(ProgramDir() / "libOrvelKernelTestModule.so", dir / "OrvelKernelTestModule.so",
                              std::filesystem::copy_options::overwrite_existing);
   ::setenv("ORVEL_MODULE_PATH", ("/nonexistent:" + dir.string()).c_str(), 1);
   const auto found = platform::FindModuleFile("OrvelKernelTestModule.dll");
   ::unsetenv("ORVEL_MODULE_PATH");
-  std::filesystem::remove_all(dir);
   ASSERT_TRUE(found);
   EXPECT_EQ(found->filename(), "OrvelKernelTestModule.so");
   EXPECT_EQ(found->parent_path(), std::filesystem::weakly_canonical(dir));

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "cardsim/fake_pcsc.h"
+#include "orvel_test/fake_readers.h"
+#include "orvel_test/registration.h"
 #include "platform/card_database.h"
 #include "platform/winscard_ext.h"
 #include "platform_test/scoped_user_dir.h"
@@ -15,8 +17,7 @@ class LocateCards : public ::testing::Test {
  protected:
   void SetUp() override {
     fakepcsc::Reset();
-    const auto atr = cardsim::VirtualCard::Atr();
-    ASSERT_TRUE(platform::RegisterCardType({"DRAV-NOR", atr, std::vector<std::uint8_t>(atr.size(), 0xFF)}));
+    ASSERT_TRUE(orvel_test::RegisterCardType());
     ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context_), SCARD_S_SUCCESS);
   }
   void TearDown() override {
@@ -25,10 +26,7 @@ class LocateCards : public ::testing::Test {
   }
 
   void AddReaders(int count, const std::vector<int>& withCard) {
-    for (int i = 0; i < count; ++i) fakepcsc::AddReader("Lector " + std::to_string(i));
-    for (int i : withCard) {
-      fakepcsc::InsertCard("Lector " + std::to_string(i), cardsim::VirtualCard::MakeFresh({}));
-    }
+    orvel_test::AddReaders(count, withCard);
     names_.clear();
     for (int i = 0; i < count; ++i) names_.push_back("Lector " + std::to_string(i));
     states_.assign(names_.size(), SCARD_READERSTATEA{});

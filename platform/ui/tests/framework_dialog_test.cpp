@@ -21,6 +21,7 @@
 #include "platform/framework_app.h"
 #include "platform/framework_file.h"
 #include "platform/framework_file_dialog.h"
+#include "orvel_test/temp_dir.h"
 #include "platform/qt_application.h"
 
 namespace {
@@ -226,19 +227,13 @@ TEST_F(Framework, MessageBoxOfAWindowIsOwnedByIt) {
 
 class Files : public Framework {
  protected:
-  void SetUp() override {
-    Framework::SetUp();
-    char pattern[] = "/tmp/orvel-file-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   std::filesystem::path Write(const std::string& name, const std::string& contents) {
     const auto path = dir_ / name;
     std::ofstream(path, std::ios::binary) << contents;
     return path;
   }
-  std::filesystem::path dir_;
+  orvel_test::TempDir temp_{"orvel-file"};
+  const std::filesystem::path& dir_ = temp_.Path();
 };
 
 TEST_F(Files, ReadsARegularFileWhole) {

@@ -17,6 +17,8 @@
 #include <thread>
 
 #include "cardsim/fake_pcsc.h"
+#include "orvel_test/fake_readers.h"
+#include "orvel_test/registration.h"
 #include "platform/card_database.h"
 #include "platform/modal_dialog.h"
 #include "platform/qt_application.h"
@@ -40,8 +42,7 @@ class OpenCardName : public ::testing::Test {
   void SetUp() override {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     fakepcsc::Reset();
-    const auto atr = cardsim::VirtualCard::Atr();
-    ASSERT_TRUE(platform::RegisterCardType({"DRAV-NOR", atr, std::vector<std::uint8_t>(atr.size(), 0xFF)}));
+    ASSERT_TRUE(orvel_test::RegisterCardType());
     ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context_), SCARD_S_SUCCESS);
     request_.dwStructSize = sizeof(OPENCARDNAMEA);
     request_.hSCardContext = context_;
@@ -62,11 +63,14 @@ class OpenCardName : public ::testing::Test {
     fakepcsc::Reset();
   }
 
-  static void AddReaders(int count, const std::vector<int>& withCard) {
-    for (int i = 0; i < count; ++i) fakepcsc::AddReader("Lector " + std::to_string(i));
-    for (int i : withCard) {
-      fakepcsc::InsertCard("Lector " + std::to_string(i), cardsim::VirtualCard::MakeFresh({}));
-    }
+  // True when the reader takes an exclusive connection: no one holds it.
+  bool ReaderIsFree(const char* reader) {
+    SCARDHANDLE exclusive = 0;
+    DWORD protocol = 0;
+    const LONG rv = SCardConnect(context_, reader, SCARD_SHARE_EXCLUSIVE, SCARD_PROTOCOL_T0,
+                                 &exclusive, &protocol);
+    if (rv == SCARD_S_SUCCESS) SCardDisconnect(exclusive, SCARD_LEAVE_CARD);
+    return rv == SCARD_S_SUCCESS;
   }
 
   // Answers the dialog: picks row `row` and presses OK, or Cancel when row < 0.
@@ -118,7 +122,7 @@ class OpenCardName : public ::testing::Test {
 };
 
 TEST_F(OpenCardName, SeveralMatchesAskTheUserAndConnectTheChoice) {
-  AddReaders(3, {0, 2});
+  orvel_test::AddReaders(3, {0, 2});
   AnswerWith(1);
   ASSERT_EQ(GetOpenCardNameA(&request_), SCARD_S_SUCCESS);
   EXPECT_EQ(seen_.shown, 1);
@@ -138,7 +142,7 @@ TEST_F(OpenCardName, SeveralMatchesAskTheUserAndConnectTheChoice) {
 }
 
 TEST_F(OpenCardName, StandardButtonsSpeakSpanish) {
-  AddReaders(2, {0, 1});
+  orvel_test::AddReaders(2, {0, 1});
   AnswerWith(-1);
   GetOpenCardNameA(&request_);
   ASSERT_EQ(seen_.shown, 1);
@@ -147,20 +151,15 @@ TEST_F(OpenCardName, StandardButtonsSpeakSpanish) {
 }
 
 TEST_F(OpenCardName, CancelGivesCancelledByUserAndNoConnection) {
-  AddReaders(2, {0, 1});
+  orvel_test::AddReaders(2, {0, 1});
   AnswerWith(-1);
   EXPECT_EQ(GetOpenCardNameA(&request_), SCARD_W_CANCELLED_BY_USER);
   EXPECT_EQ(seen_.shown, 1);
-  SCARDHANDLE exclusive = 0;
-  DWORD protocol = 0;
-  EXPECT_EQ(SCardConnect(context_, "Lector 0", SCARD_SHARE_EXCLUSIVE, SCARD_PROTOCOL_T0, &exclusive,
-                         &protocol),
-            SCARD_S_SUCCESS);
-  SCardDisconnect(exclusive, SCARD_LEAVE_CARD);
+  EXPECT_TRUE(ReaderIsFree("Lector 0"));
 }
 
 TEST_F(OpenCardName, OneMatchWithMinimalUiConnectsWithoutDialog) {
-  AddReaders(3, {1});
+  orvel_test::AddReaders(3, {1});
   AnswerWith(-1);
   ASSERT_EQ(GetOpenCardNameA(&request_), SCARD_S_SUCCESS);
   EXPECT_EQ(seen_.shown, 0);
@@ -170,7 +169,7 @@ TEST_F(OpenCardName, OneMatchWithMinimalUiConnectsWithoutDialog) {
 }
 
 TEST_F(OpenCardName, ForceUiAsksEvenForOneMatch) {
-  AddReaders(1, {0});
+  orvel_test::AddReaders(1, {0});
   request_.dwFlags = SC_DLG_FORCE_UI;
   AnswerWith(0);
   ASSERT_EQ(GetOpenCardNameA(&request_), SCARD_S_SUCCESS);
@@ -179,7 +178,7 @@ TEST_F(OpenCardName, ForceUiAsksEvenForOneMatch) {
 }
 
 TEST_F(OpenCardName, NoUiRefusesToGuess) {
-  AddReaders(2, {0, 1});
+  orvel_test::AddReaders(2, {0, 1});
   request_.dwFlags = SC_DLG_NO_UI;
   AnswerWith(0);
   EXPECT_EQ(GetOpenCardNameA(&request_), SCARD_E_NO_SMARTCARD);
@@ -187,7 +186,7 @@ TEST_F(OpenCardName, NoUiRefusesToGuess) {
 }
 
 TEST_F(OpenCardName, NoTitleGivesTheDialogsOwn) {
-  AddReaders(2, {0, 1});
+  orvel_test::AddReaders(2, {0, 1});
   request_.lpstrTitle = nullptr;
   AnswerWith(-1);
   GetOpenCardNameA(&request_);
@@ -195,7 +194,7 @@ TEST_F(OpenCardName, NoTitleGivesTheDialogsOwn) {
 }
 
 TEST_F(OpenCardName, MalformedRequestsAreRefused) {
-  AddReaders(2, {0, 1});
+  orvel_test::AddReaders(2, {0, 1});
   AnswerWith(0);
   request_.dwStructSize = 92;
   EXPECT_EQ(GetOpenCardNameA(&request_), SCARD_E_INVALID_PARAMETER);
@@ -207,19 +206,14 @@ TEST_F(OpenCardName, MalformedRequestsAreRefused) {
 }
 
 TEST_F(OpenCardName, ReaderBufferTooSmallLeavesNoConnection) {
-  AddReaders(1, {0});
+  orvel_test::AddReaders(1, {0});
   request_.nMaxRdr = 4;  // "Lector 0" needs 9
   EXPECT_EQ(GetOpenCardNameA(&request_), SCARD_E_INSUFFICIENT_BUFFER);
-  SCARDHANDLE exclusive = 0;
-  DWORD protocol = 0;
-  EXPECT_EQ(SCardConnect(context_, "Lector 0", SCARD_SHARE_EXCLUSIVE, SCARD_PROTOCOL_T0, &exclusive,
-                         &protocol),
-            SCARD_S_SUCCESS);
-  SCardDisconnect(exclusive, SCARD_LEAVE_CARD);
+  EXPECT_TRUE(ReaderIsFree("Lector 0"));
 }
 
 TEST_F(OpenCardName, CalledFromAnotherThreadTheDialogRunsOnTheGuiThread) {
-  AddReaders(2, {0, 1});
+  orvel_test::AddReaders(2, {0, 1});
   ASSERT_NE(platform::EnsureQtApplication(), nullptr);
   AnswerWith(0);
   std::atomic<LONG> result{-1};

@@ -1,11 +1,10 @@
 #include "card_certificates.h"
 
-#include <zlib.h>
-
 #include <cstdio>
 #include <stdexcept>
 #include <string>
 
+#include "orvel_test/certificate_files.h"
 #include "support/card_records.h"
 #include "test_pki.h"
 
@@ -14,23 +13,6 @@ namespace {
 
 constexpr std::uint16_t kApplicationDf = 0x5015;
 constexpr std::uint16_t kCryptoDf = 0x3F11;
-
-Bytes LittleEndian32(std::uint32_t v) {
-  return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-          static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
-}
-
-Bytes CertificateFile(const Bytes& certificate) {
-  uLongf size = compressBound(certificate.size());
-  Bytes stream(size);
-  if (compress2(stream.data(), &size, certificate.data(), certificate.size(),
-                Z_DEFAULT_COMPRESSION) != Z_OK) {
-    throw std::runtime_error("compress2");
-  }
-  stream.resize(size);
-  return card_test::Join({LittleEndian32(static_cast<std::uint32_t>(certificate.size())),
-                          LittleEndian32(static_cast<std::uint32_t>(stream.size())), stream});
-}
 
 void WriteDirectory(cardsim::VirtualCard& card, std::uint16_t fid, const Bytes& records) {
   const auto current = card.ReadFile({kApplicationDf, fid});
@@ -69,7 +51,7 @@ std::shared_ptr<cardsim::VirtualCard> CardWithCertificates(
     const CardCertificate& c = certificates[i];
     const auto id = card_test::MakeKeyId(static_cast<std::uint8_t>(0x10 + 8 * i));
     const std::uint16_t fid = static_cast<std::uint16_t>(0x0101 + i);
-    const Bytes file = CertificateFile(c.der);
+    const Bytes file = orvel_test::CertificateFile(c.der);
     if (!card->CreateFile({kCryptoDf}, fid, file.size()) ||
         !card->WriteFile({kCryptoDf, fid}, file)) {
       throw std::runtime_error("certificate file");

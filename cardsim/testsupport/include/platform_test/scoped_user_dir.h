@@ -8,35 +8,31 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <system_error>
+
+#include "orvel_test/temp_dir.h"
 
 namespace platform_test {
 
 class ScopedUserDir {
  public:
-  ScopedUserDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "orvel-user-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
+  ScopedUserDir() : dir_("orvel-user") {
     if (const char* old = std::getenv("ORVEL_USER_DIR")) previous_ = old, hadPrevious_ = true;
     if (const char* old = std::getenv("ORVEL_SYSTEM_DIR")) {
       previousSystem_ = old, hadPreviousSystem_ = true;
     }
-    ::setenv("ORVEL_USER_DIR", path_.c_str(), 1);
+    ::setenv("ORVEL_USER_DIR", dir_.Path().c_str(), 1);
     ::setenv("ORVEL_SYSTEM_DIR", SystemDir().c_str(), 1);
   }
   ~ScopedUserDir() {
     Restore("ORVEL_USER_DIR", hadPrevious_, previous_);
     Restore("ORVEL_SYSTEM_DIR", hadPreviousSystem_, previousSystem_);
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
   }
   ScopedUserDir(const ScopedUserDir&) = delete;
   ScopedUserDir& operator=(const ScopedUserDir&) = delete;
 
-  const std::filesystem::path& Path() const { return path_; }
+  const std::filesystem::path& Path() const { return dir_.Path(); }
   // Where this test's system-wide defaults go (made by the test).
-  std::filesystem::path SystemDir() const { return path_ / "system-defaults"; }
+  std::filesystem::path SystemDir() const { return dir_.Path() / "system-defaults"; }
 
  private:
   static void Restore(const char* name, bool had, const std::string& value) {
@@ -47,7 +43,7 @@ class ScopedUserDir {
     }
   }
 
-  std::filesystem::path path_;
+  orvel_test::TempDir dir_;
   std::string previous_;
   bool hadPrevious_ = false;
   std::string previousSystem_;
