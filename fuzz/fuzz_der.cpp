@@ -10,8 +10,8 @@
 
 #include "card/certificate_path.h"
 #include "card/der_element.h"
+#include "card/key_record_view.h"
 #include "fuzz_input.h"
-#include "key_record_view.h"
 
 namespace {
 
@@ -63,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     case 2:
       if (const auto record = ParseKeyRecord(bytes)) {
-        for (const auto part : {record->usage, record->path}) {
+        for (const auto part :
+             {record->identifier, record->usage, record->accessFlags, record->path}) {
           if (!part.empty() && (part.data() < begin || part.data() + part.size() > end)) {
             __builtin_trap();
           }

@@ -13,7 +13,7 @@
 #include "card/container_name.h"
 #include "card/crypto_card.h"
 #include "card/der_element.h"
-#include "key_record_view.h"
+#include "card/key_record_view.h"
 
 namespace {
 
@@ -24,13 +24,6 @@ DWORD LittleEndian32(const BYTE* p) {
   return static_cast<DWORD>(p[0]) | static_cast<DWORD>(p[1]) << 8 | static_cast<DWORD>(p[2]) << 16 |
          static_cast<DWORD>(p[3]) << 24;
 }
-
-// A DER element of a file: where its content lies and where it ends.
-struct FileElement {
-  DWORD content = 0;
-  DWORD length = 0;
-  DWORD End() const { return content + length; }
-};
 
 }  // namespace
 
@@ -117,11 +110,8 @@ void CCryptoCard::NameCertificateKey(std::span<const BYTE> certificateAttributes
   GetChipInfo(&chipInfo);
   if (!StepSucceeded()) return;
   const auto key = ParseKeyRecord(*keyRecord);
-  if (!key) return;
-
-  // The usage word: the two bytes after the count of unused bits.
-  const BYTE usageHigh = key->usage.size() > 1 ? key->usage[1] : 0;
-  const BYTE usageLow = key->usage.size() > 2 ? key->usage[2] : 0;
+  if (!key || !key->allKeyAttributes) return;
+  const WORD usageWord = key->UsageWord();
   // The key file path, up to a NUL.
   const auto pathEnd = std::find(key->path.begin(), key->path.end(), BYTE{0});
   const auto pathLength = static_cast<std::size_t>(pathEnd - key->path.begin());
@@ -132,14 +122,14 @@ void CCryptoCard::NameCertificateKey(std::span<const BYTE> certificateAttributes
   const BYTE* serial = &chipInfo[kCardSerialOffset];
   std::snprintf(containerName.data(), kContainerNamePrefixLength + 1,
                 "%02X%02X%02X%02X%02X%02X%02X%02X%02X", serial[0], serial[1], serial[2], serial[3],
-                serial[4], serial[5], usageHigh, usageLow, key->keyReference);
+                serial[4], serial[5], usageWord >> 8, usageWord & 0xFF, key->keyReference);
   // A record without a key file path gives an empty span, whose data may be
   // null: nothing to copy then.
   if (pathLength > 0) {
     std::memcpy(containerName.data() + kContainerNamePrefixLength, key->path.data(), pathLength);
   }
   containerName[kContainerNamePrefixLength + pathLength] = '\0';
-  if (usage != nullptr) *usage = static_cast<WORD>(usageHigh << 8 | usageLow);
+  if (usage != nullptr) *usage = usageWord;
 }
 
 int CCryptoCard::ReadCertificateEntry(DWORD* cursor, BYTE* certificate, DWORD* certificateLength,
@@ -148,49 +138,21 @@ int CCryptoCard::ReadCertificateEntry(DWORD* cursor, BYTE* certificate, DWORD* c
   SelectApplication(m_directoryFiles[kCertificateDirectory]);
   if (!StepSucceeded()) return 0;
 
-  // The element with that tag at offset, lying within limit.
-  ElementHead head;
-  const auto element = [&](DWORD offset, BYTE tag, DWORD limit) -> std::optional<FileElement> {
-    if (offset >= limit || !ReadElementHead(offset, head) || head.fetched == 0 ||
-        head.Tag() != tag) {
-      return std::nullopt;
-    }
-    FileElement found;
-    found.content = offset;
-    const auto length = ParseDerHeader(found.content, head.Fetched());
-    if (!length || found.content > limit || *length > limit - found.content) return std::nullopt;
-    found.length = *length;
-    return found;
-  };
-
   // The record; the cursor moves past it whatever follows.
-  const auto record = element(*cursor, 0x30, kOffsetLimit);
+  const auto record = ReadElement(*cursor, 0x30, kOffsetLimit);
   if (!record) return 0;
   *cursor = record->End();
 
   const DWORD end = record->End();
-  const auto objectAttributes = element(record->content, 0x30, end);
-  if (!objectAttributes) return 0;
-  const auto certificateAttributes = element(objectAttributes->End(), 0x30, end);
-  if (!certificateAttributes) return 0;
-  std::vector<BYTE> attributes;
-  try {
-    attributes.resize(certificateAttributes->length);
-  } catch (const std::bad_alloc&) {
-    return 0;
-  }
-  if (!attributes.empty()) {
-    WORD got = 0;
-    ReadBinary(static_cast<WORD>(certificateAttributes->content),
-               static_cast<WORD>(attributes.size()), attributes.data(), &got);
-    if (!StepSucceeded() || got != attributes.size()) return 0;
-  }
+  FileElement certificateAttributes;
+  const auto attributes = ReadCertificateAttributes(record->content, end, &certificateAttributes);
+  if (!attributes) return 0;
 
-  const auto typeAttributes = element(certificateAttributes->End(), 0xA1, end);
+  const auto typeAttributes = ReadElement(certificateAttributes.End(), 0xA1, end);
   if (!typeAttributes) return 0;
-  const auto pathElement = element(typeAttributes->content, 0x30, typeAttributes->End());
+  const auto pathElement = ReadElement(typeAttributes->content, 0x30, typeAttributes->End());
   if (!pathElement) return 0;
-  const auto pathText = element(pathElement->content, 0x04, pathElement->End());
+  const auto pathText = ReadElement(pathElement->content, 0x04, pathElement->End());
   if (!pathText) return 0;
   // A text longer than any path of ten identifiers names no file that is
   // followed; it is not read.
@@ -203,14 +165,14 @@ int CCryptoCard::ReadCertificateEntry(DWORD* cursor, BYTE* certificate, DWORD* c
     if (!StepSucceeded() || got != pathText->length) return 0;
     path = ParseCertificatePath({text.data(), got});
   }
-  const auto index = element(pathText->End(), 0x02, pathElement->End());
+  const auto index = ReadElement(pathText->End(), 0x02, pathElement->End());
   if (!index) return 0;
-  if (!element(index->End(), 0x80, pathElement->End())) return 0;
+  if (!ReadElement(index->End(), 0x80, pathElement->End())) return 0;
 
   // A file that cannot be reached or read leaves the certificate as it was;
   // the key is still named.
   if (path && ReadCertificateFile(*path, certificate, certificateLength) == 0) return 0;
 
-  NameCertificateKey(attributes, containerName, usage);
+  NameCertificateKey(*attributes, containerName, usage);
   return 1;
 }

@@ -8,7 +8,8 @@ LONG CCryptoCard::SelectByName(const BYTE* name, BYTE length, Fci fci) {
   if (length > kMaxCommandData || (name == nullptr && length != 0)) {
     return Refuse(SCARD_E_INVALID_PARAMETER);
   }
-  return SendCommand(kClaIso, kInsSelect, kSelectByDfName, static_cast<BYTE>(fci), {{{name, length}}});
+  return SendCommand(kClaIso, kInsSelect, kSelectByDfName, static_cast<BYTE>(fci),
+                     {{{name, length}}});
 }
 
 LONG CCryptoCard::SelectByName(const char* name, Fci fci) {

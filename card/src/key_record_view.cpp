@@ -1,4 +1,4 @@
-#include "key_record_view.h"
+#include "card/key_record_view.h"
 
 #include "card/der_element.h"
 
@@ -27,6 +27,12 @@ std::span<const BYTE> PathOf(const BYTE* p, const BYTE* limit) {
 
 }  // namespace
 
+WORD KeyRecordView::UsageWord() const {
+  const BYTE high = usage.size() > 1 ? usage[1] : 0;
+  const BYTE low = usage.size() > 2 ? usage[2] : 0;
+  return static_cast<WORD>(high << 8 | low);
+}
+
 std::optional<KeyRecordView> ParseKeyRecord(std::span<const BYTE> content) {
   const BYTE* const end = content.data() + content.size();
   const auto objectAttributes = Expect(content.data(), end, 0x30);
@@ -34,25 +40,33 @@ std::optional<KeyRecordView> ParseKeyRecord(std::span<const BYTE> content) {
   const auto keyAttributes = Expect(objectAttributes->end, end, 0x30);
   if (!keyAttributes) return std::nullopt;
 
-  const BYTE* const limit = keyAttributes->end;
-  const auto identifier = EnterDerElement(keyAttributes->content, limit);
-  if (!identifier) return std::nullopt;
-  const auto usage = Expect(identifier->end, limit, 0x03);
-  if (!usage) return std::nullopt;
-  const auto native = Expect(usage->end, limit, 0x01);
-  if (!native) return std::nullopt;
-  const auto accessFlags = Expect(native->end, limit, 0x03);
-  if (!accessFlags) return std::nullopt;
-  const auto reference = Expect(accessFlags->end, limit, 0x02);
-  if (!reference || reference->Size() == 0) return std::nullopt;
-
   KeyRecordView view;
-  view.usage = SpanOf(*usage);
+  const BYTE* p = keyAttributes->content;
+  const BYTE* const limit = keyAttributes->end;
+  // Identifier, usage, native and access flags: each taken when the next
+  // element has its tag, and then whole or not at all.
+  const BYTE optional[] = {0x04, 0x03, 0x01, 0x03};
+  std::span<const BYTE>* const fields[] = {nullptr, &view.usage, nullptr, &view.accessFlags};
+  int present = 0;
+  for (std::size_t i = 0; i < std::size(optional); ++i) {
+    const auto element = Expect(p, limit, optional[i]);
+    if (!element) {
+      if (p < limit && *p == optional[i]) return std::nullopt;
+      continue;
+    }
+    if (i == 0) view.identifier = {p, element->end};
+    if (fields[i] != nullptr) *fields[i] = SpanOf(*element);
+    ++present;
+    p = element->end;
+  }
+  view.allKeyAttributes = present == static_cast<int>(std::size(optional));
+  const auto reference = Expect(p, limit, 0x02);
+  if (!reference || reference->Size() == 0) return std::nullopt;
   view.keyReference = *reference->content;
 
   // After the common key attributes: the subclass attributes, when present,
   // then the type attributes.
-  const BYTE* p = keyAttributes->end;
+  p = keyAttributes->end;
   if (p < end && *p == 0xA0) {
     const auto subclass = EnterDerElement(p, end);
     p = subclass ? subclass->end : nullptr;

@@ -5,84 +5,75 @@
 
 #include "card/crypto_card.h"
 #include "card/der_element.h"
+#include "card/key_record_view.h"
 #include "key_directory_records.h"
-#include "key_record_view.h"
 
 void CCryptoCard::ScanKeyRecord(const DirectoryRecord& record, BYTE roleFlag,
                                 KeyReferenceMap& map) {
-  const DWORD end = record.End();
-  ElementHead head;
-  DWORD pos = record.contentOffset;
-  // Reads the element at pos; false when the record has no more elements or
-  // the card failed (the walk then looks at the status).
-  const auto readAt = [&](DWORD at) { return at < end && ReadElementHead(at, head); };
-  // The offset after the element in head, or 0 when its header is unusable.
-  const auto next = [&](bool whole) -> DWORD {
-    DWORD after = head.offset;
-    const auto length = ParseDerHeader(after, head.Fetched());
-    if (!length) return 0;
-    return whole ? after + *length : after;
-  };
-
-  if (!readAt(pos)) return;
-  if (head.Tag() == 0x30) {  // common object attributes: skipped whole
-    pos = next(true);
-    if (pos == 0 || !readAt(pos)) return;
+  DWORD limit = record.End();
+  auto element = ReadElement(record.contentOffset, std::nullopt, limit);
+  if (!element) return;
+  if (element->Tag() == 0x30) {  // common object attributes: skipped whole
+    element = ReadElement(element->End(), std::nullopt, limit);
+    if (!element) return;
   }
-  if (head.Tag() == 0x30) {  // common key attributes: entered
-    pos = next(false);
-    if (pos == 0 || !readAt(pos)) return;
+  if (element->Tag() == 0x30) {  // common key attributes: entered
+    limit = element->End();
+    element = ReadElement(element->content, std::nullopt, limit);
+    if (!element) return;
   }
   // Identifier, usage, native and access flags, each passed over when absent.
   bool local = false;
   const BYTE expected[] = {0x04, 0x03, 0x01, 0x03};
   for (std::size_t i = 0; i < std::size(expected); ++i) {
-    if (head.Tag() != expected[i]) continue;
+    if (element->Tag() != expected[i]) continue;
+    const ElementHead& head = element->head;
     if (i == 3) {
       // The first flag byte follows the count of unused bits; it is taken only
       // from a short header whose element holds it.
       local = head.fetched == 4 && head.bytes[1] >= 2 && head.bytes[1] < 0x80 &&
               (head.bytes[3] & 0x08) != 0;
     }
-    pos = next(true);
-    if (pos == 0 || !readAt(pos)) return;
+    element = ReadElement(element->End(), std::nullopt, limit);
+    if (!element) return;
   }
+  const ElementHead& head = element->head;
   if (head.Tag() == 0x02 && head.fetched >= 3 && head.bytes[1] >= 1 && head.bytes[1] < 0x80) {
     map[head.bytes[2]] |= static_cast<BYTE>(roleFlag | (local ? KeyRefLocal : 0));
   }
 }
 
-void CCryptoCard::ScanCertificateRecord(const DirectoryRecord& record, KeyReferenceMap& map) {
-  const DWORD end = record.End();
-  ElementHead head;
-  DWORD pos = record.contentOffset;
-  if (pos >= end || !ReadElementHead(pos, head)) return;
-  if (head.Tag() == 0x30) {  // common object attributes: skipped whole
-    DWORD after = pos;
-    const auto length = ParseDerHeader(after, head.Fetched());
-    if (!length) return;
-    pos = after + *length;
-    if (pos >= end || !ReadElementHead(pos, head)) return;
-  }
-  if (head.Tag() != 0x30) return;
-  // Common certificate attributes, read whole: they begin with the
-  // certificate's identifier element.
-  DWORD contentOffset = pos;
-  const auto length = ParseDerHeader(contentOffset, head.Fetched());
-  if (!length || contentOffset > end || *length > end - contentOffset) return;
+std::optional<std::vector<BYTE>> CCryptoCard::ReadCertificateAttributes(DWORD content, DWORD end,
+                                                                        FileElement* element) {
+  const auto objectAttributes = ReadElement(content, 0x30, end);
+  if (!objectAttributes) return std::nullopt;
+  const auto certificateAttributes = ReadElement(objectAttributes->End(), 0x30, end);
+  if (!certificateAttributes) return std::nullopt;
   std::vector<BYTE> attributes;
   try {
-    attributes.resize(*length);
+    attributes.resize(certificateAttributes->length);
   } catch (const std::bad_alloc&) {
-    return;
+    return std::nullopt;
   }
-  WORD got = 0;
-  ReadBinary(static_cast<WORD>(contentOffset), static_cast<WORD>(*length), attributes.data(), &got);
-  if (!StepSucceeded() || got != *length) return;
+  if (!attributes.empty()) {
+    WORD got = 0;
+    ReadBinary(static_cast<WORD>(certificateAttributes->content),
+               static_cast<WORD>(attributes.size()), attributes.data(), &got);
+    if (!StepSucceeded() || got != attributes.size()) return std::nullopt;
+  }
+  if (element != nullptr) *element = *certificateAttributes;
+  return attributes;
+}
 
-  const auto keyRecord = FindPrivateKeyById(attributes);
+void CCryptoCard::ScanCertificateRecord(const DirectoryRecord& record, KeyReferenceMap& map) {
+  // The common certificate attributes begin with the certificate's
+  // identifier element.
+  const auto attributes = ReadCertificateAttributes(record.contentOffset, record.End());
+  if (!attributes) return;
+  const auto keyRecord = FindPrivateKeyById(*attributes);
   if (!keyRecord) return;
-  if (const auto key = ParseKeyRecord(*keyRecord)) map[key->keyReference] |= KeyRefCertified;
+  const auto key = ParseKeyRecord(*keyRecord);
+  if (key && key->allKeyAttributes) map[key->keyReference] |= KeyRefCertified;
 }
 
 int CCryptoCard::ScanKeyReferences(KeyReferenceMap* map, KeyScanOutcome* outcome) {
@@ -122,15 +113,17 @@ int CCryptoCard::ScanKeyReferences(KeyReferenceMap* map, KeyScanOutcome* outcome
   // Looking up a certificate's key selects the private-key directory, so the
   // certificate directory is selected again before each of its records.
   const WORD certificates = m_directoryFiles[kCertificateDirectory];
+  WalkOptions reselect;
+  reselect.beforeRecord = [&] {
+    SelectFile(certificates);
+    return StepSucceeded();
+  };
   const WalkEnd walk = WalkDirectory(
       [&](const DirectoryRecord& record) {
         ScanCertificateRecord(record, *map);
         return true;
       },
-      [&] {
-        SelectFile(certificates);
-        return StepSucceeded();
-      });
+      reselect);
   seen.readToEnd = walk == WalkEnd::EndMarker || walk == WalkEnd::FileEnd;
   if (outcome != nullptr) *outcome = seen;
   return 1;

@@ -1,24 +1,20 @@
 #include "der.h"
 
+#include "card/der_element.h"
+
 namespace orvelcard {
 
 std::optional<Tlv> ReadTlv(ByteView data, std::size_t offset) {
-  if (offset >= data.size() || data.size() - offset < 2) return std::nullopt;
+  if (offset >= data.size()) return std::nullopt;
+  const ByteView rest = data.subspan(offset);
+  DWORD header = 0;
+  const auto length = ParseDerHeader(header, rest);
+  if (!length || rest.size() - header < *length) return std::nullopt;
   Tlv tlv;
-  tlv.tag = data[offset];
+  tlv.tag = rest[0];
   tlv.offset = offset;
-  std::size_t length = data[offset + 1];
-  std::size_t header = 2;
-  if (length & 0x80) {
-    const std::size_t count = length & 0x7F;
-    if (count == 0 || count > 4 || data.size() - offset - 2 < count) return std::nullopt;
-    length = 0;
-    for (std::size_t i = 0; i < count; ++i) length = length << 8 | data[offset + 2 + i];
-    header += count;
-  }
-  if (data.size() - offset - header < length) return std::nullopt;
   tlv.headerSize = header;
-  tlv.content = data.subspan(offset + header, length);
+  tlv.content = rest.subspan(header, *length);
   return tlv;
 }
 

@@ -1,5 +1,6 @@
 // Reading DER elements (tag, length, content) from bytes that came off a
-// card image, never past the end of what is there.
+// card image, never past the end of what is there; the headers are read as
+// the card library reads them (card/der_element.h).
 #pragma once
 
 #include <cstddef>

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "card/der_element.h"
+
 namespace {
 
 void AppendLength(std::vector<BYTE>& out, std::size_t length) {
@@ -53,13 +55,13 @@ void PutLittleEndian32(BYTE* out, std::uint32_t value) {
 
 std::optional<std::size_t> EncodedCertificateLength(const BYTE* der) {
   if (der == nullptr || der[0] != 0x30) return std::nullopt;
-  const BYTE first = der[1];
-  if (first < 0x80) return 2 + static_cast<std::size_t>(first);
-  const std::size_t count = first & 0x7F;
-  if (count == 0 || count > 3) return std::nullopt;
-  std::size_t length = 0;
-  for (std::size_t i = 0; i < count; ++i) length = length << 8 | der[2 + i];
-  return 2 + count + length;
+  // No byte past the length bytes the header announces is looked at.
+  const std::size_t count = der[1] < 0x80 ? 0 : der[1] & 0x7F;
+  if (count > 3) return std::nullopt;
+  DWORD contentOffset = 0;
+  const auto length = ParseDerHeader(contentOffset, {der, 2 + count});
+  if (!length) return std::nullopt;
+  return contentOffset + static_cast<std::size_t>(*length);
 }
 
 std::optional<std::vector<BYTE>> BuildCertificateFile(std::span<const BYTE> certificate) {

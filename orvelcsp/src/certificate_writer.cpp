@@ -55,8 +55,9 @@ DWORD FindRecordSlot(CCryptoCard& card, std::size_t recordSize, Slot* slot) {
   }
   const std::optional<DWORD> size = card.SelectedFileSize();
   DWORD end = 0;
-  if (WalkDirectoryRecords(card, [](const DirectoryRecord&) { return true; }, &end, size) !=
-      WalkEnd::EndMarker) {
+  const WalkEnd walk =
+      card.WalkDirectory([](const DirectoryRecord&) { return true; }, ProviderWalk(size), &end);
+  if (walk != WalkEnd::EndMarker && walk != WalkEnd::FileEnd) {
     return card.StepSucceeded() ? NTE_FAIL : StepError(card);
   }
   const DWORD recordEnd = end + static_cast<DWORD>(recordSize);

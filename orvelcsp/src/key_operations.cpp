@@ -11,7 +11,7 @@
 
 #include "certificate_format.h"
 #include "container_name.h"
-#include "copy_out.h"
+#include "platform/copy_out.h"
 #include "pin_prompt.h"
 #include "provider_objects.h"
 

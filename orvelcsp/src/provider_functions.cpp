@@ -9,7 +9,7 @@
 
 #include "certificate_format.h"
 #include "certificate_writer.h"
-#include "copy_out.h"
+#include "platform/copy_out.h"
 #include "directory_records.h"
 #include "key_operations.h"
 #include "platform/provider_module.h"

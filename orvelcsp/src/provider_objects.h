@@ -11,8 +11,8 @@
 
 #include "card_session.h"
 #include "container_name.h"
-#include "handle_table.h"
-#include "provider_crypto.h"
+#include "platform/handle_table.h"
+#include "platform/provider_crypto.h"
 
 namespace orvelcsp {
 

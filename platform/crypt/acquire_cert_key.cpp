@@ -1,7 +1,7 @@
 // CryptAcquireCertificatePrivateKey: opens the provider and container that
 // the certificate's key-provider information names.
 #include "cert_context.h"
-#include "copy_out.h"
+#include "platform/copy_out.h"
 #include "text_convert.h"
 
 using namespace platform::crypt;

@@ -2,7 +2,7 @@
 // CertFreeCertificateContext and the certificate property functions.
 #include "cert_context.h"
 
-#include "copy_out.h"
+#include "platform/copy_out.h"
 
 #include <openssl/sha.h>
 

@@ -1,6 +1,6 @@
 // CertGetPublicKeyLength and CertGetIntendedKeyUsage: both work on the
 // decoded structures alone, as callers may hand in structures of their own.
-#include "copy_out.h"
+#include "platform/copy_out.h"
 #include "der.h"
 #include "openssl_types.h"
 #include "platform/wincrypt.h"

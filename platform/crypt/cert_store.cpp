@@ -5,7 +5,7 @@
 // Stores with more behaviour (system, provider and collection stores) are
 // extended stores (extended_store.h); the functions here hand them their
 // calls.
-#include "copy_out.h"
+#include "platform/copy_out.h"
 #include "extended_store.h"
 #include "store_impl.h"
 

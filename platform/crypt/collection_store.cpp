@@ -1,7 +1,7 @@
 #include "collection_store.h"
 
 #include "cert_context.h"
-#include "copy_out.h"
+#include "platform/copy_out.h"
 #include "store_impl.h"
 
 namespace platform::crypt {

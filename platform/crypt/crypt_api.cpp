@@ -1,8 +1,8 @@
 // The platform's Crypt* provider functions: they validate the caller's
 // handles, forward to the provider that made them and report its result
 // through the last-error state.
-#include "copy_out.h"
-#include "handle_table.h"
+#include "platform/copy_out.h"
+#include "platform/handle_table.h"
 #include "provider_database.h"
 
 using namespace platform::crypt;

@@ -17,8 +17,8 @@
 // whatever the module keeps for the process (a store provider's cache of
 // card certificates), still there. Modules due are unloaded at the next
 // OID function call; a process that ends first just ends.
-#include "copy_out.h"
-#include "handle_table.h"
+#include "platform/copy_out.h"
+#include "platform/handle_table.h"
 #include "platform/module_loader.h"
 #include "platform/user_state.h"
 #include "platform/wincrypt.h"

@@ -1,5 +1,5 @@
 // PFXIsPFXBlob, PFXVerifyPassword and PFXImportCertStore.
-#include "copy_out.h"
+#include "platform/copy_out.h"
 #include "key_container.h"
 #include "pfx_reader.h"
 #include "platform/provider_registry.h"

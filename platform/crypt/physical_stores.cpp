@@ -1,7 +1,7 @@
 // CertRegisterPhysicalStore and CertUnregisterPhysicalStore.
 #include "physical_stores.h"
 
-#include "copy_out.h"
+#include "platform/copy_out.h"
 #include "platform/user_state.h"
 #include "state_file.h"
 #include "text_convert.h"

@@ -7,7 +7,7 @@
 // disposition in the upper 16 bits; only what it accepts enters the store.
 // What the provider adds to its memory store itself reaches no callback.
 #include "cert_context.h"
-#include "copy_out.h"
+#include "platform/copy_out.h"
 #include "extended_store.h"
 #include "store_impl.h"
 

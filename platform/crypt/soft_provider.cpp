@@ -1,10 +1,10 @@
 #include "soft_provider.h"
 
-#include "copy_out.h"
-#include "handle_table.h"
+#include "platform/copy_out.h"
+#include "platform/handle_table.h"
 #include "key_container.h"
 #include "platform/provider_registry.h"
-#include "provider_crypto.h"
+#include "platform/provider_crypto.h"
 #include "secure_bytes.h"
 
 #include <openssl/pem.h>

@@ -1,5 +1,5 @@
 // CertControlStore.
-#include "copy_out.h"
+#include "platform/copy_out.h"
 #include "extended_store.h"
 #include "store_impl.h"
 

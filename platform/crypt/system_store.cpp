@@ -11,7 +11,7 @@
 // system store again is left out too, so that no system store contains
 // itself.
 #include "collection_store.h"
-#include "copy_out.h"
+#include "platform/copy_out.h"
 #include "extended_store.h"
 #include "persistent_store.h"
 #include "physical_stores.h"

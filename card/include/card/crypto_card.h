@@ -19,6 +19,7 @@
 
 #include "card/card_protocol.h"
 #include "card/card_types.h"
+#include "card/directory_walk.h"
 #include "platform/winscard_ext.h"
 
 class CCryptoCard {
@@ -102,6 +103,11 @@ class CCryptoCard {
 
   // --- PKCS#15 file system ------------------------------------------------
 
+  // Walks the records of the selected directory file from offset 0 (see
+  // WalkOptions for how it reads). *endOffset receives the offset of the end
+  // marker or of the file's end.
+  WalkEnd WalkDirectory(const RecordVisitor& visit, const WalkOptions& options = {},
+                        DWORD* endOffset = nullptr);
   // Fills the directory file table from the object directory file.
   void ReadObjectDirectory(Fci selection = Fci::Returned);
   // Master file, then the PKCS#15 application, then fileId within it; each
@@ -207,24 +213,16 @@ class CCryptoCard {
     BYTE Tag() const { return bytes[0]; }
     std::span<const BYTE> Fetched() const { return {bytes.data(), fetched}; }
   };
-  // A record of a directory file: its header at offset, its content at
-  // contentOffset.
-  struct DirectoryRecord {
-    DWORD offset = 0;
-    DWORD contentOffset = 0;
-    DWORD contentLength = 0;
-    DWORD End() const { return contentOffset + contentLength; }
+  // The selected file read ahead by a walk.
+  class FileReadAhead;
+  // A DER element of the selected file, found from its head.
+  struct FileElement {
+    ElementHead head;
+    DWORD content = 0;  // where its content begins
+    DWORD length = 0;   // of its content
+    BYTE Tag() const { return head.Tag(); }
+    DWORD End() const { return content + length; }
   };
-  enum class WalkEnd {
-    EndMarker,  // a first byte other than 30: after the last record
-    FileEnd,    // the file ends after the last record: the read there was
-                // refused as past its end (6B00, or 6Cxx with fewer than
-                // four bytes left)
-    Stopped,    // the visitor asked to stop
-    Failed,     // a card error or refusal, or a header that cannot be followed
-  };
-  // Called for each record; returns false to stop the walk.
-  using RecordVisitor = std::function<bool(const DirectoryRecord&)>;
 
   // A piece of a command's data, copied into the command buffer as it is or
   // in reverse order (little-endian key material goes out big-endian
@@ -249,13 +247,12 @@ class CCryptoCard {
   bool RefusedAsPastEnd() const;
   // True when the element's first bytes were read (result 0, SW 0x9000).
   bool ReadElementHead(DWORD offset, ElementHead& head);
-  // Walks the records of the selected directory file from offset 0.
-  // beforeRecord, when given, runs before each record is read and ends the
-  // walk when it returns false; it is then the walk's check of the card, and
-  // the status a visit leaves (having used other files) is not looked at.
-  // *endOffset receives the offset of the end marker or of the file's end.
-  WalkEnd WalkDirectory(const RecordVisitor& visit, const std::function<bool()>& beforeRecord = {},
-                        DWORD* endOffset = nullptr);
+  // The element at offset, from one 4-byte READ BINARY of its head; nothing
+  // is read when offset is not below limit. nullopt when the card failed or
+  // sent nothing, the element has another tag than tag (when given), its
+  // header cannot be followed, or it runs past limit (the end of the element
+  // that holds it).
+  std::optional<FileElement> ReadElement(DWORD offset, std::optional<BYTE> tag, DWORD limit);
   // The offset of the end marker of the selected directory file; nullopt
   // when the walk failed (the status word then tells why, or is set to a
   // refusal when the directory could not be followed).
@@ -278,6 +275,11 @@ class CCryptoCard {
                           std::span<char> containerName, WORD* usage);
   // Notes the key reference of a key record in the map, with roleFlag.
   void ScanKeyRecord(const DirectoryRecord& record, BYTE roleFlag, KeyReferenceMap& map);
+  // The common certificate attributes of the certificate record whose
+  // content lies from content to end, read whole; they follow the common
+  // object attributes. *element, when given, receives where they lie.
+  std::optional<std::vector<BYTE>> ReadCertificateAttributes(DWORD content, DWORD end,
+                                                             FileElement* element = nullptr);
   // Marks the key reference whose private key a certificate record names.
   void ScanCertificateRecord(const DirectoryRecord& record, KeyReferenceMap& map);
 

@@ -1,4 +1,4 @@
-#include "provider_crypto.h"
+#include "platform/provider_crypto.h"
 
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <new>
 
-#include "copy_out.h"
+#include "platform/copy_out.h"
 
 namespace platform::crypt {
 namespace {
