@@ -6,8 +6,8 @@
 #include "common/reverse_bytes.h"
 #include "common/secure_wipe.h"
 
-CCryptoCard::CCryptoCard(SCARDHANDLE card) : m_card(card) {
-  ReadObjectDirectory();
+CCryptoCard::CCryptoCard(SCARDHANDLE card, Fci directorySelection) : m_card(card) {
+  ReadObjectDirectory(directorySelection);
   m_chipInfo.fill(0);
 }
 

@@ -4,23 +4,24 @@
 
 #include "card/crypto_card.h"
 
-LONG CCryptoCard::SelectByName(const BYTE* name, BYTE length) {
+LONG CCryptoCard::SelectByName(const BYTE* name, BYTE length, Fci fci) {
   if (length > kMaxCommandData || (name == nullptr && length != 0)) {
     return Refuse(SCARD_E_INVALID_PARAMETER);
   }
-  return SendCommand(kClaIso, kInsSelect, kSelectByDfName, 0x00, {{{name, length}}});
+  return SendCommand(kClaIso, kInsSelect, kSelectByDfName, static_cast<BYTE>(fci),
+                     {{{name, length}}});
 }
 
-LONG CCryptoCard::SelectByName(const char* name) {
+LONG CCryptoCard::SelectByName(const char* name, Fci fci) {
   if (name == nullptr) return Refuse(SCARD_E_INVALID_PARAMETER);
   const std::size_t length = std::strlen(name);
   if (length > kMaxCommandData) return Refuse(SCARD_E_INVALID_PARAMETER);
-  return SelectByName(reinterpret_cast<const BYTE*>(name), static_cast<BYTE>(length));
+  return SelectByName(reinterpret_cast<const BYTE*>(name), static_cast<BYTE>(length), fci);
 }
 
-LONG CCryptoCard::SelectFile(WORD fileId) {
+LONG CCryptoCard::SelectFile(WORD fileId, Fci fci) {
   const BYTE id[] = {static_cast<BYTE>(fileId >> 8), static_cast<BYTE>(fileId & 0xFF)};
-  return SendCommand(kClaIso, kInsSelect, kSelectByFileId, 0x00, {{id}});
+  return SendCommand(kClaIso, kInsSelect, kSelectByFileId, static_cast<BYTE>(fci), {{id}});
 }
 
 LONG CCryptoCard::ReadBinary(WORD offset, WORD length, BYTE* destination, WORD* bytesRead) {

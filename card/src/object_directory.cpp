@@ -10,18 +10,18 @@ constexpr WORD kObjectDirectoryBytes = 40;
 
 }  // namespace
 
-LONG CCryptoCard::SelectApplication(WORD fileId) {
-  SelectByName(kMasterFileName);
+LONG CCryptoCard::SelectApplication(WORD fileId, Fci fci) {
+  SelectByName(kMasterFileName, fci);
   if (StepSucceeded()) {
-    SelectByName(kPkcs15ApplicationId.data(), static_cast<BYTE>(kPkcs15ApplicationId.size()));
+    SelectByName(kPkcs15ApplicationId.data(), static_cast<BYTE>(kPkcs15ApplicationId.size()), fci);
   }
-  if (StepSucceeded()) SelectFile(fileId);
+  if (StepSucceeded()) SelectFile(fileId, fci);
   return m_lastResult;
 }
 
-void CCryptoCard::ReadObjectDirectory() {
+void CCryptoCard::ReadObjectDirectory(Fci selection) {
   m_directoryFiles = kDefaultDirectoryFiles;
-  SelectApplication(kObjectDirectoryFile);
+  SelectApplication(kObjectDirectoryFile, selection);
   if (!StepSucceeded()) return;
   std::array<BYTE, kObjectDirectoryBytes> odf{};
   WORD got = 0;

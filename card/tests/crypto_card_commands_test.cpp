@@ -58,6 +58,31 @@ TEST_F(CryptoCardCommands, PendingAnswerIsFetchedWithOneGetResponse) {
   EXPECT_EQ(object_->Sw(), 0x9000);
 }
 
+TEST_F(CryptoCardCommands, SelectionsWithoutFciAreOneCommandEach) {
+  // P2 0C: the status word alone, no GET RESPONSE, and no size to tell.
+  EXPECT_EQ(object_->SelectByName(kCryptoDfName, CCryptoCard::Fci::NotReturned), SCARD_S_SUCCESS);
+  EXPECT_EQ(object_->SelectFile(0x3F11, CCryptoCard::Fci::NotReturned), SCARD_S_SUCCESS);
+  EXPECT_EQ(object_->Sw(), 0x9000);
+  EXPECT_FALSE(object_->SelectedFileSize());
+  Bytes byName = kSelectCryptoDf;
+  byName[3] = 0x0C;
+  ASSERT_EQ(Commands(), (std::vector<Bytes>{byName, {0x00, 0xA4, 0x00, 0x0C, 0x02, 0x3F, 0x11}}))
+      << Dump(Commands());
+  // With the FCI, the EF's size comes from it.
+  StartCounting();
+  EXPECT_EQ(object_->SelectApplication(0x6004), SCARD_S_SUCCESS);
+  EXPECT_EQ(object_->SelectedFileSize(), std::optional<DWORD>(1024));
+
+  // The object directory read without FCI: three selections and the read.
+  StartCounting();
+  CCryptoCard lean(handle_, CCryptoCard::Fci::NotReturned);
+  const auto commands = Commands();
+  ASSERT_EQ(commands.size(), 4u) << Dump(commands);
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(commands[i][3], 0x0C) << Dump(commands);
+  EXPECT_EQ(commands[3], (Bytes{0x00, 0xB0, 0x00, 0x00, 0x28}));
+  EXPECT_EQ(lean.DirectoryFiles(), object_->DirectoryFiles());
+}
+
 TEST_F(CryptoCardCommands, GetResponseAfter611AAndItsStatusWordIsKept) {
   fakepcsc::AnswerStatusAt(1, 0x611A);
   fakepcsc::AnswerStatusAt(2, 0x6A82);

@@ -69,7 +69,8 @@ DWORD CCardSession::Open(const CardSerial& serial, std::unique_ptr<CCardSession>
                      &handle, &protocol) != SCARD_S_SUCCESS) {
       continue;
     }
-    auto card = std::make_unique<CCryptoCard>(handle);
+    // Nothing here looks at the FCI of the object directory's selections.
+    auto card = std::make_unique<CCryptoCard>(handle, CCryptoCard::Fci::NotReturned);
     // The serial is written only from a complete answer: start from a value
     // that cannot match.
     CardSerial found = serial;

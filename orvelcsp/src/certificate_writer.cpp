@@ -1,6 +1,8 @@
 #include "certificate_writer.h"
 
+#include <algorithm>
 #include <new>
+#include <optional>
 
 #include "card_session.h"
 #include "certificate_format.h"
@@ -22,9 +24,10 @@ DWORD StepError(LONG result, WORD sw) {
 }
 DWORD StepError(const CCryptoCard& card) { return StepError(card.LastResult(), card.Sw()); }
 
+// ICC.Crypto lies directly under the MF: the card finds it by name from
+// any DF.
 bool SelectCertificateDf(CCryptoCard& card) {
-  card.SelectByName(kMasterFileName);
-  if (card.StepSucceeded()) card.SelectByName(kCryptoDfName);
+  card.SelectByName(kCryptoDfName, CCryptoCard::Fci::NotReturned);
   return card.StepSucceeded();
 }
 
@@ -44,14 +47,29 @@ struct Slot {
 };
 
 DWORD FindRecordSlot(CCryptoCard& card, std::size_t recordSize, Slot* slot) {
-  card.SelectApplication(card.DirectoryFiles()[kCertificateDirectory]);
-  if (!card.StepSucceeded()) return StepError(card);
+  // The FCI gives the directory's size: where it ends, whether the record
+  // and a terminator fit.
+  if (SelectDirectoryFile(card, kCertificateDirectory, CCryptoCard::Fci::Returned) !=
+      LookupResult::Found) {
+    return StepError(card);
+  }
+  const std::optional<DWORD> size = card.SelectedFileSize();
   DWORD end = 0;
-  if (WalkDirectoryRecords(card, [](const DirectoryRecord&) { return true; }, &end) !=
+  if (WalkDirectoryRecords(card, [](const DirectoryRecord&) { return true; }, &end, size) !=
       WalkEnd::EndMarker) {
     return card.StepSucceeded() ? NTE_FAIL : StepError(card);
   }
-  if (!HasByteAt(card, end + static_cast<DWORD>(recordSize) - 1)) {
+  const DWORD recordEnd = end + static_cast<DWORD>(recordSize);
+  if (size) {
+    if (recordEnd > std::min<DWORD>(*size, CCryptoCard::kOffsetLimit)) {
+      return static_cast<DWORD>(SCARD_E_WRITE_TOO_MANY);
+    }
+    slot->offset = end;
+    slot->roomForTerminator = recordEnd < std::min<DWORD>(*size, CCryptoCard::kOffsetLimit);
+    return ERROR_SUCCESS;
+  }
+  // No size in the answer: ask the card whether the bytes are there.
+  if (!HasByteAt(card, recordEnd - 1)) {
     return card.LastResult() != SCARD_S_SUCCESS ? static_cast<DWORD>(card.LastResult())
                                                 : static_cast<DWORD>(SCARD_E_WRITE_TOO_MANY);
   }
@@ -88,8 +106,10 @@ void RemoveCertificateFile(CCryptoCard& card, WORD fileId) {
 DWORD AppendRecord(CCryptoCard& card, const Slot& slot, const std::vector<BYTE>& record) {
   std::vector<BYTE> tail(record.begin() + 1, record.end());
   if (slot.roomForTerminator) tail.push_back(0x00);
-  card.SelectApplication(card.DirectoryFiles()[kCertificateDirectory]);
-  if (!card.StepSucceeded()) return StepError(card);
+  if (SelectDirectoryFile(card, kCertificateDirectory, CCryptoCard::Fci::NotReturned) !=
+      LookupResult::Found) {
+    return StepError(card);
+  }
   card.UpdateBinary(static_cast<WORD>(slot.offset + 1), static_cast<WORD>(tail.size()),
                     tail.data());
   if (!card.StepSucceeded()) return StepError(card);

@@ -1,7 +1,9 @@
 #include "directory_records.h"
 
+#include <algorithm>
 #include <array>
 #include <new>
+#include <span>
 
 #include "card/der_element.h"
 
@@ -11,67 +13,103 @@ constexpr BYTE kSequence = 0x30;
 constexpr WORD kWrongLength = 0x6C00;     // 6Cxx: fewer bytes remain
 constexpr WORD kOffsetOutside = 0x6B00;   // at or past the end of the file
 
-// The first byte of the element at offset, with up to four bytes of it in
-// head: nullopt at the end of the file; ok is false after a card error.
-std::optional<BYTE> FirstByteAt(CCryptoCard& card, DWORD offset, std::array<BYTE, 4>& head,
-                                WORD& fetched, bool& ok) {
-  ok = true;
-  fetched = 0;
-  if (offset + head.size() > CCryptoCard::kOffsetLimit) {
-    // Nothing can follow where the file commands cannot reach.
-    return std::nullopt;
+// The selected directory file as far as it has been read: chunks of up to
+// 128 bytes from offset 0, each asked for once, until the file ends.
+class CDirectoryReader {
+ public:
+  CDirectoryReader(CCryptoCard& card, std::optional<DWORD> fileSize)
+      : m_card(card), m_limit(std::min<DWORD>(fileSize.value_or(CCryptoCard::kOffsetLimit),
+                                                CCryptoCard::kOffsetLimit)) {}
+
+  // Reads on until at least size bytes are held or the file ends; false
+  // after a card error.
+  bool Fill(DWORD size) {
+    while (m_bytes.size() < size && !m_ended) {
+      const DWORD offset = static_cast<DWORD>(m_bytes.size());
+      if (offset >= m_limit) {
+        m_ended = true;
+        break;
+      }
+      WORD chunk = static_cast<WORD>(std::min<DWORD>(CCryptoCard::kMaxChunk, m_limit - offset));
+      if (!ReadChunk(offset, chunk)) {
+        if (m_card.LastResult() != SCARD_S_SUCCESS) return false;
+        if (m_card.Sw() == kOffsetOutside) {
+          m_ended = true;
+          break;
+        }
+        // The file ends within the chunk: the card names what is left.
+        if ((m_card.Sw() & 0xFF00) != kWrongLength || m_card.Sw2() == 0 || m_card.Sw2() >= chunk) {
+          return false;
+        }
+        chunk = m_card.Sw2();
+        if (!ReadChunk(offset, chunk)) return false;
+        m_ended = true;
+      }
+    }
+    return true;
   }
-  card.ReadBinary(static_cast<WORD>(offset), static_cast<WORD>(head.size()), head.data(), &fetched);
-  if (card.StepSucceeded()) return fetched > 0 ? std::optional<BYTE>(head[0]) : std::nullopt;
-  if (card.LastResult() != SCARD_S_SUCCESS) {
-    ok = false;
-    return std::nullopt;
+  std::span<const BYTE> Bytes() const { return m_bytes; }
+
+ private:
+  bool ReadChunk(DWORD offset, WORD chunk) {
+    std::array<BYTE, CCryptoCard::kMaxChunk> data{};
+    WORD got = 0;
+    m_card.ReadBinary(static_cast<WORD>(offset), chunk, data.data(), &got);
+    if (!m_card.StepSucceeded()) return false;
+    // An answer without (all of) the data asked for: the file ends there.
+    if (got < chunk) m_ended = true;
+    m_bytes.insert(m_bytes.end(), data.begin(), data.begin() + got);
+    return true;
   }
-  if (card.Sw() == kOffsetOutside) return std::nullopt;
-  if ((card.Sw() & 0xFF00) == kWrongLength && card.Sw2() > 0 && card.Sw2() < head.size()) {
-    // The file ends within four bytes: read what is left.
-    card.ReadBinary(static_cast<WORD>(offset), card.Sw2(), head.data(), &fetched);
-    if (card.StepSucceeded() && fetched > 0) return head[0];
-  }
-  ok = false;
-  return std::nullopt;
-}
+
+  CCryptoCard& m_card;
+  DWORD m_limit;
+  std::vector<BYTE> m_bytes;
+  bool m_ended = false;
+};
 
 }  // namespace
 
 WalkEnd WalkDirectoryRecords(CCryptoCard& card,
                              const std::function<bool(const DirectoryRecord&)>& visit,
-                             DWORD* endOffset) {
-  DWORD offset = 0;
-  for (;;) {
-    std::array<BYTE, 4> head{};
-    WORD fetched = 0;
-    bool ok = true;
-    const auto first = FirstByteAt(card, offset, head, fetched, ok);
-    if (!ok) return WalkEnd::Failed;
-    if (!first || *first != kSequence) {
-      if (endOffset != nullptr) *endOffset = offset;
-      return WalkEnd::EndMarker;
+                             DWORD* endOffset, std::optional<DWORD> fileSize) {
+  try {
+    CDirectoryReader reader(card, fileSize);
+    DWORD offset = 0;
+    for (;;) {
+      // The record's first byte, and up to four bytes of its header.
+      if (!reader.Fill(offset + 4)) return WalkEnd::Failed;
+      const auto bytes = reader.Bytes();
+      if (bytes.size() <= offset || bytes[offset] != kSequence) {
+        if (endOffset != nullptr) *endOffset = offset;
+        return WalkEnd::EndMarker;
+      }
+      const auto head = bytes.subspan(offset, std::min<std::size_t>(4, bytes.size() - offset));
+      DWORD contentOffset = offset;
+      const auto length = ParseDerHeader(contentOffset, head);
+      if (!length || *length > kMaxDirectoryRecord) return WalkEnd::Failed;
+      const DWORD total = contentOffset - offset + *length;
+      if (offset + total > CCryptoCard::kOffsetLimit) return WalkEnd::Failed;
+      if (!reader.Fill(offset + total) || reader.Bytes().size() < offset + total) {
+        return WalkEnd::Failed;
+      }
+      DirectoryRecord record;
+      record.offset = offset;
+      const auto whole = reader.Bytes().subspan(offset, total);
+      record.bytes.assign(whole.begin(), whole.end());
+      if (!visit(record)) return WalkEnd::Stopped;
+      offset += total;
     }
-    DWORD contentOffset = offset;
-    const auto length = ParseDerHeader(contentOffset, {head.data(), fetched});
-    if (!length || *length > kMaxDirectoryRecord) return WalkEnd::Failed;
-    const DWORD total = contentOffset - offset + *length;
-    if (offset + total > CCryptoCard::kOffsetLimit) return WalkEnd::Failed;
-
-    DirectoryRecord record;
-    record.offset = offset;
-    try {
-      record.bytes.resize(total);
-    } catch (const std::bad_alloc&) {
-      return WalkEnd::Failed;
-    }
-    WORD got = 0;
-    card.ReadBinary(static_cast<WORD>(offset), static_cast<WORD>(total), record.bytes.data(), &got);
-    if (!card.StepSucceeded() || got != total) return WalkEnd::Failed;
-    if (!visit(record)) return WalkEnd::Stopped;
-    offset += total;
+  } catch (const std::bad_alloc&) {
+    return WalkEnd::Failed;
   }
+}
+
+LookupResult SelectDirectoryFile(CCryptoCard& card, std::size_t tableIndex, CCryptoCard::Fci fci) {
+  card.SelectByName(kPkcs15ApplicationId.data(), static_cast<BYTE>(kPkcs15ApplicationId.size()),
+                    CCryptoCard::Fci::NotReturned);
+  if (card.StepSucceeded()) card.SelectFile(card.DirectoryFiles()[tableIndex], fci);
+  return card.StepSucceeded() ? LookupResult::Found : LookupResult::CardError;
 }
 
 std::optional<KeyRecordInfo> DecodeKeyRecord(const DirectoryRecord& record) {
@@ -119,8 +157,9 @@ std::optional<KeyRecordInfo> DecodeKeyRecord(const DirectoryRecord& record) {
 
 LookupResult FindKeyRecord(CCryptoCard& card, std::size_t tableIndex, BYTE keyReference,
                            KeyRecordInfo* info) {
-  card.SelectApplication(card.DirectoryFiles()[tableIndex]);
-  if (!card.StepSucceeded()) return LookupResult::CardError;
+  if (SelectDirectoryFile(card, tableIndex, CCryptoCard::Fci::NotReturned) != LookupResult::Found) {
+    return LookupResult::CardError;
+  }
   bool found = false;
   const WalkEnd end = WalkDirectoryRecords(card, [&](const DirectoryRecord& record) {
     const auto decoded = DecodeKeyRecord(record);

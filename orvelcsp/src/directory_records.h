@@ -25,11 +25,15 @@ enum class WalkEnd {
 inline constexpr DWORD kMaxDirectoryRecord = 1024;
 
 // Walks the records of the directory file selected on the card, from offset
-// 0. visit returns false to stop. *endOffset (when given) receives the offset
-// after the last record when the walk reaches the end.
+// 0, reading the file once in chunks of up to 128 bytes as far as the walk
+// goes (fileSize, when known from the file control information, spares the
+// read that finds the end). visit returns false to stop. *endOffset (when
+// given) receives the offset after the last record when the walk reaches
+// the end.
 WalkEnd WalkDirectoryRecords(CCryptoCard& card,
                              const std::function<bool(const DirectoryRecord&)>& visit,
-                             DWORD* endOffset = nullptr);
+                             DWORD* endOffset = nullptr,
+                             std::optional<DWORD> fileSize = std::nullopt);
 
 // What a key record tells about its key.
 struct KeyRecordInfo {
@@ -44,6 +48,11 @@ struct KeyRecordInfo {
 std::optional<KeyRecordInfo> DecodeKeyRecord(const DirectoryRecord& record);
 
 enum class LookupResult { Found, NotFound, CardError };
+
+// Selects the directory file at tableIndex of the card's directory file
+// table: the PKCS#15 application by name (without FCI), then the file, its
+// FCI as fci says. Found when both were selected.
+LookupResult SelectDirectoryFile(CCryptoCard& card, std::size_t tableIndex, CCryptoCard::Fci fci);
 
 // The first record with that key reference in the directory file of the
 // application at tableIndex of the card's directory file table.

@@ -11,6 +11,7 @@
 #include "certificate_writer.h"
 #include "copy_out.h"
 #include "directory_records.h"
+#include "key_operations.h"
 #include "platform/provider_module.h"
 #include "provider_objects.h"
 
@@ -38,9 +39,6 @@ using platform::crypt::CopyOut;
 constexpr char kProviderName[] = "OrvelCSP";
 // A PIN the card can be sent in one VERIFY.
 constexpr std::size_t kMaxPinLength = CCryptoCard::kMaxCommandData;
-
-constexpr WORD kRoleExchange = 0x4000;
-constexpr WORD kRoleSignature = 0x2000;
 
 // Opens the card session of a named container and reads what its key
 // records say about the key.
@@ -80,6 +78,7 @@ DWORD AcquireContext(LPCSTR szContainer, LPCSTR, DWORD dwProvType, DWORD dwFlags
   if (phProv == nullptr) return ERROR_INVALID_PARAMETER;
 
   auto context = std::make_shared<ProviderContext>();
+  context->silent = (dwFlags & CRYPT_SILENT) != 0;
   if (!verifyOnly) {
     if (szContainer == nullptr || *szContainer == '\0') return NTE_BAD_KEYSET;
     if (DWORD error = OpenContainer(szContainer, *context)) return error;
@@ -109,34 +108,20 @@ DWORD GetProvParam(ULONG_PTR hProv, DWORD dwParam, BYTE* pbData, DWORD* pdwDataL
   }
 }
 
-DWORD VerifyAdminPin(ProviderContext& context, const BYTE* pbData) {
-  if (!context.session) return NTE_BAD_KEYSET;
-  if (pbData == nullptr) return ERROR_INVALID_PARAMETER;
-  const char* pin = reinterpret_cast<const char*>(pbData);
-  if (strnlen(pin, kMaxPinLength + 1) > kMaxPinLength) return ERROR_INVALID_PARAMETER;
-
-  std::lock_guard lock(context.cardLock);
-  CCryptoCard& card = context.session->Card();
-  // The PIN goes straight to the card; the card object wipes its command
-  // buffer after VERIFY, and nothing here keeps a copy.
-  const LONG result = card.VerifyPin(pin);
-  if (result == SCARD_S_SUCCESS && card.Sw() == 0x9000) {
-    context.session->NoteVerifiedPin();
-    return ERROR_SUCCESS;
-  }
-  if (card.Sw() == 0x6983) return static_cast<DWORD>(SCARD_W_CHV_BLOCKED);
-  if ((card.Sw() & 0xFFF0) == 0x63C0) return static_cast<DWORD>(SCARD_W_WRONG_CHV);
-  return result != SCARD_S_SUCCESS && result != SCARD_E_INVALID_PARAMETER
-             ? static_cast<DWORD>(result)
-             : NTE_FAIL;
-}
-
 DWORD SetProvParam(ULONG_PTR hProv, DWORD dwParam, const BYTE* pbData, DWORD dwFlags) {
   auto context = Contexts().Get(hProv);
   if (!context) return NTE_BAD_UID;
-  if (dwParam != PP_ADMIN_PIN) return NTE_BAD_TYPE;
+  // One PIN guards every key of the card.
+  if (dwParam != PP_ADMIN_PIN && dwParam != PP_SIGNATURE_PIN && dwParam != PP_KEYEXCHANGE_PIN) {
+    return NTE_BAD_TYPE;
+  }
   if (dwFlags != 0) return NTE_BAD_FLAGS;
-  return VerifyAdminPin(*context, pbData);
+  if (!context->session) return NTE_BAD_KEYSET;
+  if (pbData == nullptr) return ERROR_INVALID_PARAMETER;
+  const char* pin = reinterpret_cast<const char*>(pbData);
+  if (strnlen(pin, kMaxPinLength + 1) > kMaxPinLength) return ERROR_INVALID_PARAMETER;
+  std::lock_guard lock(context->cardLock);
+  return VerifyCardPin(*context, pin);
 }
 
 DWORD GetUserKey(ULONG_PTR hProv, DWORD dwKeySpec, ULONG_PTR* phKey) {
@@ -147,13 +132,8 @@ DWORD GetUserKey(ULONG_PTR hProv, DWORD dwKeySpec, ULONG_PTR* phKey) {
   if (dwKeySpec == AT_SIGNATURE) role = kRoleSignature;
   if (dwKeySpec == AT_KEYEXCHANGE) role = kRoleExchange;
   if (role == 0 || (context->roles & role) == 0) return NTE_NO_KEY;
-  *phKey = Keys().Add(std::make_shared<KeyObject>(KeyObject{context, dwKeySpec}));
+  *phKey = Keys().Add(std::make_shared<KeyObject>(KeyObject{context, dwKeySpec, nullptr}));
   return ERROR_SUCCESS;
-}
-
-DWORD ExportKey(ULONG_PTR hKey, DWORD, DWORD, BYTE*, DWORD*) {
-  // The card's keys never leave it.
-  return Keys().Get(hKey) ? NTE_BAD_KEY_STATE : NTE_BAD_KEY;
 }
 
 // The certificate at pbData: its length comes from its own encoding, and it
@@ -180,20 +160,20 @@ DWORD SetKeyParam(ULONG_PTR hKey, DWORD dwParam, const BYTE* pbData, DWORD dwFla
   if (DWORD error = CertificateAt(pbData, &certificate)) return error;
   ProviderContext& context = *key->context;
   std::lock_guard lock(context.cardLock);
-  return StoreCertificate(context.session->Card(), context.identifierElement, certificate);
+  const DWORD error = StoreCertificate(context.session->Card(), context.identifierElement, certificate);
+  if (error == ERROR_SUCCESS) context.certificateKey = CertificatePublicKey(certificate);
+  return error;
 }
 
 DWORD DestroyKey(ULONG_PTR hKey) { return Keys().Take(hKey) ? ERROR_SUCCESS : NTE_BAD_KEY; }
 
 DWORD CreateHash(ULONG_PTR hProv, ALG_ID algId, DWORD dwFlags, ULONG_PTR* phHash) {
-  if (!Contexts().Get(hProv)) return NTE_BAD_UID;
+  auto context = Contexts().Get(hProv);
+  if (!context) return NTE_BAD_UID;
   if (dwFlags != 0) return NTE_BAD_FLAGS;
-  if (algId != CALG_SHA1) return NTE_BAD_ALGID;
   auto hash = std::make_shared<HashObject>();
-  hash->digest.reset(EVP_MD_CTX_new());
-  if (!hash->digest || EVP_DigestInit_ex(hash->digest.get(), EVP_sha1(), nullptr) != 1) {
-    return NTE_NO_MEMORY;
-  }
+  hash->context = std::move(context);
+  if (DWORD error = platform::crypt::CProviderHash::Create(algId, &hash->hash)) return error;
   *phHash = Hashes().Add(std::move(hash));
   return ERROR_SUCCESS;
 }
@@ -201,43 +181,19 @@ DWORD CreateHash(ULONG_PTR hProv, ALG_ID algId, DWORD dwFlags, ULONG_PTR* phHash
 DWORD HashData(ULONG_PTR hHash, const BYTE* pbData, DWORD dwDataLen, DWORD dwFlags) {
   auto hash = Hashes().Get(hHash);
   if (!hash) return NTE_BAD_HASH;
-  if (dwFlags != 0) return NTE_BAD_FLAGS;
-  if (!hash->value.empty()) return NTE_BAD_HASH_STATE;
-  if (dwDataLen != 0 && pbData == nullptr) return ERROR_INVALID_PARAMETER;
-  return EVP_DigestUpdate(hash->digest.get(), pbData, dwDataLen) == 1 ? ERROR_SUCCESS : NTE_FAIL;
+  return hash->hash->HashData(pbData, dwDataLen, dwFlags);
 }
 
 DWORD GetHashParam(ULONG_PTR hHash, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen, DWORD) {
   auto hash = Hashes().Get(hHash);
   if (!hash) return NTE_BAD_HASH;
-  constexpr DWORD kDigestSize = 20;
-  switch (dwParam) {
-    case HP_ALGID: {
-      const DWORD algorithm = CALG_SHA1;
-      return CopyOut(&algorithm, sizeof algorithm, pbData, pdwDataLen);
-    }
-    case HP_HASHSIZE:
-      return CopyOut(&kDigestSize, sizeof kDigestSize, pbData, pdwDataLen);
-    case HP_HASHVAL:
-      if (pdwDataLen == nullptr) return ERROR_INVALID_PARAMETER;
-      // A size query leaves the hash open; reading the value closes it.
-      if (pbData == nullptr || *pdwDataLen < kDigestSize) {
-        *pdwDataLen = kDigestSize;
-        return pbData == nullptr ? ERROR_SUCCESS : ERROR_MORE_DATA;
-      }
-      if (hash->value.empty()) {
-        hash->value.resize(kDigestSize);
-        unsigned int length = 0;
-        if (EVP_DigestFinal_ex(hash->digest.get(), hash->value.data(), &length) != 1 ||
-            length != kDigestSize) {
-          hash->value.clear();
-          return NTE_FAIL;
-        }
-      }
-      return CopyOut(hash->value.data(), hash->value.size(), pbData, pdwDataLen);
-    default:
-      return NTE_BAD_TYPE;
-  }
+  return hash->hash->GetParam(dwParam, pbData, pdwDataLen);
+}
+
+DWORD SetHashParam(ULONG_PTR hHash, DWORD dwParam, const BYTE* pbData, DWORD dwFlags) {
+  auto hash = Hashes().Get(hHash);
+  if (!hash) return NTE_BAD_HASH;
+  return hash->hash->SetParam(dwParam, pbData, dwFlags);
 }
 
 DWORD DestroyHash(ULONG_PTR hHash) { return Hashes().Take(hHash) ? ERROR_SUCCESS : NTE_BAD_HASH; }
@@ -274,6 +230,12 @@ constexpr ORVEL_PROVIDER_FUNCTIONS kFunctions = {
     Guarded<HashData>::Call,
     Guarded<GetHashParam>::Call,
     Guarded<DestroyHash>::Call,
+    Guarded<SetHashParam>::Call,
+    Guarded<SignHash>::Call,
+    Guarded<VerifySignature>::Call,
+    Guarded<Decrypt>::Call,
+    Guarded<GetKeyParam>::Call,
+    Guarded<ImportKey>::Call,
 };
 
 }  // namespace

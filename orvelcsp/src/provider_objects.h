@@ -12,6 +12,7 @@
 #include "card_session.h"
 #include "container_name.h"
 #include "handle_table.h"
+#include "provider_crypto.h"
 
 namespace orvelcsp {
 
@@ -23,21 +24,24 @@ struct ProviderContext {
   std::unique_ptr<CCardSession> session;
   std::vector<BYTE> identifierElement;  // from the private-key record
   WORD roles = 0;                       // from the public-key record's usage
+  bool silent = false;                  // CRYPT_SILENT: never ask for the PIN
   std::mutex cardLock;                  // one card command sequence at a time
+  // The public key of the certificate bound to the key, read once.
+  std::shared_ptr<EVP_PKEY> certificateKey;
 };
 
 struct KeyObject {
-  std::shared_ptr<ProviderContext> context;
+  std::shared_ptr<ProviderContext> context;  // null for an imported public key
   DWORD keySpec = 0;
+  std::shared_ptr<EVP_PKEY> publicKey;  // an imported key's
 };
 
-struct EvpMdCtxFree {
-  void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
+inline constexpr WORD kRoleExchange = 0x4000;
+inline constexpr WORD kRoleSignature = 0x2000;
 
 struct HashObject {
-  std::unique_ptr<EVP_MD_CTX, EvpMdCtxFree> digest;
-  std::vector<BYTE> value;  // set once the value has been read
+  std::shared_ptr<ProviderContext> context;  // whose key signs it
+  std::unique_ptr<platform::crypt::CProviderHash> hash;
 };
 
 platform::crypt::HandleTable<ProviderContext>& Contexts();

@@ -1,6 +1,8 @@
 // KP_CERTIFICATE: the certificate lands on the card as the certificate reader
 // expects it, or, when something fails, nothing lands at all.
 #include <algorithm>
+#include <set>
+#include <utility>
 
 #include "card/crypto_card.h"
 #include "keyprep/card_provider.h"
@@ -104,6 +106,35 @@ TEST_F(CertificateStorage, CardLibraryFindsTheKeyOfTheStoredCertificate) {
   }
   SCardDisconnect(handle, SCARD_LEAVE_CARD);
   SCardReleaseContext(context);
+}
+
+TEST_F(CertificateStorage, AttachmentTakesAtMostThirtyCommandsAndReadsEachFileOnce) {
+  PreparedCard();
+  fakepcsc::ClearTrace();
+  ASSERT_TRUE(Attach(0x4400, 0x21, CertificateDer()));
+  const auto trace = fakepcsc::Trace();
+  EXPECT_LE(trace.size(), 30u);
+  // No part of a file is read twice, and a SELECT is answered with FCI only
+  // where the size is used: the CDF's, to place the record.
+  std::uint16_t selected = 0;
+  std::set<std::pair<std::uint16_t, std::uint16_t>> reads;
+  int withFci = 0;
+  for (const auto& entry : trace) {
+    const Bytes& c = entry.command;
+    ASSERT_GE(c.size(), 5u);
+    if (c[1] == 0xA4) {
+      selected = c[2] == 0x00 ? static_cast<std::uint16_t>(c[5] << 8 | c[6]) : 0;
+      if (c[3] != 0x0C) {
+        ++withFci;
+        EXPECT_EQ(selected, kCdf) << Hex(c);
+      }
+    }
+    if (c[1] == 0xB0) {
+      EXPECT_TRUE(reads.insert({selected, static_cast<std::uint16_t>(c[2] << 8 | c[3])}).second)
+          << Hex(c);
+    }
+  }
+  EXPECT_EQ(withFci, 1);
 }
 
 TEST_F(CertificateStorage, ExchangeOnlyKeyTakesTheCertificateToo) {

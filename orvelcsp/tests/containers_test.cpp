@@ -44,10 +44,12 @@ TEST_F(Containers, VerificationContextHashesSha1WithoutAnyCard) {
   EXPECT_EQ(GetLastError(), NTE_BAD_HASH_STATE);
   EXPECT_TRUE(CryptDestroyHash(hash));
 
-  // SHA-1 only.
-  SetLastError(0);
-  EXPECT_FALSE(CryptCreateHash(provider, CALG_MD5, 0, 0, &hash));
-  EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);
+  // SHA-1, SHA-256, MD5 and SSL3 SHA-MD5 only: SHA-384 (800D) and a key algorithm are refused.
+  for (ALG_ID refused : {ALG_ID{0x0000800DU}, ALG_ID{CALG_RSA_SIGN}}) {
+    SetLastError(0);
+    EXPECT_FALSE(CryptCreateHash(provider, refused, 0, 0, &hash)) << refused;
+    EXPECT_EQ(GetLastError(), NTE_BAD_ALGID) << refused;
+  }
   // No container, no key.
   HCRYPTKEY key = 0;
   EXPECT_FALSE(CryptGetUserKey(provider, AT_SIGNATURE, &key));

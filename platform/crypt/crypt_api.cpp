@@ -134,3 +134,65 @@ extern "C" BOOL CryptDestroyHash(HCRYPTHASH hHash) {
   if (!hash) return Fail(NTE_BAD_HASH);
   return Report(hash->functions->DestroyHash(hash->inner));
 }
+
+extern "C" BOOL CryptSetHashParam(HCRYPTHASH hHash, DWORD dwParam, const BYTE* pbData,
+                                  DWORD dwFlags) {
+  auto hash = Hashes().Get(hHash);
+  if (!hash) return Fail(NTE_BAD_HASH);
+  return Report(hash->functions->SetHashParam(hash->inner, dwParam, pbData, dwFlags));
+}
+
+extern "C" BOOL CryptSignHashA(HCRYPTHASH hHash, DWORD dwKeySpec, LPCSTR, DWORD dwFlags,
+                               BYTE* pbSignature, DWORD* pdwSigLen) {
+  auto hash = Hashes().Get(hHash);
+  if (!hash) return Fail(NTE_BAD_HASH);
+  if (!pdwSigLen) return Fail(ERROR_INVALID_PARAMETER);
+  return Report(hash->functions->SignHash(hash->inner, dwKeySpec, dwFlags, pbSignature, pdwSigLen));
+}
+
+extern "C" BOOL CryptVerifySignatureA(HCRYPTHASH hHash, const BYTE* pbSignature, DWORD dwSigLen,
+                                      HCRYPTKEY hPubKey, LPCSTR, DWORD dwFlags) {
+  auto hash = Hashes().Get(hHash);
+  if (!hash) return Fail(NTE_BAD_HASH);
+  auto key = Keys().Get(hPubKey);
+  // The key must come from the provider that made the hash.
+  if (!key || key->functions != hash->functions) return Fail(NTE_BAD_KEY);
+  if (!pbSignature) return Fail(ERROR_INVALID_PARAMETER);
+  return Report(
+      hash->functions->VerifySignature(hash->inner, pbSignature, dwSigLen, key->inner, dwFlags));
+}
+
+extern "C" BOOL CryptDecrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final, DWORD dwFlags,
+                             BYTE* pbData, DWORD* pdwDataLen) {
+  auto key = Keys().Get(hKey);
+  if (!key) return Fail(NTE_BAD_KEY);
+  if (!pbData || !pdwDataLen) return Fail(ERROR_INVALID_PARAMETER);
+  // RSA deciphers one whole cryptogram: no hash alongside, no stream.
+  if (hHash != 0) return Fail(NTE_BAD_HASH);
+  if (dwFlags != 0) return Fail(NTE_BAD_FLAGS);
+  if (!Final) return Fail(NTE_BAD_DATA);
+  return Report(key->functions->Decrypt(key->inner, Final, dwFlags, pbData, pdwDataLen));
+}
+
+extern "C" BOOL CryptGetKeyParam(HCRYPTKEY hKey, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
+                                 DWORD dwFlags) {
+  auto key = Keys().Get(hKey);
+  if (!key) return Fail(NTE_BAD_KEY);
+  if (!pdwDataLen) return Fail(ERROR_INVALID_PARAMETER);
+  return Report(key->functions->GetKeyParam(key->inner, dwParam, pbData, pdwDataLen, dwFlags));
+}
+
+extern "C" BOOL CryptImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD dwDataLen,
+                               HCRYPTKEY hPubKey, DWORD dwFlags, HCRYPTKEY* phKey) {
+  auto prov = Providers().Get(hProv);
+  if (!prov) return Fail(NTE_BAD_UID);
+  if (!pbData || !phKey) return Fail(ERROR_INVALID_PARAMETER);
+  *phKey = 0;
+  // Blobs come in plain form only; no unwrapping key.
+  if (hPubKey != 0) return Fail(NTE_BAD_KEY);
+  ULONG_PTR inner = 0;
+  if (DWORD error = prov->functions->ImportKey(prov->inner, pbData, dwDataLen, dwFlags, &inner))
+    return Fail(error);
+  *phKey = Keys().Add(std::make_shared<Bound>(Bound{prov->functions, inner}));
+  return TRUE;
+}

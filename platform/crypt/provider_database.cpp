@@ -118,7 +118,9 @@ DWORD LoadModule(const std::string& module, const ORVEL_PROVIDER_FUNCTIONS** fun
   if (!table || table->dwVersion != ORVEL_PROVIDER_INTERFACE_VERSION || !table->AcquireContext ||
       !table->ReleaseContext || !table->GetProvParam || !table->SetProvParam || !table->GetUserKey ||
       !table->ExportKey || !table->SetKeyParam || !table->DestroyKey || !table->CreateHash ||
-      !table->HashData || !table->GetHashParam || !table->DestroyHash) {
+      !table->HashData || !table->GetHashParam || !table->DestroyHash || !table->SetHashParam ||
+      !table->SignHash || !table->VerifySignature || !table->Decrypt || !table->GetKeyParam ||
+      !table->ImportKey) {
     dlclose(handle);
     return NTE_PROVIDER_DLL_FAIL;
   }

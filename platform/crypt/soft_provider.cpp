@@ -4,6 +4,7 @@
 #include "handle_table.h"
 #include "key_container.h"
 #include "platform/provider_registry.h"
+#include "provider_crypto.h"
 #include "secure_bytes.h"
 
 #include <openssl/pem.h>
@@ -23,12 +24,15 @@ struct SoftKey {
   EvpPkeyPtr key;
   DWORD keySpec = 0;
   bool exportable = false;
+  bool hasPrivate = true;  // false for an imported public key
 };
 
 struct SoftHash {
-  EvpMdCtxPtr context;
-  std::vector<BYTE> value;  // set once the hash is finished
+  std::shared_ptr<SoftProvider> provider;  // whose container signs it
+  std::unique_ptr<CProviderHash> hash;
 };
+
+ALG_ID KeyAlgorithm(DWORD keySpec) { return keySpec == AT_SIGNATURE ? CALG_RSA_SIGN : CALG_RSA_KEYX; }
 
 HandleTable<SoftProvider>& Providers() {
   static auto& table = *new HandleTable<SoftProvider>(9);
@@ -109,17 +113,18 @@ DWORD ExportKey(ULONG_PTR hKey, DWORD dwBlobType, DWORD dwFlags, BYTE* pbData, D
   auto key = Keys().Get(hKey);
   if (!key) return NTE_BAD_KEY;
   if (dwFlags != 0) return NTE_BAD_FLAGS;
-  if (dwBlobType != PRIVATEKEYBLOB && dwBlobType != PUBLICKEYBLOB) return NTE_BAD_TYPE;
-  if (dwBlobType == PRIVATEKEYBLOB && !key->exportable) return NTE_BAD_KEY_STATE;
+  if (dwBlobType == PUBLICKEYBLOB)
+    return ExportPublicKeyBlob(key->key.get(), KeyAlgorithm(key->keySpec), pbData, pdwDataLen);
+  if (dwBlobType != PRIVATEKEYBLOB) return NTE_BAD_TYPE;
+  if (!key->exportable || !key->hasPrivate) return NTE_BAD_KEY_STATE;
   BioPtr bio(BIO_new(BIO_s_secmem()));
   if (!bio) return NTE_NO_MEMORY;
-  int written = dwBlobType == PRIVATEKEYBLOB ? i2b_PrivateKey_bio(bio.get(), key->key.get())
-                                             : i2b_PublicKey_bio(bio.get(), key->key.get());
+  int written = i2b_PrivateKey_bio(bio.get(), key->key.get());
   char* blob = nullptr;
   long size = BIO_get_mem_data(bio.get(), &blob);
   if (written <= 0 || size < static_cast<long>(sizeof(BLOBHEADER))) return NTE_BAD_KEY;
   // The blob names the key's algorithm by its role, as the platform does.
-  ALG_ID alg = key->keySpec == AT_SIGNATURE ? CALG_RSA_SIGN : CALG_RSA_KEYX;
+  ALG_ID alg = KeyAlgorithm(key->keySpec);
   for (int i = 0; i < 4; ++i) blob[4 + i] = static_cast<char>((alg >> (8 * i)) & 0xFF);
   return CopyOut(blob, static_cast<std::size_t>(size), pbData, pdwDataLen);
 }
@@ -131,14 +136,12 @@ DWORD SetKeyParam(ULONG_PTR hKey, DWORD, const BYTE*, DWORD) {
 DWORD DestroyKey(ULONG_PTR hKey) { return Keys().Take(hKey) ? ERROR_SUCCESS : NTE_BAD_KEY; }
 
 DWORD CreateHash(ULONG_PTR hProv, ALG_ID algId, DWORD dwFlags, ULONG_PTR* phHash) {
-  if (!Providers().Get(hProv)) return NTE_BAD_UID;
+  auto prov = Providers().Get(hProv);
+  if (!prov) return NTE_BAD_UID;
   if (dwFlags != 0) return NTE_BAD_FLAGS;
-  const EVP_MD* md = algId == CALG_SHA1 ? EVP_sha1() : algId == CALG_MD5 ? EVP_md5()
-                   : algId == CALG_SHA_256 ? EVP_sha256() : nullptr;
-  if (!md) return NTE_BAD_ALGID;
   auto hash = std::make_shared<SoftHash>();
-  hash->context.reset(EVP_MD_CTX_new());
-  if (!hash->context || EVP_DigestInit_ex(hash->context.get(), md, nullptr) != 1) return NTE_BAD_ALGID;
+  hash->provider = std::move(prov);
+  if (DWORD error = CProviderHash::Create(algId, &hash->hash)) return error;
   *phHash = Hashes().Add(std::move(hash));
   return ERROR_SUCCESS;
 }
@@ -146,40 +149,103 @@ DWORD CreateHash(ULONG_PTR hProv, ALG_ID algId, DWORD dwFlags, ULONG_PTR* phHash
 DWORD HashData(ULONG_PTR hHash, const BYTE* pbData, DWORD dwDataLen, DWORD dwFlags) {
   auto hash = Hashes().Get(hHash);
   if (!hash) return NTE_BAD_HASH;
-  if (dwFlags != 0) return NTE_BAD_FLAGS;
-  if (!hash->value.empty()) return NTE_BAD_HASH_STATE;
-  if (dwDataLen && !pbData) return ERROR_INVALID_PARAMETER;
-  return EVP_DigestUpdate(hash->context.get(), pbData, dwDataLen) == 1 ? ERROR_SUCCESS : NTE_FAIL;
+  return hash->hash->HashData(pbData, dwDataLen, dwFlags);
 }
 
 DWORD GetHashParam(ULONG_PTR hHash, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen, DWORD) {
   auto hash = Hashes().Get(hHash);
   if (!hash) return NTE_BAD_HASH;
-  auto size = static_cast<std::size_t>(EVP_MD_CTX_get_size(hash->context.get()));
-  if (dwParam == HP_HASHSIZE) {
-    DWORD value = static_cast<DWORD>(size);
-    return CopyOut(&value, sizeof value, pbData, pdwDataLen);
-  }
-  if (dwParam != HP_HASHVAL) return NTE_BAD_TYPE;
-  if (!pdwDataLen) return ERROR_INVALID_PARAMETER;
-  if (!pbData || *pdwDataLen < size) {  // size query: the hash stays open
-    *pdwDataLen = static_cast<DWORD>(size);
-    return pbData ? ERROR_MORE_DATA : ERROR_SUCCESS;
-  }
-  // The value is final once it has been read.
-  if (hash->value.empty()) {
-    hash->value.resize(size);
-    unsigned int length = 0;
-    if (EVP_DigestFinal_ex(hash->context.get(), hash->value.data(), &length) != 1) return NTE_FAIL;
-  }
-  return CopyOut(hash->value.data(), hash->value.size(), pbData, pdwDataLen);
+  return hash->hash->GetParam(dwParam, pbData, pdwDataLen);
+}
+
+DWORD SetHashParam(ULONG_PTR hHash, DWORD dwParam, const BYTE* pbData, DWORD dwFlags) {
+  auto hash = Hashes().Get(hHash);
+  if (!hash) return NTE_BAD_HASH;
+  return hash->hash->SetParam(dwParam, pbData, dwFlags);
 }
 
 DWORD DestroyHash(ULONG_PTR hHash) { return Hashes().Take(hHash) ? ERROR_SUCCESS : NTE_BAD_HASH; }
 
+DWORD SignHash(ULONG_PTR hHash, DWORD dwKeySpec, DWORD dwFlags, BYTE* pbSignature,
+               DWORD* pdwSigLen) {
+  auto hash = Hashes().Get(hHash);
+  if (!hash) return NTE_BAD_HASH;
+  if (hash->provider->container.empty()) return NTE_NO_KEY;
+  KeyContainerRecord record;
+  if (DWORD error = LoadKeyContainer(hash->provider->container, record)) return error;
+  if (!record.key || record.keySpec != dwKeySpec) return NTE_NO_KEY;
+  const DWORD size = ModulusBytes(record.key.get());
+  if (pbSignature == nullptr || *pdwSigLen < size) {
+    const bool query = pbSignature == nullptr;
+    *pdwSigLen = size;
+    return query ? ERROR_SUCCESS : ERROR_MORE_DATA;
+  }
+  std::span<const BYTE> value;
+  if (DWORD error = hash->hash->Value(&value)) return error;
+  std::vector<BYTE> input;
+  if (DWORD error = SignatureInput(hash->hash->Algorithm(), value, dwFlags, &input)) return error;
+  std::vector<BYTE> signature;
+  if (DWORD error = RsaSign(record.key.get(), input, &signature)) return error;
+  const auto littleEndian = Reversed(signature);
+  return CopyOut(littleEndian.data(), littleEndian.size(), pbSignature, pdwSigLen);
+}
+
+DWORD VerifySignature(ULONG_PTR hHash, const BYTE* pbSignature, DWORD dwSigLen, ULONG_PTR hPubKey,
+                      DWORD dwFlags) {
+  auto hash = Hashes().Get(hHash);
+  if (!hash) return NTE_BAD_HASH;
+  auto key = Keys().Get(hPubKey);
+  if (!key) return NTE_BAD_KEY;
+  if (pbSignature == nullptr) return ERROR_INVALID_PARAMETER;
+  std::span<const BYTE> value;
+  if (DWORD error = hash->hash->Value(&value)) return error;
+  std::vector<BYTE> input;
+  if (DWORD error = SignatureInput(hash->hash->Algorithm(), value, dwFlags, &input)) return error;
+  return RsaVerify(key->key.get(), input, Reversed({pbSignature, dwSigLen}));
+}
+
+DWORD Decrypt(ULONG_PTR hKey, BOOL, DWORD, BYTE* pbData, DWORD* pdwDataLen) {
+  auto key = Keys().Get(hKey);
+  if (!key) return NTE_BAD_KEY;
+  // Only the exchange key deciphers, as on the card.
+  if (!key->hasPrivate || key->keySpec != AT_KEYEXCHANGE) return NTE_BAD_KEY;
+  SecureBytes plaintext;
+  std::vector<BYTE> decrypted;
+  const DWORD error = RsaDecrypt(key->key.get(), Reversed({pbData, *pdwDataLen}), &decrypted);
+  plaintext.assign(decrypted.begin(), decrypted.end());
+  OPENSSL_cleanse(decrypted.data(), decrypted.size());
+  if (error) return error;
+  std::memcpy(pbData, plaintext.data(), plaintext.size());
+  *pdwDataLen = static_cast<DWORD>(plaintext.size());
+  return ERROR_SUCCESS;
+}
+
+DWORD GetKeyParam(ULONG_PTR hKey, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen, DWORD dwFlags) {
+  auto key = Keys().Get(hKey);
+  if (!key) return NTE_BAD_KEY;
+  if (dwFlags != 0) return NTE_BAD_FLAGS;
+  return GetRsaKeyParam(key->key.get(), KeyAlgorithm(key->keySpec), dwParam, pbData, pdwDataLen);
+}
+
+DWORD ImportKey(ULONG_PTR hProv, const BYTE* pbData, DWORD dwDataLen, DWORD dwFlags,
+                ULONG_PTR* phKey) {
+  if (!Providers().Get(hProv)) return NTE_BAD_UID;
+  if (dwFlags != 0) return NTE_BAD_FLAGS;
+  EVP_PKEY* decoded = nullptr;
+  ALG_ID algorithm = 0;
+  if (DWORD error = ImportPublicKeyBlob({pbData, dwDataLen}, &decoded, &algorithm)) return error;
+  auto key = std::make_shared<SoftKey>();
+  key->key.reset(decoded);
+  key->keySpec = algorithm == CALG_RSA_SIGN ? AT_SIGNATURE : AT_KEYEXCHANGE;
+  key->hasPrivate = false;
+  *phKey = Keys().Add(std::move(key));
+  return ERROR_SUCCESS;
+}
+
 constexpr ORVEL_PROVIDER_FUNCTIONS kFunctions = {
     ORVEL_PROVIDER_INTERFACE_VERSION, AcquireContext, ReleaseContext, GetProvParam, SetProvParam,
     GetUserKey, ExportKey, SetKeyParam, DestroyKey, CreateHash, HashData, GetHashParam, DestroyHash,
+    SetHashParam, SignHash, VerifySignature, Decrypt, GetKeyParam, ImportKey,
 };
 
 }  // namespace

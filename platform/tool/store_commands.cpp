@@ -19,25 +19,6 @@
 namespace tool {
 namespace {
 
-unsigned long Code(DWORD error) { return static_cast<unsigned long>(error); }
-
-// The current user's system store of that name; null with a message.
-HCERTSTORE OpenSystemStore(const char* command, const std::string& name) {
-  const std::u16string wide = WideName(name);
-  HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, wide.c_str());
-  if (!store) {
-    std::fprintf(stderr, "%s: cannot open the store %s (0x%08lX)\n", command, name.c_str(), Code(GetLastError()));
-  }
-  return store;
-}
-
-// Closes a store at the end of a command.
-struct StoreCloser {
-  HCERTSTORE store;
-  ~StoreCloser() {
-    if (store) CertCloseStore(store, 0);
-  }
-};
 
 int ListStore(std::span<const std::string> args) {
   if (args.size() > 1) {
@@ -103,14 +84,6 @@ bool ReadPassword(const std::string& file, Password& password) {
   }
   if (!password.Text().empty() && password.Text().back() == '\r') password.Text().pop_back();
   return ended || !password.Text().empty();
-}
-
-std::optional<std::vector<BYTE>> ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::vector<BYTE> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return bytes;
 }
 
 int ImportPfx(std::span<const std::string> args) {

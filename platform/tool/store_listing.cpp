@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,27 @@ std::string SubjectText(PCCERT_CONTEXT certificate) {
   CertNameToStrA(certificate->dwCertEncodingType, subject, type, text.data(), static_cast<DWORD>(text.size()));
   text.resize(text.size() - 1);
   return text;
+}
+
+unsigned long Code(DWORD error) { return static_cast<unsigned long>(error); }
+
+// The current user's system store of that name; null with a message.
+HCERTSTORE OpenSystemStore(const char* command, const std::string& name) {
+  const std::u16string wide = WideName(name);
+  HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, wide.c_str());
+  if (!store) {
+    std::fprintf(stderr, "%s: cannot open the store %s (0x%08lX)\n", command, name.c_str(), Code(GetLastError()));
+  }
+  return store;
+}
+
+
+std::optional<std::vector<BYTE>> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::vector<BYTE> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return std::nullopt;
+  return bytes;
 }
 
 namespace {

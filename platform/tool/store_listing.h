@@ -1,7 +1,9 @@
 // Printing the certificates of a store, as the platform's tools show them.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/wincrypt.h"
 
@@ -16,5 +18,23 @@ std::string SubjectText(PCCERT_CONTEXT certificate);
 
 // The UTF-16 form of a store name given on the command line.
 std::u16string WideName(const std::string& name);
+
+// An error code as the tool prints it (0x%08lX).
+unsigned long Code(DWORD error);
+
+// The current user's system store of that name; null with a message that
+// starts with command.
+HCERTSTORE OpenSystemStore(const char* command, const std::string& name);
+
+// Closes a store at the end of a command.
+struct StoreCloser {
+  HCERTSTORE store;
+  ~StoreCloser() {
+    if (store) CertCloseStore(store, 0);
+  }
+};
+
+// The whole content of a file; nothing when it cannot be read.
+std::optional<std::vector<BYTE>> ReadFileBytes(const std::string& path);
 
 }  // namespace tool

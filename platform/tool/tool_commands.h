@@ -19,6 +19,8 @@ struct Command {
 std::span<const Command> CardCommands();
 // Certificate stores: list-store, import-pfx, watch-store.
 std::span<const Command> StoreCommands();
+// Certificates' private keys: sign, decrypt.
+std::span<const Command> KeyCommands();
 // Modules and providers: register-module, unregister-module, register-provider.
 std::span<const Command> ModuleCommands();
 

@@ -23,8 +23,14 @@
 
 class CCryptoCard {
  public:
-  // Reads the object directory of the card (defaults when it cannot).
-  explicit CCryptoCard(SCARDHANDLE card);
+  // What a SELECT asks of the card (its P2): the file control information,
+  // fetched with GET RESPONSE, or only the status word (P2 0C), for callers
+  // that do not look at the FCI.
+  enum class Fci : BYTE { Returned = 0x00, NotReturned = 0x0C };
+
+  // Reads the object directory of the card (defaults when it cannot), with
+  // its selections made as directorySelection says.
+  explicit CCryptoCard(SCARDHANDLE card, Fci directorySelection = Fci::Returned);
   virtual ~CCryptoCard();
   CCryptoCard(const CCryptoCard&) = delete;
   CCryptoCard& operator=(const CCryptoCard&) = delete;
@@ -37,10 +43,13 @@ class CCryptoCard {
 
   // SELECT by DF name. Names longer than a command carries are refused
   // (SCARD_E_INVALID_PARAMETER, nothing sent).
-  LONG SelectByName(const BYTE* name, BYTE length);
-  LONG SelectByName(const char* name);
+  LONG SelectByName(const BYTE* name, BYTE length, Fci fci = Fci::Returned);
+  LONG SelectByName(const char* name, Fci fci = Fci::Returned);
   // SELECT by file identifier, relative to the current DF.
-  LONG SelectFile(WORD fileId);
+  LONG SelectFile(WORD fileId, Fci fci = Fci::Returned);
+  // The size of the EF just selected, from the file control information
+  // that came with the SELECT; nullopt when the answer does not give it.
+  std::optional<DWORD> SelectedFileSize() const;
 
   // Reads length bytes from offset in chunks of at most 128 into destination
   // (which may be null: the data is then only fetched). Stops at the first
@@ -94,10 +103,10 @@ class CCryptoCard {
   // --- PKCS#15 file system ------------------------------------------------
 
   // Fills the directory file table from the object directory file.
-  void ReadObjectDirectory();
+  void ReadObjectDirectory(Fci selection = Fci::Returned);
   // Master file, then the PKCS#15 application, then fileId within it; each
-  // step only when the previous one succeeded.
-  LONG SelectApplication(WORD fileId);
+  // step only when the previous one succeeded. fci applies to all three.
+  LONG SelectApplication(WORD fileId, Fci fci = Fci::Returned);
   // How a key reference scan ended.
   struct KeyScanOutcome {
     // The PrKDF, the PuKDF and the CDF were each walked to their ends (a
@@ -263,9 +272,6 @@ class CCryptoCard {
   // reached or read.
   int ReadCertificateFile(std::span<const WORD> path, BYTE* certificate,
                           DWORD* certificateLength);
-  // The size of the EF just selected, from the file control information
-  // that came with the SELECT; nullopt when the answer does not give it.
-  std::optional<DWORD> SelectedFileSize() const;
   // Writes the key-container name of the private key whose identifier
   // element opens certificateAttributes.
   void NameCertificateKey(std::span<const BYTE> certificateAttributes,

@@ -62,6 +62,42 @@ Bytes Der(X509* cert) {
   return out;
 }
 
+Bytes OpenSslSign(EVP_PKEY* key, const EVP_MD* digest, const Bytes& data) {
+  Bytes input = data;
+  if (digest) {
+    input.resize(EVP_MAX_MD_SIZE);
+    unsigned int size = 0;
+    EVP_Digest(data.data(), data.size(), input.data(), &size, digest, nullptr);
+    input.resize(size);
+  }
+  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
+  EVP_PKEY_sign_init(ctx);
+  EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING);
+  if (digest) EVP_PKEY_CTX_set_signature_md(ctx, digest);
+  Bytes signature(static_cast<std::size_t>(EVP_PKEY_get_size(key)));
+  std::size_t length = signature.size();
+  int ok = EVP_PKEY_sign(ctx, signature.data(), &length, input.data(), input.size());
+  EVP_PKEY_CTX_free(ctx);
+  if (ok != 1) ADD_FAILURE() << "OpenSSL did not sign";
+  signature.resize(length);
+  return signature;
+}
+
+Bytes OpenSslEncrypt(EVP_PKEY* key, const Bytes& plaintext) {
+  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
+  EVP_PKEY_encrypt_init(ctx);
+  EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING);
+  Bytes cryptogram(static_cast<std::size_t>(EVP_PKEY_get_size(key)));
+  std::size_t length = cryptogram.size();
+  int ok = EVP_PKEY_encrypt(ctx, cryptogram.data(), &length, plaintext.data(), plaintext.size());
+  EVP_PKEY_CTX_free(ctx);
+  if (ok != 1) ADD_FAILURE() << "OpenSSL did not encrypt";
+  cryptogram.resize(length);
+  return cryptogram;
+}
+
+Bytes Reversed(const Bytes& bytes) { return Bytes(bytes.rbegin(), bytes.rend()); }
+
 Bytes MakePfx(const PfxSpec& spec) {
   platform::crypt::EnsureOpenSslProviders();
   STACK_OF(X509)* chain = sk_X509_new_null();

@@ -48,6 +48,13 @@ struct PfxSpec {
 };
 Bytes MakePfx(const PfxSpec& spec);
 
+// OpenSSL's own PKCS#1 v1.5 results, big-endian: the signature of data with
+// digest (null: data signed as it is, no DigestInfo), and a cryptogram as
+// `openssl pkeyutl -encrypt` makes it.
+Bytes OpenSslSign(EVP_PKEY* key, const EVP_MD* digest, const Bytes& data);
+Bytes OpenSslEncrypt(EVP_PKEY* key, const Bytes& plaintext);
+Bytes Reversed(const Bytes& bytes);
+
 std::u16string Wide(const std::string& ascii);
 CRYPT_DATA_BLOB BlobOf(Bytes& bytes);
 

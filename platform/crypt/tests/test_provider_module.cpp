@@ -124,9 +124,18 @@ DWORD DestroyHash(ULONG_PTR hash) {
   return ERROR_SUCCESS;
 }
 
+// The private-key operations are not offered by this module.
+DWORD SetHash(ULONG_PTR, DWORD, const BYTE*, DWORD) { return NTE_BAD_TYPE; }
+DWORD Sign(ULONG_PTR, DWORD, DWORD, BYTE*, DWORD*) { return NTE_NO_KEY; }
+DWORD Verify(ULONG_PTR, const BYTE*, DWORD, ULONG_PTR, DWORD) { return NTE_BAD_SIGNATURE; }
+DWORD Decrypt(ULONG_PTR, BOOL, DWORD, BYTE*, DWORD*) { return NTE_BAD_KEY; }
+DWORD GetKey(ULONG_PTR, DWORD, BYTE*, DWORD*, DWORD) { return NTE_BAD_TYPE; }
+DWORD Import(ULONG_PTR, const BYTE*, DWORD, DWORD, ULONG_PTR*) { return NTE_BAD_TYPE; }
+
 const ORVEL_PROVIDER_FUNCTIONS kTable = {ORVEL_PROVIDER_INTERFACE_VERSION, Acquire, Release, GetProv, SetProv,
                                          GetUserKey, Export, SetKey, DestroyKey, CreateHash, HashData,
-                                         GetHash, DestroyHash};
+                                         GetHash, DestroyHash, SetHash, Sign, Verify, Decrypt, GetKey,
+                                         Import};
 
 }  // namespace
 

@@ -15,7 +15,7 @@
 
 extern "C" {
 
-#define ORVEL_PROVIDER_INTERFACE_VERSION 1UL
+#define ORVEL_PROVIDER_INTERFACE_VERSION 2UL
 #define ORVEL_PROVIDER_ENTRY_POINT "OrvelGetProviderFunctions"
 
 typedef struct _ORVEL_PROVIDER_FUNCTIONS {
@@ -41,6 +41,21 @@ typedef struct _ORVEL_PROVIDER_FUNCTIONS {
   DWORD (*GetHashParam)(ULONG_PTR hHash, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
                         DWORD dwFlags);
   DWORD (*DestroyHash)(ULONG_PTR hHash);
+
+  // Since version 2: the private-key operations and public keys.
+  DWORD (*SetHashParam)(ULONG_PTR hHash, DWORD dwParam, const BYTE* pbData, DWORD dwFlags);
+  // The signature little-endian; a null pbSignature asks for its size.
+  DWORD (*SignHash)(ULONG_PTR hHash, DWORD dwKeySpec, DWORD dwFlags, BYTE* pbSignature,
+                    DWORD* pdwSigLen);
+  // hPubKey is a key of the same module.
+  DWORD (*VerifySignature)(ULONG_PTR hHash, const BYTE* pbSignature, DWORD dwSigLen,
+                           ULONG_PTR hPubKey, DWORD dwFlags);
+  // In place: *pdwDataLen is the cryptogram's length in, the plaintext's out.
+  DWORD (*Decrypt)(ULONG_PTR hKey, BOOL fFinal, DWORD dwFlags, BYTE* pbData, DWORD* pdwDataLen);
+  DWORD (*GetKeyParam)(ULONG_PTR hKey, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
+                       DWORD dwFlags);
+  DWORD (*ImportKey)(ULONG_PTR hProv, const BYTE* pbData, DWORD dwDataLen, DWORD dwFlags,
+                     ULONG_PTR* phKey);
 } ORVEL_PROVIDER_FUNCTIONS;
 
 typedef const ORVEL_PROVIDER_FUNCTIONS* (*PFN_ORVEL_GET_PROVIDER_FUNCTIONS)(void);

@@ -314,6 +314,9 @@ typedef struct _CERT_PHYSICAL_STORE_INFO {
 #define CALG_MD5 0x00008003U
 #define CALG_SHA1 0x00008004U
 #define CALG_SHA_256 0x0000800CU
+// The 36 bytes of an SSL 3 client authentication: MD5 then SHA-1 of the
+// handshake, signed without a DigestInfo.
+#define CALG_SSL3_SHAMD5 0x00008008U
 #define CALG_RSA_SIGN 0x00002400U
 #define CALG_RSA_KEYX 0x0000A400U
 
@@ -330,7 +333,13 @@ typedef struct _CERT_PHYSICAL_STORE_INFO {
 #define PP_ADMIN_PIN 31UL
 
 // CryptSetKeyParam / CryptGetKeyParam
+#define KP_ALGID 7UL
+#define KP_BLOCKLEN 8UL
+#define KP_KEYLEN 9UL
 #define KP_CERTIFICATE 26UL
+
+// CryptSignHash / CryptVerifySignature: the hash value alone, no DigestInfo.
+#define CRYPT_NOHASHOID 0x00000001UL
 
 // CryptGetHashParam
 #define HP_ALGID 0x0001UL
@@ -354,7 +363,9 @@ typedef struct _CERT_PHYSICAL_STORE_INFO {
 #define NTE_BAD_UID ((DWORD)0x80090001UL)
 #define NTE_BAD_HASH ((DWORD)0x80090002UL)
 #define NTE_BAD_KEY ((DWORD)0x80090003UL)
+#define NTE_BAD_LEN ((DWORD)0x80090004UL)
 #define NTE_BAD_DATA ((DWORD)0x80090005UL)
+#define NTE_BAD_SIGNATURE ((DWORD)0x80090006UL)
 #define NTE_BAD_ALGID ((DWORD)0x80090008UL)
 #define NTE_BAD_FLAGS ((DWORD)0x80090009UL)
 #define NTE_BAD_TYPE ((DWORD)0x8009000AUL)
@@ -371,6 +382,7 @@ typedef struct _CERT_PHYSICAL_STORE_INFO {
 #define NTE_PROV_DLL_NOT_FOUND ((DWORD)0x8009001EUL)
 #define NTE_BAD_KEYSET_PARAM ((DWORD)0x8009001FUL)
 #define NTE_FAIL ((DWORD)0x80090020UL)
+#define NTE_SILENT_CONTEXT ((DWORD)0x80090022UL)
 #define CRYPT_E_BAD_ENCODE ((DWORD)0x80092002UL)
 #define CRYPT_E_NOT_FOUND ((DWORD)0x80092004UL)
 #define CRYPT_E_EXISTS ((DWORD)0x80092005UL)
@@ -504,6 +516,32 @@ BOOL CryptHashData(HCRYPTHASH hHash, const BYTE* pbData, DWORD dwDataLen, DWORD 
 BOOL CryptGetHashParam(HCRYPTHASH hHash, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
                        DWORD dwFlags);
 BOOL CryptDestroyHash(HCRYPTHASH hHash);
+// HP_HASHVAL: a value hashed elsewhere, exactly the algorithm's size (36
+// bytes for CALG_SSL3_SHAMD5); the hash then takes no more data.
+BOOL CryptSetHashParam(HCRYPTHASH hHash, DWORD dwParam, const BYTE* pbData, DWORD dwFlags);
+
+// RSA PKCS#1 v1.5 with the key of dwKeySpec in the hash's key container: the
+// DigestInfo of the hash value (the value alone for CALG_SSL3_SHAMD5 or with
+// CRYPT_NOHASHOID). The signature comes out little-endian, as the platform's
+// providers give it. szDescription is not used.
+BOOL CryptSignHashA(HCRYPTHASH hHash, DWORD dwKeySpec, LPCSTR szDescription, DWORD dwFlags,
+                    BYTE* pbSignature, DWORD* pdwSigLen);
+// Checks a little-endian signature of the hash with a public key of the same
+// provider; NTE_BAD_SIGNATURE when it does not match.
+BOOL CryptVerifySignatureA(HCRYPTHASH hHash, const BYTE* pbSignature, DWORD dwSigLen,
+                           HCRYPTKEY hPubKey, LPCSTR szDescription, DWORD dwFlags);
+// RSA PKCS#1 v1.5 decryption in place: pbData holds the cryptogram,
+// little-endian and as long as the modulus, and receives the plaintext
+// (*pdwDataLen its length). Only Final TRUE, no hash, flags 0; a cryptogram
+// that does not decrypt gives NTE_BAD_DATA.
+BOOL CryptDecrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final, DWORD dwFlags, BYTE* pbData,
+                  DWORD* pdwDataLen);
+// KP_KEYLEN (bits) and KP_ALGID (CALG_RSA_SIGN / CALG_RSA_KEYX), as DWORDs.
+BOOL CryptGetKeyParam(HCRYPTKEY hKey, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
+                      DWORD dwFlags);
+// PUBLICKEYBLOB only, without a wrapping key.
+BOOL CryptImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD dwDataLen, HCRYPTKEY hPubKey,
+                    DWORD dwFlags, HCRYPTKEY* phKey);
 
 // Opens the provider named by the certificate's CERT_KEY_PROV_INFO_PROP_ID.
 // With CRYPT_ACQUIRE_CACHE_FLAG the handle is kept with the certificate

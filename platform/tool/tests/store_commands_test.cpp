@@ -229,3 +229,51 @@ TEST_F(StoreCommands, RegisterProviderWritesTheProviderDatabase) {
 }
 
 }  // namespace
+
+// sign and decrypt with a software key imported from a PFX: the signature is
+// OpenSSL's, byte for byte, big-endian; the cryptogram is OpenSSL's.
+TEST_F(StoreCommands, SignAndDecryptWithTheKeyOfACertificate) {
+  ASSERT_EQ(Tool("import-pfx --password secreto " + Quote(WritePfx("uno.pfx", "Firma"))).status, 0);
+  // The thumbprint of the imported certificate, from the listing.
+  ToolRun listing = Tool("list-store");
+  const std::size_t at = listing.out.find("Thumbprint: ");
+  ASSERT_NE(at, std::string::npos);
+  const std::string thumbprint = listing.out.substr(at + 12, 40);
+
+  const testpki::Bytes data = {'d', 'o', 'c', 'u', 'm', 'e', 'n', 't', 'o'};
+  const auto in = dir_.Path() / "in.bin";
+  const auto out = dir_.Path() / "out.bin";
+  auto write = [](const std::filesystem::path& path, const testpki::Bytes& bytes) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                               static_cast<std::streamsize>(bytes.size()));
+  };
+  auto read = [](const std::filesystem::path& path) {
+    const std::string text = Read(path);
+    return testpki::Bytes(text.begin(), text.end());
+  };
+  write(in, data);
+  const std::string files = " " + Quote(in.string()) + " " + Quote(out.string());
+  for (const auto& [option, digest] : {std::pair{"", EVP_sha256()}, std::pair{" --hash sha1", EVP_sha1()}}) {
+    ToolRun sign = Tool("sign --thumbprint " + thumbprint + option + files);
+    ASSERT_EQ(sign.status, 0) << sign.err;
+    EXPECT_EQ(read(out), testpki::OpenSslSign(testpki::Key(1024, 0), digest, data)) << option;
+  }
+
+  const testpki::Bytes secret = {'c', 'l', 'a', 'v', 'e'};
+  write(in, testpki::OpenSslEncrypt(testpki::Key(1024, 0), secret));
+  ToolRun decrypt = Tool("decrypt --thumbprint " + thumbprint + files);
+  ASSERT_EQ(decrypt.status, 0) << decrypt.err;
+  EXPECT_EQ(read(out), secret);
+
+  // Another key's cryptogram, an unknown thumbprint, bad arguments.
+  write(in, testpki::OpenSslEncrypt(testpki::Key(1024, 1), secret));
+  decrypt = Tool("decrypt --thumbprint " + thumbprint + files);
+  EXPECT_EQ(decrypt.status, 1);
+  EXPECT_NE(decrypt.err.find("not a cryptogram for this key"), std::string::npos) << decrypt.err;
+  ToolRun missing = Tool("sign --thumbprint " + std::string(40, '0') + files);
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("no certificate with that thumbprint"), std::string::npos);
+  EXPECT_EQ(Tool("sign --thumbprint 12" + files).status, 2);
+  EXPECT_EQ(Tool("sign --thumbprint " + thumbprint + " --hash md4" + files).status, 2);
+  EXPECT_EQ(Tool("decrypt --thumbprint " + thumbprint + " " + Quote(in.string())).status, 2);
+}

@@ -1,0 +1,273 @@
+// Using a certificate's private key, whatever provider holds it: sign and
+// decrypt. The key is the one CryptAcquireCertificatePrivateKey finds for the
+// certificate of MY with the thumbprint given.
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/kernel.h"
+#include "platform/wincrypt.h"
+#include "platform/winscard_ext.h"
+#include "store_listing.h"
+#include "tool_commands.h"
+
+namespace tool {
+namespace {
+
+// What the two commands are given.
+struct KeyArguments {
+  std::vector<BYTE> thumbprint;
+  ALG_ID hash = CALG_SHA_256;
+  std::vector<char> pin;  // zero-terminated when given; wiped at the end
+  std::string in, out;
+  ~KeyArguments() { explicit_bzero(pin.data(), pin.size()); }
+};
+
+std::optional<std::vector<BYTE>> ParseThumbprint(const std::string& text) {
+  std::vector<BYTE> bytes;
+  if (text.size() != 40) return std::nullopt;
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    if (!std::isxdigit(static_cast<unsigned char>(text[i])) ||
+        !std::isxdigit(static_cast<unsigned char>(text[i + 1]))) {
+      return std::nullopt;
+    }
+    bytes.push_back(static_cast<BYTE>(std::stoi(text.substr(i, 2), nullptr, 16)));
+  }
+  return bytes;
+}
+
+bool ParseArguments(std::span<const std::string> args, bool withHash, KeyArguments* parsed) {
+  std::vector<std::string> files;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const bool hasValue = i + 1 < args.size();
+    if (args[i] == "--thumbprint" && hasValue) {
+      auto thumbprint = ParseThumbprint(args[++i]);
+      if (!thumbprint) return false;
+      parsed->thumbprint = std::move(*thumbprint);
+    } else if (withHash && args[i] == "--hash" && hasValue) {
+      const std::string& name = args[++i];
+      if (name == "sha1") {
+        parsed->hash = CALG_SHA1;
+      } else if (name == "sha256") {
+        parsed->hash = CALG_SHA_256;
+      } else {
+        return false;
+      }
+    } else if (args[i] == "--pin" && hasValue) {
+      const std::string& pin = args[++i];
+      parsed->pin.assign(pin.begin(), pin.end());
+      parsed->pin.push_back('\0');
+    } else if (args[i].rfind("--", 0) != 0) {
+      files.push_back(args[i]);
+    } else {
+      return false;
+    }
+  }
+  if (parsed->thumbprint.empty() || files.size() != 2) return false;
+  parsed->in = files[0];
+  parsed->out = files[1];
+  return true;
+}
+
+// The certificate of MY with that SHA-1 thumbprint; null when there is none.
+PCCERT_CONTEXT FindByThumbprint(HCERTSTORE store, const std::vector<BYTE>& thumbprint) {
+  PCCERT_CONTEXT certificate = nullptr;
+  while ((certificate = CertEnumCertificatesInStore(store, certificate)) != nullptr) {
+    BYTE hash[20];
+    DWORD size = sizeof hash;
+    if (CertGetCertificateContextProperty(certificate, CERT_SHA1_HASH_PROP_ID, hash, &size) &&
+        size == thumbprint.size() && std::memcmp(hash, thumbprint.data(), size) == 0) {
+      return certificate;
+    }
+  }
+  return nullptr;
+}
+
+// Prints what went wrong with the key in words a person acts on.
+void ReportKeyError(const char* command, const char* step, DWORD error) {
+  const char* text = nullptr;
+  switch (error) {
+    case SCARD_W_WRONG_CHV: text = "wrong PIN"; break;
+    case SCARD_W_CHV_BLOCKED: text = "the card's PIN is blocked"; break;
+    case NTE_SILENT_CONTEXT:
+    case SCARD_W_CARD_NOT_AUTHENTICATED: text = "the key needs the card's PIN: give it with --pin"; break;
+    case CRYPT_E_NO_KEY_PROPERTY: text = "the certificate has no private key"; break;
+    case NTE_BAD_KEYSET: text = "the certificate's key cannot be found (is the card in a reader?)"; break;
+    case NTE_BAD_DATA: text = "the input is not a cryptogram for this key"; break;
+    default: break;
+  }
+  if (text) {
+    std::fprintf(stderr, "%s: %s (0x%08lX)\n", command, text, Code(error));
+  } else {
+    std::fprintf(stderr, "%s: %s failed (0x%08lX)\n", command, step, Code(error));
+  }
+}
+
+// The private key's provider for the certificate, with the PIN given to it.
+class CertificateKey {
+ public:
+  ~CertificateKey() {
+    if (m_key) CryptDestroyKey(m_key);
+    if (m_prov && m_callerFrees) CryptReleaseContext(m_prov, 0);
+    if (m_certificate) CertFreeCertificateContext(m_certificate);
+  }
+
+  // Finds the certificate and opens its key; false after a message.
+  bool Open(const char* command, KeyArguments& args) {
+    StoreCloser personal{OpenSystemStore(command, "MY")};
+    if (!personal.store) return false;
+    m_certificate = FindByThumbprint(personal.store, args.thumbprint);
+    if (!m_certificate) {
+      std::fprintf(stderr, "%s: no certificate with that thumbprint in MY\n", command);
+      return false;
+    }
+    // Silent: the tool asks for nothing; a PIN comes with --pin.
+    if (!CryptAcquireCertificatePrivateKey(m_certificate, CRYPT_ACQUIRE_SILENT_FLAG, nullptr, &m_prov,
+                                           &m_keySpec, &m_callerFrees)) {
+      ReportKeyError(command, "opening the certificate's key", GetLastError());
+      return false;
+    }
+    if (!args.pin.empty()) {
+      const DWORD param = m_keySpec == AT_KEYEXCHANGE ? PP_KEYEXCHANGE_PIN : PP_SIGNATURE_PIN;
+      const BOOL given = CryptSetProvParam(m_prov, param, reinterpret_cast<const BYTE*>(args.pin.data()), 0);
+      explicit_bzero(args.pin.data(), args.pin.size());
+      // A provider without PINs (the software one) has no use for it.
+      if (!given && GetLastError() != NTE_BAD_TYPE) {
+        ReportKeyError(command, "giving the PIN", GetLastError());
+        return false;
+      }
+    }
+    return true;
+  }
+
+  HCRYPTPROV Provider() const { return m_prov; }
+  DWORD KeySpec() const { return m_keySpec; }
+  HCRYPTKEY& Key() { return m_key; }
+
+ private:
+  PCCERT_CONTEXT m_certificate = nullptr;
+  HCRYPTPROV m_prov = 0;
+  DWORD m_keySpec = 0;
+  BOOL m_callerFrees = FALSE;
+  HCRYPTKEY m_key = 0;
+};
+
+bool WriteFileBytes(const std::string& path, const std::vector<BYTE>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out.flush());
+}
+
+struct HashCloser {
+  HCRYPTHASH hash = 0;
+  ~HashCloser() {
+    if (hash) CryptDestroyHash(hash);
+  }
+};
+
+int Sign(std::span<const std::string> rawArgs) {
+  KeyArguments args;
+  if (!ParseArguments(rawArgs, true, &args)) {
+    std::fprintf(stderr, "sign: expected --thumbprint HEX [--hash sha1|sha256] [--pin PIN] IN OUT\n");
+    return 2;
+  }
+  auto data = ReadFileBytes(args.in);
+  if (!data) {
+    std::fprintf(stderr, "sign: cannot read %s\n", args.in.c_str());
+    return 1;
+  }
+  CertificateKey key;
+  if (!key.Open("sign", args)) return 1;
+  HashCloser hash;
+  if (!CryptCreateHash(key.Provider(), args.hash, 0, 0, &hash.hash) ||
+      !CryptHashData(hash.hash, data->data(), static_cast<DWORD>(data->size()), 0)) {
+    ReportKeyError("sign", "hashing", GetLastError());
+    return 1;
+  }
+  // The signature key when the certificate names one, else the exchange key.
+  const DWORD keySpec = (key.KeySpec() & AT_SIGNATURE) ? AT_SIGNATURE : AT_KEYEXCHANGE;
+  DWORD size = 0;
+  std::vector<BYTE> signature;
+  if (CryptSignHashA(hash.hash, keySpec, nullptr, 0, nullptr, &size)) {
+    signature.resize(size);
+    if (!CryptSignHashA(hash.hash, keySpec, nullptr, 0, signature.data(), &size)) size = 0;
+  }
+  if (size == 0) {
+    const DWORD error = GetLastError();
+    if (error == NTE_NO_KEY) {
+      std::fprintf(stderr, "sign: the certificate's key cannot sign (0x%08lX)\n", Code(error));
+    } else {
+      ReportKeyError("sign", "signing", error);
+    }
+    return 1;
+  }
+  signature.resize(size);
+  // The platform gives it little-endian; files hold it as OpenSSL does.
+  const std::vector<BYTE> bigEndian(signature.rbegin(), signature.rend());
+  if (!WriteFileBytes(args.out, bigEndian)) {
+    std::fprintf(stderr, "sign: cannot write %s\n", args.out.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+int Decrypt(std::span<const std::string> rawArgs) {
+  KeyArguments args;
+  if (!ParseArguments(rawArgs, false, &args)) {
+    std::fprintf(stderr, "decrypt: expected --thumbprint HEX [--pin PIN] IN OUT\n");
+    return 2;
+  }
+  auto cryptogram = ReadFileBytes(args.in);
+  if (!cryptogram) {
+    std::fprintf(stderr, "decrypt: cannot read %s\n", args.in.c_str());
+    return 1;
+  }
+  CertificateKey key;
+  if (!key.Open("decrypt", args)) return 1;
+  if (!CryptGetUserKey(key.Provider(), AT_KEYEXCHANGE, &key.Key())) {
+    const DWORD error = GetLastError();
+    if (error == NTE_NO_KEY) {
+      std::fprintf(stderr, "decrypt: the certificate's key cannot decrypt (0x%08lX)\n", Code(error));
+    } else {
+      ReportKeyError("decrypt", "opening the exchange key", error);
+    }
+    return 1;
+  }
+  // OpenSSL writes it big-endian; the platform takes it little-endian.
+  std::vector<BYTE> data(cryptogram->rbegin(), cryptogram->rend());
+  DWORD length = static_cast<DWORD>(data.size());
+  if (!CryptDecrypt(key.Key(), 0, TRUE, 0, data.data(), &length)) {
+    ReportKeyError("decrypt", "deciphering", GetLastError());
+    return 1;
+  }
+  data.resize(length);
+  const bool written = WriteFileBytes(args.out, data);
+  explicit_bzero(data.data(), data.size());
+  if (!written) {
+    std::fprintf(stderr, "decrypt: cannot write %s\n", args.out.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+const Command kKeyCommands[] = {
+    {"sign", "--thumbprint HEX [--hash sha1|sha256] [--pin PIN] IN OUT",
+     "sign IN (SHA-256 by default, PKCS#1 v1.5) with the key of the MY certificate with that "
+     "SHA-1 thumbprint, whatever its provider; OUT gets the signature big-endian, as "
+     "'openssl dgst -verify' reads it",
+     Sign},
+    {"decrypt", "--thumbprint HEX [--pin PIN] IN OUT",
+     "decipher IN, a PKCS#1 v1.5 cryptogram as 'openssl pkeyutl -encrypt' writes it, with the "
+     "exchange key of that certificate; OUT gets the plaintext",
+     Decrypt},
+};
+
+}  // namespace
+
+std::span<const Command> KeyCommands() { return kKeyCommands; }
+
+}  // namespace tool
