@@ -8,6 +8,7 @@
 
 #include "card/card_types.h"
 #include "card/crypto_card.h"
+#include "platform/handle_guards.h"
 #include "platform/wincrypt.h"
 
 class CCardSession {
@@ -30,8 +31,7 @@ class CCardSession {
   void NoteVerifiedPin() { m_disposition = SCARD_RESET_CARD; }
 
  private:
-  SCARDCONTEXT m_context = 0;
-  bool m_hasContext = false;
+  CResourceManagerContext m_context;
   SCARDHANDLE m_handle = 0;
   bool m_connected = false;
   DWORD m_disposition = SCARD_LEAVE_CARD;

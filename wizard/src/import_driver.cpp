@@ -10,15 +10,11 @@
 #include "keyprep/key_export.h"
 #include "keyprep/key_identifier.h"
 #include "keyprep/provider_values.h"
+#include "platform/handle_guards.h"
 #include "platform/message_box.h"
 #include "resource_ids.h"
 
 namespace {
-
-struct StoreCloser {
-  void operator()(void* store) const { CertCloseStore(store, 0); }
-};
-using StoreHandle = std::unique_ptr<void, StoreCloser>;
 
 // Every failure of the card installation is an error box of the page.
 class InstallationUi : public CKeyInstallationUi {
@@ -87,14 +83,14 @@ class ImportedContainersDeletion {
 }  // namespace
 
 ImportOutcome ImportStoreToCard(CRYPT_DATA_BLOB* pfx, LPCWSTR password, CImportUi& ui) {
-  const StoreHandle store(PFXImportCertStore(pfx, password, CRYPT_EXPORTABLE));
+  const CCertStore store(PFXImportCertStore(pfx, password, CRYPT_EXPORTABLE));
   if (!store) {
     ui.ShowPageMessage(MB_ICONHAND, IDS_CAPTION_ERROR, IDS_PFX_NOT_OPENED);
     return ImportOutcome::Refused;
   }
   // Runs before the store is released.
-  const ImportedContainersDeletion deletion(store.get());
-  return ImportStoreCertificates(store.get(), ui);
+  const ImportedContainersDeletion deletion(store.Get());
+  return ImportStoreCertificates(store.Get(), ui);
 }
 
 ImportOutcome ImportStoreCertificates(HCERTSTORE store, CImportUi& ui) {
@@ -118,18 +114,17 @@ ImportOutcome ImportStoreCertificates(HCERTSTORE store, CImportUi& ui) {
 }
 
 bool HasUsablePrivateKey(PCCERT_CONTEXT certificate) {
-  HCRYPTPROV_OR_NCRYPT_KEY_HANDLE provider = 0;
+  HCRYPTPROV_OR_NCRYPT_KEY_HANDLE handle = 0;
   DWORD keySpec = 0;
   BOOL callerFrees = FALSE;
-  if (!CryptAcquireCertificatePrivateKey(certificate, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &provider,
+  if (!CryptAcquireCertificatePrivateKey(certificate, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &handle,
                                          &keySpec, &callerFrees)) {
     return false;
   }
-  HCRYPTKEY key = 0;
-  const bool usable = CryptGetUserKey(provider, keySpec, &key) != FALSE;
-  if (key != 0) CryptDestroyKey(key);
-  if (callerFrees) CryptReleaseContext(provider, 0);
-  return usable;
+  CProviderContext provider;
+  provider.Adopt(handle, callerFrees != FALSE);
+  CKeyHandle key;
+  return CryptGetUserKey(provider.Get(), keySpec, key.Receive()) != FALSE;
 }
 
 bool ImportCertificateToCard(PCCERT_CONTEXT certificate, CImportUi& ui) {
