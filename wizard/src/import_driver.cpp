@@ -1,7 +1,5 @@
 #include "import_driver.h"
 
-#include <cstring>
-#include <memory>
 #include <span>
 
 #include "card/key_installation.h"
@@ -31,20 +29,6 @@ class InstallationUi : public CKeyInstallationUi {
  private:
   CImportUi& ui_;
 };
-
-// Whether the certificate's key provider is the card's own.
-bool KeyLivesOnCard(PCCERT_CONTEXT certificate) {
-  std::unique_ptr<BYTE[]> buffer;
-  DWORD length = 0;
-  if (!GetCertificateProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, &buffer, &length)) {
-    return false;
-  }
-  if (length < sizeof(CRYPT_KEY_PROV_INFO)) return false;
-  CRYPT_KEY_PROV_INFO info;
-  std::memcpy(&info, buffer.get(), sizeof info);
-  if (info.pwszProvName == nullptr) return false;
-  return std::u16string_view(info.pwszProvName) == std::u16string_view(kCardProviderNameW);
-}
 
 // Deletes the software key container that PFX import made for the
 // certificate, whatever became of the card installation.
