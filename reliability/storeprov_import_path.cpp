@@ -10,7 +10,7 @@
 #include <QPushButton>
 
 #include "common/module_instance.h"
-#include "dialog_host.h"
+#include "platform/dialog_host.h"
 #include "entry_points.h"
 #include "messages.h"
 #include "pin_prompt.h"

@@ -12,7 +12,7 @@
 
 #include "cardsim/fake_pcsc.h"
 #include "common/module_instance.h"
-#include "dialog_host.h"
+#include "platform/dialog_host.h"
 #include "entry_points.h"
 #include "keyprep/provider_values.h"
 #include "messages.h"
