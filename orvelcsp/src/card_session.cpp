@@ -42,10 +42,3 @@ DWORD CCardSession::Open(const CardSerial& serial, std::unique_ptr<CCardSession>
   }
   return NTE_BAD_KEYSET;
 }
-
-CCardTransaction::CCardTransaction(CCryptoCard& card)
-    : m_handle(card.CardHandle()), m_result(SCardBeginTransaction(m_handle)) {}
-
-CCardTransaction::~CCardTransaction() {
-  if (m_result == SCARD_S_SUCCESS) SCardEndTransaction(m_handle, SCARD_LEAVE_CARD);
-}

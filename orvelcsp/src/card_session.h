@@ -38,18 +38,3 @@ class CCardSession {
   std::string m_reader;
   std::unique_ptr<CCryptoCard> m_card;
 };
-
-// A card transaction on the session's card, ended when the guard goes.
-class CCardTransaction {
- public:
-  explicit CCardTransaction(CCryptoCard& card);
-  ~CCardTransaction();
-  CCardTransaction(const CCardTransaction&) = delete;
-  CCardTransaction& operator=(const CCardTransaction&) = delete;
-
-  LONG Result() const { return m_result; }
-
- private:
-  SCARDHANDLE m_handle;
-  LONG m_result;
-};
