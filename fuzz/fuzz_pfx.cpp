@@ -16,6 +16,7 @@
 #include "card_harness.h"
 #include "import_driver.h"
 #include "import_ui.h"
+#include "platform/handle_guards.h"
 #include "platform/wincrypt.h"
 
 namespace {
@@ -51,12 +52,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     PFXIsPFXBlob(&blob);
     PFXVerifyPassword(&blob, passwordText, 0);
     const DWORD importFlags = (flags & 0x04) != 0 ? 0 : CRYPT_EXPORTABLE;
-    if (HCERTSTORE store = PFXImportCertStore(&blob, passwordText, importFlags)) {
+    if (const CCertStore store(PFXImportCertStore(&blob, passwordText, importFlags)); store) {
       PCCERT_CONTEXT certificate = nullptr;
-      while ((certificate = CertEnumCertificatesInStore(store, certificate)) != nullptr) {
+      while ((certificate = CertEnumCertificatesInStore(store.Get(), certificate)) != nullptr) {
         HasUsablePrivateKey(certificate);
       }
-      CertCloseStore(store, 0);
     }
   }
   // Key containers the import made stay with the user; a fuzzing run makes

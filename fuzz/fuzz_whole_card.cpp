@@ -9,6 +9,7 @@
 #include "card/crypto_card.h"
 #include "card_cert_cache.h"
 #include "card_harness.h"
+#include "platform/handle_guards.h"
 #include "platform/wincrypt.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -28,9 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       __builtin_trap();
     }
   }
-  HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
-  if (store == nullptr) return 0;
-  cache.AddToStore(store);
-  CertCloseStore(store, 0);
+  const CCertStore store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+  if (!store) return 0;
+  cache.AddToStore(store.Get());
   return 0;
 }

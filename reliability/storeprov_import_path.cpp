@@ -10,10 +10,11 @@
 #include <QPushButton>
 
 #include "common/module_instance.h"
-#include "dialog_host.h"
+#include "platform/dialog_host.h"
 #include "entry_points.h"
 #include "messages.h"
 #include "pin_prompt.h"
+#include "platform/handle_guards.h"
 #include "platform/modal_dialog.h"
 #include "platform/module_handle.h"
 #include "platform/qt_application.h"
@@ -41,17 +42,16 @@ class CStoreProviderPath : public CImportPath {
     run_ = ImportRun{};
     Bytes data = pfx;
     CRYPT_DATA_BLOB blob = testpki::BlobOf(data);
-    HCERTSTORE store = PFXImportCertStore(&blob, testpki::Wide(kPfxPassword).c_str(),
-                                          CRYPT_EXPORTABLE);
-    EXPECT_NE(store, nullptr);
-    if (store == nullptr) return run_;
-    PCCERT_CONTEXT certificate = CertEnumCertificatesInStore(store, nullptr);
-    EXPECT_NE(certificate, nullptr);
-    if (certificate != nullptr) {
-      run_.succeeded = CertStoreProvWriteCertCallback(nullptr, certificate, kImportFlags) == TRUE;
-      CertFreeCertificateContext(certificate);
+    const CCertStore store(
+        PFXImportCertStore(&blob, testpki::Wide(kPfxPassword).c_str(), CRYPT_EXPORTABLE));
+    EXPECT_NE(store.Get(), nullptr);
+    if (!store) return run_;
+    const CCertificateContext certificate(CertEnumCertificatesInStore(store.Get(), nullptr));
+    EXPECT_NE(certificate.Get(), nullptr);
+    if (certificate) {
+      run_.succeeded =
+          CertStoreProvWriteCertCallback(nullptr, certificate.Get(), kImportFlags) == TRUE;
     }
-    CertCloseStore(store, 0);
     return run_;
   }
   // The software key is deleted only after the card took the certificate.

@@ -1,5 +1,6 @@
 // Resource-manager context, reader list, and connecting to one reader.
 #include "card/card_connection.h"
+#include "platform/handle_guards.h"
 
 bool EstablishCardContext(SCARDCONTEXT* context) {
   if (context == nullptr) return false;
@@ -15,15 +16,10 @@ bool ReleaseCardContext(SCARDCONTEXT context) {
 
 bool ListCardReaders(SCARDCONTEXT context, LPCSTR /*cardName*/, LPSTR* readers) {
   if (readers == nullptr) return false;
-  LPSTR list = nullptr;
-  DWORD length = SCARD_AUTOALLOCATE;
-  const LONG rv = SCardListReadersA(context, nullptr, reinterpret_cast<LPSTR>(&list), &length);
-  if (rv != SCARD_S_SUCCESS && list != nullptr) {
-    SCardFreeMemory(context, list);
-    list = nullptr;
-  }
-  *readers = list;
-  return list != nullptr;
+  CReaderNames names(context);
+  names.List();
+  *readers = names.Detach();
+  return *readers != nullptr;
 }
 
 bool ConnectReader(SCARDCONTEXT context, LPCSTR readerName, SCARDHANDLE* card) {

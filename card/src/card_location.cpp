@@ -5,6 +5,7 @@
 #include <string>
 
 #include "card/card_connection.h"
+#include "platform/handle_guards.h"
 
 bool FindReadersWithCard(SCARDCONTEXT context, LPCSTR cardNames,
                          std::unique_ptr<char[]>* matchingReaders, DWORD* matchCount) {
@@ -12,13 +13,11 @@ bool FindReadersWithCard(SCARDCONTEXT context, LPCSTR cardNames,
   if (matchCount != nullptr) *matchCount = 0;
   if (cardNames == nullptr) return false;
 
-  LPSTR list = nullptr;
-  if (!ListCardReaders(context, cardNames, &list)) return false;
-  const auto release = [context](char* p) { SCardFreeMemory(context, p); };
-  std::unique_ptr<char, decltype(release)> readerList(list, release);
+  CReaderNames readers(context);
+  if (readers.List() != SCARD_S_SUCCESS || readers.Get() == nullptr) return false;
 
   CReaderStateList states;
-  if (states.Build(readerList.get()).Count() == 0) return false;
+  if (states.Build(readers.Get()).Count() == 0) return false;
   if (SCardLocateCardsA(context, cardNames, states.States(),
                         static_cast<DWORD>(states.Count())) != SCARD_S_SUCCESS) {
     return false;

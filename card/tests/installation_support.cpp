@@ -14,6 +14,7 @@
 #include "keyprep/certificate_checks.h"
 #include "keyprep/key_export.h"
 #include "orvel_test/certificate_files.h"
+#include "platform/handle_guards.h"
 #include "platform/provider_registry.h"
 #include "test_pki.h"
 
@@ -98,26 +99,20 @@ class ImportedPfx {
  public:
   explicit ImportedPfx(testpki::Bytes pfx) : m_pfx(std::move(pfx)) {
     CRYPT_DATA_BLOB blob = testpki::BlobOf(m_pfx);
-    m_store = PFXImportCertStore(&blob, u"secreto", CRYPT_EXPORTABLE);
+    m_store.Reset(PFXImportCertStore(&blob, u"secreto", CRYPT_EXPORTABLE));
   }
-  ~ImportedPfx() {
-    if (m_certificate != nullptr) CertFreeCertificateContext(m_certificate);
-    if (m_store != nullptr) CertCloseStore(m_store, 0);
-  }
-  ImportedPfx(const ImportedPfx&) = delete;
-  ImportedPfx& operator=(const ImportedPfx&) = delete;
 
   PCCERT_CONTEXT First() {
-    if (m_store != nullptr && m_certificate == nullptr) {
-      m_certificate = CertEnumCertificatesInStore(m_store, nullptr);
+    if (m_store && !m_certificate) {
+      m_certificate.Reset(CertEnumCertificatesInStore(m_store.Get(), nullptr));
     }
-    return m_certificate;
+    return m_certificate.Get();
   }
 
  private:
   testpki::Bytes m_pfx;
-  HCERTSTORE m_store = nullptr;
-  PCCERT_CONTEXT m_certificate = nullptr;
+  CCertStore m_store;
+  CCertificateContext m_certificate;
 };
 
 Bytes RecordIdentifier(const cardsim::VirtualCard& card, std::uint16_t fid) {

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "common/reverse_bytes.h"
-#include "crypt_handles.h"
 #include "keyprep/card_provider.h"
+#include "platform/handle_guards.h"
 
 bool ComputeKeyIdentifier(const BYTE* modulus, DWORD length, KeyIdentifier* identifier) {
   if (modulus == nullptr || length == 0 || identifier == nullptr) return false;

@@ -1,6 +1,6 @@
 // Exporting a certificate's private key in plain form for the card.
-#include "crypt_handles.h"
 #include "keyprep/key_export.h"
+#include "platform/handle_guards.h"
 
 bool ExportPrivateKeyBlob(PCCERT_CONTEXT certificate, PrivateKeyBlob* blob) {
   if (certificate == nullptr || blob == nullptr) return false;

@@ -1,8 +1,8 @@
 // Binding a certificate to a key on the card, through the card's provider:
 // open the key container, present the PIN, take the key (signature role
 // first, then exchange) and hand over the certificate.
-#include "crypt_handles.h"
 #include "keyprep/card_provider.h"
+#include "platform/handle_guards.h"
 
 bool AttachCertificateToKey(const char* providerName, const char* containerName,
                             const BYTE* certificate, DWORD certificateLength, const char* pin) {

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string>
 
-#include "crypt_handles.h"
 #include "keyprep/key_export.h"
 #include "keyprep/provider_values.h"
+#include "platform/handle_guards.h"
 
 namespace {
 

@@ -10,12 +10,8 @@
 namespace keyprep_test {
 
 CertContext::CertContext(const Bytes& der)
-    : m_context(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
-                                             static_cast<DWORD>(der.size()))) {}
-
-CertContext::~CertContext() {
-  if (m_context != nullptr) CertFreeCertificateContext(m_context);
-}
+    : CCertificateContext(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
+                                                       static_cast<DWORD>(der.size()))) {}
 
 Bytes CertificateDer(int bits, int keyUsage, const EVP_MD* digest, int which) {
   testpki::CertSpec spec(testpki::Key(bits, which));
@@ -51,23 +47,18 @@ ImportedCertificate::ImportedCertificate(int bits, DWORD flags, int which) {
   auto cert = testpki::MakeCert(spec);
   Bytes pfx = testpki::MakePfx(testpki::PfxSpec{key, cert.get()});
   CRYPT_DATA_BLOB blob = testpki::BlobOf(pfx);
-  m_store = PFXImportCertStore(&blob, u"secreto", flags);
-  if (m_store != nullptr) m_certificate = CertEnumCertificatesInStore(m_store, nullptr);
-}
-
-ImportedCertificate::~ImportedCertificate() {
-  if (m_certificate != nullptr) CertFreeCertificateContext(m_certificate);
-  if (m_store != nullptr) CertCloseStore(m_store, 0);
+  m_store.Reset(PFXImportCertStore(&blob, u"secreto", flags));
+  if (m_store) m_certificate.Reset(CertEnumCertificatesInStore(m_store.Get(), nullptr));
 }
 
 Bytes ImportedCertificate::Der() const {
-  return Bytes(m_certificate->pbCertEncoded,
-               m_certificate->pbCertEncoded + m_certificate->cbCertEncoded);
+  return Bytes(m_certificate.Get()->pbCertEncoded,
+               m_certificate.Get()->pbCertEncoded + m_certificate.Get()->cbCertEncoded);
 }
 
 std::string ImportedCertificate::ContainerName() const {
   std::unique_ptr<BYTE[]> buffer;
-  if (!GetCertificateProperty(m_certificate, CERT_KEY_PROV_INFO_PROP_ID, &buffer, nullptr)) {
+  if (!GetCertificateProperty(m_certificate.Get(), CERT_KEY_PROV_INFO_PROP_ID, &buffer, nullptr)) {
     return {};
   }
   const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.get());
@@ -79,13 +70,9 @@ std::string ImportedCertificate::ContainerName() const {
 }
 
 bool SoftwareContainerExists(const std::string& name) {
-  HCRYPTPROV provider = 0;
-  if (!CryptAcquireContextA(&provider, name.c_str(), platform::kSoftwareProviderName,
-                            PROV_RSA_FULL, 0)) {
-    return false;
-  }
-  CryptReleaseContext(provider, 0);
-  return true;
+  CProviderContext provider;
+  return CryptAcquireContextA(provider.Receive(), name.c_str(), platform::kSoftwareProviderName,
+                              PROV_RSA_FULL, 0) != FALSE;
 }
 
 }  // namespace keyprep_test

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/handle_guards.h"
 #include "platform/wincrypt.h"
 #include "test_pki.h"
 
@@ -12,17 +13,10 @@ namespace keyprep_test {
 using testpki::Bytes;
 
 // A certificate context made from DER, freed with the object.
-class CertContext {
+class CertContext : public CCertificateContext {
  public:
   explicit CertContext(const Bytes& der);
-  explicit CertContext(PCCERT_CONTEXT adopted) : m_context(adopted) {}
-  ~CertContext();
-  CertContext(const CertContext&) = delete;
-  CertContext& operator=(const CertContext&) = delete;
-  PCCERT_CONTEXT Get() const { return m_context; }
-
- private:
-  PCCERT_CONTEXT m_context = nullptr;
+  using CCertificateContext::CCertificateContext;
 };
 
 // The DER of a self-signed certificate for a key of that size.
@@ -40,18 +34,15 @@ Bytes Sha1(const Bytes& data);
 class ImportedCertificate {
  public:
   ImportedCertificate(int bits, DWORD flags, int which = 0);
-  ~ImportedCertificate();
-  ImportedCertificate(const ImportedCertificate&) = delete;
-  ImportedCertificate& operator=(const ImportedCertificate&) = delete;
 
-  PCCERT_CONTEXT Get() const { return m_certificate; }
+  PCCERT_CONTEXT Get() const { return m_certificate.Get(); }
   Bytes Der() const;
   // The key container named by the certificate's key-provider information.
   std::string ContainerName() const;
 
  private:
-  HCERTSTORE m_store = nullptr;
-  PCCERT_CONTEXT m_certificate = nullptr;
+  CCertStore m_store;
+  CCertificateContext m_certificate;
 };
 
 // Whether the software provider has that key container.

@@ -6,6 +6,7 @@
 
 #include "keyprep/card_provider.h"
 #include "keyprep_test_support.h"
+#include "platform/handle_guards.h"
 #include "platform/provider_registry.h"
 
 using keyprep_test::Bytes;
@@ -24,16 +25,15 @@ class AttachCertificate : public testpki::UserDirTest {
   }
   // What the provider was last given with KP_CERTIFICATE.
   Bytes LastCertificate() {
-    HCRYPTPROV provider = 0;
-    if (!CryptAcquireContextA(&provider, nullptr, kTestProvider, PROV_RSA_FULL,
+    CProviderContext provider;
+    if (!CryptAcquireContextA(provider.Receive(), nullptr, kTestProvider, PROV_RSA_FULL,
                               CRYPT_VERIFYCONTEXT)) {
       return {};
     }
     DWORD size = 0;
-    CryptGetProvParam(provider, kLastCertificate, nullptr, &size, 0);
+    CryptGetProvParam(provider.Get(), kLastCertificate, nullptr, &size, 0);
     Bytes value(size);
-    if (size != 0) CryptGetProvParam(provider, kLastCertificate, value.data(), &size, 0);
-    CryptReleaseContext(provider, 0);
+    if (size != 0) CryptGetProvParam(provider.Get(), kLastCertificate, value.data(), &size, 0);
     return value;
   }
 };

@@ -44,32 +44,26 @@ bool AttachCertificate() {
 }
 
 CSigningContext::CSigningContext() {
-  if (!CryptAcquireContextA(&m_provider, KeyContainer().c_str(), "OrvelCSP", PROV_RSA_FULL, 0)) {
-    m_provider = 0;
+  if (!CryptAcquireContextA(m_provider.Receive(), KeyContainer().c_str(), "OrvelCSP",
+                            PROV_RSA_FULL, 0)) {
+    m_provider.Release();
     return;
   }
-  if (!CryptSetProvParam(m_provider, PP_SIGNATURE_PIN,
+  if (!CryptSetProvParam(m_provider.Get(), PP_SIGNATURE_PIN,
                          reinterpret_cast<const BYTE*>(orvelcsp_test::kPin), 0)) {
-    CryptReleaseContext(m_provider, 0);
-    m_provider = 0;
+    m_provider.Release();
   }
-}
-
-CSigningContext::~CSigningContext() {
-  if (m_provider != 0) CryptReleaseContext(m_provider, 0);
 }
 
 bool CSigningContext::Sign() {
-  HCRYPTHASH hash = 0;
-  if (!CryptCreateHash(m_provider, CALG_SHA_256, 0, 0, &hash)) return false;
+  CHashHandle hash;
+  if (!CryptCreateHash(m_provider.Get(), CALG_SHA_256, 0, 0, hash.Receive())) return false;
   static constexpr BYTE kText[] = "contrato de prueba";
   BYTE signature[128];
   DWORD size = sizeof signature;
-  const bool signedIt = CryptHashData(hash, kText, sizeof kText - 1, 0) &&
-                        CryptSignHashA(hash, AT_SIGNATURE, nullptr, 0, signature, &size) &&
-                        size == sizeof signature;
-  CryptDestroyHash(hash);
-  return signedIt;
+  return CryptHashData(hash.Get(), kText, sizeof kText - 1, 0) &&
+         CryptSignHashA(hash.Get(), AT_SIGNATURE, nullptr, 0, signature, &size) &&
+         size == sizeof signature;
 }
 
 CLineCount::CLineCount(std::shared_ptr<cardsim::VirtualCard> card) : m_card(std::move(card)) {

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "cardsim/virtual_card.h"
+#include "platform/handle_guards.h"
 #include "platform/wincrypt.h"
 #include "provider_test_support.h"
 
@@ -30,15 +31,12 @@ bool AttachCertificate();
 class CSigningContext {
  public:
   CSigningContext();
-  ~CSigningContext();
-  CSigningContext(const CSigningContext&) = delete;
-  CSigningContext& operator=(const CSigningContext&) = delete;
-  bool Ready() const { return m_provider != 0; }
+  bool Ready() const { return m_provider.Get() != 0; }
   // One SHA-256 signature of a short text: true when the card signed.
   bool Sign();
 
  private:
-  HCRYPTPROV m_provider = 0;
+  CProviderContext m_provider;
 };
 
 // Counts the commands the card answers and the bytes of command and answer

@@ -8,6 +8,7 @@
 
 #include "card/card_types.h"
 #include "card/crypto_card.h"
+#include "platform/handle_guards.h"
 #include "platform/wincrypt.h"
 
 class CCardSession {
@@ -30,26 +31,10 @@ class CCardSession {
   void NoteVerifiedPin() { m_disposition = SCARD_RESET_CARD; }
 
  private:
-  SCARDCONTEXT m_context = 0;
-  bool m_hasContext = false;
+  CResourceManagerContext m_context;
   SCARDHANDLE m_handle = 0;
   bool m_connected = false;
   DWORD m_disposition = SCARD_LEAVE_CARD;
   std::string m_reader;
   std::unique_ptr<CCryptoCard> m_card;
-};
-
-// A card transaction on the session's card, ended when the guard goes.
-class CCardTransaction {
- public:
-  explicit CCardTransaction(CCryptoCard& card);
-  ~CCardTransaction();
-  CCardTransaction(const CCardTransaction&) = delete;
-  CCardTransaction& operator=(const CCardTransaction&) = delete;
-
-  LONG Result() const { return m_result; }
-
- private:
-  SCARDHANDLE m_handle;
-  LONG m_result;
 };

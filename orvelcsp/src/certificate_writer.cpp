@@ -4,6 +4,7 @@
 #include <new>
 #include <optional>
 
+#include "card/card_scope_guards.h"
 #include "card_session.h"
 #include "certificate_format.h"
 #include "directory_records.h"
@@ -129,7 +130,7 @@ DWORD Store(CCryptoCard& card, std::span<const BYTE> identifierElement,
   const std::size_t recordSize =
       BuildCertificateRecord(identifierElement, kFirstCertificateFile, fileSize).size();
 
-  CCardTransaction transaction(card);
+  const CCardTransactionGuard transaction(card.CardHandle());
   if (transaction.Result() != SCARD_S_SUCCESS) return static_cast<DWORD>(transaction.Result());
 
   Slot slot;

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/kernel.h"
+#include "platform/kernel.h"  // first: it defines INFINITE before PC/SC
+#include "platform/handle_guards.h"
 #include "platform/wincrypt.h"
 #include "platform/winscard_ext.h"
 #include "store_listing.h"
@@ -110,30 +111,28 @@ void ReportKeyError(const char* command, const char* step, DWORD error) {
 // The private key's provider for the certificate, with the PIN given to it.
 class CertificateKey {
  public:
-  ~CertificateKey() {
-    if (m_key) CryptDestroyKey(m_key);
-    if (m_prov && m_callerFrees) CryptReleaseContext(m_prov, 0);
-    if (m_certificate) CertFreeCertificateContext(m_certificate);
-  }
-
   // Finds the certificate and opens its key; false after a message.
   bool Open(const char* command, KeyArguments& args) {
-    StoreCloser personal{OpenSystemStore(command, "MY")};
-    if (!personal.store) return false;
-    m_certificate = FindByThumbprint(personal.store, args.thumbprint);
+    const CCertStore personal(OpenSystemStore(command, "MY"));
+    if (!personal) return false;
+    m_certificate.Reset(FindByThumbprint(personal.Get(), args.thumbprint));
     if (!m_certificate) {
       std::fprintf(stderr, "%s: no certificate with that thumbprint in MY\n", command);
       return false;
     }
     // Silent: the tool asks for nothing; a PIN comes with --pin.
-    if (!CryptAcquireCertificatePrivateKey(m_certificate, CRYPT_ACQUIRE_SILENT_FLAG, nullptr, &m_prov,
-                                           &m_keySpec, &m_callerFrees)) {
+    HCRYPTPROV provider = 0;
+    BOOL callerFrees = FALSE;
+    if (!CryptAcquireCertificatePrivateKey(m_certificate.Get(), CRYPT_ACQUIRE_SILENT_FLAG, nullptr,
+                                           &provider, &m_keySpec, &callerFrees)) {
       ReportKeyError(command, "opening the certificate's key", GetLastError());
       return false;
     }
+    m_prov.Adopt(provider, callerFrees != FALSE);
     if (!args.pin.empty()) {
       const DWORD param = m_keySpec == AT_KEYEXCHANGE ? PP_KEYEXCHANGE_PIN : PP_SIGNATURE_PIN;
-      const BOOL given = CryptSetProvParam(m_prov, param, reinterpret_cast<const BYTE*>(args.pin.data()), 0);
+      const BOOL given = CryptSetProvParam(m_prov.Get(), param,
+                                           reinterpret_cast<const BYTE*>(args.pin.data()), 0);
       explicit_bzero(args.pin.data(), args.pin.size());
       // A provider without PINs (the software one) has no use for it.
       if (!given && GetLastError() != NTE_BAD_TYPE) {
@@ -144,16 +143,16 @@ class CertificateKey {
     return true;
   }
 
-  HCRYPTPROV Provider() const { return m_prov; }
+  HCRYPTPROV Provider() const { return m_prov.Get(); }
   DWORD KeySpec() const { return m_keySpec; }
-  HCRYPTKEY& Key() { return m_key; }
+  CKeyHandle& Key() { return m_key; }
 
  private:
-  PCCERT_CONTEXT m_certificate = nullptr;
-  HCRYPTPROV m_prov = 0;
+  // Given back in this order: the key, the provider, the certificate.
+  CCertificateContext m_certificate;
+  CProviderContext m_prov;
   DWORD m_keySpec = 0;
-  BOOL m_callerFrees = FALSE;
-  HCRYPTKEY m_key = 0;
+  CKeyHandle m_key;
 };
 
 bool WriteFileBytes(const std::string& path, const std::vector<BYTE>& bytes) {
@@ -161,13 +160,6 @@ bool WriteFileBytes(const std::string& path, const std::vector<BYTE>& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out.flush());
 }
-
-struct HashCloser {
-  HCRYPTHASH hash = 0;
-  ~HashCloser() {
-    if (hash) CryptDestroyHash(hash);
-  }
-};
 
 int Sign(std::span<const std::string> rawArgs) {
   KeyArguments args;
@@ -182,9 +174,9 @@ int Sign(std::span<const std::string> rawArgs) {
   }
   CertificateKey key;
   if (!key.Open("sign", args)) return 1;
-  HashCloser hash;
-  if (!CryptCreateHash(key.Provider(), args.hash, 0, 0, &hash.hash) ||
-      !CryptHashData(hash.hash, data->data(), static_cast<DWORD>(data->size()), 0)) {
+  CHashHandle hash;
+  if (!CryptCreateHash(key.Provider(), args.hash, 0, 0, hash.Receive()) ||
+      !CryptHashData(hash.Get(), data->data(), static_cast<DWORD>(data->size()), 0)) {
     ReportKeyError("sign", "hashing", GetLastError());
     return 1;
   }
@@ -192,9 +184,9 @@ int Sign(std::span<const std::string> rawArgs) {
   const DWORD keySpec = (key.KeySpec() & AT_SIGNATURE) ? AT_SIGNATURE : AT_KEYEXCHANGE;
   DWORD size = 0;
   std::vector<BYTE> signature;
-  if (CryptSignHashA(hash.hash, keySpec, nullptr, 0, nullptr, &size)) {
+  if (CryptSignHashA(hash.Get(), keySpec, nullptr, 0, nullptr, &size)) {
     signature.resize(size);
-    if (!CryptSignHashA(hash.hash, keySpec, nullptr, 0, signature.data(), &size)) size = 0;
+    if (!CryptSignHashA(hash.Get(), keySpec, nullptr, 0, signature.data(), &size)) size = 0;
   }
   if (size == 0) {
     const DWORD error = GetLastError();
@@ -228,7 +220,7 @@ int Decrypt(std::span<const std::string> rawArgs) {
   }
   CertificateKey key;
   if (!key.Open("decrypt", args)) return 1;
-  if (!CryptGetUserKey(key.Provider(), AT_KEYEXCHANGE, &key.Key())) {
+  if (!CryptGetUserKey(key.Provider(), AT_KEYEXCHANGE, key.Key().Receive())) {
     const DWORD error = GetLastError();
     if (error == NTE_NO_KEY) {
       std::fprintf(stderr, "decrypt: the certificate's key cannot decrypt (0x%08lX)\n", Code(error));
@@ -240,7 +232,7 @@ int Decrypt(std::span<const std::string> rawArgs) {
   // OpenSSL writes it big-endian; the platform takes it little-endian.
   std::vector<BYTE> data(cryptogram->rbegin(), cryptogram->rend());
   DWORD length = static_cast<DWORD>(data.size());
-  if (!CryptDecrypt(key.Key(), 0, TRUE, 0, data.data(), &length)) {
+  if (!CryptDecrypt(key.Key().Get(), 0, TRUE, 0, data.data(), &length)) {
     ReportKeyError("decrypt", "deciphering", GetLastError());
     return 1;
   }

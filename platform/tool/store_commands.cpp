@@ -26,9 +26,9 @@ int ListStore(std::span<const std::string> args) {
     return 2;
   }
   const std::string name = args.empty() ? "MY" : args[0];
-  StoreCloser store{OpenSystemStore("list-store", name)};
-  if (!store.store) return 1;
-  PrintStore(store.store, name);
+  const CCertStore store(OpenSystemStore("list-store", name));
+  if (!store.Get()) return 1;
+  PrintStore(store.Get(), name);
   return 0;
 }
 
@@ -132,22 +132,22 @@ int ImportPfx(std::span<const std::string> args) {
     return 1;
   }
   const DWORD flags = CRYPT_USER_KEYSET | (exportable ? CRYPT_EXPORTABLE : 0);
-  StoreCloser imported{PFXImportCertStore(&blob, password.Wide(), flags)};
+  const CCertStore imported(PFXImportCertStore(&blob, password.Wide(), flags));
   password.Wipe();
-  if (!imported.store) {
+  if (!imported.Get()) {
     std::fprintf(stderr, "import-pfx: cannot import %s (0x%08lX)\n", file.c_str(), Code(GetLastError()));
     return 1;
   }
-  StoreCloser personal{OpenSystemStore("import-pfx", "MY")};
-  if (!personal.store) return 1;
+  const CCertStore personal(OpenSystemStore("import-pfx", "MY"));
+  if (!personal.Get()) return 1;
 
   // As the platform's import does: each certificate into the personal store,
   // replacing a copy there and keeping that copy's properties.
   int added = 0, refused = 0;
   PCCERT_CONTEXT certificate = nullptr;
-  while ((certificate = CertEnumCertificatesInStore(imported.store, certificate)) != nullptr) {
+  while ((certificate = CertEnumCertificatesInStore(imported.Get(), certificate)) != nullptr) {
     const std::string subject = SubjectText(certificate);
-    if (CertAddCertificateContextToStore(personal.store, certificate,
+    if (CertAddCertificateContextToStore(personal.Get(), certificate,
                                          CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES, nullptr)) {
       std::printf("added: %s\n", subject.c_str());
       ++added;
@@ -180,9 +180,9 @@ int WatchStore(std::span<const std::string> args) {
       return 2;
     }
   }
-  StoreCloser store{OpenSystemStore("watch-store", name)};
-  if (!store.store) return 1;
-  PrintStore(store.store, name);
+  const CCertStore store(OpenSystemStore("watch-store", name));
+  if (!store.Get()) return 1;
+  PrintStore(store.Get(), name);
 
   HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   if (!event) {
@@ -193,7 +193,7 @@ int WatchStore(std::span<const std::string> args) {
     HANDLE h;
     ~EventCloser() { CloseHandle(h); }
   } closer{event};
-  if (!CertControlStore(store.store, 0, CERT_STORE_CTRL_NOTIFY_CHANGE, &event)) {
+  if (!CertControlStore(store.Get(), 0, CERT_STORE_CTRL_NOTIFY_CHANGE, &event)) {
     std::fprintf(stderr, "watch-store: the store %s cannot report changes (0x%08lX)\n", name.c_str(),
                  Code(GetLastError()));
     return 1;
@@ -210,11 +210,11 @@ int WatchStore(std::span<const std::string> args) {
     return 1;
   }
   std::printf("%s changed\n", name.c_str());
-  if (!CertControlStore(store.store, 0, CERT_STORE_CTRL_RESYNC, &event)) {
+  if (!CertControlStore(store.Get(), 0, CERT_STORE_CTRL_RESYNC, &event)) {
     std::fprintf(stderr, "watch-store: cannot resynchronise %s (0x%08lX)\n", name.c_str(), Code(GetLastError()));
     return 1;
   }
-  PrintStore(store.store, name);
+  PrintStore(store.Get(), name);
   return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/handle_guards.h"
 #include "platform/wincrypt.h"
 
 namespace tool {
@@ -25,14 +26,6 @@ unsigned long Code(DWORD error);
 // The current user's system store of that name; null with a message that
 // starts with command.
 HCERTSTORE OpenSystemStore(const char* command, const std::string& name);
-
-// Closes a store at the end of a command.
-struct StoreCloser {
-  HCERTSTORE store;
-  ~StoreCloser() {
-    if (store) CertCloseStore(store, 0);
-  }
-};
 
 // The whole content of a file; nothing when it cannot be read.
 std::optional<std::vector<BYTE>> ReadFileBytes(const std::string& path);

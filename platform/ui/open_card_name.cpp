@@ -3,12 +3,12 @@
 #include <QString>
 
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "card_selection_dialog.h"
 #include "platform/card_database.h"
+#include "platform/handle_guards.h"
 #include "platform/modal_dialog.h"
 #include "platform/qt_application.h"
 #include "platform/scarddlg.h"
@@ -27,18 +27,13 @@ std::vector<std::string> SplitMultiString(const char* multi) {
 // Readers holding a card of one of the wanted names, in reader-list order,
 // each with the name its card matched under.
 LONG FindChoices(SCARDCONTEXT context, const char* cardNames, std::vector<CardChoice>& choices) {
-  LPSTR list = nullptr;
-  DWORD length = SCARD_AUTOALLOCATE;
-  LONG rv = SCardListReadersA(context, nullptr, reinterpret_cast<LPSTR>(&list), &length);
-  const auto release = [context](char* p) {
-    if (p != nullptr) SCardFreeMemory(context, p);
-  };
-  std::unique_ptr<char, decltype(release)> owned(list, release);
+  CReaderNames list(context);
+  LONG rv = list.List();
   if (rv == SCARD_E_NO_READERS_AVAILABLE) return SCARD_S_SUCCESS;
   if (rv != SCARD_S_SUCCESS) return rv;
-  if (list == nullptr) return SCARD_S_SUCCESS;
+  if (list.Get() == nullptr) return SCARD_S_SUCCESS;
 
-  const std::vector<std::string> readers = SplitMultiString(list);
+  const std::vector<std::string> readers = SplitMultiString(list.Get());
   std::vector<SCARD_READERSTATEA> states(readers.size());
   for (std::size_t i = 0; i < readers.size(); ++i) {
     states[i] = SCARD_READERSTATEA{};

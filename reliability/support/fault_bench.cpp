@@ -16,6 +16,7 @@
 #include "orvel_test/fake_readers.h"
 #include "orvel_test/registration.h"
 #include "platform/card_database.h"
+#include "platform/handle_guards.h"
 #include "platform/provider_registry.h"
 #include "platform/user_state.h"
 #include "platform/wincrypt.h"
@@ -257,16 +258,15 @@ void ExpectCertificateInstalled(const cardsim::VirtualCard& card, bool unreachab
 
   // The container the store would name opens with the card's provider, with
   // the key in both roles.
-  HCRYPTPROV provider = 0;
-  ASSERT_TRUE(CryptAcquireContextA(&provider, entry.containerName.c_str(), "OrvelCSP",
+  CProviderContext provider;
+  ASSERT_TRUE(CryptAcquireContextA(provider.Receive(), entry.containerName.c_str(), "OrvelCSP",
                                    PROV_RSA_FULL, 0))
       << entry.containerName;
   for (DWORD keySpec : {DWORD{AT_KEYEXCHANGE}, DWORD{AT_SIGNATURE}}) {
-    HCRYPTKEY key = 0;
-    EXPECT_TRUE(CryptGetUserKey(provider, keySpec, &key)) << entry.containerName << " " << keySpec;
-    if (key != 0) CryptDestroyKey(key);
+    CKeyHandle key;
+    EXPECT_TRUE(CryptGetUserKey(provider.Get(), keySpec, key.Receive()))
+        << entry.containerName << " " << keySpec;
   }
-  CryptReleaseContext(provider, 0);
 }
 
 }  // namespace reliability

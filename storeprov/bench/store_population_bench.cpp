@@ -17,23 +17,14 @@
 #include "reader_state.h"
 #include "reader_watcher.h"
 #include "support/card_certificates.h"
+#include "support/memory_store.h"
 
 namespace {
 
 using storeprov_test::CardWithCertificates;
 using storeprov_test::KeyedCertificates;
 
-class Store {
- public:
-  Store() : store_(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr)) {}
-  ~Store() { CertCloseStore(store_, 0); }
-  Store(const Store&) = delete;
-  Store& operator=(const Store&) = delete;
-  HCERTSTORE Get() const { return store_; }
-
- private:
-  HCERTSTORE store_;
-};
+using Store = storeprov_test::MemoryStore;
 
 void SixteenReaders() {
   fakepcsc::Reset();

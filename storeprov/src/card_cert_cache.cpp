@@ -6,6 +6,7 @@
 #include "card/crypto_card.h"
 #include "keyprep/card_provider.h"
 #include "platform/code_pages.h"
+#include "platform/handle_guards.h"
 
 namespace {
 
@@ -80,10 +81,10 @@ void CCardCertCache::ReadFromCard(CCryptoCard& card) {
 void CCardCertCache::AddToStore(HCERTSTORE store) const {
   if (store == nullptr || Empty()) return;
   for (const CardCertEntry* entry = m_entries.get(); entry != nullptr; entry = entry->next.get()) {
-    PCCERT_CONTEXT context =
-        CertCreateCertificateContext(X509_ASN_ENCODING, entry->certificate.get(),
-                                     entry->certificateLength);
-    if (context == nullptr) continue;
+    const CCertificateContext certificate(CertCreateCertificateContext(
+        X509_ASN_ENCODING, entry->certificate.get(), entry->certificateLength));
+    if (!certificate) continue;
+    PCCERT_CONTEXT context = certificate.Get();
     if (entry->containerName[0] != '\0') {
       WCHAR container[kWideNameSize] = {};
       WCHAR provider[kWideNameSize] = {};
@@ -101,6 +102,5 @@ void CCardCertCache::AddToStore(HCERTSTORE store) const {
       CertSetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, 0, &info);
     }
     CertAddCertificateContextToStore(store, context, CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
-    CertFreeCertificateContext(context);
   }
 }

@@ -2,7 +2,7 @@
 // the notice dialog for failures. Both have no owner window.
 #pragma once
 
-#include "dialog_host.h"
+#include "platform/dialog_host.h"
 #include "platform/win32.h"
 
 // Caption and text from the string table, the text used as a printf format

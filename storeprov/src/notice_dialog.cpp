@@ -8,7 +8,8 @@
 void ShowNotice(UINT textId) {
   char text[260];
   LoadStringA(ModuleInstance, textId, text, sizeof text);
-  RunDialog(kNoticeDialogTemplateId, NoticeDialogProc, reinterpret_cast<LPARAM>(text));
+  RunDialog(ModuleInstance, kNoticeDialogTemplateId, NoticeDialogProc,
+            reinterpret_cast<LPARAM>(text));
 }
 
 INT_PTR NoticeDialogProc(DialogHost& dialog, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -57,8 +57,8 @@ const char* PinPrompt::GetPin() {
   LoadStringA(ModuleInstance, kPinPromptStringId, prompt.get(), kPromptSize);
   *params = PinDialogParams{title.get(), prompt.get(), m_pin, kMaxPinLength};
 
-  const INT_PTR result =
-      RunDialog(kPinDialogTemplateId, PinDialogProc, reinterpret_cast<LPARAM>(params.get()));
+  const INT_PTR result = RunDialog(ModuleInstance, kPinDialogTemplateId, PinDialogProc,
+                                   reinterpret_cast<LPARAM>(params.get()));
   return result == IDOK ? m_pin : nullptr;
 }
 

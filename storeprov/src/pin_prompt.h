@@ -7,7 +7,7 @@
 
 #include <cstddef>
 
-#include "dialog_host.h"
+#include "platform/dialog_host.h"
 #include "platform/win32.h"
 
 inline constexpr int kMaxPinLength = 20;

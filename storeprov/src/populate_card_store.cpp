@@ -1,6 +1,5 @@
 #include "populate_card_store.h"
 
-#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -9,32 +8,12 @@
 #include "card_cert_cache.h"
 #include "module_state.h"
 #include "named_mutex.h"
+#include "platform/handle_guards.h"
 #include "platform/winscard_ext.h"
 #include "platform/winuser.h"
 #include "reader_state.h"
 
 namespace {
-
-class ContextGuard {
- public:
-  ContextGuard() = default;
-  ~ContextGuard() {
-    if (m_established) SCardReleaseContext(m_context);
-  }
-  ContextGuard(const ContextGuard&) = delete;
-  ContextGuard& operator=(const ContextGuard&) = delete;
-
-  bool Establish() {
-    m_established = SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &m_context) ==
-                    SCARD_S_SUCCESS;
-    return m_established;
-  }
-  SCARDCONTEXT Get() const { return m_context; }
-
- private:
-  SCARDCONTEXT m_context = 0;
-  bool m_established = false;
-};
 
 // The card stays as it is (powered, not reset) for other programs.
 class SharedCardGuard {
@@ -74,17 +53,9 @@ void ListReadersOnce(SCARDCONTEXT context) {
     std::lock_guard state(ReaderStateLock());
     if (ReaderCount != 0) return;
   }
-  LPSTR list = nullptr;
-  DWORD length = SCARD_AUTOALLOCATE;
-  if (SCardListReadersA(context, nullptr, reinterpret_cast<LPSTR>(&list), &length) !=
-      SCARD_S_SUCCESS) {
-    return;
-  }
-  const auto release = [context](char* p) {
-    if (p != nullptr) SCardFreeMemory(context, p);
-  };
-  std::unique_ptr<char, decltype(release)> owned(list, release);
-  ListReadersIntoTable(list);
+  CReaderNames readers(context);
+  if (readers.List() != SCARD_S_SUCCESS) return;
+  ListReadersIntoTable(readers.Get());
 }
 
 // Puts the reader's changed flag back unless the card was examined.
@@ -173,8 +144,8 @@ void ExamineReader(SCARDCONTEXT context, std::size_t i) {
 }  // namespace
 
 BOOL PopulateCardStore(HCERTSTORE store) {
-  ContextGuard context;
-  if (!context.Establish()) return FALSE;
+  CResourceManagerContext context;
+  if (context.Establish(SCARD_SCOPE_USER) != SCARD_S_SUCCESS) return FALSE;
   ListReadersOnce(context.Get());
 
   std::size_t count = 0;

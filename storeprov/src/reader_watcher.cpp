@@ -6,6 +6,7 @@
 
 #include "change_events.h"
 #include "module_state.h"
+#include "platform/handle_guards.h"
 #include "platform/winscard_ext.h"
 #include "reader_state.h"
 
@@ -66,15 +67,12 @@ LONG PollReadersOnce(SCARDCONTEXT context) {
 }
 
 void ReaderWatcherThread() {
-  SCARDCONTEXT context = 0;
-  if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) != SCARD_S_SUCCESS) {
-    return;
-  }
+  CResourceManagerContext context;
+  if (context.Establish(SCARD_SCOPE_USER) != SCARD_S_SUCCESS) return;
   while (WatcherStop == 0) {
-    PollReadersOnce(context);
+    PollReadersOnce(context.Get());
     TheModuleState().watcher.SleepBetweenPolls();
   }
-  SCardReleaseContext(context);
 }
 
 bool ReaderWatcher::Start() {

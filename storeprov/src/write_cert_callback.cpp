@@ -1,9 +1,6 @@
 // The store's write callback: a certificate that a program adds to the
 // personal store with an exportable private key is, with the user's
 // consent, installed on the card instead, and its software key deleted.
-#include <cstring>
-#include <memory>
-
 #include "card_installation.h"
 #include "entry_guard.h"
 #include "entry_points.h"
@@ -28,19 +25,6 @@ constexpr UINT kUnsupportedCertificateId = 10;
 constexpr UINT kQuestionTextId = 16;
 constexpr UINT kQuestionCaptionId = 18;
 
-// True when the certificate's key-provider information names the card's
-// provider: its key is already on the card.
-bool KeyIsOnCard(PCCERT_CONTEXT certificate) {
-  std::unique_ptr<BYTE[]> buffer;
-  DWORD length = 0;
-  if (!GetCertificateProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, &buffer, &length)) {
-    return false;
-  }
-  const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.get());
-  if (length < sizeof(CRYPT_KEY_PROV_INFO) || info->pwszProvName == nullptr) return false;
-  return std::u16string_view(info->pwszProvName) == std::u16string_view(kCardProviderNameW);
-}
-
 void Error(UINT textId) { ShowMessage(nullptr, MB_OK | MB_ICONHAND, kErrorCaptionId, textId); }
 
 bool UserWantsCardImport() {
@@ -50,7 +34,7 @@ bool UserWantsCardImport() {
 
 BOOL WriteCert(PCCERT_CONTEXT pCertContext, DWORD dwFlags) {
   if (pCertContext == nullptr) return FALSE;
-  if (KeyIsOnCard(pCertContext)) return TRUE;
+  if (KeyLivesOnCard(pCertContext)) return TRUE;
 
   if (!CheckCertificateAlgorithms(pCertContext)) {
     Error(kUnsupportedAlgorithmsId);

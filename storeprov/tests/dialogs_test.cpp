@@ -17,7 +17,7 @@
 #include <string>
 
 #include "common/module_instance.h"
-#include "dialog_host.h"
+#include "platform/dialog_host.h"
 #include "platform/dialog_template.h"
 #include "platform/image_resources.h"
 #include "storeprov_resources.h"

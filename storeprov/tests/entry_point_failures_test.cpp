@@ -12,6 +12,7 @@
 #include "change_events.h"
 #include "common/module_instance.h"
 #include "entry_points.h"
+#include "platform/handle_guards.h"
 #include "failing_allocation.h"
 #include "population_fixture.h"
 #include "reader_state.h"
@@ -72,10 +73,9 @@ const EntryPointCase kCases[] = {
      }},
     {"CertStoreProvWriteCertCallback", TRUE, FALSE,
      [] {
-       std::shared_ptr<const CERT_CONTEXT> certificate(CertificateWithKeyOnCard(),
-                                                       CertFreeCertificateContext);
+       auto certificate = std::make_shared<CCertificateContext>(CertificateWithKeyOnCard());
        return std::function<long()>([certificate] {
-         return CertStoreProvWriteCertCallback(nullptr, certificate.get(), 0);
+         return CertStoreProvWriteCertCallback(nullptr, certificate->Get(), 0);
        });
      }},
     {"DllMain", TRUE, FALSE,

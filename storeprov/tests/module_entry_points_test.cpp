@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "cardsim/fake_pcsc.h"
-#include "platform/kernel.h"
+#include "platform/kernel.h"  // first: it defines INFINITE before PC/SC
+#include "platform/handle_guards.h"
 #include "platform/wincrypt.h"
 #include "platform_test/scoped_user_dir.h"
 #include "support/card_certificates.h"
@@ -57,12 +58,12 @@ TEST_F(LoadedModule, RegistersOnceAndThePersonalStoreShowsTheCardsCertificates) 
   ASSERT_EQ(registerServer(), S_OK);
   EXPECT_EQ(registerServer(), E_FAIL);
 
-  HCERTSTORE personal = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                      CERT_SYSTEM_STORE_CURRENT_USER, u"MY");
-  ASSERT_NE(personal, nullptr);
+  CCertStore personal(
+      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, u"MY"));
+  ASSERT_NE(personal.Get(), nullptr);
   std::vector<Bytes> seen;
   PCCERT_CONTEXT context = nullptr;
-  while ((context = CertEnumCertificatesInStore(personal, context)) != nullptr) {
+  while ((context = CertEnumCertificatesInStore(personal.Get(), context)) != nullptr) {
     seen.emplace_back(context->pbCertEncoded, context->pbCertEncoded + context->cbCertEncoded);
     DWORD size = 0;
     ASSERT_TRUE(CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size));
@@ -76,10 +77,10 @@ TEST_F(LoadedModule, RegistersOnceAndThePersonalStoreShowsTheCardsCertificates) 
   EXPECT_EQ(seen, (std::vector<Bytes>{certificates[0].der, certificates[1].der}));
 
   HANDLE event = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-  EXPECT_TRUE(CertControlStore(personal, 0, CERT_STORE_CTRL_NOTIFY_CHANGE, &event));
+  EXPECT_TRUE(CertControlStore(personal.Get(), 0, CERT_STORE_CTRL_NOTIFY_CHANGE, &event));
   EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);  // registering resets it
-  EXPECT_TRUE(CertControlStore(personal, 0, CERT_STORE_CTRL_RESYNC, &event));
-  CertCloseStore(personal, 0);
+  EXPECT_TRUE(CertControlStore(personal.Get(), 0, CERT_STORE_CTRL_RESYNC, &event));
+  personal.Reset();
   CloseHandle(event);
 
   EXPECT_EQ(unregisterServer(), S_OK);
@@ -90,13 +91,12 @@ TEST_F(LoadedModule, WithoutResourceManagerTheCardStoreDoesNotOpen) {
   auto registerServer = Export<Register>("DllRegisterServer");
   ASSERT_EQ(registerServer(), S_OK);
   fakepcsc::FailEstablishContext(true, true);
-  HCERTSTORE card = CertOpenStore("OrvelCertStore", 0, 0, 0, nullptr);
-  EXPECT_EQ(card, nullptr);
-  if (card != nullptr) CertCloseStore(card, 0);
+  CCertStore card(CertOpenStore("OrvelCertStore", 0, 0, 0, nullptr));
+  EXPECT_EQ(card.Get(), nullptr);
+  card.Reset();
   fakepcsc::FailEstablishContext(false, false);
-  card = CertOpenStore("OrvelCertStore", 0, 0, 0, nullptr);
-  ASSERT_NE(card, nullptr);
-  CertCloseStore(card, 0);
+  card.Reset(CertOpenStore("OrvelCertStore", 0, 0, 0, nullptr));
+  ASSERT_NE(card.Get(), nullptr);
 }
 
 TEST_F(LoadedModule, SecondLoadIsAnotherAttachAndTheLastDetachStopsTheWatcher) {
@@ -106,9 +106,10 @@ TEST_F(LoadedModule, SecondLoadIsAnotherAttachAndTheLastDetachStopsTheWatcher) {
   // Still loaded once: the open function works.
   auto registerServer = Export<Register>("DllRegisterServer");
   ASSERT_EQ(registerServer(), S_OK);
-  HCERTSTORE card = CertOpenStore("OrvelCertStore", 0, 0, 0, nullptr);
-  ASSERT_NE(card, nullptr);
-  CertCloseStore(card, 0);
+  {
+    const CCertStore card(CertOpenStore("OrvelCertStore", 0, 0, 0, nullptr));
+    ASSERT_NE(card.Get(), nullptr);
+  }
   EXPECT_TRUE(FreeLibrary(module_));
   module_ = nullptr;
 }

@@ -14,6 +14,7 @@
 #include "common/module_instance.h"
 #include "entry_points.h"
 #include "named_mutex.h"
+#include "platform/handle_guards.h"
 #include "populate_card_store.h"
 #include "population_fixture.h"
 #include "reader_state.h"
@@ -26,14 +27,11 @@ using namespace std::chrono_literals;
 
 // Whether some connection uses the card in the reader.
 bool CardInUse(const char* reader) {
-  SCARDCONTEXT context = 0;
-  if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) != SCARD_S_SUCCESS) {
-    return false;
-  }
+  CResourceManagerContext context;
+  if (context.Establish(SCARD_SCOPE_USER) != SCARD_S_SUCCESS) return false;
   SCARD_READERSTATEA state{};
   state.szReader = reader;
-  SCardGetStatusChangeA(context, 0, &state, 1);
-  SCardReleaseContext(context);
+  SCardGetStatusChangeA(context.Get(), 0, &state, 1);
   return (state.dwEventState & SCARD_STATE_INUSE) != 0;
 }
 

@@ -7,7 +7,8 @@
 
 #include "card_cert_cache.h"
 #include "named_mutex.h"
-#include "platform/kernel_objects.h"
+#include "platform/kernel_objects.h"  // first: it defines INFINITE before PC/SC
+#include "platform/handle_guards.h"
 #include "platform/winuser.h"
 #include "populate_card_store.h"
 #include "population_fixture.h"
@@ -67,10 +68,10 @@ TEST_F(PopulationTest, RemovedCardStillListedAndSameCardReinsertedNotReadAgain) 
 
   // The watcher sees the insertion and flags the reader.
   fakepcsc::InsertCard(kReader, card);
-  SCARDCONTEXT context = 0;
-  ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context), SCARD_S_SUCCESS);
+  CResourceManagerContext context;
+  ASSERT_EQ(context.Establish(SCARD_SCOPE_USER), SCARD_S_SUCCESS);
   ReaderStateTable[0].dwCurrentState = SCARD_STATE_EMPTY;
-  ASSERT_EQ(PollReadersOnce(context), SCARD_S_SUCCESS);
+  ASSERT_EQ(PollReadersOnce(context.Get()), SCARD_S_SUCCESS);
   EXPECT_EQ(ReaderChanged[0], 1);
   StartCounting();
   MemoryStore reinserted;
@@ -79,7 +80,6 @@ TEST_F(PopulationTest, RemovedCardStillListedAndSameCardReinsertedNotReadAgain) 
   EXPECT_EQ(CertificateDirectoryReads(), 0u);
   EXPECT_EQ(ReaderChanged[0], 0);
   EXPECT_EQ(reinserted.Certificates().size(), 1u);
-  SCardReleaseContext(context);
 }
 
 TEST_F(PopulationTest, ReadCutShortByARemovalIsReadAgainWhenTheSameCardIsBack) {

@@ -12,13 +12,14 @@
 
 #include "cardsim/fake_pcsc.h"
 #include "common/module_instance.h"
-#include "dialog_host.h"
+#include "platform/dialog_host.h"
 #include "entry_points.h"
 #include "keyprep/provider_values.h"
 #include "messages.h"
 #include "orvel_test/registration.h"
 #include "pin_prompt.h"
 #include "platform/card_database.h"
+#include "platform/handle_guards.h"
 #include "platform/modal_dialog.h"
 #include "platform/module_handle.h"
 #include "platform/provider_registry.h"
@@ -49,38 +50,29 @@ class Imported {
     auto cert = testpki::MakeCert(spec);
     testpki::Bytes pfx = testpki::MakePfx(testpki::PfxSpec{key, cert.get()});
     CRYPT_DATA_BLOB blob = testpki::BlobOf(pfx);
-    store_ = PFXImportCertStore(&blob, u"secreto", importFlags);
-    if (store_ != nullptr) certificate_ = CertEnumCertificatesInStore(store_, nullptr);
+    store_.Reset(PFXImportCertStore(&blob, u"secreto", importFlags));
+    if (store_) certificate_.Reset(CertEnumCertificatesInStore(store_.Get(), nullptr));
   }
-  ~Imported() {
-    if (certificate_ != nullptr) CertFreeCertificateContext(certificate_);
-    if (store_ != nullptr) CertCloseStore(store_, 0);
-  }
-  Imported(const Imported&) = delete;
-  Imported& operator=(const Imported&) = delete;
-  PCCERT_CONTEXT Get() const { return certificate_; }
+  PCCERT_CONTEXT Get() const { return certificate_.Get(); }
 
   // Whether the software key container of the certificate still opens.
   bool SoftwareKeyExists() const {
     std::unique_ptr<BYTE[]> buffer;
-    if (!GetCertificateProperty(certificate_, CERT_KEY_PROV_INFO_PROP_ID, &buffer, nullptr)) {
+    if (!GetCertificateProperty(certificate_.Get(), CERT_KEY_PROV_INFO_PROP_ID, &buffer, nullptr)) {
       return false;
     }
     const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.get());
     std::string container, provider;
     for (const char16_t* p = info->pwszContainerName; *p; ++p) container += static_cast<char>(*p);
     for (const char16_t* p = info->pwszProvName; *p; ++p) provider += static_cast<char>(*p);
-    HCRYPTPROV prov = 0;
-    if (!CryptAcquireContextA(&prov, container.c_str(), provider.c_str(), PROV_RSA_FULL, 0)) {
-      return false;
-    }
-    CryptReleaseContext(prov, 0);
-    return true;
+    CProviderContext prov;
+    return CryptAcquireContextA(prov.Receive(), container.c_str(), provider.c_str(), PROV_RSA_FULL,
+                                0) != FALSE;
   }
 
  private:
-  HCERTSTORE store_ = nullptr;
-  PCCERT_CONTEXT certificate_ = nullptr;
+  CCertStore store_;
+  CCertificateContext certificate_;
 };
 
 class WriteInterception : public ::testing::Test {
@@ -158,16 +150,16 @@ class WriteInterception : public ::testing::Test {
 
 TEST_F(WriteInterception, KeyAlreadyWithTheCardsProviderPassesSilently) {
   const Bytes der = TestCertificate(60);
-  PCCERT_CONTEXT context = CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
-                                                        static_cast<DWORD>(der.size()));
-  ASSERT_NE(context, nullptr);
+  const CCertificateContext context(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
+                                                                 static_cast<DWORD>(der.size())));
+  ASSERT_NE(context.Get(), nullptr);
   std::u16string container = u"0A0B0C0D0E42640020\\3F11\\3F77\\";
   std::u16string provider = u"OrvelCSP";
   CRYPT_KEY_PROV_INFO info{container.data(), provider.data(), PROV_RSA_FULL, 0, 0, nullptr, 3};
-  ASSERT_TRUE(CertSetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
-  EXPECT_EQ(CertStoreProvWriteCertCallback(nullptr, context, kImportFlags), TRUE);
+  ASSERT_TRUE(
+      CertSetCertificateContextProperty(context.Get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
+  EXPECT_EQ(CertStoreProvWriteCertCallback(nullptr, context.Get(), kImportFlags), TRUE);
   EXPECT_TRUE(shown_.empty());
-  CertFreeCertificateContext(context);
   EXPECT_EQ(CertStoreProvWriteCertCallback(nullptr, nullptr, kImportFlags), FALSE);
 }
 

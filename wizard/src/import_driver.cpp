@@ -1,7 +1,5 @@
 #include "import_driver.h"
 
-#include <cstring>
-#include <memory>
 #include <span>
 
 #include "card/key_installation.h"
@@ -10,15 +8,11 @@
 #include "keyprep/key_export.h"
 #include "keyprep/key_identifier.h"
 #include "keyprep/provider_values.h"
+#include "platform/handle_guards.h"
 #include "platform/message_box.h"
 #include "resource_ids.h"
 
 namespace {
-
-struct StoreCloser {
-  void operator()(void* store) const { CertCloseStore(store, 0); }
-};
-using StoreHandle = std::unique_ptr<void, StoreCloser>;
 
 // Every failure of the card installation is an error box of the page.
 class InstallationUi : public CKeyInstallationUi {
@@ -35,20 +29,6 @@ class InstallationUi : public CKeyInstallationUi {
  private:
   CImportUi& ui_;
 };
-
-// Whether the certificate's key provider is the card's own.
-bool KeyLivesOnCard(PCCERT_CONTEXT certificate) {
-  std::unique_ptr<BYTE[]> buffer;
-  DWORD length = 0;
-  if (!GetCertificateProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, &buffer, &length)) {
-    return false;
-  }
-  if (length < sizeof(CRYPT_KEY_PROV_INFO)) return false;
-  CRYPT_KEY_PROV_INFO info;
-  std::memcpy(&info, buffer.get(), sizeof info);
-  if (info.pwszProvName == nullptr) return false;
-  return std::u16string_view(info.pwszProvName) == std::u16string_view(kCardProviderNameW);
-}
 
 // Deletes the software key container that PFX import made for the
 // certificate, whatever became of the card installation.
@@ -87,14 +67,14 @@ class ImportedContainersDeletion {
 }  // namespace
 
 ImportOutcome ImportStoreToCard(CRYPT_DATA_BLOB* pfx, LPCWSTR password, CImportUi& ui) {
-  const StoreHandle store(PFXImportCertStore(pfx, password, CRYPT_EXPORTABLE));
+  const CCertStore store(PFXImportCertStore(pfx, password, CRYPT_EXPORTABLE));
   if (!store) {
     ui.ShowPageMessage(MB_ICONHAND, IDS_CAPTION_ERROR, IDS_PFX_NOT_OPENED);
     return ImportOutcome::Refused;
   }
   // Runs before the store is released.
-  const ImportedContainersDeletion deletion(store.get());
-  return ImportStoreCertificates(store.get(), ui);
+  const ImportedContainersDeletion deletion(store.Get());
+  return ImportStoreCertificates(store.Get(), ui);
 }
 
 ImportOutcome ImportStoreCertificates(HCERTSTORE store, CImportUi& ui) {
@@ -118,18 +98,17 @@ ImportOutcome ImportStoreCertificates(HCERTSTORE store, CImportUi& ui) {
 }
 
 bool HasUsablePrivateKey(PCCERT_CONTEXT certificate) {
-  HCRYPTPROV_OR_NCRYPT_KEY_HANDLE provider = 0;
+  HCRYPTPROV_OR_NCRYPT_KEY_HANDLE handle = 0;
   DWORD keySpec = 0;
   BOOL callerFrees = FALSE;
-  if (!CryptAcquireCertificatePrivateKey(certificate, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &provider,
+  if (!CryptAcquireCertificatePrivateKey(certificate, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &handle,
                                          &keySpec, &callerFrees)) {
     return false;
   }
-  HCRYPTKEY key = 0;
-  const bool usable = CryptGetUserKey(provider, keySpec, &key) != FALSE;
-  if (key != 0) CryptDestroyKey(key);
-  if (callerFrees) CryptReleaseContext(provider, 0);
-  return usable;
+  CProviderContext provider;
+  provider.Adopt(handle, callerFrees != FALSE);
+  CKeyHandle key;
+  return CryptGetUserKey(provider.Get(), keySpec, key.Receive()) != FALSE;
 }
 
 bool ImportCertificateToCard(PCCERT_CONTEXT certificate, CImportUi& ui) {

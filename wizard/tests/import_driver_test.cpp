@@ -8,6 +8,7 @@
 #include "cardsim/fake_pcsc.h"
 #include "import_driver.h"
 #include "orvel_test/fake_readers.h"
+#include "platform/handle_guards.h"
 #include "platform/message_box.h"
 #include "platform/provider_registry.h"
 #include "support/card_records.h"
@@ -94,10 +95,10 @@ TEST_F(ImportDriver, RefusedAlgorithmStopsTheRunBeforeLaterCertificates) {
   const Case cases[] = {{"2048 bits", testpki::Key(2048), nullptr},
                         {"sha256RSA", testpki::Key(1024, 0), EVP_sha256()}};
   // A key of the user's that no run made.
-  HCRYPTPROV own = 0;
-  ASSERT_TRUE(
-      CryptAcquireContextA(&own, "propia", kSoftwareProvider, PROV_RSA_FULL, CRYPT_NEWKEYSET));
-  CryptReleaseContext(own, 0);
+  CProviderContext own;
+  ASSERT_TRUE(CryptAcquireContextA(own.Receive(), "propia", kSoftwareProvider, PROV_RSA_FULL,
+                                   CRYPT_NEWKEYSET));
+  own.Release();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ui_ = ScriptedUi();
@@ -113,8 +114,8 @@ TEST_F(ImportDriver, RefusedAlgorithmStopsTheRunBeforeLaterCertificates) {
     // The refused certificate's software key is gone, and so is the one of
     // the certificate the stopped run never reached; the user's own stays.
     EXPECT_EQ(SoftwareContainers(), 1u);
-    EXPECT_TRUE(CryptAcquireContextA(&own, "propia", kSoftwareProvider, PROV_RSA_FULL, 0));
-    CryptReleaseContext(own, 0);
+    EXPECT_TRUE(CryptAcquireContextA(own.Receive(), "propia", kSoftwareProvider, PROV_RSA_FULL, 0));
+    own.Release();
   }
 }
 
@@ -297,8 +298,7 @@ class KeyOnCard : public ImportDriver {
   // A certificate whose key provider information names provider and a
   // container of the card.
   testpki::X509Ptr x509_ = Certificate(testpki::Key(1024, 0), 0xA0, nullptr, 50);
-  std::unique_ptr<const CERT_CONTEXT, decltype(&CertFreeCertificateContext)> Context(
-      const char16_t* provider) {
+  CCertificateContext Context(const char16_t* provider) {
     const Bytes der = testpki::Der(x509_.get());
     PCCERT_CONTEXT context =
         CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
@@ -311,7 +311,7 @@ class KeyOnCard : public ImportDriver {
     info.dwProvType = PROV_RSA_FULL;
     info.dwKeySpec = AT_KEYEXCHANGE;
     EXPECT_TRUE(CertSetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
-    return {context, &CertFreeCertificateContext};
+    return CCertificateContext(context);
   }
 };
 
@@ -322,12 +322,11 @@ TEST_F(KeyOnCard, CountsAsImportedWithoutCardWorkOrPin) {
   ASSERT_TRUE(card_->WriteFile({0x5015, 0x6002},
                                card_test::DirectoryFile(card_test::PublicKeyRecord(0x20, id), 1024)));
   auto certificate = Context(u"OrvelCSP");
-  std::unique_ptr<void, decltype([](void* s) { CertCloseStore(s, 0); })> store(
-      CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
-  ASSERT_TRUE(CertAddCertificateContextToStore(store.get(), certificate.get(),
+  const CCertStore store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+  ASSERT_TRUE(CertAddCertificateContextToStore(store.Get(), certificate.Get(),
                                                CERT_STORE_ADD_ALWAYS, nullptr));
 
-  EXPECT_EQ(ImportStoreCertificates(store.get(), ui_), ImportOutcome::Completed);
+  EXPECT_EQ(ImportStoreCertificates(store.Get(), ui_), ImportOutcome::Completed);
   EXPECT_EQ(ui_.messages, (std::vector<Shown>{{MB_ICONASTERISK, 17, 18}}));
   EXPECT_EQ(ui_.prompts, 0);
   EXPECT_EQ(CountCommands(IsVerify), 0u);
@@ -335,13 +334,13 @@ TEST_F(KeyOnCard, CountsAsImportedWithoutCardWorkOrPin) {
 
   // The certificate alone: not even the provider touches the card.
   fakepcsc::ClearTrace();
-  EXPECT_TRUE(ImportCertificateToCard(certificate.get(), ui_));
+  EXPECT_TRUE(ImportCertificateToCard(certificate.Get(), ui_));
   EXPECT_EQ(fakepcsc::TransmitCount(), 0u);
 }
 
 TEST_F(KeyOnCard, ProviderNameIsComparedCaseSensitively) {
   auto certificate = Context(u"orvelcsp");
-  EXPECT_FALSE(ImportCertificateToCard(certificate.get(), ui_));
+  EXPECT_FALSE(ImportCertificateToCard(certificate.Get(), ui_));
   // Not the card's provider: the key must be exported, and that fails.
   EXPECT_EQ(ui_.messages, (std::vector<Shown>{Error(26)}));
 }

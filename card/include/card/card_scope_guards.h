@@ -6,26 +6,25 @@
 #pragma once
 
 #include "card/card_connection.h"
+#include "platform/handle_guards.h"
 
 class CCardContextGuard {
  public:
   CCardContextGuard() = default;
-  virtual ~CCardContextGuard() {
-    if (m_established) ReleaseCardContext(m_context);
-  }
+  virtual ~CCardContextGuard() = default;
   CCardContextGuard(const CCardContextGuard&) = delete;
   CCardContextGuard& operator=(const CCardContextGuard&) = delete;
 
+  // A context in user scope, or failing that in system scope.
   bool Establish() {
-    if (!m_established) m_established = EstablishCardContext(&m_context);
-    return m_established;
+    return m_context.Establish(SCARD_SCOPE_USER) == SCARD_S_SUCCESS ||
+           m_context.Establish(SCARD_SCOPE_SYSTEM) == SCARD_S_SUCCESS;
   }
-  SCARDCONTEXT Context() const { return m_context; }
-  bool Established() const { return m_established; }
+  SCARDCONTEXT Context() const { return m_context.Get(); }
+  bool Established() const { return m_context.Established(); }
 
  private:
-  SCARDCONTEXT m_context = 0;
-  bool m_established = false;
+  CResourceManagerContext m_context;
 };
 
 class CCardHandleGuard {

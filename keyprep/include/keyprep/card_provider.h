@@ -17,3 +17,7 @@ inline constexpr char16_t kCardProviderNameW[] = u"OrvelCSP";
 // is released on every path.
 bool AttachCertificateToKey(const char* providerName, const char* containerName,
                             const BYTE* certificate, DWORD certificateLength, const char* pin);
+
+// True when the certificate's key-provider information names the card's
+// provider: its key is already on the card.
+bool KeyLivesOnCard(PCCERT_CONTEXT certificate);

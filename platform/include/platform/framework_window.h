@@ -17,20 +17,6 @@
 #include "platform/win32.h"
 #include "platform/winuser.h"
 
-
-#ifndef WM_USER
-#define WM_USER 0x0400
-#endif
-#ifndef BN_CLICKED
-#define BN_CLICKED 0
-#endif
-#ifndef LOWORD
-#define LOWORD(l) ((WORD)(((ULONG_PTR)(l)) & 0xFFFF))
-#endif
-#ifndef HIWORD
-#define HIWORD(l) ((WORD)((((ULONG_PTR)(l)) >> 16) & 0xFFFF))
-#endif
-
 // Base of every framework object that takes commands. The wait cursor is
 // the program's: nested Begin/End pairs show it until the outermost End.
 class CCmdTarget {

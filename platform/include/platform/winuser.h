@@ -47,3 +47,17 @@ HCURSOR SetCursor(HCURSOR hCursor);
 HCURSOR GetCursor(void);
 
 }  // extern "C"
+
+// Window messages and notifications the platform's dialogs send, and the
+// halves of a message parameter.
+#define WM_DESTROY 0x0002
+#define WM_PAINT 0x000F
+#define WM_INITDIALOG 0x0110
+#define WM_COMMAND 0x0111
+#define WM_CTLCOLOREDIT 0x0133
+#define WM_USER 0x0400
+#define DM_SETDEFID (WM_USER + 1)
+#define EN_CHANGE 0x0300
+#define BN_CLICKED 0
+#define LOWORD(l) ((WORD)(((ULONG_PTR)(l)) & 0xFFFF))
+#define HIWORD(l) ((WORD)((((ULONG_PTR)(l)) >> 16) & 0xFFFF))

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/handle_guards.h"
 #include "platform/wincrypt.h"
 #include "support/card_certificates.h"
 
@@ -23,14 +24,11 @@ struct StoredCertificate {
 class MemoryStore {
  public:
   MemoryStore();
-  ~MemoryStore();
-  MemoryStore(const MemoryStore&) = delete;
-  MemoryStore& operator=(const MemoryStore&) = delete;
-  HCERTSTORE Get() const { return store_; }
+  HCERTSTORE Get() const { return store_.Get(); }
   std::vector<StoredCertificate> Certificates() const;
 
  private:
-  HCERTSTORE store_ = nullptr;
+  CCertStore store_;
 };
 
 std::u16string Wide(const std::string& text);

@@ -9,6 +9,7 @@
 #include <set>
 #include <vector>
 
+#include "platform/handle_guards.h"
 #include "platform/wincrypt.h"
 
 namespace {
@@ -24,12 +25,12 @@ struct Listing {
 
 Listing OpenOnce() {
   Listing listing;
-  HCERTSTORE personal = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                      CERT_SYSTEM_STORE_CURRENT_USER, u"MY");
-  if (personal == nullptr) return listing;
+  const CCertStore personal(
+      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, u"MY"));
+  if (!personal) return listing;
   listing.opened = true;
   PCCERT_CONTEXT context = nullptr;
-  while ((context = CertEnumCertificatesInStore(personal, context)) != nullptr) {
+  while ((context = CertEnumCertificatesInStore(personal.Get(), context)) != nullptr) {
     Bytes der(context->pbCertEncoded, context->pbCertEncoded + context->cbCertEncoded);
     if (!listing.certificates.insert(std::move(der)).second) ++listing.duplicates;
     DWORD size = 0;
@@ -37,7 +38,6 @@ Listing OpenOnce() {
       ++listing.withoutKeyInfo;
     }
   }
-  CertCloseStore(personal, 0);
   return listing;
 }
 

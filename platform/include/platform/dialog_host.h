@@ -15,36 +15,9 @@
 #include <QString>
 
 #include "platform/dialog_template.h"
-#include "platform/win32.h"
-
-#ifndef WM_DESTROY
-#define WM_DESTROY 0x0002
-#endif
-#ifndef WM_PAINT
-#define WM_PAINT 0x000F
-#endif
-#ifndef WM_INITDIALOG
-#define WM_INITDIALOG 0x0110
-#endif
-#ifndef WM_COMMAND
-#define WM_COMMAND 0x0111
-#endif
-#ifndef WM_CTLCOLOREDIT
-#define WM_CTLCOLOREDIT 0x0133
-#endif
-#ifndef WM_USER
-#define WM_USER 0x0400
-#endif
-#ifndef DM_SETDEFID
-#define DM_SETDEFID (WM_USER + 1)
-#endif
-#ifndef EN_CHANGE
-#define EN_CHANGE 0x0300
-#endif
-#ifndef BN_CLICKED
-#define BN_CLICKED 0
-#endif
 #include "platform/message_box.h"  // IDOK, IDCANCEL
+#include "platform/win32.h"
+#include "platform/winuser.h"
 
 class QLineEdit;
 class QPainter;
@@ -73,8 +46,10 @@ inline constexpr int CommandNotification(WPARAM wParam) {
 
 class DialogHost : public QDialog {
  public:
-  // Builds the controls of the template and sends WM_INITDIALOG with param.
-  DialogHost(const platform::DialogTemplate& dialogTemplate, DialogProc procedure, LPARAM param);
+  // Builds the controls of the template (images from module) and sends
+  // WM_INITDIALOG with param.
+  DialogHost(HINSTANCE module, const platform::DialogTemplate& dialogTemplate,
+             DialogProc procedure, LPARAM param);
   ~DialogHost() override;
 
   // --- What the procedure does to the dialog ---
@@ -105,7 +80,7 @@ class DialogHost : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
-  void Build(const platform::DialogTemplate& dialogTemplate);
+  void Build(HINSTANCE module, const platform::DialogTemplate& dialogTemplate);
   void ApplyEditColors();
 
   DialogProc m_procedure;
@@ -115,10 +90,10 @@ class DialogHost : public QDialog {
   bool m_ended = false;
 };
 
-// Runs template templateId of the module modally with the procedure, on the
-// Qt application's thread; returns the value the procedure ended it with,
-// -1 when it could not be shown.
-INT_PTR RunDialog(int templateId, DialogProc procedure, LPARAM param);
+// Runs template templateId of module modally with the procedure, on the Qt
+// application's thread; returns the value the procedure ended it with, -1
+// when it could not be shown.
+INT_PTR RunDialog(HINSTANCE module, int templateId, DialogProc procedure, LPARAM param);
 
 // The base units of the system font, low word the width and high word the
 // height, as the window functions give them.

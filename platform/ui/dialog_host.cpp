@@ -1,4 +1,4 @@
-#include "dialog_host.h"
+#include "platform/dialog_host.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -9,24 +9,24 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "common/module_instance.h"
 #include "platform/dialog_builder.h"
 #include "platform/modal_dialog.h"
 #include "platform/qt_application.h"
 
-DialogHost::DialogHost(const platform::DialogTemplate& dialogTemplate, DialogProc procedure, LPARAM param)
+DialogHost::DialogHost(HINSTANCE module, const platform::DialogTemplate& dialogTemplate,
+                       DialogProc procedure, LPARAM param)
     : m_procedure(procedure) {
-  Build(dialogTemplate);
+  Build(module, dialogTemplate);
   Send(WM_INITDIALOG, 0, param);
   ApplyEditColors();
 }
 
 DialogHost::~DialogHost() { Send(WM_DESTROY, 0, 0); }
 
-void DialogHost::Build(const platform::DialogTemplate& dialogTemplate) {
+void DialogHost::Build(HINSTANCE module, const platform::DialogTemplate& dialogTemplate) {
   setModal(true);
   setWindowTitle(QString::fromUtf8(dialogTemplate.caption));
-  setFixedSize(platform::BuildDialogControls(*this, dialogTemplate, ModuleInstance));
+  setFixedSize(platform::BuildDialogControls(*this, dialogTemplate, module));
   for (QPushButton* button : findChildren<QPushButton*>()) {
     const int id = platform::DialogItemId(*button);
     if (id == platform::kNoControlId) continue;
@@ -147,12 +147,12 @@ void DialogHost::showEvent(QShowEvent* event) {
   activateWindow();
 }
 
-INT_PTR RunDialog(int templateId, DialogProc procedure, LPARAM param) {
+INT_PTR RunDialog(HINSTANCE module, int templateId, DialogProc procedure, LPARAM param) {
   INT_PTR result = -1;
   const bool ran = platform::RunOnGuiThread([&] {
-    const platform::DialogTemplate* found = platform::FindDialogTemplate(ModuleInstance, templateId);
+    const platform::DialogTemplate* found = platform::FindDialogTemplate(module, templateId);
     if (found == nullptr) return;
-    DialogHost dialog(*found, procedure, param);
+    DialogHost dialog(module, *found, procedure, param);
     result = platform::RunModalDialog(dialog);
   });
   return ran ? result : -1;
