@@ -8,7 +8,7 @@
 
 #include "card/certificate_path.h"
 #include "card/der_element.h"
-#include "key_record_view.h"
+#include "card/key_record_view.h"
 
 namespace orvel_p11 {
 namespace {

@@ -25,7 +25,9 @@ struct KeyArguments {
   ALG_ID hash = CALG_SHA_256;
   std::vector<char> pin;  // zero-terminated when given; wiped at the end
   std::string in, out;
-  ~KeyArguments() { explicit_bzero(pin.data(), pin.size()); }
+  ~KeyArguments() {
+    if (!pin.empty()) explicit_bzero(pin.data(), pin.size());
+  }
 };
 
 std::optional<std::vector<BYTE>> ParseThumbprint(const std::string& text) {
