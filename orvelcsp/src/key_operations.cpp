@@ -133,8 +133,8 @@ DWORD SignHash(ULONG_PTR hHash, DWORD dwKeySpec, DWORD dwFlags, BYTE* pbSignatur
   auto hash = Hashes().Get(hHash);
   if (!hash) return NTE_BAD_HASH;
   ProviderContext& context = *hash->context;
-  // The card signs with the signature-role key alone, whichever key
-  // specification names it.
+  // The card signs with the signature-role key alone, whether the caller
+  // names AT_SIGNATURE or AT_KEYEXCHANGE.
   if (!context.session || (dwKeySpec != AT_SIGNATURE && dwKeySpec != AT_KEYEXCHANGE) ||
       (context.roles & kRoleSignature) == 0) {
     return NTE_NO_KEY;
