@@ -144,24 +144,24 @@ FuzzCard::FuzzCard(const CardInput& input) {
   cardsim::CardSpec spec;
   spec.serial = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB};
   for (const CardFile& file : input.files) SizeOwnFile(spec, file);
-  card_ = cardsim::VirtualCard::MakeFresh(spec);
+  m_card = cardsim::VirtualCard::MakeFresh(spec);
   for (const CardFile& file : input.files) {
     std::vector<std::uint16_t> path = DfPath(file.place);
     const std::vector<std::uint16_t> df = path;
     path.push_back(file.id);
-    if (!card_->ReadFile(path)) card_->CreateFile(df, file.id, file.content.size());
-    card_->WriteFile(path, file.content);
+    if (!m_card->ReadFile(path)) m_card->CreateFile(df, file.id, file.content.size());
+    m_card->WriteFile(path, file.content);
   }
   fakepcsc::AddReader(kReader);
-  fakepcsc::InsertCard(kReader, card_);
-  if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context_) != SCARD_S_SUCCESS) {
-    context_ = 0;
+  fakepcsc::InsertCard(kReader, m_card);
+  if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &m_context) != SCARD_S_SUCCESS) {
+    m_context = 0;
     return;
   }
   DWORD protocol = 0;
-  if (SCardConnect(context_, kReader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &handle_, &protocol) !=
+  if (SCardConnect(m_context, kReader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &m_handle, &protocol) !=
       SCARD_S_SUCCESS) {
-    handle_ = 0;
+    m_handle = 0;
   }
   fakepcsc::ClearFaults();
   fakepcsc::ClearTrace();
@@ -169,8 +169,8 @@ FuzzCard::FuzzCard(const CardInput& input) {
 }
 
 FuzzCard::~FuzzCard() {
-  if (handle_ != 0) SCardDisconnect(handle_, SCARD_LEAVE_CARD);
-  if (context_ != 0) SCardReleaseContext(context_);
+  if (m_handle != 0) SCardDisconnect(m_handle, SCARD_LEAVE_CARD);
+  if (m_context != 0) SCardReleaseContext(m_context);
   fakepcsc::Reset();
 }
 

@@ -83,17 +83,17 @@ class FuzzCard {
   FuzzCard(const FuzzCard&) = delete;
   FuzzCard& operator=(const FuzzCard&) = delete;
 
-  SCARDHANDLE Handle() const { return handle_; }
-  bool Connected() const { return handle_ != 0; }
-  cardsim::VirtualCard& Card() const { return *card_; }
+  SCARDHANDLE Handle() const { return m_handle; }
+  bool Connected() const { return m_handle != 0; }
+  cardsim::VirtualCard& Card() const { return *m_card; }
 
   static constexpr char kReader[] = "Lector Orvel 0";
   static constexpr char kPin[] = "1234";
 
  private:
-  std::shared_ptr<cardsim::VirtualCard> card_;
-  SCARDCONTEXT context_ = 0;
-  SCARDHANDLE handle_ = 0;
+  std::shared_ptr<cardsim::VirtualCard> m_card;
+  SCARDCONTEXT m_context = 0;
+  SCARDHANDLE m_handle = 0;
 };
 
 // Once per process: a private user directory (ORVEL_USER_DIR) and the

@@ -50,27 +50,27 @@ class HostileCard : public card_test::FakeCardTest {
   void SetUp() override {
     FakeCardTest::SetUp();
     ASSERT_TRUE(orvel_test::RegisterCardProvider());
-    material_ = std::make_unique<card_test::KeyMaterial>(testpki::Key(1024, 3));
-    spec_.serial = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB};
+    m_material = std::make_unique<card_test::KeyMaterial>(testpki::Key(1024, 3));
+    m_spec.serial = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB};
   }
 
-  // A fresh card made from spec_ in the reader (added on first use).
+  // A fresh card made from m_spec in the reader (added on first use).
   void InsertCard() {
-    if (!readerAdded_) fakepcsc::AddReader(kReaderName);
-    readerAdded_ = true;
-    card_ = cardsim::VirtualCard::MakeFresh(spec_);
-    fakepcsc::InsertCard(kReaderName, card_);
+    if (!m_readerAdded) fakepcsc::AddReader(kReaderName);
+    m_readerAdded = true;
+    m_card = cardsim::VirtualCard::MakeFresh(m_spec);
+    fakepcsc::InsertCard(kReaderName, m_card);
     StartCounting();
   }
   void PutDirectory(std::uint16_t fid, const Bytes& records) {
-    const auto current = card_->ReadFile({kApplicationDf, fid});
+    const auto current = m_card->ReadFile({kApplicationDf, fid});
     ASSERT_TRUE(current);
     ASSERT_TRUE(
-        card_->WriteFile({kApplicationDf, fid}, card_test::DirectoryFile(records, current->size())));
+        m_card->WriteFile({kApplicationDf, fid}, card_test::DirectoryFile(records, current->size())));
   }
   void PutFile(std::uint16_t fid, const Bytes& contents) {
-    ASSERT_TRUE(card_->CreateFile({kCryptoDf}, fid, contents.size()));
-    ASSERT_TRUE(card_->WriteFile({kCryptoDf, fid}, contents));
+    ASSERT_TRUE(m_card->CreateFile({kCryptoDf}, fid, contents.size()));
+    ASSERT_TRUE(m_card->WriteFile({kCryptoDf, fid}, contents));
   }
   // A certificate of the card: its file, its record, and its key's records
   // under reference, identifier from idFirst.
@@ -83,8 +83,8 @@ class HostileCard : public card_test::FakeCardTest {
   }
 
   bool Install(const KeyInstallationProfile& profile) {
-    return KeyInstallation(material_->blob, material_->identifier, 0x6400, material_->certificate,
-                           profile, ui_);
+    return KeyInstallation(m_material->blob, m_material->identifier, 0x6400, m_material->certificate,
+                           profile, m_ui);
   }
 
   // Every certificate the store provider's reading loop takes from the card,
@@ -97,33 +97,33 @@ class HostileCard : public card_test::FakeCardTest {
     return certificates;
   }
 
-  cardsim::CardSpec spec_;
-  std::shared_ptr<cardsim::VirtualCard> card_;
-  std::unique_ptr<card_test::KeyMaterial> material_;
-  card_test::RecordingUi ui_;
-  bool readerAdded_ = false;
+  cardsim::CardSpec m_spec;
+  std::shared_ptr<cardsim::VirtualCard> m_card;
+  std::unique_ptr<card_test::KeyMaterial> m_material;
+  card_test::RecordingUi m_ui;
+  bool m_readerAdded = false;
 };
 
 TEST_F(HostileCard, BlockedPinIsRefusedWithTheMessageAndNothingIsWritten) {
-  spec_.pinTries = 1;
+  m_spec.pinTries = 1;
   InsertCard();
-  card_->Transmit({0x00, 0xA4, 0x04, 0x00, 0x0B, 'M', 'a', 's', 't', 'e', 'r', '.', 'F', 'i', 'l', 'e'});
-  card_->Transmit({0x00, 0xA4, 0x04, 0x00, 0x0A, 'I', 'C', 'C', '.', 'C', 'r', 'y', 'p', 't', 'o'});
-  card_->Transmit({0x00, 0x20, 0x00, 0x00, 0x04, '0', '0', '0', '0'});
-  ASSERT_EQ(card_->PinTriesLeft(), 0);
+  m_card->Transmit({0x00, 0xA4, 0x04, 0x00, 0x0B, 'M', 'a', 's', 't', 'e', 'r', '.', 'F', 'i', 'l', 'e'});
+  m_card->Transmit({0x00, 0xA4, 0x04, 0x00, 0x0A, 'I', 'C', 'C', '.', 'C', 'r', 'y', 'p', 't', 'o'});
+  m_card->Transmit({0x00, 0x20, 0x00, 0x00, 0x04, '0', '0', '0', '0'});
+  ASSERT_EQ(m_card->PinTriesLeft(), 0);
 
   for (const KeyInstallationProfile* profile : {&kStoreProviderInstallation, &kWizardInstallation}) {
-    ui_ = card_test::RecordingUi{};
+    m_ui = card_test::RecordingUi{};
     StartCounting();
     EXPECT_FALSE(Install(*profile));
-    EXPECT_EQ(ui_.messages, (std::vector<UINT>{profile->messages.invalidPin}));
+    EXPECT_EQ(m_ui.messages, (std::vector<UINT>{profile->messages.invalidPin}));
     const auto commands = Commands();
     EXPECT_EQ(std::count_if(commands.begin(), commands.end(), IsCardWrite), 0);
     // The right PIN did not unblock it either.
-    EXPECT_EQ(card_->PinTriesLeft(), 0);
-    EXPECT_FALSE(card_->PinVerified());
+    EXPECT_EQ(m_card->PinTriesLeft(), 0);
+    EXPECT_FALSE(m_card->PinVerified());
   }
-  EXPECT_TRUE(card_->Keys().empty());
+  EXPECT_TRUE(m_card->Keys().empty());
 }
 
 TEST_F(HostileCard, FullCertificateDirectoryShowsTheMessageAndKeepsWhatWasThere) {
@@ -131,31 +131,31 @@ TEST_F(HostileCard, FullCertificateDirectoryShowsTheMessageAndKeepsWhatWasThere)
   const Bytes existing = testpki::Der(testpki::MakeCert(testpki::CertSpec(testpki::Key(1024, 4))).get());
   const Bytes record = card_test::CertificateRecord(
       card_test::IdElement(card_test::MakeKeyId(0x50)), PathOf(0x3F80));
-  spec_.cdfSize = record.size() + 8;
+  m_spec.cdfSize = record.size() + 8;
   InsertCard();
   Bytes cdf, prkdf;
   PutCertificate(0x3F80, CertificateFile(existing), 0x20, 0x50, &cdf, &prkdf);
   PutDirectory(kCdf, cdf);
   PutDirectory(kPrkdf, prkdf);
   PutDirectory(kPukdf, card_test::PublicKeyRecord(0x20, card_test::MakeKeyId(0x50)));
-  const Bytes cdfBefore = card_->ReadFile({kApplicationDf, kCdf}).value();
+  const Bytes cdfBefore = m_card->ReadFile({kApplicationDf, kCdf}).value();
   StartCounting();
 
   EXPECT_FALSE(Install(kStoreProviderInstallation));
-  EXPECT_EQ(ui_.messages, (std::vector<UINT>{15}));
+  EXPECT_EQ(m_ui.messages, (std::vector<UINT>{15}));
   // The key went under the next reference with both records: the state a
   // failed certificate binding leaves.
   for (auto role : {cardsim::KeyRole::Exchange, cardsim::KeyRole::Signature}) {
-    const auto key = card_->Key(0x21, role);
+    const auto key = m_card->Key(0x21, role);
     ASSERT_TRUE(key);
     EXPECT_TRUE(key->Consistent());
   }
-  EXPECT_EQ(card_->ReadFile({kApplicationDf, kPrkdf})->at(85 + 48), 0x21);
-  EXPECT_EQ(card_->ReadFile({kApplicationDf, kPukdf})->at(85 + 48), 0x21);
+  EXPECT_EQ(m_card->ReadFile({kApplicationDf, kPrkdf})->at(85 + 48), 0x21);
+  EXPECT_EQ(m_card->ReadFile({kApplicationDf, kPukdf})->at(85 + 48), 0x21);
   // What was there is still there and still read; no stray file was left.
-  EXPECT_EQ(card_->ReadFile({kApplicationDf, kCdf}).value(), cdfBefore);
+  EXPECT_EQ(m_card->ReadFile({kApplicationDf, kCdf}).value(), cdfBefore);
   EXPECT_EQ(ReadAll(), std::vector<Bytes>{existing});
-  EXPECT_EQ(card_->ListFiles({kCryptoDf}),
+  EXPECT_EQ(m_card->ListFiles({kCryptoDf}),
             (std::vector<std::uint16_t>{0x3F77, 0x3F78, 0x3F80}));
 }
 
@@ -232,8 +232,8 @@ TEST_F(HostileCard, CardPulledOrResetBetweenTwoCommandsOfReadingIsACleanSkip) {
   PutCertificate(0x3F81, CertificateFile(second), 0x21, 0x60, &cdf, &prkdf);
   PutDirectory(kCdf, cdf);
   PutDirectory(kPrkdf, prkdf);
-  const Bytes image = Join({card_->ReadFile({kApplicationDf, kCdf}).value(),
-                            card_->ReadFile({kApplicationDf, kPrkdf}).value()});
+  const Bytes image = Join({m_card->ReadFile({kApplicationDf, kCdf}).value(),
+                            m_card->ReadFile({kApplicationDf, kPrkdf}).value()});
   StartCounting();
   ASSERT_EQ(ReadAll(), (std::vector<Bytes>{first, second}));
   const std::size_t commands = fakepcsc::TransmitCount();
@@ -247,10 +247,10 @@ TEST_F(HostileCard, CardPulledOrResetBetweenTwoCommandsOfReadingIsACleanSkip) {
       // Whatever is read is right; the reading ends.
       for (const Bytes& got : ReadAll()) EXPECT_TRUE(got == first || got == second);
       fakepcsc::ClearFaults();
-      if (fakepcsc::CardIn(kReaderName) == nullptr) fakepcsc::InsertCard(kReaderName, card_);
+      if (fakepcsc::CardIn(kReaderName) == nullptr) fakepcsc::InsertCard(kReaderName, m_card);
       // Reading wrote nothing, and everything is read again.
-      EXPECT_EQ(Join({card_->ReadFile({kApplicationDf, kCdf}).value(),
-                      card_->ReadFile({kApplicationDf, kPrkdf}).value()}),
+      EXPECT_EQ(Join({m_card->ReadFile({kApplicationDf, kCdf}).value(),
+                      m_card->ReadFile({kApplicationDf, kPrkdf}).value()}),
                 image);
       EXPECT_EQ(ReadAll(), (std::vector<Bytes>{first, second}));
     }

@@ -95,8 +95,8 @@ class OutcomeSummary : public ::testing::Environment {
 
 class ImportFault : public ::testing::TestWithParam<FaultCase> {
  protected:
-  CFaultBench bench_;
-  std::unique_ptr<CImportPath> path_ = MakeImportPath();
+  CFaultBench m_bench;
+  std::unique_ptr<CImportPath> m_path = MakeImportPath();
 };
 
 TEST_P(ImportFault, LeavesAnAllowedStateAndTheImportCanBeRepeated) {
@@ -104,18 +104,18 @@ TEST_P(ImportFault, LeavesAnAllowedStateAndTheImportCanBeRepeated) {
   fakepcsc::ClearFaults();
   fakepcsc::ClearTrace();
   InjectFault(c.command, c.fault);
-  const ImportRun first = path_->Import(CFaultBench::Pfx());
+  const ImportRun first = m_path->Import(CFaultBench::Pfx());
   const std::size_t sent = fakepcsc::TransmitCount();
   fakepcsc::ClearFaults();
   ASSERT_GE(sent, c.command) << "the fault was never reached";
 
   std::string why;
-  const LeftState state = ClassifyCard(bench_.Card(), &why);
+  const LeftState state = ClassifyCard(m_bench.Card(), &why);
   SCOPED_TRACE(std::string("left: ") + LeftStateName(state) + " (" + why + ")");
   // A certificate file that no record names: the card's provider could not
   // delete it again (card gone); nothing reads it, and the next certificate
   // takes another identifier.
-  const CardContents contents = InspectCard(bench_.Card());
+  const CardContents contents = InspectCard(m_bench.Card());
   const bool strayFile = contents.cdfEmpty && !contents.certificateFiles.empty();
   ++Outcomes()[std::string(FaultName(c.fault)) + ": " +
                (first.succeeded ? "import went through" : "failure shown") + ", card left " +
@@ -124,23 +124,23 @@ TEST_P(ImportFault, LeavesAnAllowedStateAndTheImportCanBeRepeated) {
     Unharmed()[FaultName(c.fault)] += " " + std::to_string(c.command);
     EXPECT_EQ(state, LeftState::Installed) << "reported success";
     EXPECT_TRUE(first.failureMessages.empty());
-    EXPECT_EQ(bench_.SoftwareContainers(), 0u);
+    EXPECT_EQ(m_bench.SoftwareContainers(), 0u);
   } else {
     EXPECT_FALSE(first.failureMessages.empty()) << "failed without telling the user";
     EXPECT_TRUE(state == LeftState::NothingNew || state == LeftState::KeyWithoutCertificate ||
                 (state == LeftState::Unreachable && c.fault == CardFault::CardRemoved))
         << "not an allowed state";
-    EXPECT_EQ(bench_.SoftwareContainers(), path_->KeepsSoftwareKeyOnFailure() ? 1u : 0u);
+    EXPECT_EQ(m_bench.SoftwareContainers(), m_path->KeepsSoftwareKeyOnFailure() ? 1u : 0u);
   }
 
   // The same PFX again, nothing broken this time.
-  bench_.ReinsertCardIfRemoved();
-  const std::size_t containersBefore = bench_.SoftwareContainers();
-  const ImportRun second = path_->Import(CFaultBench::Pfx());
+  m_bench.ReinsertCardIfRemoved();
+  const std::size_t containersBefore = m_bench.SoftwareContainers();
+  const ImportRun second = m_path->Import(CFaultBench::Pfx());
   EXPECT_TRUE(second.succeeded);
   EXPECT_TRUE(second.failureMessages.empty()) << second.failureMessages.front();
-  EXPECT_EQ(bench_.SoftwareContainers(), containersBefore);
-  ExpectCertificateInstalled(bench_.Card(), state == LeftState::Unreachable);
+  EXPECT_EQ(m_bench.SoftwareContainers(), containersBefore);
+  ExpectCertificateInstalled(m_bench.Card(), state == LeftState::Unreachable);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryCommand, ImportFault, ::testing::ValuesIn(AllCases()),

@@ -39,20 +39,20 @@ class CStoreProviderPath : public CImportPath {
   CStoreProviderPath& operator=(const CStoreProviderPath&) = delete;
 
   ImportRun Import(const Bytes& pfx) override {
-    run_ = ImportRun{};
+    m_run = ImportRun{};
     Bytes data = pfx;
     CRYPT_DATA_BLOB blob = testpki::BlobOf(data);
     const CCertStore store(
         PFXImportCertStore(&blob, testpki::Wide(kPfxPassword).c_str(), CRYPT_EXPORTABLE));
     EXPECT_NE(store.Get(), nullptr);
-    if (!store) return run_;
+    if (!store) return m_run;
     const CCertificateContext certificate(CertEnumCertificatesInStore(store.Get(), nullptr));
     EXPECT_NE(certificate.Get(), nullptr);
     if (certificate) {
-      run_.succeeded =
+      m_run.succeeded =
           CertStoreProvWriteCertCallback(nullptr, certificate.Get(), kImportFlags) == TRUE;
     }
-    return run_;
+    return m_run;
   }
   // The software key is deleted only after the card took the certificate.
   bool KeepsSoftwareKeyOnFailure() const override { return true; }
@@ -63,11 +63,11 @@ class CStoreProviderPath : public CImportPath {
   void Answer(QDialog& dialog) {
     if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
       const std::string text = "box " + box->text().toStdString();
-      run_.shown.push_back(text);
+      m_run.shown.push_back(text);
       if (QAbstractButton* yes = box->button(QMessageBox::Yes)) {
         yes->click();
       } else {
-        run_.failureMessages.push_back(text);
+        m_run.failureMessages.push_back(text);
         box->button(QMessageBox::Ok)->click();
       }
       return;
@@ -75,18 +75,18 @@ class CStoreProviderPath : public CImportPath {
     auto* host = dynamic_cast<DialogHost*>(&dialog);
     ASSERT_NE(host, nullptr);
     if (host->Item(kPinEditId) != nullptr) {
-      run_.shown.push_back("pin");
+      m_run.shown.push_back("pin");
       storeprov_test::TypeText(host->Item(kPinEditId), QString::fromLatin1(kCardPin));
       qobject_cast<QPushButton*>(host->Item(IDOK))->click();
       return;
     }
     const std::string text = "notice " + host->ItemText(kNoticeTextId).toStdString();
-    run_.shown.push_back(text);
-    run_.failureMessages.push_back(text);
+    m_run.shown.push_back(text);
+    m_run.failureMessages.push_back(text);
     qobject_cast<QPushButton*>(host->Item(IDOK))->click();
   }
 
-  ImportRun run_;
+  ImportRun m_run;
 };
 
 }  // namespace

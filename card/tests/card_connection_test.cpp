@@ -31,15 +31,15 @@ class CardConnection : public FakeCardTest {
   // The dialog, when shown, is answered by picking `row` (Cancel when < 0).
   void AnswerDialogWith(int row) {
     platform::SetDialogShownHook([this, row](QDialog& dialog) {
-      ++dialogsShown_;
-      dialogTitle_ = dialog.windowTitle().toStdString();
+      ++m_dialogsShown;
+      m_dialogTitle = dialog.windowTitle().toStdString();
       auto* list = dialog.findChild<QTreeWidget*>("readerList");
       auto* buttons = dialog.findChild<QDialogButtonBox*>("buttons");
       if (list == nullptr || buttons == nullptr) {
         dialog.reject();
         return;
       }
-      dialogRows_ = list->topLevelItemCount();
+      m_dialogRows = list->topLevelItemCount();
       if (row >= 0) {
         list->setCurrentItem(list->topLevelItem(row));
         buttons->button(QDialogButtonBox::Ok)->click();
@@ -63,9 +63,9 @@ class CardConnection : public FakeCardTest {
     return spec;
   }
 
-  int dialogsShown_ = 0;
-  int dialogRows_ = 0;
-  std::string dialogTitle_;
+  int m_dialogsShown = 0;
+  int m_dialogRows = 0;
+  std::string m_dialogTitle;
 };
 
 TEST_F(CardConnection, CardNameIsAMultiString) {
@@ -87,24 +87,24 @@ TEST_F(CardConnection, EstablishFallsBackToSystemScope) {
 TEST_F(CardConnection, NoReadersNoCardNoDialog) {
   AnswerDialogWith(0);
   LPSTR list = reinterpret_cast<LPSTR>(1);
-  EXPECT_FALSE(ListCardReaders(context_, kCardName, &list));
+  EXPECT_FALSE(ListCardReaders(m_context, kCardName, &list));
   EXPECT_EQ(list, nullptr);
 
   auto readers = std::make_unique<char[]>(1);
   DWORD count = 99;
-  EXPECT_FALSE(FindReadersWithCard(context_, kCardName, &readers, &count));
+  EXPECT_FALSE(FindReadersWithCard(m_context, kCardName, &readers, &count));
   EXPECT_EQ(readers, nullptr);
   EXPECT_EQ(count, 0u);
   SCARDHANDLE handle = 0;
-  EXPECT_FALSE(ConnectToCard(context_, kCardName, &handle));
-  EXPECT_EQ(dialogsShown_, 0);
+  EXPECT_FALSE(ConnectToCard(m_context, kCardName, &handle));
+  EXPECT_EQ(m_dialogsShown, 0);
 }
 
 TEST_F(CardConnection, ReaderListFailureIsNoCard) {
   AddReaderWithCard("Lector 0");
   fakepcsc::FailListReaders(SCARD_E_NO_SERVICE);
   DWORD count = 5;
-  EXPECT_FALSE(FindReadersWithCard(context_, kCardName, nullptr, &count));
+  EXPECT_FALSE(FindReadersWithCard(m_context, kCardName, nullptr, &count));
   EXPECT_EQ(count, 0u);
 }
 
@@ -112,9 +112,9 @@ TEST_F(CardConnection, ListCardReadersGivesEveryReader) {
   fakepcsc::AddReader("Lector 0");
   AddReaderWithCard("Lector 1");
   LPSTR list = nullptr;
-  ASSERT_TRUE(ListCardReaders(context_, nullptr, &list));
+  ASSERT_TRUE(ListCardReaders(m_context, nullptr, &list));
   EXPECT_EQ(SplitMultiString(list), (std::vector<std::string>{"Lector 0", "Lector 1"}));
-  SCardFreeMemory(context_, list);
+  SCardFreeMemory(m_context, list);
 }
 
 TEST_F(CardConnection, ReadersWithoutMatchingCardNoDialog) {
@@ -122,22 +122,22 @@ TEST_F(CardConnection, ReadersWithoutMatchingCardNoDialog) {
   fakepcsc::AddReader("Lector 1");
   AnswerDialogWith(0);
   SCARDHANDLE handle = 0;
-  EXPECT_FALSE(ConnectToCard(context_, kCardName, &handle));
+  EXPECT_FALSE(ConnectToCard(m_context, kCardName, &handle));
 
   // A card is present but its ATR is not the one registered for the name.
   AddReaderWithCard("Lector 2");
   auto otherAtr = cardsim::VirtualCard::Atr();
   otherAtr[2] ^= 0xFF;
   ASSERT_TRUE(orvel_test::RegisterCardType(otherAtr));
-  EXPECT_FALSE(FindReadersWithCard(context_, kCardName, nullptr, nullptr));
-  EXPECT_FALSE(ConnectToCard(context_, kCardName, &handle));
-  EXPECT_EQ(dialogsShown_, 0);
+  EXPECT_FALSE(FindReadersWithCard(m_context, kCardName, nullptr, nullptr));
+  EXPECT_FALSE(ConnectToCard(m_context, kCardName, &handle));
+  EXPECT_EQ(m_dialogsShown, 0);
 }
 
 TEST_F(CardConnection, UnregisteredCardNameFindsNothing) {
   AddReaderWithCard("Lector 0");
   ASSERT_TRUE(platform::ForgetCardType("DRAV-NOR"));
-  EXPECT_FALSE(FindReadersWithCard(context_, kCardName, nullptr, nullptr));
+  EXPECT_FALSE(FindReadersWithCard(m_context, kCardName, nullptr, nullptr));
 }
 
 TEST_F(CardConnection, MatchingReadersFormAProperMultiString) {
@@ -146,7 +146,7 @@ TEST_F(CardConnection, MatchingReadersFormAProperMultiString) {
   AddReaderWithCard("Lector C");
   std::unique_ptr<char[]> readers;
   DWORD count = 0;
-  ASSERT_TRUE(FindReadersWithCard(context_, kCardName, &readers, &count));
+  ASSERT_TRUE(FindReadersWithCard(m_context, kCardName, &readers, &count));
   EXPECT_EQ(count, 2u);
   const char expected[] = "Lector A\0Lector C\0";  // and the literal's own NUL
   EXPECT_EQ(std::memcmp(readers.get(), expected, sizeof expected), 0);
@@ -157,9 +157,9 @@ TEST_F(CardConnection, OneMatchIsConnectedDirectlySharedWithT0) {
   AddReaderWithCard("Lector 1", SpecWithSerial(0x11));
   AnswerDialogWith(-1);
   SCARDHANDLE handle = 0;
-  ASSERT_TRUE(ConnectToCard(context_, kCardName, &handle));
-  handles_.push_back(handle);
-  EXPECT_EQ(dialogsShown_, 0);
+  ASSERT_TRUE(ConnectToCard(m_context, kCardName, &handle));
+  m_handles.push_back(handle);
+  EXPECT_EQ(m_dialogsShown, 0);
   EXPECT_EQ(SerialBehind(handle)[5], 0x11);  // T=0 commands go through
   // Shared: another connection is still possible.
   EXPECT_NE(Connect("Lector 1"), 0);
@@ -170,11 +170,11 @@ TEST_F(CardConnection, TwoMatchesAskTheUserWhoChoosesOne) {
   AddReaderWithCard("Lector 1", SpecWithSerial(0x11));
   AnswerDialogWith(1);
   SCARDHANDLE handle = 0;
-  ASSERT_TRUE(ConnectToCard(context_, kCardName, &handle));
-  handles_.push_back(handle);
-  EXPECT_EQ(dialogsShown_, 1);
-  EXPECT_EQ(dialogRows_, 2);
-  EXPECT_EQ(dialogTitle_, "Introduzca tarjeta ORVEL");
+  ASSERT_TRUE(ConnectToCard(m_context, kCardName, &handle));
+  m_handles.push_back(handle);
+  EXPECT_EQ(m_dialogsShown, 1);
+  EXPECT_EQ(m_dialogRows, 2);
+  EXPECT_EQ(m_dialogTitle, "Introduzca tarjeta ORVEL");
   EXPECT_EQ(SerialBehind(handle)[5], 0x11);
 }
 
@@ -183,8 +183,8 @@ TEST_F(CardConnection, TwoMatchesAndCancelIsFalse) {
   AddReaderWithCard("Lector 1");
   AnswerDialogWith(-1);
   SCARDHANDLE handle = 0x1234;
-  EXPECT_FALSE(ConnectToCard(context_, kCardName, &handle));
-  EXPECT_EQ(dialogsShown_, 1);
+  EXPECT_FALSE(ConnectToCard(m_context, kCardName, &handle));
+  EXPECT_EQ(m_dialogsShown, 1);
   EXPECT_EQ(handle, 0x1234);
 }
 
@@ -193,12 +193,12 @@ TEST_F(CardConnection, SeventeenReaders) {
   AddReaderWithCard("Lector 16", SpecWithSerial(0x16));
   std::unique_ptr<char[]> readers;
   DWORD count = 0;
-  ASSERT_TRUE(FindReadersWithCard(context_, kCardName, &readers, &count));
+  ASSERT_TRUE(FindReadersWithCard(m_context, kCardName, &readers, &count));
   EXPECT_EQ(count, 1u);
   EXPECT_STREQ(readers.get(), "Lector 16");
   SCARDHANDLE handle = 0;
-  ASSERT_TRUE(ConnectToCard(context_, kCardName, &handle));
-  handles_.push_back(handle);
+  ASSERT_TRUE(ConnectToCard(m_context, kCardName, &handle));
+  m_handles.push_back(handle);
   EXPECT_EQ(SerialBehind(handle)[5], 0x16);
 }
 
@@ -206,14 +206,14 @@ TEST_F(CardConnection, CardHeldByAnotherProgramCannotBeConnected) {
   AddReaderWithCard("Lector 0");
   fakepcsc::SetHeldByOtherProgram("Lector 0", true);
   SCARDHANDLE handle = 0;
-  EXPECT_FALSE(ConnectToCard(context_, kCardName, &handle));
-  EXPECT_FALSE(ConnectReader(context_, "Lector 0", &handle));
+  EXPECT_FALSE(ConnectToCard(m_context, kCardName, &handle));
+  EXPECT_FALSE(ConnectReader(m_context, "Lector 0", &handle));
 }
 
 TEST_F(CardConnection, DisconnectPowersDownAndEndsTheVerifiedPin) {
   auto card = AddReaderWithCard("Lector 0");
   SCARDHANDLE handle = 0;
-  ASSERT_TRUE(ConnectReader(context_, "Lector 0", &handle));
+  ASSERT_TRUE(ConnectReader(m_context, "Lector 0", &handle));
   {
     CCryptoCard object(handle);
     ASSERT_EQ(object.VerifyPin("1234"), SCARD_S_SUCCESS);
@@ -239,10 +239,10 @@ TEST_F(CardConnection, ScopeGuardsReleaseCardAndContext) {
   // No connection is left: an exclusive one is possible.
   SCARDHANDLE exclusive = 0;
   DWORD protocol = 0;
-  EXPECT_EQ(SCardConnect(context_, "Lector 0", SCARD_SHARE_EXCLUSIVE, SCARD_PROTOCOL_T0, &exclusive,
+  EXPECT_EQ(SCardConnect(m_context, "Lector 0", SCARD_SHARE_EXCLUSIVE, SCARD_PROTOCOL_T0, &exclusive,
                          &protocol),
             SCARD_S_SUCCESS);
-  handles_.push_back(exclusive);
+  m_handles.push_back(exclusive);
 }
 
 TEST(ReaderStateList, BuildCopiesEveryNameAndClearEmpties) {

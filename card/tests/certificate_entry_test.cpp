@@ -65,17 +65,17 @@ class CertificateEntries : public FakeCardTest {
  protected:
   void SetUp() override {
     FakeCardTest::SetUp();
-    card_ = AddReaderWithCard("Lector 0", {{0x01, 0x23, 0x45, 0x67, 0x89, 0xAB}});
+    m_card = AddReaderWithCard("Lector 0", {{0x01, 0x23, 0x45, 0x67, 0x89, 0xAB}});
   }
 
   void PutDirectory(std::uint16_t fid, const Bytes& records) {
-    const auto current = card_->ReadFile({kApplicationDf, fid});
+    const auto current = m_card->ReadFile({kApplicationDf, fid});
     ASSERT_TRUE(current);
-    ASSERT_TRUE(card_->WriteFile({kApplicationDf, fid}, DirectoryFile(records, current->size())));
+    ASSERT_TRUE(m_card->WriteFile({kApplicationDf, fid}, DirectoryFile(records, current->size())));
   }
   void PutFile(std::uint16_t fid, const Bytes& contents, std::size_t size = 0) {
-    ASSERT_TRUE(card_->CreateFile({kCryptoDf}, fid, size != 0 ? size : contents.size()));
-    ASSERT_TRUE(card_->WriteFile({kCryptoDf, fid}, contents));
+    ASSERT_TRUE(m_card->CreateFile({kCryptoDf}, fid, size != 0 ? size : contents.size()));
+    ASSERT_TRUE(m_card->WriteFile({kCryptoDf, fid}, contents));
   }
   // A certificate record naming file fid of DF 3F11, and the key record
   // with the same identifier under reference 0x21.
@@ -94,13 +94,13 @@ class CertificateEntries : public FakeCardTest {
   // One call, with the buffers of the store provider: 2048 bytes, a
   // 128-byte name.
   int Read() {
-    return object_->ReadCertificateEntry(&cursor_, buffer_.data(), &length_, name_, &usage_);
+    return m_object->ReadCertificateEntry(&m_cursor, m_buffer.data(), &m_length, m_name, &m_usage);
   }
   void Open() {
-    object_ = std::make_unique<CCryptoCard>(Connect("Lector 0"));
+    m_object = std::make_unique<CCryptoCard>(Connect("Lector 0"));
     StartCounting();
   }
-  Bytes Certificate() const { return Bytes(buffer_.begin(), buffer_.begin() + length_); }
+  Bytes Certificate() const { return Bytes(m_buffer.begin(), m_buffer.begin() + m_length); }
 
   // READ BINARY commands at offset 8 or beyond of the certificate file: the
   // commands after the header read up to the next SELECT.
@@ -116,13 +116,13 @@ class CertificateEntries : public FakeCardTest {
     return reads;
   }
 
-  std::shared_ptr<cardsim::VirtualCard> card_;
-  std::unique_ptr<CCryptoCard> object_;
-  DWORD cursor_ = 0;
-  std::array<BYTE, 2048> buffer_{};
-  DWORD length_ = 2048;
-  char name_[128] = {};
-  WORD usage_ = 0xFFFF;
+  std::shared_ptr<cardsim::VirtualCard> m_card;
+  std::unique_ptr<CCryptoCard> m_object;
+  DWORD m_cursor = 0;
+  std::array<BYTE, 2048> m_buffer{};
+  DWORD m_length = 2048;
+  char m_name[128] = {};
+  WORD m_usage = 0xFFFF;
 };
 
 // --- Enumeration -------------------------------------------------------------
@@ -131,14 +131,14 @@ TEST_F(CertificateEntries, DirectoryStartingWith00OrFFHoldsNothing) {
   for (std::uint8_t first : {0x00, 0xFF}) {
     PutDirectory(kCdf, {first, 0x30, 0x00});
     Open();
-    cursor_ = 0;
+    m_cursor = 0;
     EXPECT_EQ(Read(), 0) << int(first);
   }
 }
 
 TEST_F(CertificateEntries, NoCursorReadsNothing) {
   Open();
-  EXPECT_EQ(object_->ReadCertificateEntry(nullptr, buffer_.data(), &length_, name_, &usage_), 0);
+  EXPECT_EQ(m_object->ReadCertificateEntry(nullptr, m_buffer.data(), &m_length, m_name, &m_usage), 0);
   EXPECT_EQ(fakepcsc::TransmitCount(), 0u);
 }
 
@@ -153,13 +153,13 @@ TEST_F(CertificateEntries, TwoRecordsGiveOneOneZeroWithTheCursorAtEachRecord) {
   Open();
 
   EXPECT_EQ(Read(), 1);
-  EXPECT_EQ(cursor_, recordA.size());
+  EXPECT_EQ(m_cursor, recordA.size());
   EXPECT_EQ(Certificate(), first);
-  length_ = 2048;
+  m_length = 2048;
   EXPECT_EQ(Read(), 1);
-  EXPECT_EQ(cursor_, recordA.size() + recordB.size());
+  EXPECT_EQ(m_cursor, recordA.size() + recordB.size());
   EXPECT_EQ(Certificate(), second);
-  length_ = 2048;
+  m_length = 2048;
   EXPECT_EQ(Read(), 0);
 }
 
@@ -176,7 +176,7 @@ TEST_F(CertificateEntries, CompressedThousandBytesAreReadInEightChunks) {
   Open();
 
   EXPECT_EQ(Read(), 1);
-  EXPECT_EQ(length_, 1500u);
+  EXPECT_EQ(m_length, 1500u);
   EXPECT_EQ(Certificate(), certificate);
   const auto reads = DataReads();
   ASSERT_EQ(reads.size(), 8u);
@@ -191,17 +191,17 @@ TEST_F(CertificateEntries, CompressedThousandBytesAreReadInEightChunks) {
 TEST_F(CertificateEntries, CertificateLargerThanTheBufferEndsTheEnumeration) {
   PutCertificateWithKey(0x3F80, CertificateFile(Noise(3000, 3)));
   Open();
-  buffer_.fill(0xEE);
+  m_buffer.fill(0xEE);
   EXPECT_EQ(Read(), 0);
-  EXPECT_EQ(length_, 2048u);
-  EXPECT_EQ(buffer_[0], 0xEE);
+  EXPECT_EQ(m_length, 2048u);
+  EXPECT_EQ(m_buffer[0], 0xEE);
   EXPECT_TRUE(DataReads().empty()) << "nothing is fetched for a certificate that cannot be taken";
 }
 
 TEST_F(CertificateEntries, NoBufferEndsTheEnumeration) {
   PutCertificateWithKey(0x3F80, CertificateFile(Noise(100, 3)));
   Open();
-  EXPECT_EQ(object_->ReadCertificateEntry(&cursor_, nullptr, &length_, name_, &usage_), 0);
+  EXPECT_EQ(m_object->ReadCertificateEntry(&m_cursor, nullptr, &m_length, m_name, &m_usage), 0);
 }
 
 TEST_F(CertificateEntries, StreamThatDoesNotExpandEndsTheEnumeration) {
@@ -221,8 +221,8 @@ TEST_F(CertificateEntries, KeyWrittenUnderReference21IsNamedFromItsRecord) {
   Open();
   ASSERT_EQ(Read(), 1);
   EXPECT_EQ(Certificate(), certificate);
-  EXPECT_STREQ(name_, "0123456789AB640021\\3F11\\3F77\\");
-  EXPECT_EQ(usage_, 0x6400);
+  EXPECT_STREQ(m_name, "0123456789AB640021\\3F11\\3F77\\");
+  EXPECT_EQ(m_usage, 0x6400);
 }
 
 TEST_F(CertificateEntries, EmptyIdentifierGivesTheCertificateWithoutName) {
@@ -231,11 +231,11 @@ TEST_F(CertificateEntries, EmptyIdentifierGivesTheCertificateWithoutName) {
   PutDirectory(kPrkdf, PrivateKeyRecord(0x21, MakeKeyId(0x30)));
   PutFile(0x3F80, CertificateFile(certificate));
   Open();
-  std::memset(name_, 'X', sizeof name_);
+  std::memset(m_name, 'X', sizeof m_name);
   ASSERT_EQ(Read(), 1);
   EXPECT_EQ(Certificate(), certificate);
-  EXPECT_STREQ(name_, "");
-  EXPECT_EQ(usage_, 0);
+  EXPECT_STREQ(m_name, "");
+  EXPECT_EQ(m_usage, 0);
 }
 
 TEST_F(CertificateEntries, UnreachableFileLeavesTheBufferButNamesTheKey) {
@@ -243,12 +243,12 @@ TEST_F(CertificateEntries, UnreachableFileLeavesTheBufferButNamesTheKey) {
   PutDirectory(kCdf, CertificateRecord(IdElement(id), PathOf(0x3F99)));
   PutDirectory(kPrkdf, PrivateKeyRecord(0x21, id));
   Open();
-  buffer_.fill(0xEE);
-  length_ = 1234;
+  m_buffer.fill(0xEE);
+  m_length = 1234;
   ASSERT_EQ(Read(), 1);
-  EXPECT_EQ(length_, 1234u);
-  EXPECT_EQ(buffer_[0], 0xEE);
-  EXPECT_STREQ(name_, "0123456789AB640021\\3F11\\3F77\\");
+  EXPECT_EQ(m_length, 1234u);
+  EXPECT_EQ(m_buffer[0], 0xEE);
+  EXPECT_STREQ(m_name, "0123456789AB640021\\3F11\\3F77\\");
 }
 
 TEST_F(CertificateEntries, KeyPathThatDoesNotFitTheNameGivesNoName) {
@@ -261,18 +261,18 @@ TEST_F(CertificateEntries, KeyPathThatDoesNotFitTheNameGivesNoName) {
     PutDirectory(kPrkdf, PrivateKeyRecordWithPath(0x21, id, path));
     if (length == 109u) PutFile(0x3F80, CertificateFile(Noise(100, 8)));
     Open();
-    cursor_ = 0;
-    length_ = 2048;
-    usage_ = 0xFFFF;
-    std::memset(name_, 'X', sizeof name_);
+    m_cursor = 0;
+    m_length = 2048;
+    m_usage = 0xFFFF;
+    std::memset(m_name, 'X', sizeof m_name);
     ASSERT_EQ(Read(), 1) << length;
     if (length == 109u) {
-      EXPECT_EQ(std::strlen(name_), 127u);
-      EXPECT_EQ(std::string(name_ + 18), path);
-      EXPECT_EQ(usage_, 0x6400);
+      EXPECT_EQ(std::strlen(m_name), 127u);
+      EXPECT_EQ(std::string(m_name + 18), path);
+      EXPECT_EQ(m_usage, 0x6400);
     } else {
-      EXPECT_STREQ(name_, "") << length;
-      EXPECT_EQ(usage_, 0) << length;
+      EXPECT_STREQ(m_name, "") << length;
+      EXPECT_EQ(m_usage, 0) << length;
     }
   }
 }
@@ -286,10 +286,10 @@ TEST_F(CertificateEntries, KeyRecordWithoutPathIsNamedBySerialUsageAndReference)
   PutDirectory(kPrkdf, Tlv(0x30, Bytes(standard.begin() + 2, standard.begin() + 57)));
   PutFile(0x3F80, CertificateFile(Noise(100, 9)));
   Open();
-  std::memset(name_, 'X', sizeof name_);
+  std::memset(m_name, 'X', sizeof m_name);
   ASSERT_EQ(Read(), 1);
-  EXPECT_STREQ(name_, "0123456789AB640021");
-  EXPECT_EQ(usage_, 0x6400);
+  EXPECT_STREQ(m_name, "0123456789AB640021");
+  EXPECT_EQ(m_usage, 0x6400);
 }
 
 // --- Lengths from the card -------------------------------------------------------
@@ -299,18 +299,18 @@ TEST_F(CertificateEntries, CompressedLengthBeyondTheFileIsNotReadOrAllocated) {
     // A 100-byte file: 92 bytes of room after the header.
     Bytes file = Join({LittleEndian32(1500), LittleEndian32(claimed)});
     file.resize(100, 0x00);
-    card_ = cardsim::VirtualCard::MakeFresh({{0x01, 0x23, 0x45, 0x67, 0x89, 0xAB}});
-    fakepcsc::InsertCard("Lector 0", card_);
+    m_card = cardsim::VirtualCard::MakeFresh({{0x01, 0x23, 0x45, 0x67, 0x89, 0xAB}});
+    fakepcsc::InsertCard("Lector 0", m_card);
     PutCertificateWithKey(0x3F80, file);
     Open();
-    cursor_ = 0;
-    length_ = 2048;
-    buffer_.fill(0xEE);
+    m_cursor = 0;
+    m_length = 2048;
+    m_buffer.fill(0xEE);
     ASSERT_EQ(Read(), 1) << claimed;
-    EXPECT_EQ(length_, 2048u);
-    EXPECT_EQ(buffer_[0], 0xEE);
+    EXPECT_EQ(m_length, 2048u);
+    EXPECT_EQ(m_buffer[0], 0xEE);
     EXPECT_TRUE(DataReads().empty()) << claimed;
-    EXPECT_STREQ(name_, "0123456789AB640021\\3F11\\3F77\\");
+    EXPECT_STREQ(m_name, "0123456789AB640021\\3F11\\3F77\\");
   }
 }
 
@@ -329,14 +329,14 @@ TEST_F(CertificateEntries, RecordWithoutTypeAttributesEndsTheEnumerationPastIt) 
   PutDirectory(kCdf, broken);
   Open();
   EXPECT_EQ(Read(), 0);
-  EXPECT_EQ(cursor_, broken.size());
+  EXPECT_EQ(m_cursor, broken.size());
 }
 
 TEST_F(CertificateEntries, RecordLongerThanTheFileCanAddressEndsTheEnumeration) {
   PutDirectory(kCdf, {0x30, 0x82, 0xFF, 0xF0, 0x30, 0x00});
   Open();
   EXPECT_EQ(Read(), 0);
-  EXPECT_EQ(cursor_, 0u);
+  EXPECT_EQ(m_cursor, 0u);
 }
 
 // --- Paths -----------------------------------------------------------------------
@@ -363,11 +363,11 @@ TEST_F(CertificateEntries, PathsThatCannotBeFollowedGiveNoCertificate) {
     PutDirectory(kCdf, CertificateRecord(IdElement(id), path));
     PutDirectory(kPrkdf, PrivateKeyRecord(0x21, id));
     Open();
-    cursor_ = 0;
-    length_ = 77;
+    m_cursor = 0;
+    m_length = 77;
     ASSERT_EQ(Read(), 1) << path;
-    EXPECT_EQ(length_, 77u);
-    EXPECT_STREQ(name_, "0123456789AB640021\\3F11\\3F77\\");
+    EXPECT_EQ(m_length, 77u);
+    EXPECT_STREQ(m_name, "0123456789AB640021\\3F11\\3F77\\");
     for (const Bytes& c : Commands()) {
       EXPECT_NE(c, (Bytes{0x00, 0xA4, 0x00, 0x00, 0x02, 0x3F, 0x11})) << path;
     }

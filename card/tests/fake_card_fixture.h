@@ -32,9 +32,9 @@ class FakeCardTest : public ::testing::Test {
   static void StartCounting();
   static std::vector<Bytes> Commands();
 
-  platform_test::ScopedUserDir userDir_;
-  SCARDCONTEXT context_ = 0;
-  std::vector<SCARDHANDLE> handles_;
+  platform_test::ScopedUserDir m_userDir;
+  SCARDCONTEXT m_context = 0;
+  std::vector<SCARDHANDLE> m_handles;
 };
 
 }  // namespace card_test

@@ -42,25 +42,25 @@ class Installation : public FakeCardTest {
   void SetUp() override {
     FakeCardTest::SetUp();
     ASSERT_TRUE(orvel_test::RegisterCardProvider());
-    material_ = std::make_unique<KeyMaterial>(testpki::Key(1024));
-    ui_.commandCount = [] { return fakepcsc::TransmitCount(); };
-    spec_.serial = kSerial;
+    m_material = std::make_unique<KeyMaterial>(testpki::Key(1024));
+    m_ui.commandCount = [] { return fakepcsc::TransmitCount(); };
+    m_spec.serial = kSerial;
   }
 
-  // Puts a fresh card made from spec_ into the reader (made on first use)
+  // Puts a fresh card made from m_spec into the reader (made on first use)
   // and starts counting commands.
   void InsertFreshCard() {
-    if (!readerAdded_) fakepcsc::AddReader("Lector 0");
-    readerAdded_ = true;
-    card_ = cardsim::VirtualCard::MakeFresh(spec_);
-    fakepcsc::InsertCard("Lector 0", card_);
+    if (!m_readerAdded) fakepcsc::AddReader("Lector 0");
+    m_readerAdded = true;
+    m_card = cardsim::VirtualCard::MakeFresh(m_spec);
+    fakepcsc::InsertCard("Lector 0", m_card);
     StartCounting();
   }
 
   bool Install(WORD role = 0x6400,
                const KeyInstallationProfile& profile = kStoreProviderInstallation) {
-    return KeyInstallation(material_->blob, material_->identifier, role, material_->certificate,
-                           profile, ui_);
+    return KeyInstallation(m_material->blob, m_material->identifier, role, m_material->certificate,
+                           profile, m_ui);
   }
 
   // The number (1-based) of the occurrence-th command matching, in a run of
@@ -68,7 +68,7 @@ class Installation : public FakeCardTest {
   std::size_t NumberOfCommandInARun(const CommandMatch& match, int occurrence, WORD role = 0x6400) {
     InsertFreshCard();
     RecordingUi dryRun;
-    KeyInstallation(material_->blob, material_->identifier, role, material_->certificate,
+    KeyInstallation(m_material->blob, m_material->identifier, role, m_material->certificate,
                     kStoreProviderInstallation, dryRun);
     const auto commands = Commands();
     std::size_t number = 0;
@@ -88,21 +88,21 @@ class Installation : public FakeCardTest {
     }
     return out;
   }
-  Bytes FileBytes(std::uint16_t fid) { return card_->ReadFile({kApplicationDf, fid}).value(); }
+  Bytes FileBytes(std::uint16_t fid) { return m_card->ReadFile({kApplicationDf, fid}).value(); }
   static bool AllZero(const Bytes& b) {
     return std::all_of(b.begin(), b.end(), [](auto x) { return x == 0; });
   }
   void PutRecords(std::uint16_t fid, const Bytes& records) {
-    const auto current = card_->ReadFile({kApplicationDf, fid});
+    const auto current = m_card->ReadFile({kApplicationDf, fid});
     ASSERT_TRUE(current);
-    ASSERT_TRUE(card_->WriteFile({kApplicationDf, fid}, DirectoryFile(records, current->size())));
+    ASSERT_TRUE(m_card->WriteFile({kApplicationDf, fid}, DirectoryFile(records, current->size())));
   }
 
-  cardsim::CardSpec spec_;
-  std::shared_ptr<cardsim::VirtualCard> card_;
-  std::unique_ptr<KeyMaterial> material_;
-  RecordingUi ui_;
-  bool readerAdded_ = false;
+  cardsim::CardSpec m_spec;
+  std::shared_ptr<cardsim::VirtualCard> m_card;
+  std::unique_ptr<KeyMaterial> m_material;
+  RecordingUi m_ui;
+  bool m_readerAdded = false;
 };
 
 // --- Roles -----------------------------------------------------------------
@@ -110,8 +110,8 @@ class Installation : public FakeCardTest {
 TEST_F(Installation, BothRolesWriteTheExchangeKeyThenTheSignatureKey) {
   InsertFreshCard();
   ASSERT_TRUE(Install(0x6400));
-  EXPECT_TRUE(ui_.messages.empty());
-  EXPECT_EQ(ui_.events, (std::vector<std::string>{"pin", "begin", "end"}));
+  EXPECT_TRUE(m_ui.messages.empty());
+  EXPECT_EQ(m_ui.events, (std::vector<std::string>{"pin", "begin", "end"}));
 
   const auto keyCommands = KeyCommands();
   ASSERT_EQ(keyCommands.size(), 14u);
@@ -124,18 +124,18 @@ TEST_F(Installation, BothRolesWriteTheExchangeKeyThenTheSignatureKey) {
   const Bytes prkdf = FileBytes(kPrkdf);
   const Bytes pukdf = FileBytes(kPukdf);
   KeyId id;
-  std::copy(material_->identifier.begin(), material_->identifier.end(), id.begin());
+  std::copy(m_material->identifier.begin(), m_material->identifier.end(), id.begin());
   EXPECT_EQ(Bytes(prkdf.begin(), prkdf.begin() + 85), PrivateKeyRecord(0x20, id));
   EXPECT_EQ(Bytes(pukdf.begin(), pukdf.begin() + 85), PublicKeyRecord(0x20, id, 0x6400));
   EXPECT_EQ(pukdf[37], 0x64);
   EXPECT_EQ(pukdf[38], 0x00);
   for (auto role : {cardsim::KeyRole::Exchange, cardsim::KeyRole::Signature}) {
-    const auto key = card_->Key(0x20, role);
+    const auto key = m_card->Key(0x20, role);
     ASSERT_TRUE(key);
     EXPECT_TRUE(key->Consistent());
   }
   // The provider stored the certificate: a record in the certificate directory.
-  EXPECT_EQ(card_->ReadFile({kApplicationDf, 0x6004}).value()[0], 0x30);
+  EXPECT_EQ(m_card->ReadFile({kApplicationDf, 0x6004}).value()[0], 0x30);
 }
 
 TEST_F(Installation, SignatureRoleOnlySendsP180) {
@@ -147,8 +147,8 @@ TEST_F(Installation, SignatureRoleOnlySendsP180) {
   const Bytes pukdf = FileBytes(kPukdf);
   EXPECT_EQ(pukdf[37], 0x20);
   EXPECT_EQ(pukdf[38], 0x00);
-  EXPECT_TRUE(card_->Key(0x20, cardsim::KeyRole::Signature));
-  EXPECT_FALSE(card_->Key(0x20, cardsim::KeyRole::Exchange));
+  EXPECT_TRUE(m_card->Key(0x20, cardsim::KeyRole::Signature));
+  EXPECT_FALSE(m_card->Key(0x20, cardsim::KeyRole::Exchange));
 }
 
 TEST_F(Installation, ExchangeRoleOnlySendsP140) {
@@ -158,13 +158,13 @@ TEST_F(Installation, ExchangeRoleOnlySendsP140) {
   ASSERT_EQ(keyCommands.size(), 7u);
   for (const Bytes& c : keyCommands) EXPECT_EQ(c[2], 0x40);
   EXPECT_EQ(FileBytes(kPukdf)[37], 0x44);
-  EXPECT_FALSE(card_->Key(0x20, cardsim::KeyRole::Signature));
+  EXPECT_FALSE(m_card->Key(0x20, cardsim::KeyRole::Signature));
 }
 
 TEST_F(Installation, RoleWordWithNeitherRoleFailsTheKeyBlock) {
   InsertFreshCard();
   EXPECT_FALSE(Install(0x0400));
-  EXPECT_EQ(ui_.messages, (std::vector<UINT>{12}));
+  EXPECT_EQ(m_ui.messages, (std::vector<UINT>{12}));
   const auto keyCommands = KeyCommands();
   ASSERT_EQ(keyCommands.size(), 1u);
   EXPECT_EQ(keyCommands[0], (Bytes{0x90, 0x54, 0x40, 0x20, 0x00}));
@@ -173,7 +173,7 @@ TEST_F(Installation, RoleWordWithNeitherRoleFailsTheKeyBlock) {
 // --- Key references ----------------------------------------------------------
 
 TEST_F(Installation, NoFreeReferenceFrom32Shows14AndWritesNothing) {
-  spec_.prkdfSize = 224 * 85 + 64;
+  m_spec.prkdfSize = 224 * 85 + 64;
   InsertFreshCard();
   Bytes records;
   for (unsigned r = 32; r < 256; ++r) {
@@ -185,15 +185,15 @@ TEST_F(Installation, NoFreeReferenceFrom32Shows14AndWritesNothing) {
   StartCounting();
 
   EXPECT_FALSE(Install(0x6400));
-  EXPECT_EQ(ui_.messages, (std::vector<UINT>{14}));
+  EXPECT_EQ(m_ui.messages, (std::vector<UINT>{14}));
   EXPECT_TRUE(KeyCommands().empty());
   for (const Bytes& c : Commands()) EXPECT_FALSE(IsUpdate(c));
 
-  ui_ = RecordingUi{};
+  m_ui = RecordingUi{};
   InsertFreshCard();
   PutRecords(kPrkdf, records);
   EXPECT_FALSE(Install(0x6400, kWizardInstallation));
-  EXPECT_EQ(ui_.messages, (std::vector<UINT>{34}));
+  EXPECT_EQ(m_ui.messages, (std::vector<UINT>{34}));
 }
 
 TEST_F(Installation, Reference32TakenGives33AndLowReferencesStayUnused) {
@@ -206,7 +206,7 @@ TEST_F(Installation, Reference32TakenGives33AndLowReferencesStayUnused) {
   for (const Bytes& c : keyCommands) EXPECT_EQ(c[3], 33);
   EXPECT_EQ(FileBytes(kPrkdf)[85 + 48], 33);
   EXPECT_EQ(FileBytes(kPukdf)[48], 33);
-  for (const auto& [slot, key] : card_->Keys()) EXPECT_EQ(slot.first, 33);
+  for (const auto& [slot, key] : m_card->Keys()) EXPECT_EQ(slot.first, 33);
 }
 
 // --- Failures in the key block ----------------------------------------------
@@ -216,14 +216,14 @@ TEST_F(Installation, RefusedThirdCrtPartErasesTheReferenceAndAppendsNothing) {
   fakepcsc::AnswerStatusAt(third, 0x6A80);
 
   EXPECT_FALSE(Install(0x6400, kWizardInstallation));
-  EXPECT_EQ(ui_.messages, (std::vector<UINT>{32}));
-  EXPECT_EQ(ui_.events, (std::vector<std::string>{"pin", "begin", "message 32", "end"}));
+  EXPECT_EQ(m_ui.messages, (std::vector<UINT>{32}));
+  EXPECT_EQ(m_ui.events, (std::vector<std::string>{"pin", "begin", "message 32", "end"}));
   const auto commands = Commands();
   ASSERT_GT(commands.size(), third);
   EXPECT_EQ(commands[third], (Bytes{0x90, 0x54, 0x40, 0x20, 0x00}));
   // The erase is the last command before the message.
-  EXPECT_EQ(ui_.commandsAtMessage, (std::vector<std::size_t>{third + 1}));
-  EXPECT_TRUE(card_->Keys().empty());
+  EXPECT_EQ(m_ui.commandsAtMessage, (std::vector<std::size_t>{third + 1}));
+  EXPECT_TRUE(m_card->Keys().empty());
   EXPECT_TRUE(AllZero(FileBytes(kPrkdf)));
   EXPECT_TRUE(AllZero(FileBytes(kPukdf)));
 }
@@ -233,13 +233,13 @@ TEST_F(Installation, SecondPinVerificationRefusedShows11Then12AfterTheErase) {
   fakepcsc::AnswerStatusAt(secondVerify, 0x63C2);
 
   EXPECT_FALSE(Install(0x6400));
-  EXPECT_EQ(ui_.messages, (std::vector<UINT>{11, 12}));
+  EXPECT_EQ(m_ui.messages, (std::vector<UINT>{11, 12}));
   const auto keyCommands = KeyCommands();
   ASSERT_EQ(keyCommands.size(), 1u);
   EXPECT_EQ(keyCommands[0], (Bytes{0x90, 0x54, 0x40, 0x20, 0x00}));
-  ASSERT_EQ(ui_.commandsAtMessage.size(), 2u);
-  EXPECT_EQ(ui_.commandsAtMessage[0], secondVerify);
-  EXPECT_EQ(ui_.commandsAtMessage[1], secondVerify + 1);
+  ASSERT_EQ(m_ui.commandsAtMessage.size(), 2u);
+  EXPECT_EQ(m_ui.commandsAtMessage[0], secondVerify);
+  EXPECT_EQ(m_ui.commandsAtMessage[1], secondVerify + 1);
 }
 
 TEST_F(Installation, RecordsThatCannotBeAppendedFailTheKeyBlock) {
@@ -247,9 +247,9 @@ TEST_F(Installation, RecordsThatCannotBeAppendedFailTheKeyBlock) {
   const auto isRecordWrite = [](const Bytes& c) { return IsUpdate(c) && c.size() == 5 + 85; };
   fakepcsc::AnswerStatusAt(NumberOfCommandInARun(isRecordWrite, 1), 0x6A84);
   EXPECT_FALSE(Install(0x6400));
-  EXPECT_EQ(ui_.messages, (std::vector<UINT>{12}));
+  EXPECT_EQ(m_ui.messages, (std::vector<UINT>{12}));
   EXPECT_EQ(KeyCommands().back(), (Bytes{0x90, 0x54, 0x40, 0x20, 0x00}));
-  EXPECT_TRUE(card_->Keys().empty());
+  EXPECT_TRUE(m_card->Keys().empty());
   // No record is left naming the erased key: the reference reads as free.
   EXPECT_TRUE(AllZero(FileBytes(kPrkdf)));
   EXPECT_TRUE(AllZero(FileBytes(kPukdf)));
@@ -273,7 +273,7 @@ TEST_F(Installation, AppendsOfAnotherProgramInBetweenAreNotWrittenOver) {
   ASSERT_TRUE(Install(0x6400));
   const Bytes prkdf = FileBytes(kPrkdf);
   KeyId id;
-  std::copy(material_->identifier.begin(), material_->identifier.end(), id.begin());
+  std::copy(m_material->identifier.begin(), m_material->identifier.end(), id.begin());
   const Bytes ours = PrivateKeyRecord(0x20, id);
   const auto holds = [&](const Bytes& record) {
     return std::search(prkdf.begin(), prkdf.end(), record.begin(), record.end()) != prkdf.end();
@@ -300,24 +300,24 @@ class InstallationOnFullDirectories : public Installation,
 
 TEST_P(InstallationOnFullDirectories, ShowsNoSpaceBeforeAnyKeyCommand) {
   const FullDirectoryCase& c = GetParam();
-  spec_.prkdfSize = c.prkdfSize;
-  spec_.pukdfSize = c.pukdfSize;
+  m_spec.prkdfSize = c.prkdfSize;
+  m_spec.pukdfSize = c.pukdfSize;
   InsertFreshCard();
   Bytes privateRecords, publicRecords;
   for (std::uint8_t r : c.privateRecords) privateRecords = Join({privateRecords, PrivateKeyRecord(r, MakeKeyId(r))});
   for (std::uint8_t r : c.publicRecords) publicRecords = Join({publicRecords, PublicKeyRecord(r, MakeKeyId(r))});
   PutRecords(kPrkdf, privateRecords);
   PutRecords(kPukdf, publicRecords);
-  PlaceKeyPart(*card_, 32);
-  const auto keysBefore = card_->Keys();
+  PlaceKeyPart(*m_card, 32);
+  const auto keysBefore = m_card->Keys();
   const Bytes prkdfBefore = FileBytes(kPrkdf), pukdfBefore = FileBytes(kPukdf);
   StartCounting();
 
   EXPECT_FALSE(Install(0x6400, c.wizard ? kWizardInstallation : kStoreProviderInstallation));
-  EXPECT_EQ(ui_.messages, (std::vector<UINT>{c.wizard ? 34u : 14u}));
+  EXPECT_EQ(m_ui.messages, (std::vector<UINT>{c.wizard ? 34u : 14u}));
   EXPECT_TRUE(KeyCommands().empty());
-  EXPECT_EQ(card_->Keys().size(), keysBefore.size());
-  EXPECT_EQ(card_->Key(32, cardsim::KeyRole::Signature)->exponent,
+  EXPECT_EQ(m_card->Keys().size(), keysBefore.size());
+  EXPECT_EQ(m_card->Key(32, cardsim::KeyRole::Signature)->exponent,
             keysBefore.at({32, cardsim::KeyRole::Signature}).exponent);
   EXPECT_EQ(FileBytes(kPrkdf), prkdfBefore);
   EXPECT_EQ(FileBytes(kPukdf), pukdfBefore);
@@ -341,36 +341,36 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Installation, CancelledPinShows11BeforeAnyCardCommand) {
   InsertFreshCard();
-  ui_.pin.reset();
+  m_ui.pin.reset();
   EXPECT_FALSE(Install());
-  EXPECT_EQ(ui_.events, (std::vector<std::string>{"pin", "message 11"}));
+  EXPECT_EQ(m_ui.events, (std::vector<std::string>{"pin", "message 11"}));
   EXPECT_EQ(fakepcsc::TransmitCount(), 0u);
 }
 
 TEST_F(Installation, StoreProviderRefusesPinsLongerThan20) {
   InsertFreshCard();
-  ui_.pin = std::string(21, '1');
+  m_ui.pin = std::string(21, '1');
   EXPECT_FALSE(Install());
-  EXPECT_EQ(ui_.messages, (std::vector<UINT>{11}));
+  EXPECT_EQ(m_ui.messages, (std::vector<UINT>{11}));
   EXPECT_EQ(fakepcsc::TransmitCount(), 0u);
 
   // Twenty characters go to the card, which refuses them.
-  ui_ = RecordingUi{};
-  ui_.pin = std::string(20, '1');
+  m_ui = RecordingUi{};
+  m_ui.pin = std::string(20, '1');
   InsertFreshCard();
   EXPECT_FALSE(Install());
-  EXPECT_EQ(ui_.messages, (std::vector<UINT>{11}));
+  EXPECT_EQ(m_ui.messages, (std::vector<UINT>{11}));
   const auto commands = Commands();
   EXPECT_EQ(std::count_if(commands.begin(), commands.end(), Starts({0x00, 0x20, 0x00, 0x00, 0x14})),
             1);
-  EXPECT_EQ(card_->PinTriesLeft(), 2);
+  EXPECT_EQ(m_card->PinTriesLeft(), 2);
 }
 
 TEST_F(Installation, StoreProviderSendsAnEmptyPinToTheCard) {
   InsertFreshCard();
-  ui_.pin = "";
+  m_ui.pin = "";
   EXPECT_FALSE(Install());
-  EXPECT_EQ(ui_.messages, (std::vector<UINT>{11}));
+  EXPECT_EQ(m_ui.messages, (std::vector<UINT>{11}));
   const auto commands = Commands();
   EXPECT_NE(std::find(commands.begin(), commands.end(), Bytes{0x00, 0x20, 0x00, 0x00, 0x00}),
             commands.end());
@@ -378,23 +378,23 @@ TEST_F(Installation, StoreProviderSendsAnEmptyPinToTheCard) {
 
 TEST_F(Installation, WizardRefusesEmptyAndOverlongPinsUnsent) {
   InsertFreshCard();
-  ui_.pin = "";
+  m_ui.pin = "";
   EXPECT_FALSE(Install(0x6400, kWizardInstallation));
-  EXPECT_EQ(ui_.messages, (std::vector<UINT>{31}));
+  EXPECT_EQ(m_ui.messages, (std::vector<UINT>{31}));
 
-  ui_ = RecordingUi{};
-  ui_.pin = std::string(kMaxVerifyPinLength + 1, '1');
+  m_ui = RecordingUi{};
+  m_ui.pin = std::string(kMaxVerifyPinLength + 1, '1');
   EXPECT_FALSE(Install(0x6400, kWizardInstallation));
-  EXPECT_EQ(ui_.messages, (std::vector<UINT>{31}));
+  EXPECT_EQ(m_ui.messages, (std::vector<UINT>{31}));
   EXPECT_EQ(fakepcsc::TransmitCount(), 0u);
-  EXPECT_EQ(card_->PinTriesLeft(), 3);
+  EXPECT_EQ(m_card->PinTriesLeft(), 3);
 }
 
 TEST_F(Installation, WrongPinShows11AndWritesNothing) {
   InsertFreshCard();
-  ui_.pin = "9999";
+  m_ui.pin = "9999";
   EXPECT_FALSE(Install(0x6400, kStoreProviderInstallation));
-  EXPECT_EQ(ui_.events, (std::vector<std::string>{"pin", "begin", "message 11", "end"}));
+  EXPECT_EQ(m_ui.events, (std::vector<std::string>{"pin", "begin", "message 11", "end"}));
   EXPECT_TRUE(KeyCommands().empty());
 }
 
@@ -404,27 +404,27 @@ TEST_F(Installation, NoResourceManagerShowsThePlatformsMessage) {
   InsertFreshCard();
   fakepcsc::FailEstablishContext(true, true);
   EXPECT_FALSE(Install());
-  EXPECT_EQ(ui_.messages, (std::vector<UINT>{IsWindowsNT() ? 4u : 5u}));
-  EXPECT_TRUE(ui_.events.size() == 1) << "no PIN prompt";
-  ui_ = RecordingUi{};
+  EXPECT_EQ(m_ui.messages, (std::vector<UINT>{IsWindowsNT() ? 4u : 5u}));
+  EXPECT_TRUE(m_ui.events.size() == 1) << "no PIN prompt";
+  m_ui = RecordingUi{};
   EXPECT_FALSE(Install(0x6400, kWizardInstallation));
-  EXPECT_EQ(ui_.messages, (std::vector<UINT>{IsWindowsNT() ? 24u : 25u}));
+  EXPECT_EQ(m_ui.messages, (std::vector<UINT>{IsWindowsNT() ? 24u : 25u}));
 }
 
 TEST_F(Installation, NoCardShows2WithoutAskingForThePin) {
   fakepcsc::AddReader("Lector vacío");
   EXPECT_FALSE(Install());
-  EXPECT_EQ(ui_.events, (std::vector<std::string>{"message 2"}));
-  ui_ = RecordingUi{};
+  EXPECT_EQ(m_ui.events, (std::vector<std::string>{"message 2"}));
+  m_ui = RecordingUi{};
   EXPECT_FALSE(Install(0x6400, kWizardInstallation));
-  EXPECT_EQ(ui_.messages, (std::vector<UINT>{23}));
+  EXPECT_EQ(m_ui.messages, (std::vector<UINT>{23}));
 }
 
 TEST_F(Installation, RefusedSerialNumberShows13) {
   const std::size_t chipInfo = NumberOfCommandInARun(Starts({0x90, 0xB8}), 1);
   fakepcsc::AnswerStatusAt(chipInfo, 0x6A86);
   EXPECT_FALSE(Install());
-  EXPECT_EQ(ui_.messages, (std::vector<UINT>{13}));
+  EXPECT_EQ(m_ui.messages, (std::vector<UINT>{13}));
   EXPECT_TRUE(KeyCommands().empty());
 }
 
@@ -435,11 +435,11 @@ class InstallationWithShortChipInfo : public Installation,
 
 TEST_P(InstallationWithShortChipInfo, Shows13BeforeAnyKeyCommand) {
   for (const bool wizard : {false, true}) {
-    ui_ = RecordingUi{};
+    m_ui = RecordingUi{};
     InsertFreshCard();
-    ShortenChipInfo(*card_, GetParam());
+    ShortenChipInfo(*m_card, GetParam());
     EXPECT_FALSE(Install(0x6400, wizard ? kWizardInstallation : kStoreProviderInstallation));
-    EXPECT_EQ(ui_.messages, (std::vector<UINT>{wizard ? 33u : 13u}));
+    EXPECT_EQ(m_ui.messages, (std::vector<UINT>{wizard ? 33u : 13u}));
     EXPECT_TRUE(KeyCommands().empty());
     for (const Bytes& c : Commands()) EXPECT_FALSE(IsUpdate(c));
   }
@@ -454,7 +454,7 @@ TEST_F(Installation, CardErrorDuringTheReferenceScanShows13AndWritesNothing) {
   PutRecords(kPrkdf, PrivateKeyRecord(32, MakeKeyId(0x01)));
   StartCounting();
   RecordingUi probe;
-  KeyInstallation(material_->blob, material_->identifier, 0x6400, material_->certificate,
+  KeyInstallation(m_material->blob, m_material->identifier, 0x6400, m_material->certificate,
                   kStoreProviderInstallation, probe);
   const auto run = Commands();
   const auto chip = std::find_if(run.begin(), run.end(), Starts({0x90, 0xB8}));
@@ -467,7 +467,7 @@ TEST_F(Installation, CardErrorDuringTheReferenceScanShows13AndWritesNothing) {
   StartCounting();
   fakepcsc::FailTransmitAt(number, SCARD_E_COMM_DATA_LOST);
   EXPECT_FALSE(Install());
-  EXPECT_EQ(ui_.messages, (std::vector<UINT>{13}));
+  EXPECT_EQ(m_ui.messages, (std::vector<UINT>{13}));
   EXPECT_TRUE(KeyCommands().empty());
 }
 
@@ -477,8 +477,8 @@ TEST_F(Installation, ProviderFailureShows15AfterTheWaitCursorAndKeepsTheKey) {
   InsertFreshCard();
   ASSERT_TRUE(platform::UnregisterProvider("OrvelCSP"));
   EXPECT_FALSE(Install(0x6400, kWizardInstallation));
-  EXPECT_EQ(ui_.events, (std::vector<std::string>{"pin", "begin", "end", "message 35"}));
-  EXPECT_EQ(card_->Keys().size(), 2u);
+  EXPECT_EQ(m_ui.events, (std::vector<std::string>{"pin", "begin", "end", "message 35"}));
+  EXPECT_EQ(m_card->Keys().size(), 2u);
   EXPECT_EQ(FileBytes(kPrkdf)[48], 0x20);
 }
 
@@ -486,7 +486,7 @@ TEST_F(Installation, ProviderFailureShows15AfterTheWaitCursorAndKeepsTheKey) {
 
 TEST_F(Installation, RoundTripFromAPfxBackToTheCertificate) {
   InsertFreshCard();
-  CheckInstallationRoundTrip(*card_);
+  CheckInstallationRoundTrip(*m_card);
 }
 
 }  // namespace

@@ -46,20 +46,20 @@ class KeyWriting : public FakeCardTest {
   void SetUp() override {
     FakeCardTest::SetUp();
     cardsim::CardSpec spec;
-    spec.pukdfSize = pukdfSize_;
-    card_ = AddReaderWithCard("Lector 0", spec);
-    object_ = std::make_unique<CCryptoCard>(Connect("Lector 0"));
-    ASSERT_EQ(object_->VerifyPin("1234"), SCARD_S_SUCCESS);
+    spec.pukdfSize = m_pukdfSize;
+    m_card = AddReaderWithCard("Lector 0", spec);
+    m_object = std::make_unique<CCryptoCard>(Connect("Lector 0"));
+    ASSERT_EQ(m_object->VerifyPin("1234"), SCARD_S_SUCCESS);
     StartCounting();
   }
 
   bool WritePublic(bool signature, BYTE reference, const Bytes& modulus, DWORD exponent) {
-    return object_->WritePublicKey(
+    return m_object->WritePublicKey(
         signature, reference, std::span<const BYTE, kModulusBytes>(modulus.data(), 128), exponent);
   }
   bool WritePrivate(bool signature, BYTE reference, const std::vector<Bytes>& parts) {
     using Part = std::span<const BYTE, kPrimeBytes>;
-    return object_->WritePrivateKey(signature, reference, Part(parts[0].data(), 64),
+    return m_object->WritePrivateKey(signature, reference, Part(parts[0].data(), 64),
                                     Part(parts[1].data(), 64), Part(parts[2].data(), 64),
                                     Part(parts[3].data(), 64), Part(parts[4].data(), 64));
   }
@@ -70,15 +70,15 @@ class KeyWriting : public FakeCardTest {
   }
 
   void PutRecords(std::uint16_t fid, const Bytes& records) {
-    const auto current = card_->ReadFile({kApplicationDf, fid});
+    const auto current = m_card->ReadFile({kApplicationDf, fid});
     ASSERT_TRUE(current);
-    ASSERT_TRUE(card_->WriteFile({kApplicationDf, fid}, DirectoryFile(records, current->size())));
+    ASSERT_TRUE(m_card->WriteFile({kApplicationDf, fid}, DirectoryFile(records, current->size())));
   }
-  Bytes FileBytes(std::uint16_t fid) { return card_->ReadFile({kApplicationDf, fid}).value(); }
+  Bytes FileBytes(std::uint16_t fid) { return m_card->ReadFile({kApplicationDf, fid}).value(); }
 
-  std::size_t pukdfSize_ = 1024;
-  std::shared_ptr<cardsim::VirtualCard> card_;
-  std::unique_ptr<CCryptoCard> object_;
+  std::size_t m_pukdfSize = 1024;
+  std::shared_ptr<cardsim::VirtualCard> m_card;
+  std::unique_ptr<CCryptoCard> m_object;
 };
 
 // --- WRITE KEY PUBLIC PART ---------------------------------------------------
@@ -91,12 +91,12 @@ TEST_F(KeyWriting, PublicPartIsModulusReversedThenThreeExponentBytes) {
   EXPECT_EQ(commands[0], Join({0x90, 0x50, 0x40, 0x21, 0x82, 0x14, 0x80}, Reversed(modulus)));
   EXPECT_EQ(commands[0].size(), 135u);
   EXPECT_EQ(commands[1], (Bytes{0x90, 0x50, 0x40, 0x21, 0x05, 0x12, 0x03, 0x01, 0x00, 0x01}));
-  EXPECT_TRUE(AllZero(object_->CommandBuffer()));
+  EXPECT_TRUE(AllZero(m_object->CommandBuffer()));
 
-  const auto stored = card_->Key(0x21, cardsim::KeyRole::Exchange);
+  const auto stored = m_card->Key(0x21, cardsim::KeyRole::Exchange);
   ASSERT_TRUE(stored);
   EXPECT_EQ(stored->modulus, Reversed(modulus));
-  EXPECT_FALSE(card_->Key(0x21, cardsim::KeyRole::Signature));
+  EXPECT_FALSE(m_card->Key(0x21, cardsim::KeyRole::Signature));
 }
 
 TEST_F(KeyWriting, ExponentThreeIsSent030000InTheSignatureRole) {
@@ -106,22 +106,22 @@ TEST_F(KeyWriting, ExponentThreeIsSent030000InTheSignatureRole) {
   EXPECT_EQ(Bytes(commands[0].begin(), commands[0].begin() + 5),
             (Bytes{0x90, 0x50, 0x80, 0x40, 0x82}));
   EXPECT_EQ(commands[1], (Bytes{0x90, 0x50, 0x80, 0x40, 0x05, 0x12, 0x03, 0x03, 0x00, 0x00}));
-  EXPECT_EQ(card_->Key(0x40, cardsim::KeyRole::Signature)->exponent, (Bytes{0x03, 0x00, 0x00}));
+  EXPECT_EQ(m_card->Key(0x40, cardsim::KeyRole::Signature)->exponent, (Bytes{0x03, 0x00, 0x00}));
 }
 
 TEST_F(KeyWriting, RefusedModulusSendsNoExponentAndLeavesTheBufferZero) {
   fakepcsc::AnswerStatusAt(1, 0x6982);
   EXPECT_FALSE(WritePublic(false, 0x21, Counting(128, 0x07), 65537));
   EXPECT_EQ(fakepcsc::TransmitCount(), 1u);
-  EXPECT_EQ(object_->Sw(), 0x6982);
-  EXPECT_TRUE(AllZero(object_->CommandBuffer()));
+  EXPECT_EQ(m_object->Sw(), 0x6982);
+  EXPECT_TRUE(AllZero(m_object->CommandBuffer()));
 }
 
 TEST_F(KeyWriting, RefusedExponentIsAFailure) {
   fakepcsc::AnswerStatusAt(2, 0x6A80);
   EXPECT_FALSE(WritePublic(false, 0x21, Counting(128, 0x07), 65537));
   EXPECT_EQ(fakepcsc::TransmitCount(), 2u);
-  EXPECT_TRUE(AllZero(object_->CommandBuffer()));
+  EXPECT_TRUE(AllZero(m_object->CommandBuffer()));
 }
 
 // --- WRITE KEY PRIVATE PART --------------------------------------------------
@@ -136,9 +136,9 @@ TEST_F(KeyWriting, PrivatePartsGoInTagOrderEachReversed) {
     EXPECT_EQ(commands[i], Join({0x90, 0x52, 0x80, 0x20, 0x42, tags[i], 0x40}, Reversed(parts[i])))
         << "part " << i;
   }
-  EXPECT_TRUE(AllZero(object_->CommandBuffer()));
+  EXPECT_TRUE(AllZero(m_object->CommandBuffer()));
 
-  const auto stored = card_->Key(0x20, cardsim::KeyRole::Signature);
+  const auto stored = m_card->Key(0x20, cardsim::KeyRole::Signature);
   ASSERT_TRUE(stored);
   EXPECT_EQ(stored->prime1, Reversed(parts[0]));
   EXPECT_EQ(stored->prime2, Reversed(parts[1]));
@@ -151,15 +151,15 @@ TEST_F(KeyWriting, PrivateWriteStopsAtTheThirdRefusal) {
   fakepcsc::AnswerStatusAt(3, 0x6A80);
   EXPECT_FALSE(WritePrivate(false, 0x20, PrivateParts()));
   EXPECT_EQ(fakepcsc::TransmitCount(), 3u);
-  EXPECT_TRUE(AllZero(object_->CommandBuffer()));
+  EXPECT_TRUE(AllZero(m_object->CommandBuffer()));
 }
 
 TEST_F(KeyWriting, TransportFailureEndsThePrivateWrite) {
   fakepcsc::FailTransmitAt(1, SCARD_E_COMM_DATA_LOST);
   EXPECT_FALSE(WritePrivate(false, 0x20, PrivateParts()));
   EXPECT_EQ(fakepcsc::TransmitCount(), 1u);
-  EXPECT_EQ(object_->LastResult(), SCARD_E_COMM_DATA_LOST);
-  EXPECT_TRUE(AllZero(object_->CommandBuffer()));
+  EXPECT_EQ(m_object->LastResult(), SCARD_E_COMM_DATA_LOST);
+  EXPECT_TRUE(AllZero(m_object->CommandBuffer()));
 }
 
 // --- Directory records ---------------------------------------------------
@@ -168,12 +168,12 @@ TEST_F(KeyWriting, RecordsAreAppendedAfterTheExistingOnes) {
   const KeyId existing = MakeKeyId(0x40);
   PutRecords(kPrkdf, PrivateKeyRecord(0x20, existing));
   PutRecords(kPukdf, PublicKeyRecord(0x20, existing));
-  object_ = std::make_unique<CCryptoCard>(object_->CardHandle());
+  m_object = std::make_unique<CCryptoCard>(m_object->CardHandle());
   StartCounting();
 
   const KeyId id = MakeKeyId(0xA0);
-  ASSERT_TRUE(object_->AddKeyDirectoryEntries(0x21, id, 0x2000));
-  EXPECT_TRUE(object_->StepSucceeded());
+  ASSERT_TRUE(m_object->AddKeyDirectoryEntries(0x21, id, 0x2000));
+  EXPECT_TRUE(m_object->StepSucceeded());
 
   const Bytes prkdf = FileBytes(kPrkdf);
   const Bytes pukdf = FileBytes(kPukdf);
@@ -205,8 +205,8 @@ TEST_F(KeyWriting, FullPrivateKeyDirectoryWritesNothing) {
   const Bytes pukdfBefore = FileBytes(kPukdf);
   StartCounting();
 
-  EXPECT_FALSE(object_->AddKeyDirectoryEntries(0x20, MakeKeyId(0x70), 0x6400));
-  EXPECT_FALSE(object_->StepSucceeded());
+  EXPECT_FALSE(m_object->AddKeyDirectoryEntries(0x20, MakeKeyId(0x70), 0x6400));
+  EXPECT_FALSE(m_object->StepSucceeded());
   EXPECT_EQ(FileBytes(kPukdf), pukdfBefore);
   const Bytes prkdf = FileBytes(kPrkdf);
   EXPECT_EQ(Bytes(prkdf.begin(), prkdf.begin() + 1020), records);
@@ -217,15 +217,15 @@ TEST_F(KeyWriting, UnreadableDirectoryIsAFailureNotASuccess) {
   // walk's last command was still answered 9000.
   PutRecords(kPrkdf, {0x30, 0x80, 0x00, 0x00});
   StartCounting();
-  EXPECT_FALSE(object_->AddKeyDirectoryEntries(0x20, MakeKeyId(0x70), 0x6400));
-  EXPECT_FALSE(object_->StepSucceeded());
+  EXPECT_FALSE(m_object->AddKeyDirectoryEntries(0x20, MakeKeyId(0x70), 0x6400));
+  EXPECT_FALSE(m_object->StepSucceeded());
   for (const Bytes& c : Commands()) EXPECT_NE(c[1], 0xD6) << "nothing is written";
 }
 
 class KeyWritingSmallPukdf : public KeyWriting {
  protected:
   void SetUp() override {
-    pukdfSize_ = 100;
+    m_pukdfSize = 100;
     KeyWriting::SetUp();
   }
 };
@@ -236,10 +236,10 @@ TEST_F(KeyWritingSmallPukdf, PublicRecordThatDoesNotFitLeavesBothDirectoriesAsTh
   PutRecords(kPukdf, PublicKeyRecord(0x20, existing));  // 85 of 100 bytes
   StartCounting();
 
-  EXPECT_FALSE(object_->AddKeyDirectoryEntries(0x21, MakeKeyId(0xA0), 0x6400));
+  EXPECT_FALSE(m_object->AddKeyDirectoryEntries(0x21, MakeKeyId(0xA0), 0x6400));
   // The card's refusal of the public record is what the caller sees.
-  EXPECT_EQ(object_->LastResult(), SCARD_S_SUCCESS);
-  EXPECT_NE(object_->Sw(), 0x9000);
+  EXPECT_EQ(m_object->LastResult(), SCARD_S_SUCCESS);
+  EXPECT_NE(m_object->Sw(), 0x9000);
   // The private-key directory ends after the old record again.
   const Bytes prkdf = FileBytes(kPrkdf);
   EXPECT_EQ(Bytes(prkdf.begin(), prkdf.begin() + 85), PrivateKeyRecord(0x20, existing));
@@ -247,7 +247,7 @@ TEST_F(KeyWritingSmallPukdf, PublicRecordThatDoesNotFitLeavesBothDirectoriesAsTh
   EXPECT_EQ(FileBytes(kPukdf), DirectoryFile(PublicKeyRecord(0x20, existing), 100));
 
   KeyReferenceMap map{};
-  CCryptoCard fresh(object_->CardHandle());
+  CCryptoCard fresh(m_object->CardHandle());
   ASSERT_EQ(fresh.ScanKeyReferences(&map), 1);
   EXPECT_EQ(map[0x21], 0) << "the reference reads as free again";
   EXPECT_NE(map[0x20], 0);

@@ -16,13 +16,13 @@ class ObjectDirectory : public FakeCardTest {
  protected:
   void SetUp() override {
     FakeCardTest::SetUp();
-    card_ = AddReaderWithCard("Lector 0");
+    m_card = AddReaderWithCard("Lector 0");
   }
 
   void WriteFile(std::uint16_t fid, const Bytes& contents) {
-    const auto size = card_->ReadFile({kApplicationDf, fid});
+    const auto size = m_card->ReadFile({kApplicationDf, fid});
     ASSERT_TRUE(size) << std::hex << fid;
-    ASSERT_TRUE(card_->WriteFile({kApplicationDf, fid}, DirectoryFile(contents, size->size())));
+    ASSERT_TRUE(m_card->WriteFile({kApplicationDf, fid}, DirectoryFile(contents, size->size())));
   }
 
   std::unique_ptr<CCryptoCard> Open() {
@@ -55,7 +55,7 @@ class ObjectDirectory : public FakeCardTest {
     return commands.size();
   }
 
-  std::shared_ptr<cardsim::VirtualCard> card_;
+  std::shared_ptr<cardsim::VirtualCard> m_card;
 };
 
 // --- Object directory file ---------------------------------------------------
@@ -229,7 +229,7 @@ TEST_F(ObjectDirectory, CardErrorPartWayKeepsWhatWasFound) {
 
 TEST_F(ObjectDirectory, FullDirectoryFileEndsTheWalkWithoutOverrun) {
   // A PrKDF filled with records to its last byte: the read past its end is refused.
-  const auto size = card_->ReadFile({kApplicationDf, 0x6001})->size();
+  const auto size = m_card->ReadFile({kApplicationDf, 0x6001})->size();
   Bytes records;
   std::uint8_t ref = 40;
   while (records.size() + 85 <= size) {

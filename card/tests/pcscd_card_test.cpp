@@ -56,7 +56,7 @@ class ThroughPcscd : public ::testing::Test {
 
   void ChooseRow(int row) {
     platform::SetDialogShownHook([this, row](QDialog& dialog) {
-      ++shown_;
+      ++m_shown;
       auto* list = dialog.findChild<QTreeWidget*>("readerList");
       auto* buttons = dialog.findChild<QDialogButtonBox*>("buttons");
       if (list == nullptr || buttons == nullptr || list->topLevelItemCount() <= row) {
@@ -64,16 +64,16 @@ class ThroughPcscd : public ::testing::Test {
         return;
       }
       for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        rows_.push_back(list->topLevelItem(i)->text(0).toStdString());
+        m_rows.push_back(list->topLevelItem(i)->text(0).toStdString());
       }
       list->setCurrentItem(list->topLevelItem(row));
       buttons->button(QDialogButtonBox::Ok)->click();
     });
   }
 
-  platform_test::ScopedUserDir userDir_;
-  int shown_ = 0;
-  std::vector<std::string> rows_;
+  platform_test::ScopedUserDir m_userDir;
+  int m_shown = 0;
+  std::vector<std::string> m_rows;
 };
 
 TEST_F(ThroughPcscd, TwoCardsChooseOneVerifyReadSerialAndScan) {
@@ -95,8 +95,8 @@ TEST_F(ThroughPcscd, TwoCardsChooseOneVerifyReadSerialAndScan) {
   ChooseRow(1);
   CCardHandleGuard card;
   ASSERT_TRUE(card.Connect(context.Context(), kCardName));
-  EXPECT_EQ(shown_, 1);
-  EXPECT_EQ(rows_, rig.ReaderNames());
+  EXPECT_EQ(m_shown, 1);
+  EXPECT_EQ(m_rows, rig.ReaderNames());
 
   CCryptoCard object(card.Card());
   EXPECT_EQ(object.VerifyPin("0000"), static_cast<LONG>(0x80100004));
@@ -126,7 +126,7 @@ TEST_F(ThroughPcscd, OneCardIsConnectedWithoutDialogAndOthersAreNotFound) {
   ASSERT_TRUE(EstablishCardContext(&context));
   SCARDHANDLE handle = 0;
   ASSERT_TRUE(ConnectToCard(context, kCardName, &handle));
-  EXPECT_EQ(shown_, 0);
+  EXPECT_EQ(m_shown, 0);
   {
     CCryptoCard object(handle);
     EXPECT_EQ(object.VerifyPin("1234"), SCARD_S_SUCCESS);
@@ -144,7 +144,7 @@ TEST_F(ThroughPcscd, OneCardIsConnectedWithoutDialogAndOthersAreNotFound) {
   otherAtr.back() ^= 0x01;
   ASSERT_TRUE(orvel_test::RegisterCardType(otherAtr));
   EXPECT_FALSE(ConnectToCard(context, kCardName, &handle));
-  EXPECT_EQ(shown_, 0);
+  EXPECT_EQ(m_shown, 0);
   EXPECT_TRUE(ReleaseCardContext(context));
 }
 

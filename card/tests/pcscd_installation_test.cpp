@@ -25,58 +25,58 @@ class InstallationThroughPcscd : public ::testing::Test {
     ASSERT_TRUE(orvel_test::RegisterCardType());
     ASSERT_TRUE(orvel_test::RegisterCardProvider());
     ModuleInstance = platform::ProgramModule();
-    spec_.serial = {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F};
+    m_spec.serial = {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F};
   }
 
-  // The wizard's installation on card_ in the rig's first reader.
+  // The wizard's installation on m_card in the rig's first reader.
   bool Install() {
-    cardsim::PcscdRig rig({card_});
+    cardsim::PcscdRig rig({m_card});
     rig.Start();
     const KeyMaterial material(testpki::Key(1024));
     return KeyInstallation(material.blob, material.identifier, 0x6400, material.certificate,
-                           kWizardInstallation, ui_);
+                           kWizardInstallation, m_ui);
   }
 
-  platform_test::ScopedUserDir userDir_;
-  cardsim::CardSpec spec_;
-  std::shared_ptr<cardsim::VirtualCard> card_;
-  RecordingUi ui_;
+  platform_test::ScopedUserDir m_userDir;
+  cardsim::CardSpec m_spec;
+  std::shared_ptr<cardsim::VirtualCard> m_card;
+  RecordingUi m_ui;
 };
 
 TEST_F(InstallationThroughPcscd, RoundTripFromAPfxBackToTheCertificate) {
-  card_ = cardsim::VirtualCard::MakeFresh(spec_);
-  cardsim::PcscdRig rig({card_});
+  m_card = cardsim::VirtualCard::MakeFresh(m_spec);
+  cardsim::PcscdRig rig({m_card});
   rig.Start();
 
-  CheckInstallationRoundTrip(*card_);
-  EXPECT_FALSE(card_->PinVerified()) << "the card is powered down at the end";
+  CheckInstallationRoundTrip(*m_card);
+  EXPECT_FALSE(m_card->PinVerified()) << "the card is powered down at the end";
 }
 
 TEST_F(InstallationThroughPcscd, FullPrivateKeyDirectoryShowsNoSpaceAndKeepsTheKeyAt32) {
   // Reading past the PrKDF's end is refused; the key under 32 has its
   // record in the PuKDF only.
-  spec_.prkdfSize = 2 * 85;
-  card_ = cardsim::VirtualCard::MakeFresh(spec_);
-  ASSERT_TRUE(card_->WriteFile({0x5015, 0x6001}, Join({PrivateKeyRecord(33, MakeKeyId(33)),
+  m_spec.prkdfSize = 2 * 85;
+  m_card = cardsim::VirtualCard::MakeFresh(m_spec);
+  ASSERT_TRUE(m_card->WriteFile({0x5015, 0x6001}, Join({PrivateKeyRecord(33, MakeKeyId(33)),
                                                        PrivateKeyRecord(34, MakeKeyId(34))})));
-  ASSERT_TRUE(card_->WriteFile({0x5015, 0x6002}, PublicKeyRecord(32, MakeKeyId(32))));
-  PlaceKeyPart(*card_, 32);
-  const auto keysBefore = card_->Keys();
+  ASSERT_TRUE(m_card->WriteFile({0x5015, 0x6002}, PublicKeyRecord(32, MakeKeyId(32))));
+  PlaceKeyPart(*m_card, 32);
+  const auto keysBefore = m_card->Keys();
 
   EXPECT_FALSE(Install());
-  EXPECT_EQ(ui_.messages, (std::vector<UINT>{34}));
-  ASSERT_EQ(card_->Keys().size(), 1u);
-  EXPECT_EQ(card_->Keys().begin()->second.exponent, keysBefore.begin()->second.exponent);
-  EXPECT_TRUE(card_->Keys().begin()->second.modulus.empty());
+  EXPECT_EQ(m_ui.messages, (std::vector<UINT>{34}));
+  ASSERT_EQ(m_card->Keys().size(), 1u);
+  EXPECT_EQ(m_card->Keys().begin()->second.exponent, keysBefore.begin()->second.exponent);
+  EXPECT_TRUE(m_card->Keys().begin()->second.modulus.empty());
 }
 
 TEST_F(InstallationThroughPcscd, ShortChipInformationShowsCommunicationError) {
-  card_ = cardsim::VirtualCard::MakeFresh(spec_);
-  ShortenChipInfo(*card_, 12);
+  m_card = cardsim::VirtualCard::MakeFresh(m_spec);
+  ShortenChipInfo(*m_card, 12);
   EXPECT_FALSE(Install());
-  EXPECT_EQ(ui_.messages, (std::vector<UINT>{33}));
-  EXPECT_TRUE(card_->Keys().empty());
-  EXPECT_EQ(card_->ReadFile({0x5015, 0x6001}).value()[0], 0x00);
+  EXPECT_EQ(m_ui.messages, (std::vector<UINT>{33}));
+  EXPECT_TRUE(m_card->Keys().empty());
+  EXPECT_EQ(m_card->ReadFile({0x5015, 0x6001}).value()[0], 0x00);
 }
 
 }  // namespace

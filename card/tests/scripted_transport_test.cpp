@@ -59,10 +59,10 @@ class ScriptedCard : public ::testing::Test {
     g_commands.clear();
     // The object directory cannot be read: the master file is refused.
     g_answers.push_back({{0x6A, 0x82}});
-    card_ = std::make_unique<CCryptoCard>(1);
+    m_card = std::make_unique<CCryptoCard>(1);
     g_commands.clear();
   }
-  std::unique_ptr<CCryptoCard> card_;
+  std::unique_ptr<CCryptoCard> m_card;
 };
 
 TEST_F(ScriptedCard, MoreDataThanAskedForIsNotTaken) {
@@ -70,7 +70,7 @@ TEST_F(ScriptedCard, MoreDataThanAskedForIsNotTaken) {
   g_answers.push_back({DataThen9000(0x90, 0x22)});  // asked for 0x80
   std::vector<std::uint8_t> destination(0x100 + 16, 0xEE);
   WORD got = 0;
-  EXPECT_NE(card_->ReadBinary(0, 0x100, destination.data(), &got), SCARD_S_SUCCESS);
+  EXPECT_NE(m_card->ReadBinary(0, 0x100, destination.data(), &got), SCARD_S_SUCCESS);
   EXPECT_EQ(got, 0x80);
   EXPECT_EQ(destination[0x7F], 0x11);
   EXPECT_EQ(destination[0x80], 0xEE);
@@ -79,8 +79,8 @@ TEST_F(ScriptedCard, MoreDataThanAskedForIsNotTaken) {
 
 TEST_F(ScriptedCard, LengthClaimedBeyondTheBufferIsATransportError) {
   g_answers.push_back({{0x90, 0x00}, 300});
-  EXPECT_EQ(card_->SelectFile(0x6001), SCARD_E_INSUFFICIENT_BUFFER);
-  EXPECT_EQ(card_->Sw(), 0);
+  EXPECT_EQ(m_card->SelectFile(0x6001), SCARD_E_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(m_card->Sw(), 0);
 }
 
 TEST_F(ScriptedCard, ShortChunkIsTakenAndReadingGoesOn) {
@@ -88,7 +88,7 @@ TEST_F(ScriptedCard, ShortChunkIsTakenAndReadingGoesOn) {
   g_answers.push_back({DataThen9000(0x04, 0x44)});
   std::vector<std::uint8_t> destination(0x14);
   WORD got = 0;
-  EXPECT_EQ(card_->ReadBinary(0x100, 0x14, destination.data(), &got), SCARD_S_SUCCESS);
+  EXPECT_EQ(m_card->ReadBinary(0x100, 0x14, destination.data(), &got), SCARD_S_SUCCESS);
   EXPECT_EQ(got, 0x14);
   ASSERT_EQ(g_commands.size(), 2u);
   EXPECT_EQ(g_commands[1], (Bytes{0x00, 0xB0, 0x01, 0x10, 0x04}));
@@ -98,15 +98,15 @@ TEST_F(ScriptedCard, ShortChunkIsTakenAndReadingGoesOn) {
 TEST_F(ScriptedCard, ChunkWithoutDataEndsTheRead) {
   g_answers.push_back({{0x90, 0x00}});
   WORD got = 7;
-  EXPECT_EQ(card_->ReadBinary(0, 0x40, nullptr, &got), SCARD_S_SUCCESS);
+  EXPECT_EQ(m_card->ReadBinary(0, 0x40, nullptr, &got), SCARD_S_SUCCESS);
   EXPECT_EQ(got, 0);
   EXPECT_EQ(g_commands.size(), 1u);
 }
 
 TEST_F(ScriptedCard, ZeroLengthSendsNothing) {
-  EXPECT_EQ(card_->ReadBinary(0, 0, nullptr), SCARD_S_SUCCESS);
+  EXPECT_EQ(m_card->ReadBinary(0, 0, nullptr), SCARD_S_SUCCESS);
   const BYTE data = 0;
-  EXPECT_EQ(card_->UpdateBinary(0, 0, &data), SCARD_S_SUCCESS);
+  EXPECT_EQ(m_card->UpdateBinary(0, 0, &data), SCARD_S_SUCCESS);
   EXPECT_TRUE(g_commands.empty());
 }
 
@@ -114,9 +114,9 @@ TEST_F(ScriptedCard, IncompleteChipInfoIsNotCached) {
   g_answers.push_back({DataThen9000(10, 0x55)});
   g_answers.push_back({DataThen9000(18, 0x66)});
   ChipInfo info{};
-  card_->GetChipInfo(&info);
+  m_card->GetChipInfo(&info);
   EXPECT_EQ(info, ChipInfo{});
-  card_->GetChipInfo(&info);
+  m_card->GetChipInfo(&info);
   EXPECT_EQ(info[17], 0x66);
   EXPECT_EQ(g_commands.size(), 2u);
 }
@@ -125,19 +125,19 @@ TEST_F(ScriptedCard, SerialNeedsExactlyEighteenDataBytes) {
   CardSerial serial;
   serial.fill(0xEE);
   g_answers.push_back({DataThen9000(19, 0x55)});
-  card_->GetSerialNumber(&serial);
+  m_card->GetSerialNumber(&serial);
   EXPECT_EQ(serial[0], 0xEE);
   g_answers.push_back({DataThen9000(18, 0x66)});
-  EXPECT_EQ(card_->GetSerialNumber(&serial), SCARD_S_SUCCESS);
+  EXPECT_EQ(m_card->GetSerialNumber(&serial), SCARD_S_SUCCESS);
   EXPECT_EQ(serial, (CardSerial{0x66, 0x66, 0x66, 0x66, 0x66, 0x66}));
   g_answers.push_back({DataThen9000(18, 0x77)});
-  EXPECT_EQ(card_->GetSerialNumber(nullptr), SCARD_S_SUCCESS);
+  EXPECT_EQ(m_card->GetSerialNumber(nullptr), SCARD_S_SUCCESS);
 }
 
 TEST_F(ScriptedCard, VerifyPinReportsRefusedSelectionsAsFileNotFound) {
   g_answers.push_back({{0x90, 0x00}});  // "Master.File"
   g_answers.push_back({{0x6A, 0x82}});  // "ICC.Crypto" refused
-  EXPECT_EQ(card_->VerifyPin("1234"), SCARD_E_FILE_NOT_FOUND);
+  EXPECT_EQ(m_card->VerifyPin("1234"), SCARD_E_FILE_NOT_FOUND);
   EXPECT_EQ(g_commands.size(), 2u);
 }
 

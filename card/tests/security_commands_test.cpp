@@ -65,20 +65,20 @@ class SecurityCommands : public FakeCardTest {
  protected:
   void SetUp() override {
     FakeCardTest::SetUp();
-    card_ = AddReaderWithCard("Lector 0");
-    object_ = std::make_unique<CCryptoCard>(Connect("Lector 0"));
+    m_card = AddReaderWithCard("Lector 0");
+    m_object = std::make_unique<CCryptoCard>(Connect("Lector 0"));
   }
 
   void WriteKey(bool exchange, bool signature) {
-    ASSERT_EQ(object_->VerifyPin("1234"), SCARD_S_SUCCESS);
+    ASSERT_EQ(m_object->VerifyPin("1234"), SCARD_S_SUCCESS);
     using Modulus = std::span<const BYTE, kModulusBytes>;
     using Part = std::span<const BYTE, kPrimeBytes>;
-    const PrivateKeyBlob& b = material_.blob;
+    const PrivateKeyBlob& b = m_material.blob;
     for (const bool role : {false, true}) {
       if (!(role ? signature : exchange)) continue;
-      ASSERT_TRUE(object_->WritePublicKey(role, kReference, Modulus(b.Modulus(), kModulusBytes),
+      ASSERT_TRUE(m_object->WritePublicKey(role, kReference, Modulus(b.Modulus(), kModulusBytes),
                                           b.PublicExponent()));
-      ASSERT_TRUE(object_->WritePrivateKey(
+      ASSERT_TRUE(m_object->WritePrivateKey(
           role, kReference, Part(b.Prime1(), kPrimeBytes), Part(b.Prime2(), kPrimeBytes),
           Part(b.Coefficient(), kPrimeBytes), Part(b.Exponent1(), kPrimeBytes),
           Part(b.Exponent2(), kPrimeBytes)));
@@ -88,20 +88,20 @@ class SecurityCommands : public FakeCardTest {
 
   Bytes Sign(const Bytes& digestInfo) {
     Bytes signature(kModulusBytes);
-    object_->ComputeSignature(digestInfo, std::span<BYTE, kModulusBytes>(signature.data(), kModulusBytes));
+    m_object->ComputeSignature(digestInfo, std::span<BYTE, kModulusBytes>(signature.data(), kModulusBytes));
     return signature;
   }
   LONG Decipher(const Bytes& cryptogram, std::vector<BYTE>* plaintext) {
-    return object_->Decipher(std::span<const BYTE, kModulusBytes>(cryptogram.data(), kModulusBytes),
+    return m_object->Decipher(std::span<const BYTE, kModulusBytes>(cryptogram.data(), kModulusBytes),
                              plaintext);
   }
   static bool AllZero(std::span<const BYTE> bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](BYTE b) { return b == 0; });
   }
 
-  std::shared_ptr<cardsim::VirtualCard> card_;
-  std::unique_ptr<CCryptoCard> object_;
-  KeyMaterial material_{testpki::Key(1024)};
+  std::shared_ptr<cardsim::VirtualCard> m_card;
+  std::unique_ptr<CCryptoCard> m_object;
+  KeyMaterial m_material{testpki::Key(1024)};
 };
 
 TEST_F(SecurityCommands, SignaturesEqualOpenSslsForEachDigest) {
@@ -113,33 +113,33 @@ TEST_F(SecurityCommands, SignaturesEqualOpenSslsForEachDigest) {
   for (const auto& d : digests) {
     const Bytes digestInfo = DigestInfo(d.md, d.prefix, "Firmado con la tarjeta");
     StartCounting();
-    ASSERT_EQ(object_->SetSecurityEnvironment(true, kReference), SCARD_S_SUCCESS);
+    ASSERT_EQ(m_object->SetSecurityEnvironment(true, kReference), SCARD_S_SUCCESS);
     const Bytes signature = Sign(digestInfo);
-    EXPECT_TRUE(object_->StepSucceeded());
-    EXPECT_EQ(signature, OpenSslSign(material_.key, digestInfo)) << EVP_MD_get0_name(d.md);
+    EXPECT_TRUE(m_object->StepSucceeded());
+    EXPECT_EQ(signature, OpenSslSign(m_material.key, digestInfo)) << EVP_MD_get0_name(d.md);
     Bytes pso = {0x00, 0x2A, 0x9E, 0x9A, static_cast<BYTE>(digestInfo.size())};
     pso.insert(pso.end(), digestInfo.begin(), digestInfo.end());
     EXPECT_EQ(Commands(), (std::vector<Bytes>{kMseSign, pso, {0x00, 0xC0, 0x00, 0x00, 0x80}}));
-    EXPECT_TRUE(AllZero(object_->CommandBuffer()));
+    EXPECT_TRUE(AllZero(m_object->CommandBuffer()));
   }
 }
 
 TEST_F(SecurityCommands, DecipherGivesOpenSslsPlaintext) {
   WriteKey(true, false);
   for (const Bytes& plaintext : {Bytes{0x42}, Bytes(48, 0x5A), Bytes(117, 0x01)}) {
-    const Bytes cryptogram = OpenSslEncrypt(material_.key, plaintext);
+    const Bytes cryptogram = OpenSslEncrypt(m_material.key, plaintext);
     StartCounting();
-    ASSERT_EQ(object_->SetSecurityEnvironment(false, kReference), SCARD_S_SUCCESS);
+    ASSERT_EQ(m_object->SetSecurityEnvironment(false, kReference), SCARD_S_SUCCESS);
     std::vector<BYTE> got;
     EXPECT_EQ(Decipher(cryptogram, &got), SCARD_S_SUCCESS);
-    EXPECT_TRUE(object_->StepSucceeded());
+    EXPECT_TRUE(m_object->StepSucceeded());
     EXPECT_EQ(got, plaintext);
     Bytes pso = {0x00, 0x2A, 0x80, 0x86, 0x81, 0x00};
     pso.insert(pso.end(), cryptogram.begin(), cryptogram.end());
     EXPECT_EQ(Commands(), (std::vector<Bytes>{kMseDecipher, pso,
                                               {0x00, 0xC0, 0x00, 0x00,
                                                static_cast<BYTE>(plaintext.size())}}));
-    EXPECT_TRUE(AllZero(object_->CommandBuffer()));
+    EXPECT_TRUE(AllZero(m_object->CommandBuffer()));
   }
 }
 
@@ -159,14 +159,14 @@ class SecurityRefusals : public SecurityCommands, public ::testing::WithParamInt
 TEST_P(SecurityRefusals, AnswerTheirStatusWord) {
   const RefusalCase& c = GetParam();
   WriteKey(c.exchangeKey, c.signatureKey);
-  if (!c.verified) card_->Reset();
-  if (c.mse != 0) object_->SetSecurityEnvironment(c.mse == 1, kReference);
+  if (!c.verified) m_card->Reset();
+  if (c.mse != 0) m_object->SetSecurityEnvironment(c.mse == 1, kReference);
   StartCounting();
   if (c.command.empty()) {
     Sign(Bytes(35, 0x11));
   } else {
     Bytes command = c.command;
-    SCARDHANDLE handle = object_->CardHandle();
+    SCARDHANDLE handle = m_object->CardHandle();
     BYTE answer[258];
     DWORD length = sizeof answer;
     ASSERT_EQ(SCardTransmit(handle, SCARD_PCI_T0, command.data(), static_cast<DWORD>(command.size()),
@@ -176,8 +176,8 @@ TEST_P(SecurityRefusals, AnswerTheirStatusWord) {
     EXPECT_EQ(static_cast<WORD>(answer[0] << 8 | answer[1]), c.sw);
     return;
   }
-  EXPECT_EQ(object_->Sw(), c.sw);
-  EXPECT_FALSE(object_->StepSucceeded());
+  EXPECT_EQ(m_object->Sw(), c.sw);
+  EXPECT_FALSE(m_object->StepSucceeded());
   EXPECT_EQ(Commands().size(), 1u) << "no GET RESPONSE after a refusal";
 }
 
@@ -225,22 +225,22 @@ TEST_F(SecurityCommands, FewerThanEightPaddingBytesIsWrongData) {
   std::fill(block.begin() + 2, block.begin() + 9, 0x33);
   block[9] = 0x00;
   std::fill(block.begin() + 10, block.end(), 0x44);
-  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(material_.key, nullptr);
+  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(m_material.key, nullptr);
   Bytes cryptogram(128);
   std::size_t size = cryptogram.size();
   ASSERT_EQ(EVP_PKEY_encrypt_init(ctx), 1);
   ASSERT_EQ(EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_NO_PADDING), 1);
   ASSERT_EQ(EVP_PKEY_encrypt(ctx, cryptogram.data(), &size, block.data(), block.size()), 1);
   EVP_PKEY_CTX_free(ctx);
-  object_->SetSecurityEnvironment(false, kReference);
+  m_object->SetSecurityEnvironment(false, kReference);
   std::vector<BYTE> plaintext = {0xEE};
   Decipher(cryptogram, &plaintext);
-  EXPECT_EQ(object_->Sw(), 0x6A80);
+  EXPECT_EQ(m_object->Sw(), 0x6A80);
   EXPECT_EQ(plaintext, (std::vector<BYTE>{0xEE}));
   // With eight it is taken.
   block[9] = 0x33;
   block[10] = 0x00;
-  ctx = EVP_PKEY_CTX_new(material_.key, nullptr);
+  ctx = EVP_PKEY_CTX_new(m_material.key, nullptr);
   EVP_PKEY_encrypt_init(ctx);
   EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_NO_PADDING);
   size = cryptogram.size();
@@ -252,23 +252,23 @@ TEST_F(SecurityCommands, FewerThanEightPaddingBytesIsWrongData) {
 
 TEST_F(SecurityCommands, ResetForgetsTheEnvironment) {
   WriteKey(true, true);
-  ASSERT_EQ(object_->SetSecurityEnvironment(true, kReference), SCARD_S_SUCCESS);
-  ASSERT_TRUE(object_->StepSucceeded());
-  card_->Reset();
-  ASSERT_EQ(object_->VerifyPin("1234"), SCARD_S_SUCCESS);
+  ASSERT_EQ(m_object->SetSecurityEnvironment(true, kReference), SCARD_S_SUCCESS);
+  ASSERT_TRUE(m_object->StepSucceeded());
+  m_card->Reset();
+  ASSERT_EQ(m_object->VerifyPin("1234"), SCARD_S_SUCCESS);
   Sign(Bytes(35, 0x11));
-  EXPECT_EQ(object_->Sw(), 0x6985);
+  EXPECT_EQ(m_object->Sw(), 0x6985);
 }
 
 TEST_F(SecurityCommands, InputsOutOfRangeAreRefusedUnsent) {
   WriteKey(true, true);
   Bytes signature(kModulusBytes);
   const std::span<BYTE, kModulusBytes> out(signature.data(), kModulusBytes);
-  EXPECT_EQ(object_->ComputeSignature({}, out), SCARD_E_INVALID_PARAMETER);
+  EXPECT_EQ(m_object->ComputeSignature({}, out), SCARD_E_INVALID_PARAMETER);
   const Bytes overlong(CCryptoCard::kMaxSignatureInput + 1, 0x01);
-  EXPECT_EQ(object_->ComputeSignature(overlong, out), SCARD_E_INVALID_PARAMETER);
+  EXPECT_EQ(m_object->ComputeSignature(overlong, out), SCARD_E_INVALID_PARAMETER);
   EXPECT_EQ(Decipher(Bytes(128, 0), nullptr), SCARD_E_INVALID_PARAMETER);
-  EXPECT_FALSE(object_->StepSucceeded());
+  EXPECT_FALSE(m_object->StepSucceeded());
   EXPECT_EQ(fakepcsc::TransmitCount(), 0u);
 }
 

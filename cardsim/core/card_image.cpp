@@ -196,8 +196,8 @@ constexpr PartName kParts[] = {
 }  // namespace
 
 std::string VirtualCard::ToJson() const {
-  std::lock_guard lock(mutex_);
-  const State& s = *state_;
+  std::lock_guard lock(m_mutex);
+  const State& s = *m_state;
   json j;
   j["format"] = kFormat;
   j["version"] = kVersion;
@@ -241,7 +241,7 @@ std::shared_ptr<VirtualCard> VirtualCard::FromJson(const std::string& text) {
     Fail(root + "/version", "unsupported version (this build reads version 1)");
 
   std::shared_ptr<VirtualCard> card(new VirtualCard());
-  State& s = *card->state_;
+  State& s = *card->m_state;
   Bytes serial = ParseHex(root + "/serial", String(j, root, "serial"));
   if (serial.size() != 6) Fail(root + "/serial", "expected 6 bytes (12 hex digits)");
   std::copy(serial.begin(), serial.end(), s.serial.begin());

@@ -96,7 +96,7 @@ struct Apdu {
 
 class Interpreter {
  public:
-  explicit Interpreter(VirtualCard::State& s) : s_(s) {}
+  explicit Interpreter(VirtualCard::State& s) : m_s(s) {}
 
   Bytes Run(std::span<const std::uint8_t> raw) {
     if (raw.size() < 4) return Sw(kSwWrongLength);
@@ -112,8 +112,8 @@ class Interpreter {
     }
     const bool getResponse = a.cla == 0x00 && a.ins == 0xC0;
     if (!getResponse) {
-      s_.hasPendingResponse = false;
-      s_.pendingResponse.clear();
+      m_s.hasPendingResponse = false;
+      m_s.pendingResponse.clear();
     }
     using Handler = Bytes (Interpreter::*)(const Apdu&);
     Handler handler = nullptr;
@@ -162,14 +162,14 @@ class Interpreter {
 
   Bytes Answer(const Node& selected, std::uint8_t p2) {
     if (p2 == 0x0C) return Sw(kSwOk);  // no FCI wanted
-    s_.pendingResponse = Fci(selected);
-    s_.hasPendingResponse = true;
-    return Sw(static_cast<std::uint16_t>(0x6100 | (s_.pendingResponse.size() & 0xFF)));
+    m_s.pendingResponse = Fci(selected);
+    m_s.hasPendingResponse = true;
+    return Sw(static_cast<std::uint16_t>(0x6100 | (m_s.pendingResponse.size() & 0xFF)));
   }
 
   Bytes Select(const Apdu& a) {
     if (a.p2 != 0x00 && a.p2 != 0x0C) return Sw(kSwIncorrectP1P2);
-    Node* mf = s_.mf.get();
+    Node* mf = m_s.mf.get();
     if (a.p1 == 0x04) {
       if (!HasData(a)) return Sw(kSwWrongLength);
       Node* found = nullptr;
@@ -184,17 +184,17 @@ class Interpreter {
           return nullptr;
         };
         found = search(mf);
-        if (!found && s_.currentDf != mf) found = search(s_.currentDf);
+        if (!found && m_s.currentDf != mf) found = search(m_s.currentDf);
       }
       if (!found) return Sw(kSwFileNotFound);
-      s_.currentDf = found;
-      s_.currentEf = nullptr;
+      m_s.currentDf = found;
+      m_s.currentEf = nullptr;
       return Answer(*found, a.p2);
     }
     if (a.p1 == 0x00) {
       if (a.data.size() != 2) return Sw(kSwWrongLength);
       const std::uint16_t fid = static_cast<std::uint16_t>(a.data[0] << 8 | a.data[1]);
-      Node* cur = s_.currentDf;
+      Node* cur = m_s.currentDf;
       Node* found = nullptr;
       if (fid == kMasterFile) found = mf;
       if (!found) found = cur->Child(fid);
@@ -202,10 +202,10 @@ class Interpreter {
       if (!found && cur->parent && cur->parent->fid == fid) found = cur->parent;
       if (!found) return Sw(kSwFileNotFound);
       if (found->IsDf()) {
-        s_.currentDf = found;
-        s_.currentEf = nullptr;
+        m_s.currentDf = found;
+        m_s.currentEf = nullptr;
       } else {
-        s_.currentEf = found;
+        m_s.currentEf = found;
       }
       return Answer(*found, a.p2);
     }
@@ -215,22 +215,22 @@ class Interpreter {
   Bytes GetResponse(const Apdu& a) {
     if (a.p1 != 0 || a.p2 != 0) return Sw(kSwIncorrectP1P2);
     if (!NoData(a)) return Sw(kSwWrongLength);
-    if (!s_.hasPendingResponse) return Sw(kSwConditionsNotSatisfied);
+    if (!m_s.hasPendingResponse) return Sw(kSwConditionsNotSatisfied);
     const std::size_t le = a.p3 == 0 ? 256 : a.p3;
-    const std::size_t avail = s_.pendingResponse.size();
+    const std::size_t avail = m_s.pendingResponse.size();
     if (le != avail) return Sw(static_cast<std::uint16_t>(0x6C00 | (avail & 0xFF)));
-    Bytes out = std::move(s_.pendingResponse);
-    s_.pendingResponse.clear();
-    s_.hasPendingResponse = false;
+    Bytes out = std::move(m_s.pendingResponse);
+    m_s.pendingResponse.clear();
+    m_s.hasPendingResponse = false;
     return DataSw(std::move(out), kSwOk);
   }
 
   Bytes ReadBinary(const Apdu& a) {
     if (a.p1 & 0x80) return Sw(kSwIncorrectP1P2);  // short EF identifiers: not supported
     if (!NoData(a)) return Sw(kSwWrongLength);
-    if (!s_.currentEf) return Sw(kSwNoCurrentEf);
-    if (s_.currentEf->kind != NodeKind::Transparent) return Sw(kSwIncompatibleStructure);
-    const Bytes& d = s_.currentEf->data;
+    if (!m_s.currentEf) return Sw(kSwNoCurrentEf);
+    if (m_s.currentEf->kind != NodeKind::Transparent) return Sw(kSwIncompatibleStructure);
+    const Bytes& d = m_s.currentEf->data;
     const std::size_t offset = static_cast<std::size_t>(a.p1) << 8 | a.p2;
     const std::size_t le = a.p3 == 0 ? 256 : a.p3;
     if (offset >= d.size()) return Sw(kSwWrongP1P2);
@@ -242,10 +242,10 @@ class Interpreter {
   Bytes UpdateBinary(const Apdu& a) {
     if (a.p1 & 0x80) return Sw(kSwIncorrectP1P2);
     if (!HasData(a)) return Sw(kSwWrongLength);
-    if (!s_.currentEf) return Sw(kSwNoCurrentEf);
-    if (s_.currentEf->kind != NodeKind::Transparent) return Sw(kSwIncompatibleStructure);
-    if (!s_.verified) return Sw(kSwSecurityNotSatisfied);
-    Bytes& d = s_.currentEf->data;
+    if (!m_s.currentEf) return Sw(kSwNoCurrentEf);
+    if (m_s.currentEf->kind != NodeKind::Transparent) return Sw(kSwIncompatibleStructure);
+    if (!m_s.verified) return Sw(kSwSecurityNotSatisfied);
+    Bytes& d = m_s.currentEf->data;
     const std::size_t offset = static_cast<std::size_t>(a.p1) << 8 | a.p2;
     if (offset >= d.size()) return Sw(kSwWrongP1P2);
     if (offset + a.data.size() > d.size()) return Sw(kSwNotEnoughMemory);
@@ -254,8 +254,8 @@ class Interpreter {
   }
 
   bool InCryptoDf() const {
-    const Node* df = s_.currentDf;
-    return df && df->fid == kCryptoDf && df->parent == s_.mf.get();
+    const Node* df = m_s.currentDf;
+    return df && df->fid == kCryptoDf && df->parent == m_s.mf.get();
   }
 
   Bytes Verify(const Apdu& a) {
@@ -263,23 +263,23 @@ class Interpreter {
     // Five bytes with P3 > 0 announce data that is missing.
     if (a.hasP3 && a.data.empty() && a.p3 != 0) return Sw(kSwWrongLength);
     if (!InCryptoDf()) return Sw(kSwConditionsNotSatisfied);
-    if (s_.triesLeft <= 0) return Sw(kSwPinBlocked);
+    if (m_s.triesLeft <= 0) return Sw(kSwPinBlocked);
     if (a.data.empty()) {  // report the counter, verify nothing
-      if (s_.verified) return Sw(kSwOk);
-      return Sw(static_cast<std::uint16_t>(0x63C0 | (s_.triesLeft & 0x0F)));
+      if (m_s.verified) return Sw(kSwOk);
+      return Sw(static_cast<std::uint16_t>(0x63C0 | (m_s.triesLeft & 0x0F)));
     }
-    if (std::ranges::equal(a.data, s_.pin)) {
-      s_.triesLeft = s_.triesMax;
-      s_.verified = true;
+    if (std::ranges::equal(a.data, m_s.pin)) {
+      m_s.triesLeft = m_s.triesMax;
+      m_s.verified = true;
       return Sw(kSwOk);
     }
-    s_.verified = false;
-    --s_.triesLeft;
-    if (s_.triesLeft <= 0) {
-      s_.triesLeft = 0;
+    m_s.verified = false;
+    --m_s.triesLeft;
+    if (m_s.triesLeft <= 0) {
+      m_s.triesLeft = 0;
       return Sw(kSwPinBlocked);
     }
-    return Sw(static_cast<std::uint16_t>(0x63C0 | (s_.triesLeft & 0x0F)));
+    return Sw(static_cast<std::uint16_t>(0x63C0 | (m_s.triesLeft & 0x0F)));
   }
 
   Bytes GetChipInfo(const Apdu& a) {
@@ -287,7 +287,7 @@ class Interpreter {
     if (!NoData(a)) return Sw(kSwWrongLength);
     if (a.p3 != 0x12) return Sw(0x6C12);
     Bytes info(kChipInfoHead.begin(), kChipInfoHead.end());
-    info.insert(info.end(), s_.serial.begin(), s_.serial.end());
+    info.insert(info.end(), m_s.serial.begin(), m_s.serial.end());
     info.insert(info.end(), kChipInfoTail.begin(), kChipInfoTail.end());
     return DataSw(std::move(info), kSwOk);
   }
@@ -297,7 +297,7 @@ class Interpreter {
   Bytes WriteKeyPublic(const Apdu& a) {
     if (!ValidRole(a.p1)) return Sw(kSwIncorrectP1P2);
     if (!HasData(a)) return Sw(kSwWrongLength);
-    if (!s_.verified) return Sw(kSwSecurityNotSatisfied);
+    if (!m_s.verified) return Sw(kSwSecurityNotSatisfied);
     const std::span<const std::uint8_t> d = a.data;
     if (d.size() < 2 || d[1] != d.size() - 2) return Sw(kSwWrongData);
     Bytes StoredKey::*part = nullptr;
@@ -307,7 +307,7 @@ class Interpreter {
       part = &StoredKey::exponent;
     else
       return Sw(kSwWrongData);
-    StoredKey& key = s_.keys[{a.p2, static_cast<KeyRole>(a.p1)}];
+    StoredKey& key = m_s.keys[{a.p2, static_cast<KeyRole>(a.p1)}];
     key.*part = Bytes(d.begin() + 2, d.end());
     return Sw(kSwOk);
   }
@@ -315,7 +315,7 @@ class Interpreter {
   Bytes WriteKeyPrivate(const Apdu& a) {
     if (!ValidRole(a.p1)) return Sw(kSwIncorrectP1P2);
     if (a.data.size() != 0x42) return Sw(kSwWrongLength);
-    if (!s_.verified) return Sw(kSwSecurityNotSatisfied);
+    if (!m_s.verified) return Sw(kSwSecurityNotSatisfied);
     const std::span<const std::uint8_t> d = a.data;
     if (d[1] != 0x40) return Sw(kSwWrongData);
     Bytes StoredKey::*part = nullptr;
@@ -327,7 +327,7 @@ class Interpreter {
       case 0x0A: part = &StoredKey::exponent2; break;
       default: return Sw(kSwWrongData);
     }
-    StoredKey& key = s_.keys[{a.p2, static_cast<KeyRole>(a.p1)}];
+    StoredKey& key = m_s.keys[{a.p2, static_cast<KeyRole>(a.p1)}];
     key.*part = Bytes(d.begin() + 2, d.end());
     return Sw(kSwOk);
   }
@@ -335,16 +335,16 @@ class Interpreter {
   Bytes EraseKey(const Apdu& a) {
     if (a.p1 != 0x40) return Sw(kSwIncorrectP1P2);
     if (!NoData(a) || a.p3 != 0) return Sw(kSwWrongLength);
-    if (!s_.verified) return Sw(kSwSecurityNotSatisfied);
-    s_.keys.erase({a.p2, KeyRole::Exchange});
-    s_.keys.erase({a.p2, KeyRole::Signature});
+    if (!m_s.verified) return Sw(kSwSecurityNotSatisfied);
+    m_s.keys.erase({a.p2, KeyRole::Exchange});
+    m_s.keys.erase({a.p2, KeyRole::Signature});
     return Sw(kSwOk);
   }
 
   // The 1024-bit key of that role under reference, when every part is there.
   const StoredKey* CompleteKey(std::uint8_t reference, KeyRole role) const {
-    const auto it = s_.keys.find({reference, role});
-    if (it == s_.keys.end() || !it->second.Complete() || it->second.modulus.size() != kModulusSize)
+    const auto it = m_s.keys.find({reference, role});
+    if (it == m_s.keys.end() || !it->second.Complete() || it->second.modulus.size() != kModulusSize)
       return nullptr;
     return &it->second;
   }
@@ -359,7 +359,7 @@ class Interpreter {
     const std::uint8_t reference = a.data[2];
     if (!CompleteKey(reference, signature ? KeyRole::Signature : KeyRole::Exchange))
       return Sw(kSwReferenceNotFound);
-    (signature ? s_.signatureKey : s_.decipherKey) = reference;
+    (signature ? m_s.signatureKey : m_s.decipherKey) = reference;
     return Sw(kSwOk);
   }
 
@@ -370,8 +370,8 @@ class Interpreter {
     const bool sign = a.p1 == 0x9E && a.p2 == 0x9A;
     const bool decipher = a.p1 == 0x80 && a.p2 == 0x86;
     if (!sign && !decipher) return Sw(kSwIncorrectP1P2);
-    if (!s_.verified) return Sw(kSwSecurityNotSatisfied);
-    const std::optional<std::uint8_t>& chosen = sign ? s_.signatureKey : s_.decipherKey;
+    if (!m_s.verified) return Sw(kSwSecurityNotSatisfied);
+    const std::optional<std::uint8_t>& chosen = sign ? m_s.signatureKey : m_s.decipherKey;
     if (!chosen) return Sw(kSwConditionsNotSatisfied);
     const StoredKey* key = CompleteKey(*chosen, sign ? KeyRole::Signature : KeyRole::Exchange);
     if (!key) return Sw(kSwReferenceNotFound);
@@ -396,37 +396,37 @@ class Interpreter {
       result = Bytes(separator + 1, block->end());
       if (result->empty()) return Sw(kSwOk);
     }
-    s_.pendingResponse = std::move(*result);
-    s_.hasPendingResponse = true;
-    return Sw(static_cast<std::uint16_t>(0x6100 | (s_.pendingResponse.size() & 0xFF)));
+    m_s.pendingResponse = std::move(*result);
+    m_s.hasPendingResponse = true;
+    return Sw(static_cast<std::uint16_t>(0x6100 | (m_s.pendingResponse.size() & 0xFF)));
   }
 
   Bytes CreateFile(const Apdu& a) {
     if (a.p1 != 0 || a.p2 != 0) return Sw(kSwIncorrectP1P2);
     if (a.data.size() != 4) return Sw(kSwWrongLength);
-    if (!s_.verified) return Sw(kSwSecurityNotSatisfied);
+    if (!m_s.verified) return Sw(kSwSecurityNotSatisfied);
     const std::uint16_t fid = static_cast<std::uint16_t>(a.data[0] << 8 | a.data[1]);
     const std::size_t size = static_cast<std::size_t>(a.data[2]) << 8 | a.data[3];
     if (fid == kMasterFile || fid == 0xFFFF || fid == 0x3FFF || size == 0)
       return Sw(kSwWrongData);
-    Node* df = s_.currentDf;
+    Node* df = m_s.currentDf;
     if (df->Child(fid) || df->fid == fid || (df->parent && df->parent->fid == fid))
       return Sw(kSwFileExists);
-    if (CertificateSpaceUsed(*s_.mf) + size > s_.certificateSpace) return Sw(kSwNotEnoughMemory);
-    s_.currentEf = df->AddChild(MakeEf(fid, size));
+    if (CertificateSpaceUsed(*m_s.mf) + size > m_s.certificateSpace) return Sw(kSwNotEnoughMemory);
+    m_s.currentEf = df->AddChild(MakeEf(fid, size));
     return Sw(kSwOk);
   }
 
   Bytes DeleteFile(const Apdu& a) {
     if (a.p1 != 0 || a.p2 != 0) return Sw(kSwIncorrectP1P2);
     if (a.data.size() != 2) return Sw(kSwWrongLength);
-    if (!s_.verified) return Sw(kSwSecurityNotSatisfied);
+    if (!m_s.verified) return Sw(kSwSecurityNotSatisfied);
     const std::uint16_t fid = static_cast<std::uint16_t>(a.data[0] << 8 | a.data[1]);
-    Node* df = s_.currentDf;
+    Node* df = m_s.currentDf;
     Node* target = df->Child(fid);
     if (!target) return Sw(kSwFileNotFound);
     if (target->IsDf() || IsSystemFile(*target)) return Sw(kSwConditionsNotSatisfied);
-    if (s_.currentEf == target) s_.currentEf = nullptr;
+    if (m_s.currentEf == target) m_s.currentEf = nullptr;
     auto& ch = df->children;
     ch.erase(std::remove_if(ch.begin(), ch.end(),
                             [&](const std::unique_ptr<Node>& n) { return n.get() == target; }),
@@ -434,7 +434,7 @@ class Interpreter {
     return Sw(kSwOk);
   }
 
-  VirtualCard::State& s_;
+  VirtualCard::State& m_s;
 };
 
 }  // namespace
@@ -505,12 +505,12 @@ std::size_t CertificateSpaceUsed(const Node& n) {
 
 // ---------------------------------------------------------------- VirtualCard
 
-VirtualCard::VirtualCard() : state_(std::make_unique<State>()) {}
+VirtualCard::VirtualCard() : m_state(std::make_unique<State>()) {}
 VirtualCard::~VirtualCard() = default;
 
 std::shared_ptr<VirtualCard> VirtualCard::MakeFresh(const CardSpec& spec) {
   std::shared_ptr<VirtualCard> card(new VirtualCard());
-  State& s = *card->state_;
+  State& s = *card->m_state;
   s.serial = spec.serial;
   s.pin = NameBytes(spec.pin);
   s.triesMax = std::clamp(spec.pinTries, 1, 15);
@@ -552,52 +552,52 @@ Bytes VirtualCard::Atr() {
 }
 
 Bytes VirtualCard::Transmit(std::span<const std::uint8_t> apdu) {
-  std::lock_guard lock(mutex_);
-  ++state_->commandCount;
-  Bytes answer = Interpreter(*state_).Run(apdu);
-  if (filter_) filter_(apdu, answer);
+  std::lock_guard lock(m_mutex);
+  ++m_state->commandCount;
+  Bytes answer = Interpreter(*m_state).Run(apdu);
+  if (m_filter) m_filter(apdu, answer);
   return answer;
 }
 
 void VirtualCard::SetAnswerFilter(AnswerFilter filter) {
-  std::lock_guard lock(mutex_);
-  filter_ = std::move(filter);
+  std::lock_guard lock(m_mutex);
+  m_filter = std::move(filter);
 }
 
 void VirtualCard::Reset() {
-  std::lock_guard lock(mutex_);
-  state_->verified = false;
-  state_->signatureKey.reset();
-  state_->decipherKey.reset();
-  state_->currentDf = state_->mf.get();
-  state_->currentEf = nullptr;
-  state_->hasPendingResponse = false;
-  state_->pendingResponse.clear();
+  std::lock_guard lock(m_mutex);
+  m_state->verified = false;
+  m_state->signatureKey.reset();
+  m_state->decipherKey.reset();
+  m_state->currentDf = m_state->mf.get();
+  m_state->currentEf = nullptr;
+  m_state->hasPendingResponse = false;
+  m_state->pendingResponse.clear();
 }
 
 std::array<std::uint8_t, 6> VirtualCard::Serial() const {
-  std::lock_guard lock(mutex_);
-  return state_->serial;
+  std::lock_guard lock(m_mutex);
+  return m_state->serial;
 }
 
 Bytes VirtualCard::ChipInfo() const {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(m_mutex);
   Bytes info(kChipInfoHead.begin(), kChipInfoHead.end());
-  info.insert(info.end(), state_->serial.begin(), state_->serial.end());
+  info.insert(info.end(), m_state->serial.begin(), m_state->serial.end());
   info.insert(info.end(), kChipInfoTail.begin(), kChipInfoTail.end());
   return info;
 }
 
 std::optional<Bytes> VirtualCard::ReadFile(const std::vector<std::uint16_t>& path) const {
-  std::lock_guard lock(mutex_);
-  const Node* n = FindPath(state_->mf.get(), path);
+  std::lock_guard lock(m_mutex);
+  const Node* n = FindPath(m_state->mf.get(), path);
   if (!n || n->kind != NodeKind::Transparent) return std::nullopt;
   return n->data;
 }
 
 bool VirtualCard::WriteFile(const std::vector<std::uint16_t>& path, const Bytes& data) {
-  std::lock_guard lock(mutex_);
-  Node* n = FindPath(state_->mf.get(), path);
+  std::lock_guard lock(m_mutex);
+  Node* n = FindPath(m_state->mf.get(), path);
   if (!n || n->kind != NodeKind::Transparent || data.size() > n->data.size()) return false;
   std::copy(data.begin(), data.end(), n->data.begin());
   return true;
@@ -605,52 +605,52 @@ bool VirtualCard::WriteFile(const std::vector<std::uint16_t>& path, const Bytes&
 
 bool VirtualCard::CreateFile(const std::vector<std::uint16_t>& dfPath, std::uint16_t fid,
                              std::size_t size) {
-  std::lock_guard lock(mutex_);
-  Node* df = FindPath(state_->mf.get(), dfPath);
+  std::lock_guard lock(m_mutex);
+  Node* df = FindPath(m_state->mf.get(), dfPath);
   if (!df || !df->IsDf() || df->Child(fid) || fid == kMasterFile) return false;
   df->AddChild(MakeEf(fid, size));
   return true;
 }
 
 std::vector<std::uint16_t> VirtualCard::ListFiles(const std::vector<std::uint16_t>& dfPath) const {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(m_mutex);
   std::vector<std::uint16_t> out;
-  const Node* df = FindPath(state_->mf.get(), dfPath);
+  const Node* df = FindPath(m_state->mf.get(), dfPath);
   if (!df || !df->IsDf()) return out;
   for (const auto& c : df->children) out.push_back(c->fid);
   return out;
 }
 
 std::optional<StoredKey> VirtualCard::Key(std::uint8_t reference, KeyRole role) const {
-  std::lock_guard lock(mutex_);
-  auto it = state_->keys.find({reference, role});
-  if (it == state_->keys.end()) return std::nullopt;
+  std::lock_guard lock(m_mutex);
+  auto it = m_state->keys.find({reference, role});
+  if (it == m_state->keys.end()) return std::nullopt;
   return it->second;
 }
 
 void VirtualCard::PutKey(std::uint8_t reference, KeyRole role, StoredKey key) {
-  std::lock_guard lock(mutex_);
-  state_->keys[{reference, role}] = std::move(key);
+  std::lock_guard lock(m_mutex);
+  m_state->keys[{reference, role}] = std::move(key);
 }
 
 std::map<std::pair<std::uint8_t, KeyRole>, StoredKey> VirtualCard::Keys() const {
-  std::lock_guard lock(mutex_);
-  return state_->keys;
+  std::lock_guard lock(m_mutex);
+  return m_state->keys;
 }
 
 int VirtualCard::PinTriesLeft() const {
-  std::lock_guard lock(mutex_);
-  return state_->triesLeft;
+  std::lock_guard lock(m_mutex);
+  return m_state->triesLeft;
 }
 
 bool VirtualCard::PinVerified() const {
-  std::lock_guard lock(mutex_);
-  return state_->verified;
+  std::lock_guard lock(m_mutex);
+  return m_state->verified;
 }
 
 std::size_t VirtualCard::CommandCount() const {
-  std::lock_guard lock(mutex_);
-  return state_->commandCount;
+  std::lock_guard lock(m_mutex);
+  return m_state->commandCount;
 }
 
 }  // namespace cardsim

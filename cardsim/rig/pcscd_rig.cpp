@@ -77,10 +77,10 @@ PcscdRig::PcscdRig(std::vector<std::shared_ptr<VirtualCard>> cards) {
   if (cards.empty() || cards.size() > kSlotsPerReader)
     throw std::invalid_argument("PcscdRig serves one or two readers");
   cards.resize(kSlotsPerReader);
-  readers_.resize(kSlotsPerReader);
+  m_readers.resize(kSlotsPerReader);
   for (std::size_t i = 0; i < kSlotsPerReader; ++i) {
-    readers_[i].card = std::move(cards[i]);
-    readers_[i].name = SlotReaderName(0, i);
+    m_readers[i].card = std::move(cards[i]);
+    m_readers[i].name = SlotReaderName(0, i);
   }
 }
 
@@ -93,29 +93,29 @@ void PcscdRig::Start() {
   bool expected = false;
   if (!rigRunning.compare_exchange_strong(expected, true))
     throw std::logic_error("another PcscdRig of this process is running");
-  ownsProcessSlot_ = true;
+  m_ownsProcessSlot = true;
 
   const auto started = Clock::now();
   try {
     if (::access(kVpcdDriver, R_OK) != 0)
       throw std::runtime_error(std::string("vpcd driver missing: ") + kVpcdDriver);
     RemoveStaleDirectories();
-    dir_ = RigDirectory();
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directory(dir_);
-    std::filesystem::create_directory(dir_ / "run");
-    std::filesystem::create_directory(dir_ / "conf");
+    m_dir = RigDirectory();
+    std::filesystem::remove_all(m_dir);
+    std::filesystem::create_directory(m_dir);
+    std::filesystem::create_directory(m_dir / "run");
+    std::filesystem::create_directory(m_dir / "conf");
 
-    const std::uint16_t base = rig::PickFreePorts(readers_.size());
-    for (std::size_t i = 0; i < readers_.size(); ++i)
-      readers_[i].port = static_cast<std::uint16_t>(base + i);
+    const std::uint16_t base = rig::PickFreePorts(m_readers.size());
+    for (std::size_t i = 0; i < m_readers.size(); ++i)
+      m_readers[i].port = static_cast<std::uint16_t>(base + i);
     WriteReaderConfig();
     if (::setenv("PCSCLITE_CSOCK_NAME", SocketPath().c_str(), 1) != 0)
       throw std::runtime_error("cannot set PCSCLITE_CSOCK_NAME");
 
     // The clients start first and keep trying, so a card is there the moment
     // its reader starts listening.
-    for (Reader& reader : readers_)
+    for (Reader& reader : m_readers)
       if (reader.card)
         reader.client = std::make_unique<VpcdClient>(reader.card, "127.0.0.1", reader.port);
     LaunchDaemon();
@@ -124,21 +124,21 @@ void PcscdRig::Start() {
     Stop();
     throw;
   }
-  startupTime_ = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+  m_startupTime = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
 }
 
 void PcscdRig::WriteReaderConfig() const {
   // One configured reader: the driver serves its slots on PORT and PORT+1.
-  std::ofstream out(dir_ / "conf" / "vpcd");
+  std::ofstream out(m_dir / "conf" / "vpcd");
   out << "FRIENDLYNAME \"" << kFriendlyName << "\"\n"
-      << "DEVICENAME   /dev/null:" << readers_[0].port << "\n"
+      << "DEVICENAME   /dev/null:" << m_readers[0].port << "\n"
       << "LIBPATH      " << kVpcdDriver << "\n";
   out.close();
-  if (!out) throw std::runtime_error("cannot write the reader configuration in " + dir_.string());
+  if (!out) throw std::runtime_error("cannot write the reader configuration in " + m_dir.string());
 }
 
 void PcscdRig::LaunchDaemon() {
-  pid_ = rig::SpawnPrivatePcscd(dir_ / "run", dir_ / "conf", dir_ / "pcscd.log");
+  m_pid = rig::SpawnPrivatePcscd(m_dir / "run", m_dir / "conf", m_dir / "pcscd.log");
 }
 
 void PcscdRig::WaitUntilReady(Clock::time_point deadline) {
@@ -146,7 +146,7 @@ void PcscdRig::WaitUntilReady(Clock::time_point deadline) {
   std::unique_ptr<PcscContext> context;
   std::optional<Clock::time_point> socketSeen;
   while (!context) {
-    if (rig::ProcessEnded(pid_)) Fail("pcscd ended during start-up");
+    if (rig::ProcessEnded(m_pid)) Fail("pcscd ended during start-up");
     if (Clock::now() > deadline) Fail("pcscd did not open its socket");
     if (socketSeen || std::filesystem::exists(SocketPath())) {
       if (!socketSeen) socketSeen = Clock::now();
@@ -169,24 +169,24 @@ void PcscdRig::WaitUntilReady(Clock::time_point deadline) {
   for (;;) {
     const std::vector<std::string> listed = context->ListReaders();
     std::size_t found = 0;
-    for (const Reader& reader : readers_)
+    for (const Reader& reader : m_readers)
       for (const std::string& name : listed)
         if (name == reader.name) ++found;
-    if (found == readers_.size()) break;
-    if (rig::ProcessEnded(pid_)) Fail("pcscd ended during start-up");
+    if (found == m_readers.size()) break;
+    if (rig::ProcessEnded(m_pid)) Fail("pcscd ended during start-up");
     if (Clock::now() > deadline) Fail("the vpcd readers did not appear");
     std::this_thread::sleep_for(kPollInterval);
   }
 
   // Every card present.
-  for (std::size_t i = 0; i < readers_.size(); ++i)
-    if (readers_[i].card) WaitForState(i, true, deadline);
+  for (std::size_t i = 0; i < m_readers.size(); ++i)
+    if (m_readers[i].card) WaitForState(i, true, deadline);
 }
 
 void PcscdRig::WaitForState(std::size_t i, bool present, Clock::time_point deadline) {
   PcscContext context;
   SCARD_READERSTATE state{};
-  state.szReader = readers_[i].name.c_str();
+  state.szReader = m_readers[i].name.c_str();
   state.dwCurrentState = SCARD_STATE_UNAWARE;
   for (;;) {
     const auto left =
@@ -200,12 +200,12 @@ void PcscdRig::WaitForState(std::size_t i, bool present, Clock::time_point deadl
     if (isPresent == present) return;
     state.dwCurrentState = state.dwEventState & ~static_cast<DWORD>(SCARD_STATE_CHANGED);
   }
-  Fail(readers_[i].name + (present ? ": the card did not arrive" : ": the card did not leave"));
+  Fail(m_readers[i].name + (present ? ": the card did not arrive" : ": the card did not leave"));
 }
 
 void PcscdRig::Insert(std::size_t i, bool wait) {
   if (!Running()) throw std::logic_error("PcscdRig::Insert before Start()");
-  Reader& reader = readers_.at(i);
+  Reader& reader = m_readers.at(i);
   if (!reader.client) throw std::logic_error("reader " + reader.name + " has no card of the rig");
   reader.client->Insert();
   if (wait) WaitForState(i, true, Clock::now() + kCardTimeout);
@@ -213,25 +213,25 @@ void PcscdRig::Insert(std::size_t i, bool wait) {
 
 void PcscdRig::Remove(std::size_t i, bool wait) {
   if (!Running()) throw std::logic_error("PcscdRig::Remove before Start()");
-  Reader& reader = readers_.at(i);
+  Reader& reader = m_readers.at(i);
   if (!reader.client) throw std::logic_error("reader " + reader.name + " has no card of the rig");
   reader.client->Remove();
   if (wait) WaitForState(i, false, Clock::now() + kCardTimeout);
 }
 
 void PcscdRig::Stop() {
-  for (Reader& reader : readers_) reader.client.reset();
-  if (pid_ > 0) {
-    rig::StopProcessGroup(pid_, kStopGrace);
-    pid_ = -1;
+  for (Reader& reader : m_readers) reader.client.reset();
+  if (m_pid > 0) {
+    rig::StopProcessGroup(m_pid, kStopGrace);
+    m_pid = -1;
   }
-  if (!dir_.empty()) {
+  if (!m_dir.empty()) {
     std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-    dir_.clear();
+    std::filesystem::remove_all(m_dir, ignored);
+    m_dir.clear();
   }
-  if (ownsProcessSlot_) {
-    ownsProcessSlot_ = false;
+  if (m_ownsProcessSlot) {
+    m_ownsProcessSlot = false;
     rigRunning = false;
   }
 }
@@ -241,8 +241,8 @@ void PcscdRig::Fail(const std::string& what) {
 }
 
 std::string PcscdRig::DaemonLog() const {
-  if (dir_.empty()) return {};
-  std::ifstream in(dir_ / "pcscd.log");
+  if (m_dir.empty()) return {};
+  std::ifstream in(m_dir / "pcscd.log");
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
@@ -250,14 +250,14 @@ std::string PcscdRig::DaemonLog() const {
 
 std::vector<std::string> PcscdRig::ReaderNames() const {
   std::vector<std::string> names;
-  for (const Reader& reader : readers_) names.push_back(reader.name);
+  for (const Reader& reader : m_readers) names.push_back(reader.name);
   return names;
 }
 
-const std::string& PcscdRig::ReaderName(std::size_t i) const { return readers_.at(i).name; }
-std::uint16_t PcscdRig::Port(std::size_t i) const { return readers_.at(i).port; }
+const std::string& PcscdRig::ReaderName(std::size_t i) const { return m_readers.at(i).name; }
+std::uint16_t PcscdRig::Port(std::size_t i) const { return m_readers.at(i).port; }
 const std::shared_ptr<VirtualCard>& PcscdRig::Card(std::size_t i) const {
-  return readers_.at(i).card;
+  return m_readers.at(i).card;
 }
 
 }  // namespace cardsim

@@ -92,13 +92,13 @@ TEST_F(Card, FreshCardObjectDirectoryAndDirectoryFiles) {
   Bytes rest = Tx({0x00, 0xB0, 0x00, 0x28, 0x18});
   EXPECT_EQ(DataOf(rest), Bytes(0x18, 0xFF));
   for (std::uint16_t fid : {0x6000, 0x6001, 0x6002, 0x6004, 0x6005}) {
-    auto contents = card_->ReadFile({cardsim::kPkcs15Df, fid});
+    auto contents = m_card->ReadFile({cardsim::kPkcs15Df, fid});
     ASSERT_TRUE(contents) << std::hex << fid;
     EXPECT_EQ(*contents, Bytes(contents->size(), 0)) << std::hex << fid;
   }
-  EXPECT_EQ(card_->ReadFile({cardsim::kPkcs15Df, 0x6001})->size(), 1024u);
-  EXPECT_EQ(card_->ListFiles({}), (std::vector<std::uint16_t>{0x3F11, 0x5015}));
-  EXPECT_EQ(card_->ListFiles({0x3F11}), (std::vector<std::uint16_t>{0x3F77, 0x3F78}));
+  EXPECT_EQ(m_card->ReadFile({cardsim::kPkcs15Df, 0x6001})->size(), 1024u);
+  EXPECT_EQ(m_card->ListFiles({}), (std::vector<std::uint16_t>{0x3F11, 0x5015}));
+  EXPECT_EQ(m_card->ListFiles({0x3F11}), (std::vector<std::uint16_t>{0x3F77, 0x3F78}));
 }
 
 // ----------------------------------------------------------------- READ / UPDATE BINARY
@@ -114,7 +114,7 @@ TEST_F(Card, ReadPastTheEndIsRefusedAndTheFileNotGrown) {
   EXPECT_EQ(DataOf(last).size(), 0x10u);
   Bytes whole = Tx({0x00, 0xB0, 0x00, 0x00, 0x00});
   EXPECT_EQ(DataOf(whole).size(), 256u);
-  EXPECT_EQ(card_->ReadFile({0x5015, 0x6001})->size(), 1024u);
+  EXPECT_EQ(m_card->ReadFile({0x5015, 0x6001})->size(), 1024u);
 }
 
 TEST_F(Card, UpdatePastTheEndIsRefusedAndTheFileNotGrown) {
@@ -122,11 +122,11 @@ TEST_F(Card, UpdatePastTheEndIsRefusedAndTheFileNotGrown) {
   ASSERT_EQ(SelectPath(kPkcs15Aid, 0x6001), 0x9000);
   EXPECT_EQ(Sw(Cat({0x00, 0xD6, 0x03, 0xF0, 0x20}, Bytes(0x20, 0xAA))), 0x6A84);
   EXPECT_EQ(Sw(Cat({0x00, 0xD6, 0x04, 0x00, 0x01}, Bytes(1, 0xAA))), 0x6B00);
-  auto contents = card_->ReadFile({0x5015, 0x6001});
+  auto contents = m_card->ReadFile({0x5015, 0x6001});
   ASSERT_TRUE(contents);
   EXPECT_EQ(*contents, Bytes(1024, 0));  // neither grown nor partly written
   EXPECT_EQ(Sw(Cat({0x00, 0xD6, 0x03, 0xF0, 0x10}, Bytes(0x10, 0xAA))), 0x9000);
-  contents = card_->ReadFile({0x5015, 0x6001});
+  contents = m_card->ReadFile({0x5015, 0x6001});
   EXPECT_EQ(contents->size(), 1024u);
   EXPECT_EQ(Bytes(contents->begin() + 0x3F0, contents->end()), Bytes(0x10, 0xAA));
   Bytes back = Tx({0x00, 0xB0, 0x03, 0xF0, 0x10});
@@ -136,7 +136,7 @@ TEST_F(Card, UpdatePastTheEndIsRefusedAndTheFileNotGrown) {
 TEST_F(Card, UpdateBinaryNeedsThePinAndACurrentEf) {
   ASSERT_EQ(SelectPath(kPkcs15Aid, 0x6001), 0x9000);
   EXPECT_EQ(Sw({0x00, 0xD6, 0x00, 0x00, 0x02, 0x30, 0x00}), 0x6982);
-  EXPECT_EQ(*card_->ReadFile({0x5015, 0x6001}), Bytes(1024, 0));
+  EXPECT_EQ(*m_card->ReadFile({0x5015, 0x6001}), Bytes(1024, 0));
   ASSERT_EQ(VerifyPin("1234"), 0x9000);
   ASSERT_EQ(SelectPath(kPkcs15Aid), 0x9000);  // a DF, no EF
   EXPECT_EQ(Sw({0x00, 0xD6, 0x00, 0x00, 0x02, 0x30, 0x00}), 0x6986);
@@ -154,31 +154,31 @@ TEST_F(Card, PinCounterCountsDownBlocksAndIsRestoredByTheRightPin) {
   const Bytes right = {0x00, 0x20, 0x00, 0x00, 0x04, '1', '2', '3', '4'};
   EXPECT_EQ(Sw(wrong), 0x63C2);
   EXPECT_EQ(Sw(wrong), 0x63C1);
-  EXPECT_EQ(card_->PinTriesLeft(), 1);
+  EXPECT_EQ(m_card->PinTriesLeft(), 1);
   EXPECT_EQ(Sw(right), 0x9000);
-  EXPECT_EQ(card_->PinTriesLeft(), 3);
-  EXPECT_TRUE(card_->PinVerified());
+  EXPECT_EQ(m_card->PinTriesLeft(), 3);
+  EXPECT_TRUE(m_card->PinVerified());
   EXPECT_EQ(Sw(wrong), 0x63C2);
-  EXPECT_FALSE(card_->PinVerified());
+  EXPECT_FALSE(m_card->PinVerified());
   EXPECT_EQ(Sw(wrong), 0x63C1);
   EXPECT_EQ(Sw(wrong), 0x6983);
-  EXPECT_EQ(card_->PinTriesLeft(), 0);
+  EXPECT_EQ(m_card->PinTriesLeft(), 0);
   EXPECT_EQ(Sw(right), 0x6983);  // blocked: the right PIN no longer helps
-  EXPECT_FALSE(card_->PinVerified());
+  EXPECT_FALSE(m_card->PinVerified());
   EXPECT_EQ(Sw({0x00, 0x20, 0x00, 0x00, 0x00}), 0x6983);
 }
 
 TEST_F(Card, VerifyWithoutDataReportsTheCounterAndVerifiesNothing) {
   ASSERT_EQ(SelectPath(kCryptoName), 0x9000);
   EXPECT_EQ(Sw({0x00, 0x20, 0x00, 0x00, 0x00}), 0x63C3);
-  EXPECT_FALSE(card_->PinVerified());
-  EXPECT_EQ(card_->PinTriesLeft(), 3);
+  EXPECT_FALSE(m_card->PinVerified());
+  EXPECT_EQ(m_card->PinTriesLeft(), 3);
   EXPECT_EQ(Sw({0x90, 0x54, 0x40, 0x20, 0x00}), 0x6982);
   EXPECT_EQ(Sw({0x00, 0x20, 0x00, 0x00, 0x04, '0', '0', '0', '0'}), 0x63C2);
   EXPECT_EQ(Sw({0x00, 0x20, 0x00, 0x00, 0x00}), 0x63C2);
   EXPECT_EQ(Sw({0x00, 0x20, 0x00, 0x00, 0x04, '1', '2', '3', '4'}), 0x9000);
   EXPECT_EQ(Sw({0x00, 0x20, 0x00, 0x00, 0x00}), 0x9000);  // already verified
-  EXPECT_EQ(card_->PinTriesLeft(), 3);
+  EXPECT_EQ(m_card->PinTriesLeft(), 3);
 }
 
 TEST_F(Card, VerifyOutsideIccCryptoIsRefused) {
@@ -186,7 +186,7 @@ TEST_F(Card, VerifyOutsideIccCryptoIsRefused) {
   EXPECT_EQ(Sw({0x00, 0x20, 0x00, 0x00, 0x04, '1', '2', '3', '4'}), 0x6985);
   ASSERT_EQ(SelectPath(kPkcs15Aid), 0x9000);
   EXPECT_EQ(Sw({0x00, 0x20, 0x00, 0x00, 0x04, '1', '2', '3', '4'}), 0x6985);
-  EXPECT_EQ(card_->PinTriesLeft(), 3);
+  EXPECT_EQ(m_card->PinTriesLeft(), 3);
   // An EF selected inside ICC.Crypto keeps ICC.Crypto the current DF.
   ASSERT_EQ(SelectPath(kCryptoName, 0x3F78), 0x9000);
   EXPECT_EQ(Sw({0x00, 0x20, 0x00, 0x00, 0x04, '1', '2', '3', '4'}), 0x9000);
@@ -201,7 +201,7 @@ TEST_F(Card, CommandsThatNeedThePinAreRefusedWithoutIt) {
   EXPECT_EQ(Sw({0x80, 0xE4, 0x00, 0x00, 0x02, 0x3F, 0x80}), 0x6982);
   ASSERT_EQ(SelectPath(kPkcs15Aid, 0x6004), 0x9000);
   EXPECT_EQ(Sw({0x00, 0xD6, 0x00, 0x00, 0x01, 0x30}), 0x6982);
-  EXPECT_TRUE(card_->Keys().empty());
+  EXPECT_TRUE(m_card->Keys().empty());
 }
 
 class CardDisposition : public CardFixture, public ::testing::WithParamInterface<DWORD> {};
@@ -212,7 +212,7 @@ TEST_P(CardDisposition, VerifiedStateEndsWithResetOrPowerDown) {
   Disconnect(GetParam());
   Connect();
   const bool kept = GetParam() == SCARD_LEAVE_CARD;
-  EXPECT_EQ(card_->PinVerified(), kept);
+  EXPECT_EQ(m_card->PinVerified(), kept);
   // The current file went back to the master file (or stayed, when left alone).
   EXPECT_EQ(Sw({0x00, 0xB0, 0x00, 0x00, 0x01}), kept ? 0x9000 : 0x6986);
   EXPECT_EQ(Sw({0x90, 0x54, 0x40, 0x20, 0x00}), kept ? 0x9000 : 0x6982);
@@ -231,7 +231,7 @@ TEST_F(Card, ChipInfoHas18BytesWithTheSerialAt10To15) {
   EXPECT_EQ(Bytes(a.begin() + 10, a.begin() + 16), (Bytes{0x01, 0x23, 0x45, 0x67, 0x89, 0xAB}));
   EXPECT_NE(a[0], 0);
   for (int i : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 16, 17}) EXPECT_NE(a[i], 0) << i;
-  EXPECT_EQ(DataOf(a), card_->ChipInfo());
+  EXPECT_EQ(DataOf(a), m_card->ChipInfo());
   EXPECT_EQ(Tx({0x90, 0xB8, 0x00, 0x00, 0x10}), (Bytes{0x6C, 0x12}));
   EXPECT_EQ(Tx({0x90, 0xB8, 0x00, 0x00, 0x00}), (Bytes{0x6C, 0x12}));
   EXPECT_EQ(Tx({0x90, 0xB8, 0x00, 0x00, 0x12}), a);  // the same every time
@@ -255,7 +255,7 @@ TEST_F(Card, UnknownClassInstructionParametersAndLengths) {
   EXPECT_EQ(Sw(Cat({0x90, 0x52, 0x40, 0x20, 0x41, 0x02, 0x40}, Bytes(63, 1))), 0x6700);
   EXPECT_EQ(Sw(Cat({0x90, 0x52, 0x40, 0x20, 0x42, 0x0C, 0x40}, Bytes(64, 1))), 0x6A80);
   EXPECT_EQ(Sw(Cat({0x90, 0x50, 0x40, 0x20, 0x42, 0x14, 0x40}, Bytes(64, 1))), 0x6A80);
-  EXPECT_TRUE(card_->Keys().empty());
+  EXPECT_TRUE(m_card->Keys().empty());
 }
 
 // ----------------------------------------------------------------- keys
@@ -314,7 +314,7 @@ TEST_F(CardKeys, KeyPartsAreStoredAsSentAndARealKeyIsConsistent) {
   ASSERT_EQ(VerifyPin("1234"), 0x9000);
   auto sws = Write(0x40, 0x21, k);
   EXPECT_EQ(sws, std::vector<std::uint16_t>(7, 0x9000));
-  auto key = card_->Key(0x21, KeyRole::Exchange);
+  auto key = m_card->Key(0x21, KeyRole::Exchange);
   ASSERT_TRUE(key);
   EXPECT_EQ(key->modulus, k.n);
   EXPECT_EQ(key->exponent, Bytes(k.e.rbegin(), k.e.rend()));  // as sent: 01 00 01
@@ -326,7 +326,7 @@ TEST_F(CardKeys, KeyPartsAreStoredAsSentAndARealKeyIsConsistent) {
   EXPECT_EQ(key->exponent2, k.dmq1);
   EXPECT_TRUE(key->Complete());
   EXPECT_TRUE(key->Consistent());
-  EXPECT_FALSE(card_->Key(0x21, KeyRole::Signature));
+  EXPECT_FALSE(m_card->Key(0x21, KeyRole::Signature));
 
   cardsim::StoredKey tampered = *key;
   tampered.prime1[63] ^= 0x02;
@@ -346,7 +346,7 @@ TEST_F(CardKeys, AKeyWrittenWithAWrongPrimeIsNotConsistent) {
   std::swap(k.p[10], k.p[11]);
   ASSERT_EQ(VerifyPin("1234"), 0x9000);
   Write(0x80, 0x22, k);
-  auto key = card_->Key(0x22, KeyRole::Signature);
+  auto key = m_card->Key(0x22, KeyRole::Signature);
   ASSERT_TRUE(key);
   EXPECT_TRUE(key->Complete());
   EXPECT_FALSE(key->Consistent());
@@ -358,15 +358,15 @@ TEST_F(CardKeys, EraseKeyRemovesBothRolesOfThatReference) {
   Write(0x40, 0x20, k);
   Write(0x80, 0x20, k);
   Write(0x40, 0x21, k);
-  ASSERT_EQ(card_->Keys().size(), 3u);
+  ASSERT_EQ(m_card->Keys().size(), 3u);
   EXPECT_EQ(Sw({0x90, 0x54, 0x40, 0x20, 0x00}), 0x9000);
-  EXPECT_FALSE(card_->Key(0x20, KeyRole::Exchange));
-  EXPECT_FALSE(card_->Key(0x20, KeyRole::Signature));
-  EXPECT_TRUE(card_->Key(0x21, KeyRole::Exchange));
+  EXPECT_FALSE(m_card->Key(0x20, KeyRole::Exchange));
+  EXPECT_FALSE(m_card->Key(0x20, KeyRole::Signature));
+  EXPECT_TRUE(m_card->Key(0x21, KeyRole::Exchange));
   EXPECT_EQ(Sw({0x90, 0x54, 0x40, 0x20, 0x00}), 0x9000);  // nothing left: still 9000
   // A partial write (public part only) is stored and is not complete.
   EXPECT_EQ(Sw(Cat({0x90, 0x50, 0x40, 0x30, 0x82, 0x14, 0x80}, k.n)), 0x9000);
-  EXPECT_FALSE(card_->Key(0x30, KeyRole::Exchange)->Complete());
+  EXPECT_FALSE(m_card->Key(0x30, KeyRole::Exchange)->Complete());
 }
 
 // ----------------------------------------------------------------- CREATE / DELETE FILE
@@ -374,11 +374,11 @@ TEST_F(CardKeys, EraseKeyRemovesBothRolesOfThatReference) {
 TEST_F(Card, CreateAndDeleteCertificateFiles) {
   ASSERT_EQ(VerifyPin("1234"), 0x9000);  // ICC.Crypto is current
   EXPECT_EQ(Sw({0x80, 0xE0, 0x00, 0x00, 0x04, 0x3F, 0x80, 0x01, 0x00}), 0x9000);
-  EXPECT_EQ(card_->ReadFile({0x3F11, 0x3F80}), Bytes(256, 0));
+  EXPECT_EQ(m_card->ReadFile({0x3F11, 0x3F80}), Bytes(256, 0));
   // The new file is the current EF.
   EXPECT_EQ(Sw({0x00, 0xD6, 0x00, 0x00, 0x02, 0xAB, 0xCD}), 0x9000);
   EXPECT_EQ(Sw({0x00, 0xD6, 0x00, 0xFF, 0x02, 0xAB, 0xCD}), 0x6A84);
-  EXPECT_EQ(card_->ReadFile({0x3F11, 0x3F80})->size(), 256u);
+  EXPECT_EQ(m_card->ReadFile({0x3F11, 0x3F80})->size(), 256u);
   EXPECT_EQ(Sw({0x80, 0xE0, 0x00, 0x00, 0x04, 0x3F, 0x80, 0x00, 0x10}), 0x6A89);
   EXPECT_EQ(Sw({0x80, 0xE0, 0x00, 0x00, 0x04, 0x3F, 0x77, 0x00, 0x10}), 0x6A89);
   EXPECT_EQ(Sw({0x80, 0xE0, 0x00, 0x00, 0x04, 0x3F, 0x81, 0x00, 0x00}), 0x6A80);
@@ -396,7 +396,7 @@ TEST_F(Card, CreateAndDeleteCertificateFiles) {
   EXPECT_EQ(Sw({0x80, 0xE4, 0x00, 0x00, 0x02, 0x3F, 0x80}), 0x9000);
   EXPECT_EQ(Sw({0x00, 0xB0, 0x00, 0x00, 0x02}), 0x6986);  // it was the current EF
   EXPECT_EQ(Sw(SelectId(0x3F80)), 0x6A82);
-  EXPECT_FALSE(card_->ReadFile({0x3F11, 0x3F80}));
+  EXPECT_FALSE(m_card->ReadFile({0x3F11, 0x3F80}));
   ASSERT_EQ(SelectPath(kPkcs15Aid), 0x9000);
   EXPECT_EQ(Sw({0x80, 0xE4, 0x00, 0x00, 0x02, 0x60, 0x04}), 0x6985);
   EXPECT_EQ(Sw({0x80, 0xE4, 0x00, 0x00, 0x02, 0x50, 0x31}), 0x6985);
@@ -408,11 +408,11 @@ TEST_F(Card, CreateAndDeleteCertificateFiles) {
 }
 
 TEST_F(Card, CommandCountCountsEveryApdu) {
-  const std::size_t before = card_->CommandCount();
+  const std::size_t before = m_card->CommandCount();
   Tx(SelectName(kMasterFileName));
   Tx({0x00, 0xC0, 0x00, 0x00, 0x16});
   Tx({0xA0, 0x00, 0x00, 0x00, 0x00});
-  EXPECT_EQ(card_->CommandCount(), before + 3);
+  EXPECT_EQ(m_card->CommandCount(), before + 3);
 }
 
 // ----------------------------------------------------------------- images
@@ -429,15 +429,15 @@ TEST_F(CardKeys, JsonImageRoundTrip) {
   ASSERT_EQ(SelectPath(kCryptoName), 0x9000);
   ASSERT_EQ(Sw({0x00, 0x20, 0x00, 0x00, 0x02, '0', '0'}), 0x63C2);
 
-  const std::string json = card_->ToJson();
+  const std::string json = m_card->ToJson();
   auto copy = cardsim::VirtualCard::FromJson(json);
   EXPECT_EQ(copy->ToJson(), json);
-  EXPECT_EQ(copy->Serial(), card_->Serial());
+  EXPECT_EQ(copy->Serial(), m_card->Serial());
   EXPECT_EQ(copy->PinTriesLeft(), 2);
   EXPECT_FALSE(copy->PinVerified());
-  EXPECT_EQ(copy->ReadFile({0x3F11, 0x3F80}), card_->ReadFile({0x3F11, 0x3F80}));
-  EXPECT_EQ(copy->ReadFile({0x5015, 0x6001}), card_->ReadFile({0x5015, 0x6001}));
-  EXPECT_EQ(copy->ReadFile({0x5015, 0x5031}), card_->ReadFile({0x5015, 0x5031}));
+  EXPECT_EQ(copy->ReadFile({0x3F11, 0x3F80}), m_card->ReadFile({0x3F11, 0x3F80}));
+  EXPECT_EQ(copy->ReadFile({0x5015, 0x6001}), m_card->ReadFile({0x5015, 0x6001}));
+  EXPECT_EQ(copy->ReadFile({0x5015, 0x5031}), m_card->ReadFile({0x5015, 0x5031}));
   ASSERT_EQ(copy->Keys().size(), 2u);
   auto key = copy->Key(0x20, KeyRole::Signature);
   ASSERT_TRUE(key);
@@ -445,12 +445,12 @@ TEST_F(CardKeys, JsonImageRoundTrip) {
   EXPECT_EQ(key->prime2, k.q);
   EXPECT_TRUE(key->Consistent());
   // The copy answers like the original.
-  EXPECT_EQ(copy->Transmit({0x90, 0xB8, 0x00, 0x00, 0x12}), card_->Transmit({0x90, 0xB8, 0x00, 0x00, 0x12}));
+  EXPECT_EQ(copy->Transmit({0x90, 0xB8, 0x00, 0x00, 0x12}), m_card->Transmit({0x90, 0xB8, 0x00, 0x00, 0x12}));
 
   // Files on disk.
   const orvel_test::TempDir dir("cardsim-image");
   const auto path = dir.Path() / "card.json";
-  card_->SaveFile(path);
+  m_card->SaveFile(path);
   auto loaded = cardsim::VirtualCard::LoadFile(path);
   EXPECT_EQ(loaded->ToJson(), json);
   // The PIN and the serial are readable in the image.

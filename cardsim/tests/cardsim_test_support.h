@@ -72,33 +72,33 @@ class CardFixture : public ::testing::Test {
   void SetUp() override {
     fakepcsc::Reset();
     fakepcsc::AddReader(kReader);
-    card_ = cardsim::VirtualCard::MakeFresh(TestSpec());
-    fakepcsc::InsertCard(kReader, card_);
-    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context_),
+    m_card = cardsim::VirtualCard::MakeFresh(TestSpec());
+    fakepcsc::InsertCard(kReader, m_card);
+    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &m_context),
               SCARD_S_SUCCESS);
     Connect();
   }
   void TearDown() override {
-    if (handle_) SCardDisconnect(handle_, SCARD_LEAVE_CARD);
-    if (context_) SCardReleaseContext(context_);
+    if (m_handle) SCardDisconnect(m_handle, SCARD_LEAVE_CARD);
+    if (m_context) SCardReleaseContext(m_context);
     fakepcsc::Reset();
   }
   void Connect() {
     DWORD protocol = 0;
-    ASSERT_EQ(SCardConnect(context_, kReader.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0,
-                           &handle_, &protocol),
+    ASSERT_EQ(SCardConnect(m_context, kReader.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0,
+                           &m_handle, &protocol),
               SCARD_S_SUCCESS);
     ASSERT_EQ(protocol, static_cast<DWORD>(SCARD_PROTOCOL_T0));
   }
   void Disconnect(DWORD disposition) {
-    ASSERT_EQ(SCardDisconnect(handle_, disposition), SCARD_S_SUCCESS);
-    handle_ = 0;
+    ASSERT_EQ(SCardDisconnect(m_handle, disposition), SCARD_S_SUCCESS);
+    m_handle = 0;
   }
   // One SCardTransmit with a 258-byte receive buffer; the answer as received.
   Bytes Tx(const Bytes& command, LONG* result = nullptr) {
     BYTE recv[258];
     DWORD len = sizeof recv;
-    LONG rv = SCardTransmit(handle_, SCARD_PCI_T0, command.data(),
+    LONG rv = SCardTransmit(m_handle, SCARD_PCI_T0, command.data(),
                             static_cast<DWORD>(command.size()), nullptr, recv, &len);
     if (result) *result = rv;
     else EXPECT_EQ(rv, SCARD_S_SUCCESS) << "command " << HexOf(command);
@@ -130,9 +130,9 @@ class CardFixture : public ::testing::Test {
     return Sw(Cat({0x00, 0x20, 0x00, 0x00, static_cast<std::uint8_t>(pin.size())}, Text(pin)));
   }
 
-  std::shared_ptr<cardsim::VirtualCard> card_;
-  SCARDCONTEXT context_ = 0;
-  SCARDHANDLE handle_ = 0;
+  std::shared_ptr<cardsim::VirtualCard> m_card;
+  SCARDCONTEXT m_context = 0;
+  SCARDHANDLE m_handle = 0;
 };
 
 }  // namespace cardsim_test

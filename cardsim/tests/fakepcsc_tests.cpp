@@ -22,15 +22,15 @@ class FakePcsc : public ::testing::Test {
  protected:
   void SetUp() override { fakepcsc::Reset(); }
   void TearDown() override {
-    if (context_) SCardReleaseContext(context_);
+    if (m_context) SCardReleaseContext(m_context);
     fakepcsc::Reset();
   }
   SCARDCONTEXT Context() {
-    if (!context_) {
-      EXPECT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context_),
+    if (!m_context) {
+      EXPECT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &m_context),
                 SCARD_S_SUCCESS);
     }
-    return context_;
+    return m_context;
   }
   std::shared_ptr<cardsim::VirtualCard> NewCard() {
     return cardsim::VirtualCard::MakeFresh(TestSpec());
@@ -47,7 +47,7 @@ class FakePcsc : public ::testing::Test {
     if (answer) *answer = rv == SCARD_S_SUCCESS ? Bytes(recv, recv + len) : Bytes{};
     return rv;
   }
-  SCARDCONTEXT context_ = 0;
+  SCARDCONTEXT m_context = 0;
 };
 
 const Bytes kSelectMf = SelectName(kMasterFileName);
@@ -317,22 +317,22 @@ class Faults : public FakePcsc {
   void SetUp() override {
     FakePcsc::SetUp();
     fakepcsc::AddReader("R");
-    card_ = NewCard();
-    fakepcsc::InsertCard("R", card_);
-    ASSERT_EQ(Connect("R", &h_), SCARD_S_SUCCESS);
+    m_card = NewCard();
+    fakepcsc::InsertCard("R", m_card);
+    ASSERT_EQ(Connect("R", &m_h), SCARD_S_SUCCESS);
   }
-  std::shared_ptr<cardsim::VirtualCard> card_;
-  SCARDHANDLE h_ = 0;
+  std::shared_ptr<cardsim::VirtualCard> m_card;
+  SCARDHANDLE m_h = 0;
 };
 
 TEST_F(Faults, TransportErrorAtTheNthCommand) {
   fakepcsc::FailTransmitAt(2, SCARD_F_COMM_ERROR);
   Bytes answer;
-  EXPECT_EQ(Transmit(h_, kSelectMf, &answer), SCARD_S_SUCCESS);
-  const std::size_t asked = card_->CommandCount();
-  EXPECT_EQ(Transmit(h_, kChipInfo, &answer), SCARD_F_COMM_ERROR);
-  EXPECT_EQ(card_->CommandCount(), asked);  // the card never saw it
-  EXPECT_EQ(Transmit(h_, kChipInfo, &answer), SCARD_S_SUCCESS);
+  EXPECT_EQ(Transmit(m_h, kSelectMf, &answer), SCARD_S_SUCCESS);
+  const std::size_t asked = m_card->CommandCount();
+  EXPECT_EQ(Transmit(m_h, kChipInfo, &answer), SCARD_F_COMM_ERROR);
+  EXPECT_EQ(m_card->CommandCount(), asked);  // the card never saw it
+  EXPECT_EQ(Transmit(m_h, kChipInfo, &answer), SCARD_S_SUCCESS);
   auto trace = fakepcsc::Trace();
   ASSERT_EQ(trace.size(), 3u);
   EXPECT_EQ(trace[0].reader, "R");
@@ -353,13 +353,13 @@ TEST_F(Faults, UntracedCommandsAreCountedAndFaultedButNotKept) {
   fakepcsc::SetTracing(false);
   fakepcsc::FailTransmitAt(2, SCARD_F_COMM_ERROR);
   Bytes answer;
-  EXPECT_EQ(Transmit(h_, kSelectMf, &answer), SCARD_S_SUCCESS);
+  EXPECT_EQ(Transmit(m_h, kSelectMf, &answer), SCARD_S_SUCCESS);
   EXPECT_EQ(answer, (Bytes{0x61, 0x16}));
-  EXPECT_EQ(Transmit(h_, kChipInfo, &answer), SCARD_F_COMM_ERROR);
+  EXPECT_EQ(Transmit(m_h, kChipInfo, &answer), SCARD_F_COMM_ERROR);
   EXPECT_TRUE(fakepcsc::Trace().empty());
   EXPECT_EQ(fakepcsc::TransmitCount(), 2u);
   fakepcsc::Reset();  // tracing is on again for the next user
-  context_ = 0;
+  m_context = 0;
   fakepcsc::AddReader("R2");
   fakepcsc::InsertCard("R2", NewCard());
   SCARDHANDLE handle = 0;
@@ -371,22 +371,22 @@ TEST_F(Faults, UntracedCommandsAreCountedAndFaultedButNotKept) {
 
 TEST_F(Faults, ChosenStatusWordWithoutAskingTheCard) {
   fakepcsc::AnswerStatusAt(1, 0x6A82);
-  const std::size_t asked = card_->CommandCount();
+  const std::size_t asked = m_card->CommandCount();
   Bytes answer;
-  EXPECT_EQ(Transmit(h_, kSelectMf, &answer), SCARD_S_SUCCESS);
+  EXPECT_EQ(Transmit(m_h, kSelectMf, &answer), SCARD_S_SUCCESS);
   EXPECT_EQ(answer, (Bytes{0x6A, 0x82}));
-  EXPECT_EQ(card_->CommandCount(), asked);
-  EXPECT_EQ(Transmit(h_, kSelectMf, &answer), SCARD_S_SUCCESS);
+  EXPECT_EQ(m_card->CommandCount(), asked);
+  EXPECT_EQ(Transmit(m_h, kSelectMf, &answer), SCARD_S_SUCCESS);
   EXPECT_EQ(answer, (Bytes{0x61, 0x16}));
   EXPECT_EQ(fakepcsc::Trace()[0].answer, (Bytes{0x6A, 0x82}));
 }
 
 TEST_F(Faults, CardRemovedBeforeTheNthCommand) {
   fakepcsc::RemoveCardAt(2);
-  EXPECT_EQ(Transmit(h_, kChipInfo), SCARD_S_SUCCESS);
-  EXPECT_EQ(Transmit(h_, kChipInfo), SCARD_W_REMOVED_CARD);
+  EXPECT_EQ(Transmit(m_h, kChipInfo), SCARD_S_SUCCESS);
+  EXPECT_EQ(Transmit(m_h, kChipInfo), SCARD_W_REMOVED_CARD);
   EXPECT_EQ(fakepcsc::CardIn("R"), nullptr);
-  EXPECT_EQ(Transmit(h_, kChipInfo), SCARD_W_REMOVED_CARD);
+  EXPECT_EQ(Transmit(m_h, kChipInfo), SCARD_W_REMOVED_CARD);
   auto trace = fakepcsc::Trace();
   ASSERT_EQ(trace.size(), 3u);
   EXPECT_EQ(trace[1].result, SCARD_W_REMOVED_CARD);
@@ -397,32 +397,32 @@ TEST_F(Faults, CardRemovedBeforeTheNthCommand) {
 
 TEST_F(Faults, CardResetBeforeTheNthCommand) {
   // Verify the PIN, then the card is reset under us.
-  ASSERT_EQ(Transmit(h_, kSelectMf), SCARD_S_SUCCESS);
-  ASSERT_EQ(Transmit(h_, SelectName(kCryptoName)), SCARD_S_SUCCESS);
+  ASSERT_EQ(Transmit(m_h, kSelectMf), SCARD_S_SUCCESS);
+  ASSERT_EQ(Transmit(m_h, SelectName(kCryptoName)), SCARD_S_SUCCESS);
   Bytes answer;
-  ASSERT_EQ(Transmit(h_, {0x00, 0x20, 0x00, 0x00, 0x04, '1', '2', '3', '4'}, &answer),
+  ASSERT_EQ(Transmit(m_h, {0x00, 0x20, 0x00, 0x00, 0x04, '1', '2', '3', '4'}, &answer),
             SCARD_S_SUCCESS);
   ASSERT_EQ(answer, (Bytes{0x90, 0x00}));
-  ASSERT_TRUE(card_->PinVerified());
+  ASSERT_TRUE(m_card->PinVerified());
   fakepcsc::ResetCardAt(4);
-  EXPECT_EQ(Transmit(h_, {0x90, 0x54, 0x40, 0x20, 0x00}), SCARD_W_RESET_CARD);
-  EXPECT_FALSE(card_->PinVerified());
-  EXPECT_EQ(Transmit(h_, kChipInfo), SCARD_W_RESET_CARD);
+  EXPECT_EQ(Transmit(m_h, {0x90, 0x54, 0x40, 0x20, 0x00}), SCARD_W_RESET_CARD);
+  EXPECT_FALSE(m_card->PinVerified());
+  EXPECT_EQ(Transmit(m_h, kChipInfo), SCARD_W_RESET_CARD);
   DWORD protocol = 0;
-  ASSERT_EQ(SCardReconnect(h_, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, SCARD_LEAVE_CARD, &protocol),
+  ASSERT_EQ(SCardReconnect(m_h, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, SCARD_LEAVE_CARD, &protocol),
             SCARD_S_SUCCESS);
-  ASSERT_EQ(Transmit(h_, {0x90, 0x54, 0x40, 0x20, 0x00}, &answer), SCARD_S_SUCCESS);
+  ASSERT_EQ(Transmit(m_h, {0x90, 0x54, 0x40, 0x20, 0x00}, &answer), SCARD_S_SUCCESS);
   EXPECT_EQ(answer, (Bytes{0x69, 0x82}));
 }
 
 TEST_F(Faults, ClearFaultsRestartsTheCount) {
   fakepcsc::FailTransmitAt(1, SCARD_E_NOT_TRANSACTED);
   fakepcsc::ClearFaults();
-  EXPECT_EQ(Transmit(h_, kChipInfo), SCARD_S_SUCCESS);
+  EXPECT_EQ(Transmit(m_h, kChipInfo), SCARD_S_SUCCESS);
   fakepcsc::ClearFaults();
   fakepcsc::FailTransmitAt(2, SCARD_E_NOT_TRANSACTED);
-  EXPECT_EQ(Transmit(h_, kChipInfo), SCARD_S_SUCCESS);
-  EXPECT_EQ(Transmit(h_, kChipInfo), SCARD_E_NOT_TRANSACTED);
+  EXPECT_EQ(Transmit(m_h, kChipInfo), SCARD_S_SUCCESS);
+  EXPECT_EQ(Transmit(m_h, kChipInfo), SCARD_E_NOT_TRANSACTED);
 }
 
 // ----------------------------------------------------------------- status changes

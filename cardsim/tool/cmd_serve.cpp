@@ -51,22 +51,22 @@ struct ServedCard {
 class BlockedSignals {
  public:
   BlockedSignals() {
-    sigemptyset(&set_);
-    sigaddset(&set_, SIGINT);
-    sigaddset(&set_, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set_, &previous_);
-    fd_.Reset(signalfd(-1, &set_, SFD_CLOEXEC));
+    sigemptyset(&m_set);
+    sigaddset(&m_set, SIGINT);
+    sigaddset(&m_set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &m_set, &m_previous);
+    m_fd.Reset(signalfd(-1, &m_set, SFD_CLOEXEC));
   }
   ~BlockedSignals() {
-    fd_.Reset();
-    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    m_fd.Reset();
+    pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
   }
-  int Fd() const { return fd_.Get(); }
+  int Fd() const { return m_fd.Get(); }
 
  private:
-  sigset_t set_{};
-  sigset_t previous_{};
-  cardsim::UniqueFd fd_;
+  sigset_t m_set{};
+  sigset_t m_previous{};
+  cardsim::UniqueFd m_fd;
 };
 
 enum class Verdict { Continue, Quit };

@@ -60,80 +60,80 @@ bool SendAll(int fd, const Bytes& data) {
 
 VpcdClient::VpcdClient(std::shared_ptr<VirtualCard> card, std::string host, std::uint16_t port,
                        bool inserted, CommandObserver observer)
-    : card_(std::move(card)),
-      host_(std::move(host)),
-      port_(port),
-      observer_(std::move(observer)),
-      wantInserted_(inserted) {
-  if (!card_) throw std::invalid_argument("VpcdClient needs a card");
-  wake_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (!wake_) throw std::system_error(errno, std::generic_category(), "eventfd");
-  thread_ = std::thread([this] { Run(); });
+    : m_card(std::move(card)),
+      m_host(std::move(host)),
+      m_port(port),
+      m_observer(std::move(observer)),
+      m_wantInserted(inserted) {
+  if (!m_card) throw std::invalid_argument("VpcdClient needs a card");
+  m_wake.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!m_wake) throw std::system_error(errno, std::generic_category(), "eventfd");
+  m_thread = std::thread([this] { Run(); });
 }
 
 VpcdClient::~VpcdClient() { Stop(); }
 
 void VpcdClient::Insert() {
   {
-    std::lock_guard lock(mutex_);
-    wantInserted_ = true;
+    std::lock_guard lock(m_mutex);
+    m_wantInserted = true;
   }
   Wake();
 }
 
 void VpcdClient::Remove() {
   {
-    std::lock_guard lock(mutex_);
-    wantInserted_ = false;
+    std::lock_guard lock(m_mutex);
+    m_wantInserted = false;
   }
   Wake();
 }
 
 void VpcdClient::Stop() {
   {
-    std::lock_guard lock(mutex_);
-    stop_ = true;
+    std::lock_guard lock(m_mutex);
+    m_stop = true;
   }
   Wake();
-  if (thread_.joinable()) thread_.join();
+  if (m_thread.joinable()) m_thread.join();
 }
 
 bool VpcdClient::Inserted() const {
-  std::lock_guard lock(mutex_);
-  return wantInserted_;
+  std::lock_guard lock(m_mutex);
+  return m_wantInserted;
 }
 
 bool VpcdClient::WaitConnected(std::chrono::milliseconds timeout) const {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, timeout, [this] { return connected_.load(); });
+  std::unique_lock lock(m_mutex);
+  return m_changed.wait_for(lock, timeout, [this] { return m_connected.load(); });
 }
 
 bool VpcdClient::WaitDisconnected(std::chrono::milliseconds timeout) const {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, timeout, [this] { return !connected_.load(); });
+  std::unique_lock lock(m_mutex);
+  return m_changed.wait_for(lock, timeout, [this] { return !m_connected.load(); });
 }
 
 void VpcdClient::SetConnected(bool connected) {
   {
-    std::lock_guard lock(mutex_);
-    connected_ = connected;
+    std::lock_guard lock(m_mutex);
+    m_connected = connected;
   }
-  changed_.notify_all();
+  m_changed.notify_all();
 }
 
 void VpcdClient::Wake() {
   const std::uint64_t one = 1;
   // A full counter still wakes the thread, so a failed write changes nothing.
-  [[maybe_unused]] const ssize_t n = ::write(wake_.Get(), &one, sizeof one);
+  [[maybe_unused]] const ssize_t n = ::write(m_wake.Get(), &one, sizeof one);
 }
 
 void VpcdClient::DrainWake() {
   std::uint64_t value = 0;
-  [[maybe_unused]] const ssize_t n = ::read(wake_.Get(), &value, sizeof value);
+  [[maybe_unused]] const ssize_t n = ::read(m_wake.Get(), &value, sizeof value);
 }
 
 short VpcdClient::WaitFor(int fd, short events, microseconds timeout) {
-  pollfd fds[2] = {{wake_.Get(), POLLIN, 0}, {fd, events, 0}};
+  pollfd fds[2] = {{m_wake.Get(), POLLIN, 0}, {fd, events, 0}};
   const nfds_t count = fd >= 0 ? 2 : 1;
   timespec limit{};
   limit.tv_sec = static_cast<time_t>(timeout.count() / 1000000);
@@ -156,8 +156,8 @@ UniqueFd VpcdClient::TryConnect() {
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_NUMERICSERV;
   addrinfo* found = nullptr;
-  const std::string service = std::to_string(port_);
-  if (::getaddrinfo(host_.c_str(), service.c_str(), &hints, &found) != 0) return {};
+  const std::string service = std::to_string(m_port);
+  if (::getaddrinfo(m_host.c_str(), service.c_str(), &hints, &found) != 0) return {};
   std::unique_ptr<addrinfo, AddrInfoDeleter> list(found);
 
   for (addrinfo* ai = list.get(); ai; ai = ai->ai_next) {
@@ -189,9 +189,9 @@ void VpcdClient::Run() {
   for (;;) {
     bool stop, inserted;
     {
-      std::lock_guard lock(mutex_);
-      stop = stop_;
-      inserted = wantInserted_;
+      std::lock_guard lock(m_mutex);
+      stop = m_stop;
+      inserted = m_wantInserted;
     }
     if (stop) break;
 
@@ -236,11 +236,11 @@ void VpcdClient::Run() {
         while (alive) {
           std::optional<Bytes> message = reader.Next();
           if (!message) break;
-          std::optional<Bytes> answer = vpcd::AnswerMessage(*card_, *message);
+          std::optional<Bytes> answer = vpcd::AnswerMessage(*m_card, *message);
           if (!answer) continue;
           std::optional<Bytes> frame = vpcd::EncodeFrame(*answer);
           alive = frame && SendAll(socket.Get(), *frame);
-          if (alive && observer_ && message->size() > 1) observer_(*message, *answer);
+          if (alive && m_observer && message->size() > 1) m_observer(*message, *answer);
         }
       } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
         alive = false;

@@ -14,21 +14,21 @@ std::optional<Bytes> EncodeFrame(const Bytes& payload) {
 
 void FrameReader::Feed(const std::uint8_t* data, std::size_t size) {
   // Drop what has been handed out before growing the buffer.
-  if (start_ > 0) {
-    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(start_));
-    start_ = 0;
+  if (m_start > 0) {
+    m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(m_start));
+    m_start = 0;
   }
-  buffer_.insert(buffer_.end(), data, data + size);
+  m_buffer.insert(m_buffer.end(), data, data + size);
 }
 
 std::optional<Bytes> FrameReader::Next() {
   if (Pending() < 2) return std::nullopt;
   const std::size_t length =
-      (static_cast<std::size_t>(buffer_[start_]) << 8) | buffer_[start_ + 1];
+      (static_cast<std::size_t>(m_buffer[m_start]) << 8) | m_buffer[m_start + 1];
   if (Pending() < 2 + length) return std::nullopt;
-  const auto first = buffer_.begin() + static_cast<std::ptrdiff_t>(start_ + 2);
+  const auto first = m_buffer.begin() + static_cast<std::ptrdiff_t>(m_start + 2);
   Bytes message(first, first + static_cast<std::ptrdiff_t>(length));
-  start_ += 2 + length;
+  m_start += 2 + length;
   return message;
 }
 

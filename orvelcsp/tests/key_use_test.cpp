@@ -21,11 +21,11 @@ class KeyUse : public FakeReaderTest {
   // A card holding Key(1024) under kReference in the roles of roleWord, with
   // its records and its certificate bound to it.
   void PrepareCard(std::uint16_t roleWord) {
-    card_ = MakeCard(kSerial);
-    WriteKeyRecords(*card_, {{.reference = kReference, .roleWord = roleWord}});
-    AddReaderWithCard(kReader, card_);
+    m_card = MakeCard(kSerial);
+    WriteKeyRecords(*m_card, {{.reference = kReference, .roleWord = roleWord}});
+    AddReaderWithCard(kReader, m_card);
     WriteKey(roleWord);
-    card_->Reset();
+    m_card->Reset();
   }
   // The key's parts written with the card object's own key commands.
   void WriteKey(std::uint16_t roleWord) {
@@ -95,7 +95,7 @@ class KeyUse : public FakeReaderTest {
     if (ok) plaintext->assign(data.begin(), data.begin() + length);
     return error;
   }
-  std::shared_ptr<cardsim::VirtualCard> card_;
+  std::shared_ptr<cardsim::VirtualCard> m_card;
 };
 
 struct HashCase {
@@ -203,7 +203,7 @@ TEST_P(CardPin, SigningWithoutTheRightPinFails) {
   }
   EXPECT_EQ(error, c.error);
   // Nothing was signed: the card never saw a verified PIN.
-  EXPECT_FALSE(card_->PinVerified());
+  EXPECT_FALSE(m_card->PinVerified());
   CryptReleaseContext(provider, 0);
 }
 

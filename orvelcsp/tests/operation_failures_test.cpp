@@ -16,15 +16,15 @@ class OperationFailures : public FakeReaderTest {
  protected:
   void SetUp() override {
     FakeReaderTest::SetUp();
-    module_ = LoadLibraryA("orvelcsp.dll");
-    ASSERT_NE(module_, nullptr) << platform::LastModuleLoadErrorText();
+    m_module = LoadLibraryA("orvelcsp.dll");
+    ASSERT_NE(m_module, nullptr) << platform::LastModuleLoadErrorText();
     auto entry = reinterpret_cast<PFN_ORVEL_GET_PROVIDER_FUNCTIONS>(
-        GetProcAddress(module_, ORVEL_PROVIDER_ENTRY_POINT));
+        GetProcAddress(m_module, ORVEL_PROVIDER_ENTRY_POINT));
     ASSERT_NE(entry, nullptr);
-    functions_ = entry();
+    m_functions = entry();
   }
   void TearDown() override {
-    if (module_ != nullptr) FreeLibrary(module_);
+    if (m_module != nullptr) FreeLibrary(m_module);
     FakeReaderTest::TearDown();
   }
   // A fresh card holding a key under reference 0x20 in both roles.
@@ -59,41 +59,41 @@ class OperationFailures : public FakeReaderTest {
     EXPECT_GT(points, 0u) << name;
   }
 
-  HMODULE module_ = nullptr;
-  const ORVEL_PROVIDER_FUNCTIONS* functions_ = nullptr;
+  HMODULE m_module = nullptr;
+  const ORVEL_PROVIDER_FUNCTIONS* m_functions = nullptr;
 };
 
 TEST_F(OperationFailures, AnAllocationFailureAnywhereIsAnError) {
   const std::string container = ContainerName(kSerial, 0x6400, 0x20);
   ULONG_PTR provider = 0, key = 0, hash = 0;
   auto releaseAll = [&] {
-    if (hash != 0) functions_->DestroyHash(hash);
-    if (key != 0) functions_->DestroyKey(key);
-    if (provider != 0) functions_->ReleaseContext(provider);
+    if (hash != 0) m_functions->DestroyHash(hash);
+    if (key != 0) m_functions->DestroyKey(key);
+    if (provider != 0) m_functions->ReleaseContext(provider);
     hash = key = provider = 0;
   };
   auto acquire = [&] {
     PrepareCard();
-    ASSERT_EQ(functions_->AcquireContext(container.c_str(), "OrvelCSP", PROV_RSA_FULL, 0,
+    ASSERT_EQ(m_functions->AcquireContext(container.c_str(), "OrvelCSP", PROV_RSA_FULL, 0,
                                          &provider),
               static_cast<DWORD>(ERROR_SUCCESS));
   };
   Sweep("AcquireContext", PrepareCard, [&] {
-    return functions_->AcquireContext(container.c_str(), "OrvelCSP", PROV_RSA_FULL, 0, &provider);
+    return m_functions->AcquireContext(container.c_str(), "OrvelCSP", PROV_RSA_FULL, 0, &provider);
   }, releaseAll);
   Sweep("SetProvParam", acquire, [&] {
-    return functions_->SetProvParam(provider, PP_ADMIN_PIN, reinterpret_cast<const BYTE*>(kPin), 0);
+    return m_functions->SetProvParam(provider, PP_ADMIN_PIN, reinterpret_cast<const BYTE*>(kPin), 0);
   }, releaseAll);
   Sweep("CreateHash", acquire, [&] {
-    return functions_->CreateHash(provider, CALG_SHA1, 0, &hash);
+    return m_functions->CreateHash(provider, CALG_SHA1, 0, &hash);
   }, releaseAll);
   const Bytes der = CertificateDer();
   Sweep("SetKeyParam", [&] {
     acquire();
-    ASSERT_EQ(functions_->SetProvParam(provider, PP_ADMIN_PIN, reinterpret_cast<const BYTE*>(kPin), 0),
+    ASSERT_EQ(m_functions->SetProvParam(provider, PP_ADMIN_PIN, reinterpret_cast<const BYTE*>(kPin), 0),
               static_cast<DWORD>(ERROR_SUCCESS));
-    ASSERT_EQ(functions_->GetUserKey(provider, AT_SIGNATURE, &key), static_cast<DWORD>(ERROR_SUCCESS));
-  }, [&] { return functions_->SetKeyParam(key, KP_CERTIFICATE, der.data(), 0); }, releaseAll);
+    ASSERT_EQ(m_functions->GetUserKey(provider, AT_SIGNATURE, &key), static_cast<DWORD>(ERROR_SUCCESS));
+  }, [&] { return m_functions->SetKeyParam(key, KP_CERTIFICATE, der.data(), 0); }, releaseAll);
 }
 
 }  // namespace

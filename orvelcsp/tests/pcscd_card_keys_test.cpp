@@ -38,14 +38,14 @@ void WriteBytes(const fs::path& path, const testpki::Bytes& bytes) {
 class CardKeysEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    card_ = storeprov_test::CardWithCertificates(0x52, {});
-    rig_ = std::make_unique<cardsim::PcscdRig>(std::vector<std::shared_ptr<cardsim::VirtualCard>>{card_});
-    rig_->Start();
+    m_card = storeprov_test::CardWithCertificates(0x52, {});
+    m_rig = std::make_unique<cardsim::PcscdRig>(std::vector<std::shared_ptr<cardsim::VirtualCard>>{m_card});
+    m_rig->Start();
     ASSERT_EQ(Tool("register-card DRAV-NOR '3B 08 44 52 41 56 2D 4E 4F 52' "
                    "'FF FF FF FF FF FF FF FF FF FF'").status, 0);
     ASSERT_EQ(Tool("register-provider OrvelCSP liborvelcsp.so").status, 0);
 
-    testpki::CertSpec spec(key_);
+    testpki::CertSpec spec(m_key);
     spec.keyUsage = 0xA0;
     spec.commonName = "Firmante de prueba";
     spec.serial = 7101;
@@ -56,25 +56,25 @@ class CardKeysEndToEnd : public ::testing::Test {
     for (unsigned char b : hash) {
       char digits[3];
       std::snprintf(digits, sizeof digits, "%02X", b);
-      thumbprint_ += digits;
+      m_thumbprint += digits;
     }
-    WriteBytes(Path("firmante.pfx"), testpki::MakePfx(testpki::PfxSpec{key_, certificate.get()}));
+    WriteBytes(Path("firmante.pfx"), testpki::MakePfx(testpki::PfxSpec{m_key, certificate.get()}));
     BIO* bio = BIO_new_file(Path("pub.pem").c_str(), "w");
-    ASSERT_EQ(PEM_write_bio_PUBKEY(bio, key_), 1);
+    ASSERT_EQ(PEM_write_bio_PUBKEY(bio, m_key), 1);
     BIO_free(bio);
     WriteBytes(Path("documento"), testpki::Bytes(1000, 'x'));
   }
-  fs::path Path(const std::string& name) const { return userDir_.Path() / name; }
+  fs::path Path(const std::string& name) const { return m_userDir.Path() / name; }
   std::string KeyArgs(const std::string& pin) const {
-    return "--thumbprint " + thumbprint_ + (pin.empty() ? "" : " --pin " + pin) + " ";
+    return "--thumbprint " + m_thumbprint + (pin.empty() ? "" : " --pin " + pin) + " ";
   }
   static int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
 
-  platform_test::ScopedUserDir userDir_;
-  EVP_PKEY* key_ = testpki::Key(1024, 9);
-  std::shared_ptr<cardsim::VirtualCard> card_;
-  std::unique_ptr<cardsim::PcscdRig> rig_;
-  std::string thumbprint_;
+  platform_test::ScopedUserDir m_userDir;
+  EVP_PKEY* m_key = testpki::Key(1024, 9);
+  std::shared_ptr<cardsim::VirtualCard> m_card;
+  std::unique_ptr<cardsim::PcscdRig> m_rig;
+  std::string m_thumbprint;
 };
 
 TEST_F(CardKeysEndToEnd, DivertedKeySignsAndDecryptsAsTheSoftwareKeyDid) {
@@ -94,7 +94,7 @@ TEST_F(CardKeysEndToEnd, DivertedKeySignsAndDecryptsAsTheSoftwareKeyDid) {
            "QT_QPA_PLATFORM=offscreen LD_PRELOAD=" + std::string(AUTOPILOT_PATH) +
                " ORVEL_AUTOPILOT_PIN=1234 ORVEL_AUTOPILOT_ANSWER=yes");
   ASSERT_EQ(imported.status, 0) << imported.out;
-  ASSERT_EQ(card_->Keys().size(), 2u);
+  ASSERT_EQ(m_card->Keys().size(), 2u);
 
   const ToolRun cardSign = Tool("sign " + KeyArgs("1234") + document + " " + Path("card.sig").string());
   ASSERT_EQ(cardSign.status, 0) << cardSign.out;

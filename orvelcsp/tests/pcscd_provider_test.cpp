@@ -50,7 +50,7 @@ TEST_F(ProviderThroughPcscd, ProgramWithoutPcscLibrary) {
   cardsim::PcscdRig rig({card});
   rig.Start();
   const Bytes der = CertificateDer(1);
-  const auto file = dir_ / "certificate.der";
+  const auto file = m_dir / "certificate.der";
   {
     std::ofstream out(file, std::ios::binary);
     out.write(reinterpret_cast<const char*>(der.data()), static_cast<std::streamsize>(der.size()));

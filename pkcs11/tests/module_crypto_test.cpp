@@ -16,40 +16,40 @@ class ModuleKeys : public ModuleTest {
  protected:
   void SetUp() override {
     ModuleTest::SetUp();
-    token_ = MakeTokenCard({{0x20, 0x2000, 0}, {0x21, 0x4000, 1}, {0x22, 0x6400, 2}});
-    AddReader("Lector Orvel", token_.card);
-    slot_ = TokenSlots().at(0);
-    session_ = OpenSession(slot_);
-    ASSERT_EQ(Login(session_), CKR_OK);
+    m_token = MakeTokenCard({{0x20, 0x2000, 0}, {0x21, 0x4000, 1}, {0x22, 0x6400, 2}});
+    AddReader("Lector Orvel", m_token.card);
+    m_slot = TokenSlots().at(0);
+    m_session = OpenSession(m_slot);
+    ASSERT_EQ(Login(m_session), CKR_OK);
   }
   CK_OBJECT_HANDLE PrivateKey(CK_SESSION_HANDLE session, int index) {
-    return FindOne(session, CKO_PRIVATE_KEY, token_.keys.at(index).id);
+    return FindOne(session, CKO_PRIVATE_KEY, m_token.keys.at(index).id);
   }
   // The signature, or the error, of one mechanism over data in one call or
   // in parts of at most partSize bytes.
   CK_RV Sign(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE type,
              const Bytes& data, std::size_t partSize, Bytes* signature) {
     CK_MECHANISM mechanism{type, nullptr, 0};
-    if (CK_RV rv = module_->C_SignInit(session, &mechanism, key); rv != CKR_OK) return rv;
+    if (CK_RV rv = m_module->C_SignInit(session, &mechanism, key); rv != CKR_OK) return rv;
     Bytes in = data;
     signature->assign(128, 0);
     CK_ULONG length = signature->size();
     CK_RV rv = CKR_OK;
     if (partSize == 0) {
-      rv = module_->C_Sign(session, in.data(), in.size(), signature->data(), &length);
+      rv = m_module->C_Sign(session, in.data(), in.size(), signature->data(), &length);
     } else {
       for (std::size_t at = 0; at < in.size() && rv == CKR_OK; at += partSize) {
-        rv = module_->C_SignUpdate(session, in.data() + at, std::min(partSize, in.size() - at));
+        rv = m_module->C_SignUpdate(session, in.data() + at, std::min(partSize, in.size() - at));
       }
-      if (rv == CKR_OK) rv = module_->C_SignFinal(session, signature->data(), &length);
+      if (rv == CKR_OK) rv = m_module->C_SignFinal(session, signature->data(), &length);
     }
     signature->resize(rv == CKR_OK ? length : 0);
     return rv;
   }
 
-  TokenCard token_;
-  CK_SLOT_ID slot_ = 0;
-  CK_SESSION_HANDLE session_ = 0;
+  TokenCard m_token;
+  CK_SLOT_ID m_slot = 0;
+  CK_SESSION_HANDLE m_session = 0;
 };
 
 struct SignCase {
@@ -69,11 +69,11 @@ TEST_P(ModuleSignatures, EqualOpensslsWithTheSameKey) {
   for (int index : {0, 2}) {
     SCOPED_TRACE(index);
     Bytes signature;
-    ASSERT_EQ(Sign(session_, PrivateKey(session_, index), c.mechanism, data, c.partSize,
+    ASSERT_EQ(Sign(m_session, PrivateKey(m_session, index), c.mechanism, data, c.partSize,
                    &signature),
               CKR_OK);
     EXPECT_EQ(signature,
-              OpensslSignature(token_.keys[index].spec.which,
+              OpensslSignature(m_token.keys[index].spec.which,
                                c.digest == nullptr ? nullptr : c.digest(), data));
   }
 }
@@ -91,10 +91,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(ModuleKeys, SignatureAfterLoginInAtMostSixCommands) {
-  const CK_OBJECT_HANDLE key = PrivateKey(session_, 0);
+  const CK_OBJECT_HANDLE key = PrivateKey(m_session, 0);
   TakeCommands();
   Bytes signature;
-  ASSERT_EQ(Sign(session_, key, CKM_SHA256_RSA_PKCS, Bytes{'h', 'o', 'l', 'a'}, 0, &signature),
+  ASSERT_EQ(Sign(m_session, key, CKM_SHA256_RSA_PKCS, Bytes{'h', 'o', 'l', 'a'}, 0, &signature),
             CKR_OK);
   const std::vector<Bytes> commands = TakeCommands();
   // The key chosen, the DigestInfo signed, the signature fetched (T=0): well
@@ -108,45 +108,45 @@ TEST_F(ModuleKeys, SignatureAfterLoginInAtMostSixCommands) {
 TEST_F(ModuleKeys, RefusalsOfTheKeyTheDataAndTheCard) {
   Bytes signature;
   // An exchange-only key does not sign; a signature-only key does not decrypt.
-  EXPECT_EQ(Sign(session_, PrivateKey(session_, 1), CKM_RSA_PKCS, Bytes{1}, 0, &signature),
+  EXPECT_EQ(Sign(m_session, PrivateKey(m_session, 1), CKM_RSA_PKCS, Bytes{1}, 0, &signature),
             CKR_KEY_FUNCTION_NOT_PERMITTED);
   CK_MECHANISM rsa{CKM_RSA_PKCS, nullptr, 0};
-  EXPECT_EQ(module_->C_DecryptInit(session_, &rsa, PrivateKey(session_, 0)),
+  EXPECT_EQ(m_module->C_DecryptInit(m_session, &rsa, PrivateKey(m_session, 0)),
             CKR_KEY_FUNCTION_NOT_PERMITTED);
   // Longer than a PKCS#1 v1.5 block holds, in one call and in parts.
-  EXPECT_EQ(Sign(session_, PrivateKey(session_, 0), CKM_RSA_PKCS, Bytes(118), 0, &signature),
+  EXPECT_EQ(Sign(m_session, PrivateKey(m_session, 0), CKM_RSA_PKCS, Bytes(118), 0, &signature),
             CKR_DATA_LEN_RANGE);
-  EXPECT_EQ(Sign(session_, PrivateKey(session_, 0), CKM_RSA_PKCS, Bytes(118), 100, &signature),
+  EXPECT_EQ(Sign(m_session, PrivateKey(m_session, 0), CKM_RSA_PKCS, Bytes(118), 100, &signature),
             CKR_DATA_LEN_RANGE);
   // The card forgot the PIN (another program reset it): not logged in, nothing returned.
-  token_.card->Reset();
-  EXPECT_EQ(Sign(session_, PrivateKey(session_, 0), CKM_RSA_PKCS, Bytes{1}, 0, &signature),
+  m_token.card->Reset();
+  EXPECT_EQ(Sign(m_session, PrivateKey(m_session, 0), CKM_RSA_PKCS, Bytes{1}, 0, &signature),
             CKR_USER_NOT_LOGGED_IN);
   EXPECT_TRUE(signature.empty());
   // No generator on the token: the standard's answer, not a failure.
-  EXPECT_EQ(module_->C_GenerateRandom(session_, signature.data(), 0), CKR_RANDOM_NO_RNG);
-  EXPECT_EQ(module_->C_SeedRandom(session_, signature.data(), 0), CKR_RANDOM_NO_RNG);
+  EXPECT_EQ(m_module->C_GenerateRandom(m_session, signature.data(), 0), CKR_RANDOM_NO_RNG);
+  EXPECT_EQ(m_module->C_SeedRandom(m_session, signature.data(), 0), CKR_RANDOM_NO_RNG);
 }
 
 TEST_F(ModuleKeys, DecryptsOpensslsCryptogram) {
   const Bytes plain = Hex("0011223344556677889900AABBCCDDEEFF");
   for (int index : {1, 2}) {
     SCOPED_TRACE(index);
-    Bytes cryptogram = OpensslCryptogram(token_.keys[index].spec.which, plain);
+    Bytes cryptogram = OpensslCryptogram(m_token.keys[index].spec.which, plain);
     ASSERT_EQ(cryptogram.size(), 128u);
     CK_MECHANISM rsa{CKM_RSA_PKCS, nullptr, 0};
-    ASSERT_EQ(module_->C_DecryptInit(session_, &rsa, PrivateKey(session_, index)), CKR_OK);
+    ASSERT_EQ(m_module->C_DecryptInit(m_session, &rsa, PrivateKey(m_session, index)), CKR_OK);
     CK_ULONG length = 0;
-    ASSERT_EQ(module_->C_Decrypt(session_, cryptogram.data(), cryptogram.size(), nullptr, &length),
+    ASSERT_EQ(m_module->C_Decrypt(m_session, cryptogram.data(), cryptogram.size(), nullptr, &length),
               CKR_OK);
     EXPECT_EQ(length, plain.size());
     Bytes out(length - 1);
     length = out.size();
-    EXPECT_EQ(module_->C_Decrypt(session_, cryptogram.data(), cryptogram.size(), out.data(),
+    EXPECT_EQ(m_module->C_Decrypt(m_session, cryptogram.data(), cryptogram.size(), out.data(),
                                  &length),
               CKR_BUFFER_TOO_SMALL);
     out.resize(length);
-    ASSERT_EQ(module_->C_Decrypt(session_, cryptogram.data(), cryptogram.size(), out.data(),
+    ASSERT_EQ(m_module->C_Decrypt(m_session, cryptogram.data(), cryptogram.size(), out.data(),
                                  &length),
               CKR_OK);
     EXPECT_EQ(out, plain);
@@ -155,17 +155,17 @@ TEST_F(ModuleKeys, DecryptsOpensslsCryptogram) {
   Bytes foreign(128, 0x00);
   foreign.back() = 0x01;
   CK_MECHANISM rsa{CKM_RSA_PKCS, nullptr, 0};
-  ASSERT_EQ(module_->C_DecryptInit(session_, &rsa, PrivateKey(session_, 1)), CKR_OK);
+  ASSERT_EQ(m_module->C_DecryptInit(m_session, &rsa, PrivateKey(m_session, 1)), CKR_OK);
   CK_ULONG length = 128;
   Bytes out(length);
-  EXPECT_EQ(module_->C_Decrypt(session_, foreign.data(), foreign.size(), out.data(), &length),
+  EXPECT_EQ(m_module->C_Decrypt(m_session, foreign.data(), foreign.size(), out.data(), &length),
             CKR_ENCRYPTED_DATA_INVALID);
 }
 
 TEST_F(ModuleKeys, TwoThreadsSignAtOnceInTwoSessions) {
-  const CK_SESSION_HANDLE other = OpenSession(slot_);
-  const CK_OBJECT_HANDLE keys[2] = {PrivateKey(session_, 0), PrivateKey(other, 2)};
-  const CK_SESSION_HANDLE sessions[2] = {session_, other};
+  const CK_SESSION_HANDLE other = OpenSession(m_slot);
+  const CK_OBJECT_HANDLE keys[2] = {PrivateKey(m_session, 0), PrivateKey(other, 2)};
+  const CK_SESSION_HANDLE sessions[2] = {m_session, other};
   constexpr int kRounds = 8;
   std::vector<Bytes> signatures[2];
   CK_RV results[2][kRounds] = {};
@@ -187,7 +187,7 @@ TEST_F(ModuleKeys, TwoThreadsSignAtOnceInTwoSessions) {
       SCOPED_TRACE(testing::Message() << "thread " << t << " round " << round);
       ASSERT_EQ(results[t][round], CKR_OK);
       EXPECT_EQ(signatures[t][round],
-                OpensslSignature(token_.keys[t == 0 ? 0 : 2].spec.which, EVP_sha256(),
+                OpensslSignature(m_token.keys[t == 0 ? 0 : 2].spec.which, EVP_sha256(),
                                  Bytes(100 + round, static_cast<std::uint8_t>(t))));
     }
   }

@@ -6,15 +6,15 @@
 namespace p11_test {
 
 void ModuleTest::SetUp() {
-  ASSERT_NE(module_.Functions(), nullptr);
+  ASSERT_NE(m_module.Functions(), nullptr);
   fakepcsc::Reset();
   const Bytes atr = cardsim::VirtualCard::Atr();
   ASSERT_TRUE(platform::RegisterCardType({"DRAV-NOR", atr, Bytes(atr.size(), 0xFF)}));
-  ASSERT_EQ(module_->C_Initialize(nullptr), CKR_OK);
+  ASSERT_EQ(m_module->C_Initialize(nullptr), CKR_OK);
 }
 
 void ModuleTest::TearDown() {
-  EXPECT_EQ(module_->C_Finalize(nullptr), CKR_OK);
+  EXPECT_EQ(m_module->C_Finalize(nullptr), CKR_OK);
   fakepcsc::Reset();
 }
 
@@ -25,45 +25,45 @@ void ModuleTest::AddReader(const std::string& name, std::shared_ptr<cardsim::Vir
 
 std::vector<CK_SLOT_ID> ModuleTest::TokenSlots() {
   CK_ULONG count = 0;
-  EXPECT_EQ(module_->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
+  EXPECT_EQ(m_module->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
   std::vector<CK_SLOT_ID> slots(count);
-  EXPECT_EQ(module_->C_GetSlotList(CK_TRUE, slots.data(), &count), CKR_OK);
+  EXPECT_EQ(m_module->C_GetSlotList(CK_TRUE, slots.data(), &count), CKR_OK);
   slots.resize(count);
   return slots;
 }
 
 CK_SESSION_HANDLE ModuleTest::OpenSession(CK_SLOT_ID slot) {
   CK_SESSION_HANDLE session = 0;
-  EXPECT_EQ(module_->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &session), CKR_OK);
+  EXPECT_EQ(m_module->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &session), CKR_OK);
   return session;
 }
 
 CK_RV ModuleTest::Login(CK_SESSION_HANDLE session, const std::string& pin) {
-  return module_->C_Login(session, CKU_USER,
+  return m_module->C_Login(session, CKU_USER,
                           reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(pin.data())),
                           pin.size());
 }
 
 std::vector<CK_OBJECT_HANDLE> ModuleTest::Find(CK_SESSION_HANDLE session,
                                                std::vector<CK_ATTRIBUTE> pattern) {
-  EXPECT_EQ(module_->C_FindObjectsInit(session, pattern.data(), pattern.size()), CKR_OK);
+  EXPECT_EQ(m_module->C_FindObjectsInit(session, pattern.data(), pattern.size()), CKR_OK);
   std::vector<CK_OBJECT_HANDLE> all;
   CK_OBJECT_HANDLE some[3];
   CK_ULONG got = 0;
-  while (module_->C_FindObjects(session, some, 3, &got) == CKR_OK && got > 0) {
+  while (m_module->C_FindObjects(session, some, 3, &got) == CKR_OK && got > 0) {
     all.insert(all.end(), some, some + got);
   }
-  EXPECT_EQ(module_->C_FindObjectsFinal(session), CKR_OK);
+  EXPECT_EQ(m_module->C_FindObjectsFinal(session), CKR_OK);
   return all;
 }
 
 std::optional<Bytes> ModuleTest::Attribute(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
                                            CK_ATTRIBUTE_TYPE type) {
   CK_ATTRIBUTE query = Attr(type, nullptr, 0);
-  if (module_->C_GetAttributeValue(session, object, &query, 1) != CKR_OK) return std::nullopt;
+  if (m_module->C_GetAttributeValue(session, object, &query, 1) != CKR_OK) return std::nullopt;
   Bytes value(query.ulValueLen);
   query.pValue = value.data();
-  if (module_->C_GetAttributeValue(session, object, &query, 1) != CKR_OK) return std::nullopt;
+  if (m_module->C_GetAttributeValue(session, object, &query, 1) != CKR_OK) return std::nullopt;
   return value;
 }
 

@@ -17,30 +17,30 @@ namespace fs = std::filesystem;
 class ClientsThroughPcscd : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    userDir_ = new platform_test::ScopedUserDir();
+    m_userDir = new platform_test::ScopedUserDir();
     const Bytes atr = cardsim::VirtualCard::Atr();
     ASSERT_TRUE(platform::RegisterCardType({"DRAV-NOR", atr, Bytes(atr.size(), 0xFF)}));
-    token_ = new TokenCard(MakeTokenCard({{0x20, 0x2000, 0}, {0x21, 0x6400, 1}}));
-    rig_ = new cardsim::PcscdRig({token_->card});
-    rig_->Start();
+    m_token = new TokenCard(MakeTokenCard({{0x20, 0x2000, 0}, {0x21, 0x6400, 1}}));
+    m_rig = new cardsim::PcscdRig({m_token->card});
+    m_rig->Start();
   }
   static void TearDownTestSuite() {
-    delete rig_;
-    delete token_;
-    delete userDir_;
+    delete m_rig;
+    delete m_token;
+    delete m_userDir;
   }
-  void SetUp() override { ASSERT_TRUE(rig_->Running()); }
+  void SetUp() override { ASSERT_TRUE(m_rig->Running()); }
   static std::string Module() { return Module::Path(); }
-  static fs::path Dir() { return userDir_->Path(); }
+  static fs::path Dir() { return m_userDir->Path(); }
 
-  static platform_test::ScopedUserDir* userDir_;
-  static TokenCard* token_;
-  static cardsim::PcscdRig* rig_;
+  static platform_test::ScopedUserDir* m_userDir;
+  static TokenCard* m_token;
+  static cardsim::PcscdRig* m_rig;
 };
 
-platform_test::ScopedUserDir* ClientsThroughPcscd::userDir_ = nullptr;
-TokenCard* ClientsThroughPcscd::token_ = nullptr;
-cardsim::PcscdRig* ClientsThroughPcscd::rig_ = nullptr;
+platform_test::ScopedUserDir* ClientsThroughPcscd::m_userDir = nullptr;
+TokenCard* ClientsThroughPcscd::m_token = nullptr;
+cardsim::PcscdRig* ClientsThroughPcscd::m_rig = nullptr;
 
 struct ToolCase {
   const char* name;
@@ -88,7 +88,7 @@ TEST_F(ClientsThroughPcscd, OpensslSignsThroughTheEngineAndTheCertificateVerifie
   const fs::path data = Dir() / "data.txt", signature = Dir() / "data.sig",
                  certificate = Dir() / "cert.der", key = Dir() / "key.pem";
   WriteFile(data, Bytes{'h', 'o', 'l', 'a'});
-  WriteFile(certificate, token_->keys[0].certificate);
+  WriteFile(certificate, m_token->keys[0].certificate);
   const std::string engine =
       "PKCS11_MODULE_PATH=" + Module() + " openssl dgst -sha256 -engine pkcs11 -keyform engine ";
   Outcome run = Shell(engine + "-sign 'pkcs11:object=Titular%200;type=private;pin-value=1234' -out " +
@@ -108,7 +108,7 @@ TEST_F(ClientsThroughPcscd, SshKeygenPrintsTheCardKeys) {
   EXPECT_EQ(run.status, 0) << run.output;
   // One line per public key, each of its certificate's key.
   const fs::path certificate = Dir() / "ssh.der";
-  for (const KeyOnCard& key : token_->keys) {
+  for (const KeyOnCard& key : m_token->keys) {
     WriteFile(certificate, key.certificate);
     const Outcome expected = Shell("openssl x509 -inform DER -in " + certificate.string() +
                                " -pubkey -noout | ssh-keygen -i -m PKCS8 -f /dev/stdin");

@@ -165,17 +165,17 @@ Bytes OpensslCryptogram(int which, const Bytes& plain) {
 std::string Module::Path() { return (testpki::ProgramDir() / "orvel-pkcs11.so").string(); }
 
 Module::Module() {
-  handle_ = dlopen(Path().c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle_ == nullptr) {
+  m_handle = dlopen(Path().c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (m_handle == nullptr) {
     ADD_FAILURE() << dlerror();
     return;
   }
-  auto* get = reinterpret_cast<CK_C_GetFunctionList>(dlsym(handle_, "C_GetFunctionList"));
-  if (get == nullptr || get(&functions_) != CKR_OK) ADD_FAILURE() << "no function list";
+  auto* get = reinterpret_cast<CK_C_GetFunctionList>(dlsym(m_handle, "C_GetFunctionList"));
+  if (get == nullptr || get(&m_functions) != CKR_OK) ADD_FAILURE() << "no function list";
 }
 
 Module::~Module() {
-  if (handle_ != nullptr) dlclose(handle_);
+  if (m_handle != nullptr) dlclose(m_handle);
 }
 
 Outcome Shell(const std::string& command) {

@@ -66,13 +66,13 @@ class Module {
   ~Module();
   Module(const Module&) = delete;
   Module& operator=(const Module&) = delete;
-  CK_FUNCTION_LIST* operator->() const { return functions_; }
-  CK_FUNCTION_LIST* Functions() const { return functions_; }
+  CK_FUNCTION_LIST* operator->() const { return m_functions; }
+  CK_FUNCTION_LIST* Functions() const { return m_functions; }
   static std::string Path();
 
  private:
-  void* handle_ = nullptr;
-  CK_FUNCTION_LIST* functions_ = nullptr;
+  void* m_handle = nullptr;
+  CK_FUNCTION_LIST* m_functions = nullptr;
 };
 
 // The module initialised over the fake resource manager, in a private user
@@ -100,8 +100,8 @@ class ModuleTest : public ::testing::Test {
   // Commands the cards were sent since the last call.
   static std::vector<Bytes> TakeCommands();
 
-  platform_test::ScopedUserDir userDir_;
-  Module module_;
+  platform_test::ScopedUserDir m_userDir;
+  Module m_module;
 };
 
 // A program run through the shell: its exit status and what it printed

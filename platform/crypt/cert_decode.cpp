@@ -40,21 +40,21 @@ std::shared_ptr<DecodedCertificate> DecodedCertificate::Decode(const BYTE* der, 
   X509Ptr x509(d2i_X509(nullptr, &p, static_cast<long>(size)));
   if (!x509 || p != der + size) return nullptr;
   std::shared_ptr<DecodedCertificate> cert(new DecodedCertificate());
-  cert->encoded_.assign(der, der + size);
+  cert->m_encoded.assign(der, der + size);
   if (!cert->Parse()) return nullptr;
-  cert->info_.NotBefore = ToFileTime(X509_get0_notBefore(x509.get()));
-  cert->info_.NotAfter = ToFileTime(X509_get0_notAfter(x509.get()));
+  cert->m_info.NotBefore = ToFileTime(X509_get0_notBefore(x509.get()));
+  cert->m_info.NotAfter = ToFileTime(X509_get0_notAfter(x509.get()));
   return cert;
 }
 
 LPSTR DecodedCertificate::Keep(std::string text) {
-  oids_.push_back(std::make_unique<std::string>(std::move(text)));
-  return oids_.back()->data();
+  m_oids.push_back(std::make_unique<std::string>(std::move(text)));
+  return m_oids.back()->data();
 }
 
 bool DecodedCertificate::Parse() {
   der::Element certificate, tbs, e;
-  if (!der::ReadWhole(encoded_.data(), encoded_.size(), certificate) ||
+  if (!der::ReadWhole(m_encoded.data(), m_encoded.size(), certificate) ||
       certificate.tag != der::kSequence)
     return false;
   const BYTE* pos = certificate.content;
@@ -64,19 +64,19 @@ bool DecodedCertificate::Parse() {
   const BYTE* end = tbs.content + tbs.length;
   if (!der::Read(pos, end, e)) return false;
 
-  info_.dwVersion = CERT_V1;
+  m_info.dwVersion = CERT_V1;
   if (e.tag == 0xA0) {  // [0] EXPLICIT version
     der::Element version;
     if (!der::ReadWhole(e.content, e.length, version) || version.tag != der::kInteger ||
         version.length != 1)
       return false;
-    info_.dwVersion = version.content[0];
+    m_info.dwVersion = version.content[0];
     if (!der::Read(pos, end, e)) return false;
   }
   if (e.tag != der::kInteger || e.length == 0) return false;
-  serialLittleEndian_.assign(e.content, e.content + e.length);
-  std::reverse(serialLittleEndian_.begin(), serialLittleEndian_.end());
-  info_.SerialNumber = {static_cast<DWORD>(serialLittleEndian_.size()), serialLittleEndian_.data()};
+  m_serialLittleEndian.assign(e.content, e.content + e.length);
+  std::reverse(m_serialLittleEndian.begin(), m_serialLittleEndian.end());
+  m_info.SerialNumber = {static_cast<DWORD>(m_serialLittleEndian.size()), m_serialLittleEndian.data()};
 
   auto algorithm = [this](const der::Element& seq, CRYPT_ALGORITHM_IDENTIFIER& out) {
     der::Element oid;
@@ -92,23 +92,23 @@ bool DecodedCertificate::Parse() {
   };
 
   der::Element signatureAlg, issuer, validity, subject, spki;
-  if (!der::Read(pos, end, signatureAlg) || !algorithm(signatureAlg, info_.SignatureAlgorithm))
+  if (!der::Read(pos, end, signatureAlg) || !algorithm(signatureAlg, m_info.SignatureAlgorithm))
     return false;
   if (!der::Read(pos, end, issuer) || !der::Read(pos, end, validity) ||
       !der::Read(pos, end, subject) || !der::Read(pos, end, spki))
     return false;
-  info_.Issuer = Blob(issuer, true);
-  info_.Subject = Blob(subject, true);
+  m_info.Issuer = Blob(issuer, true);
+  m_info.Subject = Blob(subject, true);
 
   // SubjectPublicKeyInfo: algorithm and the key bits.
   der::Element spkiAlg, keyBits;
   const BYTE* k = spki.content;
   const BYTE* kend = spki.content + spki.length;
   if (spki.tag != der::kSequence || !der::Read(k, kend, spkiAlg) ||
-      !algorithm(spkiAlg, info_.SubjectPublicKeyInfo.Algorithm) || !der::Read(k, kend, keyBits) ||
+      !algorithm(spkiAlg, m_info.SubjectPublicKeyInfo.Algorithm) || !der::Read(k, kend, keyBits) ||
       keyBits.tag != der::kBitString || keyBits.length == 0 || keyBits.content[0] > 7)
     return false;
-  info_.SubjectPublicKeyInfo.PublicKey = {
+  m_info.SubjectPublicKeyInfo.PublicKey = {
       static_cast<DWORD>(keyBits.length - 1),
       keyBits.length > 1 ? const_cast<BYTE*>(keyBits.content + 1) : nullptr, keyBits.content[0]};
 
@@ -137,11 +137,11 @@ bool DecodedCertificate::Parse() {
       }
       if (field.tag != 0x04) return false;  // OCTET STRING holding the value
       out.Value = Blob(field, false);
-      extensions_.push_back(out);
+      m_extensions.push_back(out);
     }
   }
-  info_.cExtension = static_cast<DWORD>(extensions_.size());
-  info_.rgExtension = extensions_.empty() ? nullptr : extensions_.data();
+  m_info.cExtension = static_cast<DWORD>(m_extensions.size());
+  m_info.rgExtension = m_extensions.empty() ? nullptr : m_extensions.data();
   return true;
 }
 

@@ -16,20 +16,20 @@ class DecodedCertificate {
   // Null when the bytes are not exactly one X.509 certificate.
   static std::shared_ptr<DecodedCertificate> Decode(const BYTE* der, std::size_t size);
 
-  BYTE* Encoded() { return encoded_.data(); }
-  DWORD EncodedSize() const { return static_cast<DWORD>(encoded_.size()); }
-  CERT_INFO* Info() { return &info_; }
+  BYTE* Encoded() { return m_encoded.data(); }
+  DWORD EncodedSize() const { return static_cast<DWORD>(m_encoded.size()); }
+  CERT_INFO* Info() { return &m_info; }
 
  private:
   DecodedCertificate() = default;
   bool Parse();
   LPSTR Keep(std::string text);
 
-  std::vector<BYTE> encoded_;
-  std::vector<BYTE> serialLittleEndian_;
-  std::vector<std::unique_ptr<std::string>> oids_;
-  std::vector<CERT_EXTENSION> extensions_;
-  CERT_INFO info_{};
+  std::vector<BYTE> m_encoded;
+  std::vector<BYTE> m_serialLittleEndian;
+  std::vector<std::unique_ptr<std::string>> m_oids;
+  std::vector<CERT_EXTENSION> m_extensions;
+  CERT_INFO m_info{};
 };
 
 }  // namespace platform::crypt

@@ -10,14 +10,14 @@ namespace {
 class CollectionStore final : public ExtendedStore {
  public:
   CollectionStore(std::vector<CollectionMember> members, bool readOnly)
-      : members_(std::move(members)), readOnly_(readOnly) {
-    for (const CollectionMember& m : members_) contents_.push_back(ContentStoreOf(m.store));
+      : m_members(std::move(members)), m_readOnly(readOnly) {
+    for (const CollectionMember& m : m_members) m_contents.push_back(ContentStoreOf(m.store));
   }
 
   BOOL Add(PCCERT_CONTEXT certificate, DWORD disposition, PCCERT_CONTEXT* storeContext) override {
-    if (readOnly_) return Fail(ERROR_ACCESS_DENIED);
+    if (m_readOnly) return Fail(ERROR_ACCESS_DENIED);
     DWORD error = ERROR_ACCESS_DENIED;  // no member takes additions
-    for (const CollectionMember& member : members_) {
+    for (const CollectionMember& member : m_members) {
       if (!member.addEnabled) continue;
       if (CertAddCertificateContextToStore(member.store, certificate, disposition, storeContext)) return TRUE;
       error = GetLastError();
@@ -34,33 +34,33 @@ class CollectionStore final : public ExtendedStore {
         std::lock_guard lock(CertificateLock());
         if (FindContextLocked(previous)) from = previous->hCertStore;
       }
-      while (member < contents_.size() && contents_[member] != from) ++member;
-      if (member == contents_.size()) {
+      while (member < m_contents.size() && m_contents[member] != from) ++member;
+      if (member == m_contents.size()) {
         CertFreeCertificateContext(previous);  // released whatever the outcome
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
       }
-      current = CertEnumCertificatesInStore(members_[member].store, previous);
-    } else if (!members_.empty()) {
-      current = CertEnumCertificatesInStore(members_[0].store, nullptr);
+      current = CertEnumCertificatesInStore(m_members[member].store, previous);
+    } else if (!m_members.empty()) {
+      current = CertEnumCertificatesInStore(m_members[0].store, nullptr);
     }
     for (;;) {
       while (!current) {
-        if (++member >= members_.size()) {
+        if (++member >= m_members.size()) {
           SetLastError(CRYPT_E_NOT_FOUND);
           return nullptr;
         }
-        current = CertEnumCertificatesInStore(members_[member].store, nullptr);
+        current = CertEnumCertificatesInStore(m_members[member].store, nullptr);
       }
       if (!HeldByEarlierMember(member, current)) return current;
-      current = CertEnumCertificatesInStore(members_[member].store, current);
+      current = CertEnumCertificatesInStore(m_members[member].store, current);
     }
   }
 
   BOOL Control(DWORD flags, DWORD controlType, const void* parameter) override {
     bool taken = false;
     DWORD failure = ERROR_SUCCESS;
-    for (const CollectionMember& member : members_) {
+    for (const CollectionMember& member : m_members) {
       if (CertControlStore(member.store, flags, controlType, parameter)) {
         taken = true;
         continue;
@@ -75,7 +75,7 @@ class CollectionStore final : public ExtendedStore {
   BOOL Close(DWORD flags) override {
     BOOL all = TRUE;
     DWORD error = ERROR_SUCCESS;
-    for (const CollectionMember& member : members_) {
+    for (const CollectionMember& member : m_members) {
       if (!CertCloseStore(member.store, flags) && all) {
         all = FALSE;
         error = GetLastError();
@@ -92,15 +92,15 @@ class CollectionStore final : public ExtendedStore {
     const CertContextImpl* impl = FindContextLocked(certificate);
     if (!impl) return false;
     for (std::size_t i = 0; i < member; ++i) {
-      const StoreImpl* store = FindStoreLocked(contents_[i]);
+      const StoreImpl* store = FindStoreLocked(m_contents[i]);
       if (store && FindCertificateLocked(*store, *impl)) return true;
     }
     return false;
   }
 
-  std::vector<CollectionMember> members_;
-  std::vector<HCERTSTORE> contents_;  // where each member's contexts live
-  const bool readOnly_;
+  std::vector<CollectionMember> m_members;
+  std::vector<HCERTSTORE> m_contents;  // where each member's contexts live
+  const bool m_readOnly;
 };
 
 }  // namespace

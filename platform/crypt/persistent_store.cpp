@@ -73,12 +73,12 @@ std::unique_ptr<CertContextImpl> FromJson(const nlohmann::json& j, HCERTSTORE st
 
 class FileBacking final : public StoreBacking {
  public:
-  explicit FileBacking(std::filesystem::path path) : file_(std::move(path)) {}
+  explicit FileBacking(std::filesystem::path path) : m_file(std::move(path)) {}
 
   DWORD Put(const CertContextImpl& certificate) override {
     nlohmann::json record;
     if (DWORD error = ToJson(certificate, record)) return error;
-    return file_.Update([&record](nlohmann::json& content) -> DWORD {
+    return m_file.Update([&record](nlohmann::json& content) -> DWORD {
       auto& list = content["certificates"];
       if (!list.is_array()) list = nlohmann::json::array();
       for (auto& entry : list) {
@@ -96,7 +96,7 @@ class FileBacking final : public StoreBacking {
   DWORD Load(HCERTSTORE store, std::vector<std::unique_ptr<CertContextImpl>>& out) override {
     out.clear();
     nlohmann::json content;
-    if (DWORD error = file_.Read(content)) return error;
+    if (DWORD error = m_file.Read(content)) return error;
     if (!content.contains("certificates")) return ERROR_SUCCESS;
     try {
       for (const auto& entry : content.at("certificates")) {
@@ -114,7 +114,7 @@ class FileBacking final : public StoreBacking {
   }
 
  private:
-  StateFile file_;
+  StateFile m_file;
 };
 
 }  // namespace

@@ -85,50 +85,50 @@ bool PfxReader::DeclaredWorkWithinBounds(PKCS12* pfx) {
   return total <= kMaxPfxTotalIterations;
 }
 
-PfxReader::PfxReader(PKCS12* pfx, const SecureText& password) : pfx_(pfx), password_(password) {
-  password_.push_back('\0');
+PfxReader::PfxReader(PKCS12* pfx, const SecureText& password) : m_pfx(pfx), m_password(password) {
+  m_password.push_back('\0');
 }
 
 bool PfxReader::Afford(const X509_ALGOR* algorithm) {
   std::uint64_t cost = algorithm ? DerivationCost(algorithm) : 0;
-  if (cost == 0 || spent_ + cost > kMaxPfxTotalIterations) return false;
-  spent_ += cost;
+  if (cost == 0 || m_spent + cost > kMaxPfxTotalIterations) return false;
+  m_spent += cost;
   return true;
 }
 
 bool PfxReader::AffordMac() {
   const ASN1_INTEGER* iterations = nullptr;
-  PKCS12_get0_mac(nullptr, nullptr, nullptr, &iterations, pfx_);
+  PKCS12_get0_mac(nullptr, nullptr, nullptr, &iterations, m_pfx);
   long count = iterations ? ASN1_INTEGER_get(iterations) : 1;  // absent means 1
   if (count <= 0 || static_cast<std::uint64_t>(count) > kMaxPfxIterations ||
-      spent_ + static_cast<std::uint64_t>(count) > kMaxPfxTotalIterations)
+      m_spent + static_cast<std::uint64_t>(count) > kMaxPfxTotalIterations)
     return false;
-  spent_ += static_cast<std::uint64_t>(count);
+  m_spent += static_cast<std::uint64_t>(count);
   return true;
 }
 
 PfxStatus PfxReader::VerifyPassword() {
-  if (!PKCS12_mac_present(pfx_)) return PfxStatus::kOk;
+  if (!PKCS12_mac_present(m_pfx)) return PfxStatus::kOk;
   if (!AffordMac()) return PfxStatus::kMalformed;
-  if (password_.size() > 1) {
-    useNullPassword_ = false;
-    return PKCS12_verify_mac(pfx_, Pass(), PassLength()) ? PfxStatus::kOk : PfxStatus::kBadPassword;
+  if (m_password.size() > 1) {
+    m_useNullPassword = false;
+    return PKCS12_verify_mac(m_pfx, Pass(), PassLength()) ? PfxStatus::kOk : PfxStatus::kBadPassword;
   }
   // An empty password is either no password at all or an empty string,
   // depending on the program that wrote the file: both are tried.
-  useNullPassword_ = true;
-  if (PKCS12_verify_mac(pfx_, nullptr, 0)) return PfxStatus::kOk;
+  m_useNullPassword = true;
+  if (PKCS12_verify_mac(m_pfx, nullptr, 0)) return PfxStatus::kOk;
   if (!AffordMac()) return PfxStatus::kMalformed;
-  useNullPassword_ = false;
-  return PKCS12_verify_mac(pfx_, "", 0) ? PfxStatus::kOk : PfxStatus::kBadPassword;
+  m_useNullPassword = false;
+  return PKCS12_verify_mac(m_pfx, "", 0) ? PfxStatus::kOk : PfxStatus::kBadPassword;
 }
 
 PfxStatus PfxReader::Read(PfxContents& contents) {
   if (PfxStatus status = VerifyPassword(); status != PfxStatus::kOk) return status;
   // Without a MAC the password is proved by the first decryption instead.
-  passwordProven_ = PKCS12_mac_present(pfx_);
+  m_passwordProven = PKCS12_mac_present(m_pfx);
 
-  SafesPtr safes(PKCS12_unpack_authsafes(pfx_));
+  SafesPtr safes(PKCS12_unpack_authsafes(m_pfx));
   if (!safes) return PfxStatus::kMalformed;
   for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
     PKCS7* safe = sk_PKCS7_value(safes.get(), i);
@@ -143,7 +143,7 @@ PfxStatus PfxReader::Read(PfxContents& contents) {
         return PfxStatus::kMalformed;
       bags.reset(PKCS12_unpack_p7encdata(safe, Pass(), PassLength()));
       if (!bags) return Undecryptable();
-      passwordProven_ = true;
+      m_passwordProven = true;
     } else {
       return PfxStatus::kMalformed;  // public-key protected safes are not supported
     }
@@ -167,7 +167,7 @@ PfxStatus PfxReader::ReadBags(const STACK_OF(PKCS12_SAFEBAG) * bags, PfxContents
           if (!Afford(algorithm)) return PfxStatus::kMalformed;
           decrypted.reset(PKCS12_decrypt_skey(bag, Pass(), PassLength()));
           if (!decrypted) return Undecryptable();
-          passwordProven_ = true;
+          m_passwordProven = true;
           info = decrypted.get();
         }
         EvpPkeyPtr key(info ? EVP_PKCS82PKEY(info) : nullptr);

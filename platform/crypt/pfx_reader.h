@@ -62,15 +62,15 @@ class PfxReader {
   bool Afford(const X509_ALGOR* algorithm);
   bool AffordMac();
   PfxStatus ReadBags(const STACK_OF(PKCS12_SAFEBAG) * bags, PfxContents& contents, int depth);
-  PfxStatus Undecryptable() const { return passwordProven_ ? PfxStatus::kMalformed : PfxStatus::kBadPassword; }
-  const char* Pass() const { return useNullPassword_ ? nullptr : password_.data(); }
-  int PassLength() const { return useNullPassword_ ? 0 : static_cast<int>(password_.size()) - 1; }
+  PfxStatus Undecryptable() const { return m_passwordProven ? PfxStatus::kMalformed : PfxStatus::kBadPassword; }
+  const char* Pass() const { return m_useNullPassword ? nullptr : m_password.data(); }
+  int PassLength() const { return m_useNullPassword ? 0 : static_cast<int>(m_password.size()) - 1; }
 
-  PKCS12* pfx_;
-  SecureText password_;  // NUL-terminated copy
-  bool useNullPassword_ = false;
-  bool passwordProven_ = false;
-  std::uint64_t spent_ = 0;
+  PKCS12* m_pfx;
+  SecureText m_password;  // NUL-terminated copy
+  bool m_useNullPassword = false;
+  bool m_passwordProven = false;
+  std::uint64_t m_spent = 0;
 };
 
 }  // namespace platform::crypt

@@ -22,27 +22,27 @@ constexpr DWORD kMaxCallbacks = 64;
 class ProviderStore final : public ExtendedStore {
  public:
   ProviderStore(HCERTSTORE content, HCRYPTOIDFUNCADDR openFunction, bool readOnly)
-      : content_(content), openFunction_(openFunction), readOnly_(readOnly) {}
+      : m_content(content), m_openFunction(openFunction), m_readOnly(readOnly) {}
 
   // Takes what the open function filled in.
   void Keep(const CERT_STORE_PROV_INFO& info) {
     if (info.rgpvStoreProvFunc) {
       const DWORD count = std::min(info.cStoreProvFunc, kMaxCallbacks);
-      callbacks_.assign(info.rgpvStoreProvFunc, info.rgpvStoreProvFunc + count);
+      m_callbacks.assign(info.rgpvStoreProvFunc, info.rgpvStoreProvFunc + count);
     }
-    provider_ = info.hStoreProv;
-    secondFunction_ = info.hStoreProvFuncAddr2;
+    m_provider = info.hStoreProv;
+    m_secondFunction = info.hStoreProvFuncAddr2;
   }
 
   BOOL Add(PCCERT_CONTEXT certificate, DWORD disposition, PCCERT_CONTEXT* storeContext) override {
     if (disposition < CERT_STORE_ADD_NEW || disposition > CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES) {
       return Fail(ERROR_INVALID_PARAMETER);
     }
-    if (readOnly_) return Fail(ERROR_ACCESS_DENIED);
+    if (m_readOnly) return Fail(ERROR_ACCESS_DENIED);
     {
       std::lock_guard lock(CertificateLock());
       CertContextImpl* source = FindContextLocked(certificate);
-      StoreImpl* content = FindStoreLocked(content_);
+      StoreImpl* content = FindStoreLocked(m_content);
       if (!source || !content) return Fail(ERROR_INVALID_HANDLE);
       CertContextImpl* existing = FindCertificateLocked(*content, *source);
       if (existing && disposition == CERT_STORE_ADD_NEW) return Fail(CRYPT_E_EXISTS);
@@ -56,50 +56,50 @@ class ProviderStore final : public ExtendedStore {
     }
     if (auto write = Callback<PFN_CERT_STORE_PROV_WRITE_CERT>(CERT_STORE_PROV_WRITE_CERT_FUNC)) {
       SetLastError(ERROR_SUCCESS);
-      if (!write(provider_, certificate, (disposition << 16) | CERT_STORE_PROV_WRITE_ADD_FLAG)) {
+      if (!write(m_provider, certificate, (disposition << 16) | CERT_STORE_PROV_WRITE_ADD_FLAG)) {
         // The provider refused; it need not say why.
         if (GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
       }
     }
-    return CertAddCertificateContextToStore(content_, certificate, disposition, storeContext);
+    return CertAddCertificateContextToStore(m_content, certificate, disposition, storeContext);
   }
 
   PCCERT_CONTEXT Enumerate(PCCERT_CONTEXT previous) override {
-    return CertEnumCertificatesInStore(content_, previous);
+    return CertEnumCertificatesInStore(m_content, previous);
   }
 
   BOOL Control(DWORD flags, DWORD controlType, const void* parameter) override {
     auto control = Callback<PFN_CERT_STORE_PROV_CONTROL>(CERT_STORE_PROV_CONTROL_FUNC);
     if (!control) return Fail(ERROR_CALL_NOT_IMPLEMENTED);
-    return control(provider_, flags, controlType, parameter);
+    return control(m_provider, flags, controlType, parameter);
   }
 
   BOOL Close(DWORD flags) override {
-    if (auto close = Callback<PFN_CERT_STORE_PROV_CLOSE>(CERT_STORE_PROV_CLOSE_FUNC)) close(provider_, flags);
-    const BOOL closed = CertCloseStore(content_, flags);
+    if (auto close = Callback<PFN_CERT_STORE_PROV_CLOSE>(CERT_STORE_PROV_CLOSE_FUNC)) close(m_provider, flags);
+    const BOOL closed = CertCloseStore(m_content, flags);
     const DWORD error = GetLastError();
     // The provider's module may go only once nothing of it is called again.
-    CryptFreeOIDFunctionAddress(secondFunction_, 0);
-    CryptFreeOIDFunctionAddress(openFunction_, 0);
+    CryptFreeOIDFunctionAddress(m_secondFunction, 0);
+    CryptFreeOIDFunctionAddress(m_openFunction, 0);
     if (!closed) SetLastError(error);
     return closed;
   }
 
-  HCERTSTORE ContentStore() const override { return content_; }
+  HCERTSTORE ContentStore() const override { return m_content; }
 
  private:
   template <class Function>
   Function Callback(DWORD index) const {
-    return index < callbacks_.size() ? reinterpret_cast<Function>(callbacks_[index]) : nullptr;
+    return index < m_callbacks.size() ? reinterpret_cast<Function>(m_callbacks[index]) : nullptr;
   }
 
-  const HCERTSTORE content_;
-  const HCRYPTOIDFUNCADDR openFunction_;
-  const bool readOnly_;
-  std::vector<void*> callbacks_;
-  HCERTSTOREPROV provider_ = nullptr;
-  HCRYPTOIDFUNCADDR secondFunction_ = nullptr;
+  const HCERTSTORE m_content;
+  const HCRYPTOIDFUNCADDR m_openFunction;
+  const bool m_readOnly;
+  std::vector<void*> m_callbacks;
+  HCERTSTOREPROV m_provider = nullptr;
+  HCRYPTOIDFUNCADDR m_secondFunction = nullptr;
 };
 
 HCRYPTOIDFUNCSET OpenStoreFunctions() {

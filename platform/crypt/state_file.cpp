@@ -21,25 +21,25 @@ class FileLock {
     std::filesystem::create_directories(path.parent_path(), ec);
     std::filesystem::path lockPath = path;
     lockPath += ".lock";
-    fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd_ < 0) return;
-    while (::flock(fd_, operation) != 0) {
+    m_fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_fd < 0) return;
+    while (::flock(m_fd, operation) != 0) {
       if (errno != EINTR) {
-        ::close(fd_);
-        fd_ = -1;
+        ::close(m_fd);
+        m_fd = -1;
         return;
       }
     }
   }
   ~FileLock() {
-    if (fd_ >= 0) ::close(fd_);  // closing drops the lock
+    if (m_fd >= 0) ::close(m_fd);  // closing drops the lock
   }
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
-  bool Held() const { return fd_ >= 0; }
+  bool Held() const { return m_fd >= 0; }
 
  private:
-  int fd_ = -1;
+  int m_fd = -1;
 };
 
 DWORD ReadUnlocked(const std::filesystem::path& path, nlohmann::json& content) {
@@ -86,22 +86,22 @@ DWORD WriteUnlocked(const std::filesystem::path& path, const nlohmann::json& con
 }  // namespace
 
 DWORD StateFile::Read(nlohmann::json& content) const {
-  FileLock lock(path_, LOCK_SH);
+  FileLock lock(m_path, LOCK_SH);
   if (!lock.Held()) return ERROR_ACCESS_DENIED;
-  return ReadUnlocked(path_, content);
+  return ReadUnlocked(m_path, content);
 }
 
 DWORD StateFile::Update(const std::function<DWORD(nlohmann::json&)>& change) const {
-  FileLock lock(path_, LOCK_EX);
+  FileLock lock(m_path, LOCK_EX);
   if (!lock.Held()) return ERROR_ACCESS_DENIED;
   nlohmann::json content;
-  if (DWORD error = ReadUnlocked(path_, content)) return error;
+  if (DWORD error = ReadUnlocked(m_path, content)) return error;
   try {
     if (DWORD error = change(content)) return error;
   } catch (const nlohmann::json::exception&) {
     return ERROR_INVALID_DATA;  // the file's content is not of the expected shape
   }
-  return WriteUnlocked(path_, content);
+  return WriteUnlocked(m_path, content);
 }
 
 std::string EncodeBase64(const BYTE* data, std::size_t size) {

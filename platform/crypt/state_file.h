@@ -19,7 +19,7 @@ namespace platform::crypt {
 
 class StateFile {
  public:
-  explicit StateFile(std::filesystem::path path) : path_(std::move(path)) {}
+  explicit StateFile(std::filesystem::path path) : m_path(std::move(path)) {}
 
   // The content; an empty object when the file does not exist.
   // ERROR_INVALID_DATA when it is not JSON.
@@ -30,10 +30,10 @@ class StateFile {
   // overwritten (ERROR_INVALID_DATA).
   DWORD Update(const std::function<DWORD(nlohmann::json&)>& change) const;
 
-  const std::filesystem::path& Path() const { return path_; }
+  const std::filesystem::path& Path() const { return m_path; }
 
  private:
-  std::filesystem::path path_;
+  std::filesystem::path m_path;
 };
 
 // Base64 text of bytes and back (nothing for text that is not Base64).

@@ -11,42 +11,42 @@ namespace {
 
 class EventObject final : public KernelObject {
  public:
-  EventObject(bool manualReset, bool signalled) : manualReset_(manualReset), signalled_(signalled) {}
+  EventObject(bool manualReset, bool signalled) : m_manualReset(manualReset), m_signalled(signalled) {}
 
   DWORD Wait(DWORD milliseconds) override {
-    std::unique_lock lock(mutex_);
-    auto ready = [this] { return signalled_; };
+    std::unique_lock lock(m_mutex);
+    auto ready = [this] { return m_signalled; };
     if (milliseconds == INFINITE) {
-      changed_.wait(lock, ready);
-    } else if (!changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), ready)) {
+      m_changed.wait(lock, ready);
+    } else if (!m_changed.wait_for(lock, std::chrono::milliseconds(milliseconds), ready)) {
       return WAIT_TIMEOUT;
     }
-    if (!manualReset_) signalled_ = false;
+    if (!m_manualReset) m_signalled = false;
     return WAIT_OBJECT_0;
   }
 
   void Set() {
     {
-      std::lock_guard lock(mutex_);
-      signalled_ = true;
+      std::lock_guard lock(m_mutex);
+      m_signalled = true;
     }
-    if (manualReset_) {
-      changed_.notify_all();
+    if (m_manualReset) {
+      m_changed.notify_all();
     } else {
-      changed_.notify_one();
+      m_changed.notify_one();
     }
   }
 
   void Reset() {
-    std::lock_guard lock(mutex_);
-    signalled_ = false;
+    std::lock_guard lock(m_mutex);
+    m_signalled = false;
   }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  const bool manualReset_;
-  bool signalled_;
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  const bool m_manualReset;
+  bool m_signalled;
 };
 
 }  // namespace

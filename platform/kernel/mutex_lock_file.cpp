@@ -87,18 +87,18 @@ std::optional<MutexLockFile> MutexLockFile::Open(const std::string& name) {
 }
 
 MutexLockFile::~MutexLockFile() {
-  if (fd_ >= 0) ::close(fd_);
+  if (m_fd >= 0) ::close(m_fd);
 }
 
 MutexLockFile::Result MutexLockFile::Lock(const Deadline& deadline) {
   if (!deadline) {
-    while (::flock(fd_, LOCK_EX) != 0) {
+    while (::flock(m_fd, LOCK_EX) != 0) {
       if (errno != EINTR) return Result::kFailed;
     }
   } else {
     // flock() has no time-out: poll, from 1 ms up to 10 ms between tries.
     auto pause = std::chrono::milliseconds(1);
-    while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
       if (errno == EINTR) continue;
       if (errno != EWOULDBLOCK) return Result::kFailed;
       const auto now = std::chrono::steady_clock::now();
@@ -108,12 +108,12 @@ MutexLockFile::Result MutexLockFile::Lock(const Deadline& deadline) {
     }
   }
   char mark = '0';
-  const bool abandoned = ::pread(fd_, &mark, 1, 0) == 1 && mark == '1';
+  const bool abandoned = ::pread(m_fd, &mark, 1, 0) == 1 && mark == '1';
   char record[24];
   const int length = std::snprintf(record, sizeof record, "1 %ld\n", static_cast<long>(::getpid()));
-  if (::ftruncate(fd_, 0) != 0 || ::pwrite(fd_, record, static_cast<std::size_t>(length), 0) != length) {
+  if (::ftruncate(m_fd, 0) != 0 || ::pwrite(m_fd, record, static_cast<std::size_t>(length), 0) != length) {
     // Without the mark a later death would go unnoticed; refuse the lock.
-    ::flock(fd_, LOCK_UN);
+    ::flock(m_fd, LOCK_UN);
     return Result::kFailed;
   }
   return abandoned ? Result::kAbandoned : Result::kLocked;
@@ -122,12 +122,12 @@ MutexLockFile::Result MutexLockFile::Lock(const Deadline& deadline) {
 void MutexLockFile::Unlock(bool released) {
   if (released) {
     const char free = '0';
-    if (::pwrite(fd_, &free, 1, 0) != 1) {
+    if (::pwrite(m_fd, &free, 1, 0) != 1) {
       // The next owner will take the mutex for abandoned; nothing better
       // can be done without the file.
     }
   }
-  ::flock(fd_, LOCK_UN);
+  ::flock(m_fd, LOCK_UN);
 }
 
 }  // namespace platform::kernel

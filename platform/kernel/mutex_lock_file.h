@@ -20,7 +20,7 @@ class MutexLockFile {
   // with the last error set, when it cannot be opened.
   static std::optional<MutexLockFile> Open(const std::string& name);
 
-  MutexLockFile(MutexLockFile&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  MutexLockFile(MutexLockFile&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
   MutexLockFile& operator=(MutexLockFile&&) = delete;
   MutexLockFile(const MutexLockFile&) = delete;
   ~MutexLockFile();
@@ -37,8 +37,8 @@ class MutexLockFile {
   static std::filesystem::path PathFor(const std::string& name);
 
  private:
-  explicit MutexLockFile(int fd) : fd_(fd) {}
-  int fd_;
+  explicit MutexLockFile(int fd) : m_fd(fd) {}
+  int m_fd;
 };
 
 }  // namespace platform::kernel

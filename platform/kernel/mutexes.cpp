@@ -28,47 +28,47 @@ thread_local OwnedMutexes t_owned;
 
 class MutexObject final : public KernelObject, public std::enable_shared_from_this<MutexObject> {
  public:
-  explicit MutexObject(std::optional<MutexLockFile> file) : file_(std::move(file)) {}
+  explicit MutexObject(std::optional<MutexLockFile> file) : m_file(std::move(file)) {}
 
   DWORD Wait(DWORD milliseconds) override {
     const Deadline deadline = DeadlineAfter(milliseconds);
     const auto self = std::this_thread::get_id();
-    std::unique_lock lock(mutex_);
-    if (owned_ && owner_ == self) {
-      if (recursion_ == 0x7FFFFFFF) {  // the platform's limit on recursive ownership
+    std::unique_lock lock(m_mutex);
+    if (m_owned && m_owner == self) {
+      if (m_recursion == 0x7FFFFFFF) {  // the platform's limit on recursive ownership
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return WAIT_FAILED;
       }
-      ++recursion_;
+      ++m_recursion;
       return WAIT_OBJECT_0;
     }
-    auto available = [this] { return !owned_ && !acquiring_; };
+    auto available = [this] { return !m_owned && !m_acquiring; };
     if (!deadline) {
-      changed_.wait(lock, available);
-    } else if (!changed_.wait_until(lock, *deadline, available)) {
+      m_changed.wait(lock, available);
+    } else if (!m_changed.wait_until(lock, *deadline, available)) {
       return WAIT_TIMEOUT;
     }
-    bool abandoned = abandoned_;
-    if (file_) {
+    bool abandoned = m_abandoned;
+    if (m_file) {
       // Only this thread of the process goes for the file lock; the others
       // wait above until it has it or has given up.
-      acquiring_ = true;
+      m_acquiring = true;
       lock.unlock();
-      const MutexLockFile::Result result = file_->Lock(deadline);
+      const MutexLockFile::Result result = m_file->Lock(deadline);
       lock.lock();
-      acquiring_ = false;
+      m_acquiring = false;
       if (result == MutexLockFile::Result::kTimeout || result == MutexLockFile::Result::kFailed) {
-        changed_.notify_all();
+        m_changed.notify_all();
         if (result == MutexLockFile::Result::kTimeout) return WAIT_TIMEOUT;
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
       }
       abandoned = abandoned || result == MutexLockFile::Result::kAbandoned;
     }
-    owned_ = true;
-    owner_ = self;
-    recursion_ = 1;
-    abandoned_ = false;
+    m_owned = true;
+    m_owner = self;
+    m_recursion = 1;
+    m_abandoned = false;
     lock.unlock();
     t_owned.owned.push_back(weak_from_this());
     return abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0;
@@ -76,9 +76,9 @@ class MutexObject final : public KernelObject, public std::enable_shared_from_th
 
   bool Release() {
     {
-      std::lock_guard lock(mutex_);
-      if (!owned_ || owner_ != std::this_thread::get_id()) return false;
-      if (--recursion_ > 0) return true;
+      std::lock_guard lock(m_mutex);
+      if (!m_owned || m_owner != std::this_thread::get_id()) return false;
+      if (--m_recursion > 0) return true;
       LetGoLocked(true);
     }
     auto& owned = t_owned.owned;
@@ -88,19 +88,19 @@ class MutexObject final : public KernelObject, public std::enable_shared_from_th
                                  return !live || live.get() == this;
                                }),
                 owned.end());
-    changed_.notify_all();
+    m_changed.notify_all();
     return true;
   }
 
   // The owning thread is ending without having released the mutex.
   void Abandon(std::thread::id thread) {
     {
-      std::lock_guard lock(mutex_);
-      if (!owned_ || owner_ != thread) return;
+      std::lock_guard lock(m_mutex);
+      if (!m_owned || m_owner != thread) return;
       LetGoLocked(false);
-      abandoned_ = true;
+      m_abandoned = true;
     }
-    changed_.notify_all();
+    m_changed.notify_all();
   }
 
   // Takes the mutex for the thread that creates it, without waiting.
@@ -108,19 +108,19 @@ class MutexObject final : public KernelObject, public std::enable_shared_from_th
 
  private:
   void LetGoLocked(bool released) {
-    if (file_) file_->Unlock(released);
-    owned_ = false;
-    recursion_ = 0;
+    if (m_file) m_file->Unlock(released);
+    m_owned = false;
+    m_recursion = 0;
   }
 
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::optional<MutexLockFile> file_;
-  bool owned_ = false;
-  std::thread::id owner_;
-  unsigned long recursion_ = 0;
-  bool acquiring_ = false;
-  bool abandoned_ = false;
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::optional<MutexLockFile> m_file;
+  bool m_owned = false;
+  std::thread::id m_owner;
+  unsigned long m_recursion = 0;
+  bool m_acquiring = false;
+  bool m_abandoned = false;
 };
 
 OwnedMutexes::~OwnedMutexes() {

@@ -20,11 +20,11 @@ namespace {
 class ThreadObject final : public KernelObject {
  public:
   DWORD Wait(DWORD milliseconds) override {
-    std::unique_lock lock(mutex_);
-    auto ended = [this] { return ended_; };
+    std::unique_lock lock(m_mutex);
+    auto ended = [this] { return m_ended; };
     if (milliseconds == INFINITE) {
-      changed_.wait(lock, ended);
-    } else if (!changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), ended)) {
+      m_changed.wait(lock, ended);
+    } else if (!m_changed.wait_for(lock, std::chrono::milliseconds(milliseconds), ended)) {
       return WAIT_TIMEOUT;
     }
     return WAIT_OBJECT_0;
@@ -32,16 +32,16 @@ class ThreadObject final : public KernelObject {
 
   void End() {
     {
-      std::lock_guard lock(mutex_);
-      ended_ = true;
+      std::lock_guard lock(m_mutex);
+      m_ended = true;
     }
-    changed_.notify_all();
+    m_changed.notify_all();
   }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool ended_ = false;
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  bool m_ended = false;
 };
 
 struct ThreadStart {

@@ -28,10 +28,10 @@ Registry& TheRegistry() {
 }  // namespace
 
 StringTableRegistration::StringTableRegistration(std::span<const StringResource> entries)
-    : module_(ModuleOfAddress(entries.data())), entries_(entries) {
+    : m_module(ModuleOfAddress(entries.data())), m_entries(entries) {
   Registry& registry = TheRegistry();
   std::lock_guard lock(registry.mutex);
-  registry.tables.push_back({module_, entries_});
+  registry.tables.push_back({m_module, m_entries});
 }
 
 StringTableRegistration::~StringTableRegistration() {
@@ -40,7 +40,7 @@ StringTableRegistration::~StringTableRegistration() {
   auto& tables = registry.tables;
   tables.erase(std::remove_if(tables.begin(), tables.end(),
                               [this](const RegisteredTable& t) {
-                                return t.module == module_ && t.entries.data() == entries_.data();
+                                return t.module == m_module && t.entries.data() == m_entries.data();
                               }),
                tables.end());
 }

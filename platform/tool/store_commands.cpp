@@ -36,24 +36,24 @@ int ListStore(std::span<const std::string> args) {
 class Password {
  public:
   ~Password() { Wipe(); }
-  std::vector<char>& Text() { return text_; }
+  std::vector<char>& Text() { return m_text; }
   // The UTF-16 form; false when the text is not valid UTF-8.
   bool Convert() {
-    text_.push_back('\0');
-    const int units = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text_.data(), -1, nullptr, 0);
+    m_text.push_back('\0');
+    const int units = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, m_text.data(), -1, nullptr, 0);
     if (units <= 0) return false;
-    wide_.assign(static_cast<std::size_t>(units), u'\0');
-    return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text_.data(), -1, wide_.data(), units) == units;
+    m_wide.assign(static_cast<std::size_t>(units), u'\0');
+    return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, m_text.data(), -1, m_wide.data(), units) == units;
   }
-  LPCWSTR Wide() const { return wide_.data(); }
+  LPCWSTR Wide() const { return m_wide.data(); }
   void Wipe() {
-    if (!text_.empty()) explicit_bzero(text_.data(), text_.size());
-    if (!wide_.empty()) explicit_bzero(wide_.data(), wide_.size() * sizeof(WCHAR));
+    if (!m_text.empty()) explicit_bzero(m_text.data(), m_text.size());
+    if (!m_wide.empty()) explicit_bzero(m_wide.data(), m_wide.size() * sizeof(WCHAR));
   }
 
  private:
-  std::vector<char> text_;
-  std::vector<WCHAR> wide_;
+  std::vector<char> m_text;
+  std::vector<WCHAR> m_wide;
 };
 
 // Reads one line (without its end) into the password, with the echo off

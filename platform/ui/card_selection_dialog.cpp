@@ -21,31 +21,31 @@ CardSelectionDialog::CardSelectionDialog(const QString& title,
                             this);
   layout->addWidget(prompt);
 
-  list_ = new QTreeWidget(this);
-  list_->setObjectName(QString::fromLatin1(kReaderListName));
-  list_->setColumnCount(2);
-  list_->setHeaderLabels({QStringLiteral("Lector"), QStringLiteral("Tarjeta")});
-  list_->setRootIsDecorated(false);
-  list_->setSelectionMode(QAbstractItemView::SingleSelection);
+  m_list = new QTreeWidget(this);
+  m_list->setObjectName(QString::fromLatin1(kReaderListName));
+  m_list->setColumnCount(2);
+  m_list->setHeaderLabels({QStringLiteral("Lector"), QStringLiteral("Tarjeta")});
+  m_list->setRootIsDecorated(false);
+  m_list->setSelectionMode(QAbstractItemView::SingleSelection);
   for (const CardChoice& choice : choices) {
-    auto* item = new QTreeWidgetItem(list_);
+    auto* item = new QTreeWidgetItem(m_list);
     item->setText(0, QString::fromUtf8(choice.reader.c_str()));
     item->setText(1, QString::fromUtf8(choice.card.c_str()));
   }
-  list_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-  if (list_->topLevelItemCount() > 0) list_->setCurrentItem(list_->topLevelItem(0));
-  layout->addWidget(list_);
+  m_list->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  if (m_list->topLevelItemCount() > 0) m_list->setCurrentItem(m_list->topLevelItem(0));
+  layout->addWidget(m_list);
 
-  buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  buttons_->setObjectName(QString::fromLatin1(kButtonsName));
-  layout->addWidget(buttons_);
+  m_buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  m_buttons->setObjectName(QString::fromLatin1(kButtonsName));
+  layout->addWidget(m_buttons);
 
-  connect(buttons_, &QDialogButtonBox::accepted, this, [this] {
+  connect(m_buttons, &QDialogButtonBox::accepted, this, [this] {
     if (SelectedIndex() >= 0) accept();
   });
-  connect(buttons_, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  connect(list_, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateOkButton(); });
-  connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] {
+  connect(m_buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  connect(m_list, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateOkButton(); });
+  connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this] {
     if (SelectedIndex() >= 0) accept();
   });
   UpdateOkButton();
@@ -53,13 +53,13 @@ CardSelectionDialog::CardSelectionDialog(const QString& title,
 }
 
 int CardSelectionDialog::SelectedIndex() const {
-  const QList<QTreeWidgetItem*> selected = list_->selectedItems();
+  const QList<QTreeWidgetItem*> selected = m_list->selectedItems();
   if (selected.isEmpty()) return -1;
-  return list_->indexOfTopLevelItem(selected.front());
+  return m_list->indexOfTopLevelItem(selected.front());
 }
 
 void CardSelectionDialog::UpdateOkButton() {
-  buttons_->button(QDialogButtonBox::Ok)->setEnabled(SelectedIndex() >= 0);
+  m_buttons->button(QDialogButtonBox::Ok)->setEnabled(SelectedIndex() >= 0);
 }
 
 }  // namespace platform

@@ -32,8 +32,8 @@ class CardSelectionDialog : public QDialog {
  private:
   void UpdateOkButton();
 
-  QTreeWidget* list_;
-  QDialogButtonBox* buttons_;
+  QTreeWidget* m_list;
+  QDialogButtonBox* m_buttons;
 };
 
 }  // namespace platform

@@ -14,10 +14,10 @@ ModuleResourceRegistry<DialogTemplate>& Templates() {
 }  // namespace
 
 DialogTemplateRegistration::DialogTemplateRegistration(std::span<const DialogTemplate> templates)
-    : module_(Templates().Add(templates)), templates_(templates) {}
+    : m_module(Templates().Add(templates)), m_templates(templates) {}
 
 DialogTemplateRegistration::~DialogTemplateRegistration() {
-  Templates().Remove(module_, templates_);
+  Templates().Remove(m_module, m_templates);
 }
 
 const DialogTemplate* FindDialogTemplate(HINSTANCE module, int id) {

@@ -19,16 +19,16 @@ WPARAM CommandOf(int id) { return static_cast<WPARAM>(id & 0xFFFF); }
 // IDCANCEL), and only the dialog object ends the dialog.
 class DialogWindow : public QDialog {
  public:
-  DialogWindow(CDialog& owner, QWidget* parent) : QDialog(parent), owner_(owner) {}
+  DialogWindow(CDialog& owner, QWidget* parent) : QDialog(parent), m_owner(owner) {}
 
   // Ends the modal run with result.
   void End(int result) {
-    ending_ = true;
+    m_ending = true;
     done(result);
   }
 
-  void reject() override { owner_.OnCommand(CommandOf(IDCANCEL), 0); }
-  void accept() override { owner_.OnCommand(CommandOf(IDOK), 0); }
+  void reject() override { m_owner.OnCommand(CommandOf(IDCANCEL), 0); }
+  void accept() override { m_owner.OnCommand(CommandOf(IDOK), 0); }
 
  protected:
   void keyPressEvent(QKeyEvent* event) override {
@@ -38,11 +38,11 @@ class DialogWindow : public QDialog {
         if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
           button->click();
         } else {
-          owner_.OnCommand(CommandOf(IDOK), 0);
+          m_owner.OnCommand(CommandOf(IDOK), 0);
         }
         return;
       case Qt::Key_Escape:
-        owner_.OnCommand(CommandOf(IDCANCEL), 0);
+        m_owner.OnCommand(CommandOf(IDCANCEL), 0);
         return;
       default:
         QDialog::keyPressEvent(event);
@@ -50,18 +50,18 @@ class DialogWindow : public QDialog {
   }
 
   void closeEvent(QCloseEvent* event) override {
-    if (ending_) {
+    if (m_ending) {
       event->accept();
       return;
     }
     // The close box: the dialog object decides whether the dialog ends.
-    owner_.OnCommand(CommandOf(IDCANCEL), 0);
-    if (!ending_) event->ignore();
+    m_owner.OnCommand(CommandOf(IDCANCEL), 0);
+    if (!m_ending) event->ignore();
   }
 
  private:
-  CDialog& owner_;
-  bool ending_ = false;
+  CDialog& m_owner;
+  bool m_ending = false;
 };
 
 }  // namespace

@@ -25,7 +25,7 @@ QString StringResource(HINSTANCE module, UINT id) {
 // Finish do, and the pages learn when they are shown.
 class PropertySheetWindow : public QWizard {
  public:
-  PropertySheetWindow(CPropertySheetEx& sheet, QWidget* parent) : QWizard(parent), sheet_(sheet) {
+  PropertySheetWindow(CPropertySheetEx& sheet, QWidget* parent) : QWizard(parent), m_sheet(sheet) {
     const bool wizard97 = (sheet.m_psh.dwFlags & PSH_WIZARD97) != 0;
     setWizardStyle(wizard97 ? QWizard::ModernStyle : QWizard::ClassicStyle);
     // No watermark, no header bitmap.
@@ -47,9 +47,9 @@ class PropertySheetWindow : public QWizard {
 
   // Builds every page from its template; false when a template is missing.
   bool BuildPages(HINSTANCE resources) {
-    const bool wizard97 = (sheet_.m_psh.dwFlags & PSH_WIZARD97) != 0;
-    for (int i = 0; i < sheet_.GetPageCount(); ++i) {
-      CPropertyPageEx& page = *sheet_.m_pages[static_cast<std::size_t>(i)];
+    const bool wizard97 = (m_sheet.m_psh.dwFlags & PSH_WIZARD97) != 0;
+    for (int i = 0; i < m_sheet.GetPageCount(); ++i) {
+      CPropertyPageEx& page = *m_sheet.m_pages[static_cast<std::size_t>(i)];
       const platform::DialogTemplate* pageTemplate =
           platform::FindDialogTemplate(resources, static_cast<int>(page.m_psp.pszTemplate));
       if (pageTemplate == nullptr) return false;
@@ -76,7 +76,7 @@ class PropertySheetWindow : public QWizard {
   }
 
   void DetachPages() {
-    for (CPropertyPageEx* page : sheet_.m_pages) page->DetachWidget();
+    for (CPropertyPageEx* page : m_sheet.m_pages) page->DetachWidget();
   }
 
   int ActiveIndex() const { return currentId(); }
@@ -104,30 +104,30 @@ class PropertySheetWindow : public QWizard {
   }
 
   int nextId() const override {
-    if (jump_ >= 0) return jump_;
+    if (m_jump >= 0) return m_jump;
     const int next = currentId() + 1;
-    return next < sheet_.GetPageCount() ? next : -1;
+    return next < m_sheet.GetPageCount() ? next : -1;
   }
 
   bool validateCurrentPage() override {
-    CPropertyPageEx* page = sheet_.GetActivePage();
+    CPropertyPageEx* page = m_sheet.GetActivePage();
     if (page == nullptr) return false;
     const LRESULT answer = page->OnWizardNext();
     if (answer == -1) return false;
-    jump_ = -1;
+    m_jump = -1;
     if (answer != 0) {
       // Another page, named by its template.
-      for (int i = 0; i < sheet_.GetPageCount(); ++i) {
-        if (static_cast<LRESULT>(sheet_.GetPage(i)->m_psp.pszTemplate) == answer) jump_ = i;
+      for (int i = 0; i < m_sheet.GetPageCount(); ++i) {
+        if (static_cast<LRESULT>(m_sheet.GetPage(i)->m_psp.pszTemplate) == answer) m_jump = i;
       }
-      if (jump_ < 0) return false;
+      if (m_jump < 0) return false;
     }
     return true;
   }
 
   void done(int result) override {
     if (result == QDialog::Accepted) {
-      CPropertyPageEx* page = sheet_.GetActivePage();
+      CPropertyPageEx* page = m_sheet.GetActivePage();
       if (page == nullptr || !page->OnWizardFinish()) return;
     }
     // Not QWizard::done: that would ask the page's Next handler again.
@@ -136,12 +136,12 @@ class PropertySheetWindow : public QWizard {
 
  private:
   void PageChanged(int id) {
-    jump_ = -1;
-    if (shown_ >= 0 && shown_ < sheet_.GetPageCount() && shown_ != id) {
-      sheet_.GetPage(shown_)->OnKillActive();
+    m_jump = -1;
+    if (m_shown >= 0 && m_shown < m_sheet.GetPageCount() && m_shown != id) {
+      m_sheet.GetPage(m_shown)->OnKillActive();
     }
-    shown_ = id;
-    if (CPropertyPageEx* page = sheet_.GetPage(id)) page->OnSetActive();
+    m_shown = id;
+    if (CPropertyPageEx* page = m_sheet.GetPage(id)) page->OnSetActive();
     // As the platform's property sheets do, the page that became active gives
     // the keyboard focus to its first control that takes it.
     if (QWidget* control = currentPage() ? FirstTabStop(*currentPage()) : nullptr) {
@@ -159,9 +159,9 @@ class PropertySheetWindow : public QWizard {
     return nullptr;
   }
 
-  CPropertySheetEx& sheet_;
-  int jump_ = -1;
-  int shown_ = -1;
+  CPropertySheetEx& m_sheet;
+  int m_jump = -1;
+  int m_shown = -1;
 };
 
 // --- CPropertyPageEx ---------------------------------------------------------

@@ -14,9 +14,9 @@ ModuleResourceRegistry<ImageResource>& Images() {
 }  // namespace
 
 ImageResourceRegistration::ImageResourceRegistration(std::span<const ImageResource> images)
-    : module_(Images().Add(images)), images_(images) {}
+    : m_module(Images().Add(images)), m_images(images) {}
 
-ImageResourceRegistration::~ImageResourceRegistration() { Images().Remove(module_, images_); }
+ImageResourceRegistration::~ImageResourceRegistration() { Images().Remove(m_module, m_images); }
 
 QPixmap LoadImageResource(HINSTANCE module, int id, ImageKind kind) {
   const ImageResource* image = Images().Find(

@@ -17,14 +17,14 @@ class ModuleResourceRegistry {
   // The module is the one whose mapping holds the entries.
   HINSTANCE Add(std::span<const Entry> entries) {
     const HINSTANCE module = ModuleOfAddress(entries.data());
-    std::lock_guard lock(mutex_);
-    tables_.push_back({module, entries});
+    std::lock_guard lock(m_mutex);
+    m_tables.push_back({module, entries});
     return module;
   }
 
   void Remove(HINSTANCE module, std::span<const Entry> entries) {
-    std::lock_guard lock(mutex_);
-    std::erase_if(tables_, [&](const Table& t) {
+    std::lock_guard lock(m_mutex);
+    std::erase_if(m_tables, [&](const Table& t) {
       return t.module == module && t.entries.data() == entries.data();
     });
   }
@@ -32,8 +32,8 @@ class ModuleResourceRegistry {
   // The first entry of the module that matches; nullptr when none does.
   template <class Match>
   const Entry* Find(HINSTANCE module, Match match) const {
-    std::lock_guard lock(mutex_);
-    for (const Table& table : tables_) {
+    std::lock_guard lock(m_mutex);
+    for (const Table& table : m_tables) {
       if (table.module != module) continue;
       const auto found = std::find_if(table.entries.begin(), table.entries.end(), match);
       if (found != table.entries.end()) return &*found;
@@ -46,8 +46,8 @@ class ModuleResourceRegistry {
     HINSTANCE module;
     std::span<const Entry> entries;
   };
-  mutable std::mutex mutex_;
-  std::vector<Table> tables_;
+  mutable std::mutex m_mutex;
+  std::vector<Table> m_tables;
 };
 
 }  // namespace platform

@@ -137,7 +137,7 @@ CFaultBench::CFaultBench() {
   cardsim::CardSpec spec;
   spec.serial = {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F};
   spec.pin = kCardPin;
-  card_ = orvel_test::AddReaderWithCard(kReader, spec);
+  m_card = orvel_test::AddReaderWithCard(kReader, spec);
   TheMaterial();
 }
 
@@ -146,7 +146,7 @@ CFaultBench::~CFaultBench() { fakepcsc::Reset(); }
 const Bytes& CFaultBench::Pfx() { return TheMaterial().pfx; }
 
 void CFaultBench::ReinsertCardIfRemoved() {
-  if (fakepcsc::CardIn(kReader) == nullptr) fakepcsc::InsertCard(kReader, card_);
+  if (fakepcsc::CardIn(kReader) == nullptr) fakepcsc::InsertCard(kReader, m_card);
 }
 
 std::size_t CFaultBench::SoftwareContainers() const {

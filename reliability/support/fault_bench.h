@@ -61,15 +61,15 @@ class CFaultBench {
   // The same PFX every time (made once per process).
   static const Bytes& Pfx();
 
-  cardsim::VirtualCard& Card() { return *card_; }
+  cardsim::VirtualCard& Card() { return *m_card; }
   // Puts the card back into the reader when a fault took it out.
   void ReinsertCardIfRemoved();
   // Software key containers in the user's directory.
   std::size_t SoftwareContainers() const;
 
  private:
-  platform_test::ScopedUserDir userDir_;
-  std::shared_ptr<cardsim::VirtualCard> card_;
+  platform_test::ScopedUserDir m_userDir;
+  std::shared_ptr<cardsim::VirtualCard> m_card;
 };
 
 // What the card holds besides a fresh card's contents.

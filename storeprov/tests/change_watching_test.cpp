@@ -19,11 +19,11 @@ class ChangeWatching : public PopulationTest {
   void SetUp() override {
     PopulationTest::SetUp();
     TheChangeEventList().Clear();
-    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context_),
+    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &m_context),
               SCARD_S_SUCCESS);
   }
   void TearDown() override {
-    SCardReleaseContext(context_);
+    SCardReleaseContext(m_context);
     TheChangeEventList().Clear();
     PopulationTest::TearDown();
   }
@@ -38,11 +38,11 @@ class ChangeWatching : public PopulationTest {
     MemoryStore store;
     ASSERT_TRUE(PopulateCardStore(store.Get()));
     ASSERT_EQ(ReaderCount, 2u);
-    PollReadersOnce(context_);
+    PollReadersOnce(m_context);
     ReaderChanged[0] = ReaderChanged[1] = 0;
   }
 
-  SCARDCONTEXT context_ = 0;
+  SCARDCONTEXT m_context = 0;
 };
 
 TEST_F(ChangeWatching, InsertionFlagsTheReaderAndSetsEveryEventOnce) {
@@ -55,7 +55,7 @@ TEST_F(ChangeWatching, InsertionFlagsTheReaderAndSetsEveryEventOnce) {
   EXPECT_FALSE(first.IsSet());
 
   fakepcsc::InsertCard("Lector 1", CardWithCertificates(0x02, KeyedCertificates(1)));
-  ASSERT_EQ(PollReadersOnce(context_), SCARD_S_SUCCESS);
+  ASSERT_EQ(PollReadersOnce(m_context), SCARD_S_SUCCESS);
   EXPECT_EQ(ReaderChanged[0], 0);
   EXPECT_EQ(ReaderChanged[1], 1);
   EXPECT_TRUE(first.IsSet());
@@ -66,7 +66,7 @@ TEST_F(ChangeWatching, InsertionFlagsTheReaderAndSetsEveryEventOnce) {
   ASSERT_TRUE(CertStoreProvControl(nullptr, 0, CERT_STORE_CTRL_NOTIFY_CHANGE, first.Address()));
   EXPECT_FALSE(first.IsSet());
   // Nothing changed since: nothing is signalled.
-  PollReadersOnce(context_);
+  PollReadersOnce(m_context);
   EXPECT_FALSE(first.IsSet());
 }
 
@@ -75,15 +75,15 @@ TEST_F(ChangeWatching, RemovalAndACardHeldByAnotherProgramAreNotInsertions) {
   Event event;
   ASSERT_TRUE(CertStoreProvControl(nullptr, 0, CERT_STORE_CTRL_NOTIFY_CHANGE, event.Address()));
   fakepcsc::RemoveCard("Lector 0");
-  PollReadersOnce(context_);
+  PollReadersOnce(m_context);
   EXPECT_FALSE(event.IsSet());
   EXPECT_EQ(ReaderChanged[0], 0);
 
   fakepcsc::SetHeldByOtherProgram("Lector 1", true);
   fakepcsc::RemoveCard("Lector 1");
-  PollReadersOnce(context_);
+  PollReadersOnce(m_context);
   fakepcsc::InsertCard("Lector 1", CardWithCertificates(0x03, {}));
-  PollReadersOnce(context_);
+  PollReadersOnce(m_context);
   EXPECT_FALSE(event.IsSet());
   EXPECT_EQ(ReaderChanged[1], 0);
 }
@@ -95,35 +95,35 @@ TEST_F(ChangeWatching, SharedUseNeitherHidesNorFakesAnInsertion) {
   auto connect = [this](const char* reader) {
     SCARDHANDLE card = 0;
     DWORD protocol = 0;
-    EXPECT_EQ(SCardConnectA(context_, reader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &card,
+    EXPECT_EQ(SCardConnectA(m_context, reader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &card,
                             &protocol),
               SCARD_S_SUCCESS);
     return card;
   };
   // A program takes the card in shared use and lets it go: the same card.
   SCARDHANDLE card = connect("Lector 0");
-  PollReadersOnce(context_);
+  PollReadersOnce(m_context);
   SCardDisconnect(card, SCARD_LEAVE_CARD);
-  PollReadersOnce(context_);
+  PollReadersOnce(m_context);
   EXPECT_FALSE(event.IsSet());
   EXPECT_EQ(ReaderChanged[0], 0);
 
   // A card put in and at once used by a program is still an insertion.
   fakepcsc::RemoveCard("Lector 0");
-  PollReadersOnce(context_);
+  PollReadersOnce(m_context);
   fakepcsc::InsertCard("Lector 0", CardWithCertificates(0x06, {}));
   card = connect("Lector 0");
-  PollReadersOnce(context_);
+  PollReadersOnce(m_context);
   EXPECT_TRUE(event.IsSet());
   EXPECT_EQ(ReaderChanged[0], 1);
   SCardDisconnect(card, SCARD_LEAVE_CARD);
 
   // A card exchanged for another between two polls is an insertion.
   ASSERT_TRUE(CertStoreProvControl(nullptr, 0, CERT_STORE_CTRL_NOTIFY_CHANGE, event.Address()));
-  PollReadersOnce(context_);
+  PollReadersOnce(m_context);
   fakepcsc::RemoveCard("Lector 1");
   fakepcsc::InsertCard("Lector 1", CardWithCertificates(0x07, {}));
-  PollReadersOnce(context_);
+  PollReadersOnce(m_context);
   EXPECT_TRUE(event.IsSet());
   EXPECT_EQ(ReaderChanged[1], 1);
 }
@@ -131,7 +131,7 @@ TEST_F(ChangeWatching, SharedUseNeitherHidesNorFakesAnInsertion) {
 TEST_F(ChangeWatching, ResyncRefillsTheStoreAndRegistersItsEvent) {
   ListTwoReaders(false);
   fakepcsc::InsertCard("Lector 0", CardWithCertificates(0x04, KeyedCertificates(2)));
-  PollReadersOnce(context_);
+  PollReadersOnce(m_context);
   MemoryStore store;
   Event event;
   ASSERT_TRUE(CertStoreProvControl(store.Get(), 0, CERT_STORE_CTRL_RESYNC, event.Address()));

@@ -45,7 +45,7 @@ class StoreDialogs : public ::testing::Test {
   // Runs `act` on every dialog shown, counting them.
   void OnDialog(std::function<void(DialogHost&)> act) {
     platform::SetDialogShownHook([this, act](QDialog& dialog) {
-      ++shown_;
+      ++m_shown;
       auto* host = dynamic_cast<DialogHost*>(&dialog);
       if (host == nullptr) {
         dialog.done(-99);
@@ -60,7 +60,7 @@ class StoreDialogs : public ::testing::Test {
     return text != nullptr ? text : "";
   }
 
-  int shown_ = 0;
+  int m_shown = 0;
 };
 
 QPushButton* Button(DialogHost& dialog, int id) {
@@ -89,7 +89,7 @@ TEST_F(StoreDialogs, NoticeShowsItsTextAndOnlyOkClosesIt) {
     Button(dialog, IDOK)->click();
   });
   ShowNotice(6);
-  EXPECT_EQ(shown_, 1);
+  EXPECT_EQ(m_shown, 1);
   EXPECT_EQ(escapesIgnored, 1);
   EXPECT_EQ(seen, "El certificado no contiene claves privadas o no se han podido extraer. "
                   "Asegúrese de seleccionar la opción \"Marque la clave privada como exportable\".");
@@ -98,7 +98,7 @@ TEST_F(StoreDialogs, NoticeShowsItsTextAndOnlyOkClosesIt) {
 TEST_F(StoreDialogs, NoticeEnterPressesOk) {
   OnDialog([](DialogHost& dialog) { storeprov_test::PressKey(&dialog, Qt::Key_Return); });
   ShowNotice(2);
-  EXPECT_EQ(shown_, 1);
+  EXPECT_EQ(m_shown, 1);
 }
 
 TEST_F(StoreDialogs, PinDialogEnterCancelsUntilTheFirstKeystroke) {

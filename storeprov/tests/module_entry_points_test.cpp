@@ -19,20 +19,20 @@ class LoadedModule : public ::testing::Test {
  protected:
   void SetUp() override {
     fakepcsc::Reset();
-    module_ = LoadLibraryA("OrvelCertStore.dll");
-    ASSERT_NE(module_, nullptr) << platform::LastModuleLoadErrorText();
+    m_module = LoadLibraryA("OrvelCertStore.dll");
+    ASSERT_NE(m_module, nullptr) << platform::LastModuleLoadErrorText();
   }
   void TearDown() override {
-    if (module_ != nullptr) FreeLibrary(module_);
+    if (m_module != nullptr) FreeLibrary(m_module);
     fakepcsc::Reset();
   }
   template <class Function>
   Function Export(const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(m_module, name)));
   }
 
-  platform_test::ScopedUserDir userDir_;
-  HMODULE module_ = nullptr;
+  platform_test::ScopedUserDir m_userDir;
+  HMODULE m_module = nullptr;
 };
 
 TEST_F(LoadedModule, ExportsItsEntryPointsByNameAndNothingElse) {
@@ -40,10 +40,10 @@ TEST_F(LoadedModule, ExportsItsEntryPointsByNameAndNothingElse) {
                            "CertDllOpenStoreProv", "CertStoreProvCloseCallback",
                            "CertStoreProvWriteCertCallback",
                            "CertStoreProvSetCertPropertyCallback", "CertStoreProvControl"}) {
-    EXPECT_NE(GetProcAddress(module_, name), nullptr) << name;
+    EXPECT_NE(GetProcAddress(m_module, name), nullptr) << name;
   }
-  EXPECT_EQ(GetProcAddress(module_, "PopulateCardStore"), nullptr);
-  EXPECT_EQ(GetProcAddress(module_, "SCardTransmit"), nullptr);
+  EXPECT_EQ(GetProcAddress(m_module, "PopulateCardStore"), nullptr);
+  EXPECT_EQ(GetProcAddress(m_module, "SCardTransmit"), nullptr);
   auto setProperty = Export<SetProperty>("CertStoreProvSetCertPropertyCallback");
   EXPECT_EQ(setProperty(nullptr, nullptr, CERT_KEY_PROV_INFO_PROP_ID, 0, nullptr), TRUE);
 }
@@ -101,7 +101,7 @@ TEST_F(LoadedModule, WithoutResourceManagerTheCardStoreDoesNotOpen) {
 
 TEST_F(LoadedModule, SecondLoadIsAnotherAttachAndTheLastDetachStopsTheWatcher) {
   HMODULE again = LoadLibraryA("OrvelCertStore.dll");
-  ASSERT_EQ(again, module_);
+  ASSERT_EQ(again, m_module);
   EXPECT_TRUE(FreeLibrary(again));
   // Still loaded once: the open function works.
   auto registerServer = Export<Register>("DllRegisterServer");
@@ -110,8 +110,8 @@ TEST_F(LoadedModule, SecondLoadIsAnotherAttachAndTheLastDetachStopsTheWatcher) {
     const CCertStore card(CertOpenStore("OrvelCertStore", 0, 0, 0, nullptr));
     ASSERT_NE(card.Get(), nullptr);
   }
-  EXPECT_TRUE(FreeLibrary(module_));
-  module_ = nullptr;
+  EXPECT_TRUE(FreeLibrary(m_module));
+  m_module = nullptr;
 }
 
 }  // namespace

@@ -35,10 +35,10 @@ std::size_t FilesIn(const fs::path& dir) {
 class EndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    card_ = CardWithCertificates(0x51, {});
-    rig_ = std::make_unique<cardsim::PcscdRig>(
-        std::vector<std::shared_ptr<cardsim::VirtualCard>>{card_});
-    rig_->Start();
+    m_card = CardWithCertificates(0x51, {});
+    m_rig = std::make_unique<cardsim::PcscdRig>(
+        std::vector<std::shared_ptr<cardsim::VirtualCard>>{m_card});
+    m_rig->Start();
     ASSERT_EQ(Tool("register-card DRAV-NOR '3B 08 44 52 41 56 2D 4E 4F 52' "
                    "'FF FF FF FF FF FF FF FF FF FF'")
                   .status,
@@ -64,25 +64,25 @@ class EndToEnd : public ::testing::Test {
     auto certificate = testpki::MakeCert(spec);
     const testpki::Bytes pfx =
         testpki::MakePfx(testpki::PfxSpec{key, certificate.get(), {authority.get()}});
-    pfxPath_ = userDir_.Path() / "usuario.pfx";
-    std::ofstream(pfxPath_, std::ios::binary)
+    m_pfxPath = m_userDir.Path() / "usuario.pfx";
+    std::ofstream(m_pfxPath, std::ios::binary)
         .write(reinterpret_cast<const char*>(pfx.data()), static_cast<std::streamsize>(pfx.size()));
   }
 
   // import-pfx with the question answered `answer` and the PIN typed.
   ToolRun Import(const std::string& answer) {
-    return Tool("import-pfx " + pfxPath_.string() + " --password secreto --exportable",
+    return Tool("import-pfx " + m_pfxPath.string() + " --password secreto --exportable",
                 "QT_QPA_PLATFORM=offscreen LD_PRELOAD=" + std::string(AUTOPILOT_PATH) +
                     " ORVEL_AUTOPILOT_PIN=1234 ORVEL_AUTOPILOT_ANSWER=" + answer +
                     " ORVEL_AUTOPILOT_LOG=" + LogPath().string());
   }
-  fs::path LogPath() const { return userDir_.Path() / "autopilot.log"; }
-  fs::path SoftwareKeys() const { return userDir_.Path() / "keys"; }
+  fs::path LogPath() const { return m_userDir.Path() / "autopilot.log"; }
+  fs::path SoftwareKeys() const { return m_userDir.Path() / "keys"; }
 
-  platform_test::ScopedUserDir userDir_;
-  std::shared_ptr<cardsim::VirtualCard> card_;
-  std::unique_ptr<cardsim::PcscdRig> rig_;
-  fs::path pfxPath_;
+  platform_test::ScopedUserDir m_userDir;
+  std::shared_ptr<cardsim::VirtualCard> m_card;
+  std::unique_ptr<cardsim::PcscdRig> m_rig;
+  fs::path m_pfxPath;
 };
 
 TEST_F(EndToEnd, YesAndThePinPutTheKeyAndCertificateOnTheCard) {
@@ -95,13 +95,13 @@ TEST_F(EndToEnd, YesAndThePinPutTheKeyAndCertificateOnTheCard) {
   EXPECT_EQ(log.find("notice"), std::string::npos) << log;
 
   // The key in both roles under the first free reference, consistent.
-  const auto keys = card_->Keys();
+  const auto keys = m_card->Keys();
   ASSERT_EQ(keys.size(), 2u);
   for (const auto& [where, key] : keys) {
     EXPECT_EQ(where.first, 32);
   }
   for (const cardsim::KeyRole role : {cardsim::KeyRole::Exchange, cardsim::KeyRole::Signature}) {
-    const auto key = card_->Key(32, role);
+    const auto key = m_card->Key(32, role);
     ASSERT_TRUE(key);
     EXPECT_TRUE(key->Consistent());
   }
@@ -125,7 +125,7 @@ TEST_F(EndToEnd, NoLeavesTheCertificateInTheDefaultStoreWithItsSoftwareKey) {
   const ToolRun imported = Import("no");
   ASSERT_EQ(imported.status, 0) << imported.out;
   EXPECT_NE(ReadText(LogPath()).find("answered no"), std::string::npos);
-  EXPECT_TRUE(card_->Keys().empty());
+  EXPECT_TRUE(m_card->Keys().empty());
   EXPECT_EQ(FilesIn(SoftwareKeys()), 1u);
 
   const ToolRun listed = Tool("list-store MY");

@@ -37,11 +37,11 @@ class WatchingThroughPcscd : public ::testing::Test {
     ModuleInstance = platform::ProgramModule();
     InitializeReaderState();
     TheChangeEventList().Clear();
-    rig_ = std::make_unique<cardsim::PcscdRig>(std::vector<std::shared_ptr<cardsim::VirtualCard>>{
+    m_rig = std::make_unique<cardsim::PcscdRig>(std::vector<std::shared_ptr<cardsim::VirtualCard>>{
         CardWithCertificates(0x31, KeyedCertificates(2, 10)),
         CardWithCertificates(0x32, KeyedCertificates(3, 20))});
-    rig_->Start();
-    rig_->Remove(1);
+    m_rig->Start();
+    m_rig->Remove(1);
   }
   void TearDown() override {
     StopReaderWatcher();
@@ -63,8 +63,8 @@ class WatchingThroughPcscd : public ::testing::Test {
     ASSERT_TRUE(StartReaderWatcher());
   }
 
-  platform_test::ScopedUserDir userDir_;
-  std::unique_ptr<cardsim::PcscdRig> rig_;
+  platform_test::ScopedUserDir m_userDir;
+  std::unique_ptr<cardsim::PcscdRig> m_rig;
 };
 
 TEST_F(WatchingThroughPcscd, InsertionSetsEveryEventOnceAndResyncAddsTheCard) {
@@ -80,7 +80,7 @@ TEST_F(WatchingThroughPcscd, InsertionSetsEveryEventOnceAndResyncAddsTheCard) {
   // Nothing happened yet: a whole period passes without a signal.
   EXPECT_FALSE(first.WaitSet(2500ms));
 
-  rig_->Insert(1);
+  m_rig->Insert(1);
   const auto delay = first.WaitSet(kSignalLimit);
   ASSERT_TRUE(delay) << "no signal within " << kSignalLimit.count() << " ms of the insertion";
   EXPECT_TRUE(second.IsSet());
@@ -106,12 +106,12 @@ TEST_F(WatchingThroughPcscd, EveryInsertionOfManyCyclesIsSignalledWithinThePerio
   std::chrono::milliseconds longest{0}, total{0};
   for (int cycle = 0; cycle < cycles; ++cycle) {
     ASSERT_TRUE(CertStoreProvControl(nullptr, 0, CERT_STORE_CTRL_NOTIFY_CHANGE, event.Address()));
-    rig_->Insert(1);
+    m_rig->Insert(1);
     const auto delay = event.WaitSet(kSignalLimit);
     ASSERT_TRUE(delay) << "cycle " << cycle << ": no signal";
     longest = std::max(longest, *delay);
     total += *delay;
-    rig_->Remove(1);
+    m_rig->Remove(1);
   }
   std::printf("%d insertions signalled, longest %lld ms, mean %lld ms after pcscd saw them\n",
               cycles, static_cast<long long>(longest.count()),
@@ -122,18 +122,18 @@ TEST_F(WatchingThroughPcscd, EveryInsertionOfManyCyclesIsSignalledWithinThePerio
 
 TEST_F(WatchingThroughPcscd, RemovalAndACardHeldByAnotherProgramSignalNothing) {
   MemoryStore store;
-  rig_->Insert(1);
+  m_rig->Insert(1);
   PopulateAndWatch(store);
   Event event;
   ASSERT_TRUE(CertStoreProvControl(nullptr, 0, CERT_STORE_CTRL_NOTIFY_CHANGE, event.Address()));
 
-  rig_->Remove(0);
+  m_rig->Remove(0);
   // Another program takes the card that stays, for itself alone.
   SCARDCONTEXT other = 0;
   ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &other), SCARD_S_SUCCESS);
   SCARDHANDLE held = 0;
   DWORD protocol = 0;
-  ASSERT_EQ(SCardConnectA(other, rig_->ReaderName(1).c_str(), SCARD_SHARE_EXCLUSIVE,
+  ASSERT_EQ(SCardConnectA(other, m_rig->ReaderName(1).c_str(), SCARD_SHARE_EXCLUSIVE,
                           SCARD_PROTOCOL_T0, &held, &protocol),
             SCARD_S_SUCCESS);
   EXPECT_FALSE(event.WaitSet(kSignalLimit));
@@ -146,7 +146,7 @@ TEST_F(WatchingThroughPcscd, RemovalAndACardHeldByAnotherProgramSignalNothing) {
 TEST_F(WatchingThroughPcscd, ResyncWithTheResourceManagerStoppedFailsAndRegistersNothing) {
   MemoryStore store;
   ASSERT_TRUE(PopulateCardStore(store.Get()));
-  rig_->Stop();
+  m_rig->Stop();
   Event event;
   MemoryStore resynced;
   EXPECT_FALSE(CertStoreProvControl(resynced.Get(), 0, CERT_STORE_CTRL_RESYNC, event.Address()));

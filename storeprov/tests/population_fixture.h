@@ -27,6 +27,6 @@ class PopulationTest : public ::testing::Test {
   static std::size_t CertificateDirectoryReads();
   static void StartCounting();
 
-  platform_test::ScopedUserDir userDir_;
+  platform_test::ScopedUserDir m_userDir;
 };
 }  // namespace storeprov_test

@@ -50,15 +50,15 @@ class Imported {
     auto cert = testpki::MakeCert(spec);
     testpki::Bytes pfx = testpki::MakePfx(testpki::PfxSpec{key, cert.get()});
     CRYPT_DATA_BLOB blob = testpki::BlobOf(pfx);
-    store_.Reset(PFXImportCertStore(&blob, u"secreto", importFlags));
-    if (store_) certificate_.Reset(CertEnumCertificatesInStore(store_.Get(), nullptr));
+    m_store.Reset(PFXImportCertStore(&blob, u"secreto", importFlags));
+    if (m_store) m_certificate.Reset(CertEnumCertificatesInStore(m_store.Get(), nullptr));
   }
-  PCCERT_CONTEXT Get() const { return certificate_.Get(); }
+  PCCERT_CONTEXT Get() const { return m_certificate.Get(); }
 
   // Whether the software key container of the certificate still opens.
   bool SoftwareKeyExists() const {
     std::unique_ptr<BYTE[]> buffer;
-    if (!GetCertificateProperty(certificate_.Get(), CERT_KEY_PROV_INFO_PROP_ID, &buffer, nullptr)) {
+    if (!GetCertificateProperty(m_certificate.Get(), CERT_KEY_PROV_INFO_PROP_ID, &buffer, nullptr)) {
       return false;
     }
     const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.get());
@@ -71,8 +71,8 @@ class Imported {
   }
 
  private:
-  CCertStore store_;
-  CCertificateContext certificate_;
+  CCertStore m_store;
+  CCertificateContext m_certificate;
 };
 
 class WriteInterception : public ::testing::Test {
@@ -92,13 +92,13 @@ class WriteInterception : public ::testing::Test {
   }
 
   // What the user does at the next dialogs: "yes", "no", "ok", or a PIN.
-  void Script(std::initializer_list<std::string> answers) { answers_ = answers; }
+  void Script(std::initializer_list<std::string> answers) { m_answers = answers; }
 
   void Answer(QDialog& dialog) {
-    const std::string answer = answers_.empty() ? "" : answers_.front();
-    if (!answers_.empty()) answers_.pop_front();
+    const std::string answer = m_answers.empty() ? "" : m_answers.front();
+    if (!m_answers.empty()) m_answers.pop_front();
     if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
-      shown_.push_back("box " + box->windowTitle().toStdString() + ": " + box->text().toStdString());
+      m_shown.push_back("box " + box->windowTitle().toStdString() + ": " + box->text().toStdString());
       box->button(answer == "yes" ? QMessageBox::Yes
                   : answer == "no" ? QMessageBox::No
                                    : QMessageBox::Ok)
@@ -108,12 +108,12 @@ class WriteInterception : public ::testing::Test {
     auto* host = dynamic_cast<DialogHost*>(&dialog);
     ASSERT_NE(host, nullptr);
     if (host->Item(kPinEditId) != nullptr) {
-      shown_.push_back("pin");
+      m_shown.push_back("pin");
       storeprov_test::TypeText(host->Item(kPinEditId), QString::fromStdString(answer));
       qobject_cast<QPushButton*>(host->Item(IDOK))->click();
       return;
     }
-    shown_.push_back("notice " + host->ItemText(kNoticeTextId).toStdString());
+    m_shown.push_back("notice " + host->ItemText(kNoticeTextId).toStdString());
     qobject_cast<QPushButton*>(host->Item(IDOK))->click();
   }
 
@@ -143,9 +143,9 @@ class WriteInterception : public ::testing::Test {
     return card;
   }
 
-  platform_test::ScopedUserDir userDir_;
-  std::deque<std::string> answers_;
-  std::vector<std::string> shown_;
+  platform_test::ScopedUserDir m_userDir;
+  std::deque<std::string> m_answers;
+  std::vector<std::string> m_shown;
 };
 
 TEST_F(WriteInterception, KeyAlreadyWithTheCardsProviderPassesSilently) {
@@ -159,7 +159,7 @@ TEST_F(WriteInterception, KeyAlreadyWithTheCardsProviderPassesSilently) {
   ASSERT_TRUE(
       CertSetCertificateContextProperty(context.Get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
   EXPECT_EQ(CertStoreProvWriteCertCallback(nullptr, context.Get(), kImportFlags), TRUE);
-  EXPECT_TRUE(shown_.empty());
+  EXPECT_TRUE(m_shown.empty());
   EXPECT_EQ(CertStoreProvWriteCertCallback(nullptr, nullptr, kImportFlags), FALSE);
 }
 
@@ -168,17 +168,17 @@ TEST_F(WriteInterception, WithoutExportableKeyTheQuestionThenNotice6) {
   ASSERT_NE(certificate.Get(), nullptr);
   Script({"yes", "ok"});
   EXPECT_EQ(CertStoreProvWriteCertCallback(nullptr, certificate.Get(), kImportFlags), FALSE);
-  EXPECT_EQ(shown_, (std::vector<std::string>{Question(), Notice(6)}));
+  EXPECT_EQ(m_shown, (std::vector<std::string>{Question(), Notice(6)}));
 
-  shown_.clear();
+  m_shown.clear();
   Script({"no"});
   EXPECT_EQ(CertStoreProvWriteCertCallback(nullptr, certificate.Get(), kImportFlags), FALSE);
-  EXPECT_EQ(shown_, (std::vector<std::string>{Question()}));
+  EXPECT_EQ(m_shown, (std::vector<std::string>{Question()}));
 
-  shown_.clear();
+  m_shown.clear();
   EXPECT_EQ(CertStoreProvWriteCertCallback(nullptr, certificate.Get(), 0x30001), FALSE);
   EXPECT_EQ(CertStoreProvWriteCertCallback(nullptr, certificate.Get(), 1), FALSE);
-  EXPECT_TRUE(shown_.empty());
+  EXPECT_TRUE(m_shown.empty());
 }
 
 TEST_F(WriteInterception, AuthorityCertificateWithoutKeyIsLeftSilentlyToTheNextStore) {
@@ -186,20 +186,20 @@ TEST_F(WriteInterception, AuthorityCertificateWithoutKeyIsLeftSilentlyToTheNextS
   ASSERT_NE(authority.Get(), nullptr);
   EXPECT_EQ(CertStoreProvWriteCertCallback(nullptr, authority.Get(), kImportFlags), FALSE);
   EXPECT_EQ(CertStoreProvWriteCertCallback(nullptr, authority.Get(), 0x30001), FALSE);
-  EXPECT_TRUE(shown_.empty());
+  EXPECT_TRUE(m_shown.empty());
 }
 
 TEST_F(WriteInterception, UnsupportedAlgorithmAndMissingKeyUsageAreErrors) {
   Imported sha256(0xA0, CRYPT_EXPORTABLE, EVP_sha256());
   Script({"ok"});
   EXPECT_EQ(CertStoreProvWriteCertCallback(nullptr, sha256.Get(), kImportFlags), FALSE);
-  EXPECT_EQ(shown_, (std::vector<std::string>{Error(7)}));
+  EXPECT_EQ(m_shown, (std::vector<std::string>{Error(7)}));
 
-  shown_.clear();
+  m_shown.clear();
   Imported noUsage(-1, CRYPT_EXPORTABLE);
   Script({"ok"});
   EXPECT_EQ(CertStoreProvWriteCertCallback(nullptr, noUsage.Get(), kImportFlags), FALSE);
-  EXPECT_EQ(shown_, (std::vector<std::string>{Error(10)}));
+  EXPECT_EQ(m_shown, (std::vector<std::string>{Error(10)}));
 }
 
 TEST_F(WriteInterception, NoKeepsTheSoftwareKeyAndTouchesNoCard) {
@@ -208,7 +208,7 @@ TEST_F(WriteInterception, NoKeepsTheSoftwareKeyAndTouchesNoCard) {
   Script({"no"});
   fakepcsc::ClearTrace();
   EXPECT_EQ(CertStoreProvWriteCertCallback(nullptr, certificate.Get(), kImportFlags), FALSE);
-  EXPECT_EQ(shown_, (std::vector<std::string>{Question()}));
+  EXPECT_EQ(m_shown, (std::vector<std::string>{Question()}));
   EXPECT_EQ(fakepcsc::TransmitCount(), 0u);
   EXPECT_TRUE(certificate.SoftwareKeyExists());
 }
@@ -220,7 +220,7 @@ TEST_F(WriteInterception, EveryReferenceTakenIsNotice14AndNothingWritten) {
   Imported certificate(0xA0, CRYPT_EXPORTABLE);
   Script({"yes", "1234", "ok"});
   EXPECT_EQ(CertStoreProvWriteCertCallback(nullptr, certificate.Get(), kImportFlags), FALSE);
-  EXPECT_EQ(shown_, (std::vector<std::string>{Question(), "pin", Notice(14)}));
+  EXPECT_EQ(m_shown, (std::vector<std::string>{Question(), "pin", Notice(14)}));
   EXPECT_TRUE(card->Keys().empty());
   EXPECT_TRUE(certificate.SoftwareKeyExists());
 }
@@ -230,7 +230,7 @@ TEST_F(WriteInterception, WrongPinIsNotice11) {
   Imported certificate(0xA0, CRYPT_EXPORTABLE);
   Script({"yes", "9999", "ok"});
   EXPECT_EQ(CertStoreProvWriteCertCallback(nullptr, certificate.Get(), kImportFlags), FALSE);
-  EXPECT_EQ(shown_, (std::vector<std::string>{Question(), "pin", Notice(11)}));
+  EXPECT_EQ(m_shown, (std::vector<std::string>{Question(), "pin", Notice(11)}));
   EXPECT_TRUE(card->Keys().empty());
 }
 
@@ -240,7 +240,7 @@ TEST_F(WriteInterception, SuccessGoesUnderTheFirstFreeReferenceAndDeletesTheSoft
   ASSERT_TRUE(certificate.SoftwareKeyExists());
   Script({"yes", "1234"});
   EXPECT_EQ(CertStoreProvWriteCertCallback(nullptr, certificate.Get(), kImportFlags), TRUE);
-  EXPECT_EQ(shown_, (std::vector<std::string>{Question(), "pin"}));
+  EXPECT_EQ(m_shown, (std::vector<std::string>{Question(), "pin"}));
   ASSERT_TRUE(card->Key(33, cardsim::KeyRole::Exchange));
   EXPECT_TRUE(card->Key(33, cardsim::KeyRole::Exchange)->Consistent());
   EXPECT_TRUE(card->Key(33, cardsim::KeyRole::Signature));

@@ -50,15 +50,15 @@ std::string Env(const char* name) {
 class Autopilot {
  public:
   Autopilot()
-      : file_(Env("ORVEL_AUTOPILOT_FILE")),
-        password_(Env("ORVEL_AUTOPILOT_PASSWORD")),
-        pin_(Env("ORVEL_AUTOPILOT_PIN")),
-        screenshots_(Env("ORVEL_AUTOPILOT_SCREENSHOTS")),
-        logPath_(Env("ORVEL_AUTOPILOT_LOG")),
-        answer_(Env("ORVEL_AUTOPILOT_ANSWER")),
-        cancel_(!Env("ORVEL_AUTOPILOT_CANCEL").empty()) {}
+      : m_file(Env("ORVEL_AUTOPILOT_FILE")),
+        m_password(Env("ORVEL_AUTOPILOT_PASSWORD")),
+        m_pin(Env("ORVEL_AUTOPILOT_PIN")),
+        m_screenshots(Env("ORVEL_AUTOPILOT_SCREENSHOTS")),
+        m_logPath(Env("ORVEL_AUTOPILOT_LOG")),
+        m_answer(Env("ORVEL_AUTOPILOT_ANSWER")),
+        m_cancel(!Env("ORVEL_AUTOPILOT_CANCEL").empty()) {}
 
-  bool Enabled() const { return !file_.empty() || !pin_.empty(); }
+  bool Enabled() const { return !m_file.empty() || !m_pin.empty(); }
 
   void Drive(QDialog& dialog) {
     if (auto* wizard = qobject_cast<QWizard*>(&dialog)) {
@@ -91,18 +91,18 @@ class Autopilot {
   }
 
   void Shot(QWidget& window, const char* name) {
-    if (screenshots_.empty()) return;
+    if (m_screenshots.empty()) return;
     Settle();
-    const QString path = QDir(QString::fromStdString(screenshots_))
+    const QString path = QDir(QString::fromStdString(m_screenshots))
                              .filePath(QStringLiteral("%1-%2.png")
-                                           .arg(++shots_, 2, 10, QLatin1Char('0'))
+                                           .arg(++m_shots, 2, 10, QLatin1Char('0'))
                                            .arg(QLatin1String(name)));
     if (!window.grab().save(path)) Log("screenshot not saved: " + path.toStdString());
   }
 
   void Log(const std::string& line) {
-    if (logPath_.empty()) return;
-    if (FILE* out = std::fopen(logPath_.c_str(), "a")) {
+    if (m_logPath.empty()) return;
+    if (FILE* out = std::fopen(m_logPath.c_str(), "a")) {
       std::fprintf(out, "%s\n", line.c_str());
       std::fclose(out);
     }
@@ -126,7 +126,7 @@ class Autopilot {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     Log("first page at " + std::to_string(now.tv_sec * 1000000000LL + now.tv_nsec));
-    if (cancel_) return GiveUp(wizard, "cancelled on the first page");
+    if (m_cancel) return GiveUp(wizard, "cancelled on the first page");
     Settle();
     Log("page " + std::to_string(wizard.currentId()) + " " +
         wizard.currentPage()->title().toStdString());
@@ -147,7 +147,7 @@ class Autopilot {
     Log("page 2 " + wizard.currentPage()->title().toStdString());
     QLineEdit* password = Edit(*wizard.currentPage(), 1004);
     if (password == nullptr) return GiveUp(wizard, "no password field");
-    password->setText(QString::fromStdString(password_));
+    password->setText(QString::fromStdString(m_password));
     Shot(wizard, "contrasena");
     wizard.button(QWizard::FinishButton)->click();
 
@@ -163,15 +163,15 @@ class Autopilot {
 
   void ChooseFile(QFileDialog& dialog) {
     Log("browse \"" + dialog.windowTitle().toStdString() + "\"");
-    dialog.setDirectory(QFileInfo(QString::fromStdString(file_)).absolutePath());
-    dialog.selectFile(QString::fromStdString(file_));
+    dialog.setDirectory(QFileInfo(QString::fromStdString(m_file)).absolutePath());
+    dialog.selectFile(QString::fromStdString(m_file));
     Shot(dialog, "examinar");
     static_cast<QDialog&>(dialog).accept();
   }
 
   void EnterPin(QDialog& dialog, QLineEdit& pin) {
     Log("pin \"" + dialog.windowTitle().toStdString() + "\"");
-    pin.setText(QString::fromStdString(pin_));
+    pin.setText(QString::fromStdString(m_pin));
     Shot(dialog, "pin");
     if (auto* ok = dialog.findChild<QPushButton*>(QStringLiteral("1"))) {
       ok->click();
@@ -188,11 +188,11 @@ class Autopilot {
     Log("message\t" + box.windowTitle().toStdString() + "\t" + icon + "\t" +
         box.text().toStdString());
     Shot(box, "mensaje");
-    const QMessageBox::StandardButton chosen = answer_ == "yes"  ? QMessageBox::Yes
-                                               : answer_ == "no" ? QMessageBox::No
+    const QMessageBox::StandardButton chosen = m_answer == "yes"  ? QMessageBox::Yes
+                                               : m_answer == "no" ? QMessageBox::No
                                                                  : QMessageBox::NoButton;
     if (QAbstractButton* answer = box.button(chosen); answer != nullptr) {
-      Log("answered " + answer_);
+      Log("answered " + m_answer);
       answer->click();
       return;
     }
@@ -204,9 +204,9 @@ class Autopilot {
     }
   }
 
-  std::string file_, password_, pin_, screenshots_, logPath_, answer_;
-  bool cancel_;
-  int shots_ = 0;
+  std::string m_file, m_password, m_pin, m_screenshots, m_logPath, m_answer;
+  bool m_cancel;
+  int m_shots = 0;
 };
 
 // Installed when the program loads the library, before it shows anything.

@@ -14,19 +14,19 @@ class CBenchImportUi : public CImportUi {
 
   // commandCount: commands the card has received so far.
   CBenchImportUi(std::string pin, std::function<std::size_t()> commandCount)
-      : pin_(std::move(pin)), commandCount_(std::move(commandCount)) {}
+      : m_pin(std::move(pin)), m_commandCount(std::move(commandCount)) {}
 
   void ShowPageMessage(UINT, UINT, UINT textId) override {
     lastMessage = textId;
     summaryAt = Clock::now();
-    commandsAtSummary = commandCount_();
+    commandsAtSummary = m_commandCount();
   }
   void BeginWaitCursor() override {}
   void EndWaitCursor() override {}
   std::optional<CPinText> PromptForPin() override {
-    commandsAtPin = commandCount_();
+    commandsAtPin = m_commandCount();
     pinAt = Clock::now();
-    return CPinText(pin_);
+    return CPinText(m_pin);
   }
 
   double Seconds() const { return std::chrono::duration<double>(summaryAt - pinAt).count(); }
@@ -37,6 +37,6 @@ class CBenchImportUi : public CImportUi {
   std::size_t commandsAtPin = 0, commandsAtSummary = 0;
 
  private:
-  std::string pin_;
-  std::function<std::size_t()> commandCount_;
+  std::string m_pin;
+  std::function<std::size_t()> m_commandCount;
 };

@@ -17,30 +17,30 @@ namespace {
 // Every failure of the card installation is an error box of the page.
 class InstallationUi : public CKeyInstallationUi {
  public:
-  explicit InstallationUi(CImportUi& ui) : ui_(ui) {}
+  explicit InstallationUi(CImportUi& ui) : m_ui(ui) {}
 
   void ShowMessage(UINT textId) override {
-    ui_.ShowPageMessage(MB_ICONHAND, IDS_CAPTION_ERROR, textId);
+    m_ui.ShowPageMessage(MB_ICONHAND, IDS_CAPTION_ERROR, textId);
   }
-  std::optional<CPinText> PromptForPin() override { return ui_.PromptForPin(); }
-  void BeginWaitCursor() override { ui_.BeginWaitCursor(); }
-  void EndWaitCursor() override { ui_.EndWaitCursor(); }
+  std::optional<CPinText> PromptForPin() override { return m_ui.PromptForPin(); }
+  void BeginWaitCursor() override { m_ui.BeginWaitCursor(); }
+  void EndWaitCursor() override { m_ui.EndWaitCursor(); }
 
  private:
-  CImportUi& ui_;
+  CImportUi& m_ui;
 };
 
 // Deletes the software key container that PFX import made for the
 // certificate, whatever became of the card installation.
 class SourceContainerDeletion {
  public:
-  explicit SourceContainerDeletion(PCCERT_CONTEXT certificate) : certificate_(certificate) {}
-  ~SourceContainerDeletion() { DeleteSourceKeyContainer(certificate_); }
+  explicit SourceContainerDeletion(PCCERT_CONTEXT certificate) : m_certificate(certificate) {}
+  ~SourceContainerDeletion() { DeleteSourceKeyContainer(m_certificate); }
   SourceContainerDeletion(const SourceContainerDeletion&) = delete;
   SourceContainerDeletion& operator=(const SourceContainerDeletion&) = delete;
 
  private:
-  PCCERT_CONTEXT certificate_;
+  PCCERT_CONTEXT m_certificate;
 };
 
 // When the run over the imported store ends, whatever its outcome, deletes
@@ -50,10 +50,10 @@ class SourceContainerDeletion {
 // provider is never touched.
 class ImportedContainersDeletion {
  public:
-  explicit ImportedContainersDeletion(HCERTSTORE store) : store_(store) {}
+  explicit ImportedContainersDeletion(HCERTSTORE store) : m_store(store) {}
   ~ImportedContainersDeletion() {
     PCCERT_CONTEXT certificate = nullptr;
-    while ((certificate = CertEnumCertificatesInStore(store_, certificate)) != nullptr) {
+    while ((certificate = CertEnumCertificatesInStore(m_store, certificate)) != nullptr) {
       if (!KeyLivesOnCard(certificate)) DeleteSourceKeyContainer(certificate);
     }
   }
@@ -61,7 +61,7 @@ class ImportedContainersDeletion {
   ImportedContainersDeletion& operator=(const ImportedContainersDeletion&) = delete;
 
  private:
-  HCERTSTORE store_;
+  HCERTSTORE m_store;
 };
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include "pin_dialog.h"
 
 void CPageImportUi::ShowPageMessage(UINT icon, UINT captionId, UINT textId) {
-  ::ShowPageMessage(page_, icon, captionId, textId);
+  ::ShowPageMessage(m_page, icon, captionId, textId);
 }
 
 std::optional<CPinText> CPageImportUi::PromptForPin() {

@@ -7,13 +7,13 @@
 
 class CPageImportUi : public CImportUi {
  public:
-  explicit CPageImportUi(CWnd& page) : page_(page) {}
+  explicit CPageImportUi(CWnd& page) : m_page(page) {}
 
   void ShowPageMessage(UINT icon, UINT captionId, UINT textId) override;
-  void BeginWaitCursor() override { page_.BeginWaitCursor(); }
-  void EndWaitCursor() override { page_.EndWaitCursor(); }
+  void BeginWaitCursor() override { m_page.BeginWaitCursor(); }
+  void EndWaitCursor() override { m_page.EndWaitCursor(); }
   std::optional<CPinText> PromptForPin() override;
 
  private:
-  CWnd& page_;
+  CWnd& m_page;
 };

@@ -77,12 +77,12 @@ class EndToEnd : public testpki::UserDirTest {
     cardsim::CardSpec spec;
     spec.serial = kSerial;
     spec.pin = kPin;
-    card_ = cardsim::VirtualCard::MakeFresh(spec);
-    rig_ = std::make_unique<cardsim::PcscdRig>(std::vector{card_});
-    rig_->Start();
+    m_card = cardsim::VirtualCard::MakeFresh(spec);
+    m_rig = std::make_unique<cardsim::PcscdRig>(std::vector{m_card});
+    m_rig->Start();
   }
   void TearDown() override {
-    rig_.reset();
+    m_rig.reset();
     UserDirTest::TearDown();
   }
 
@@ -94,12 +94,12 @@ class EndToEnd : public testpki::UserDirTest {
     run.file = pfxFile;
     run.password = kPassword;
     run.pin = kPin;
-    run.log = dir_ / "autopilot.log";
+    run.log = m_dir / "autopilot.log";
     return run;
   }
 
-  std::shared_ptr<cardsim::VirtualCard> card_;
-  std::unique_ptr<cardsim::PcscdRig> rig_;
+  std::shared_ptr<cardsim::VirtualCard> m_card;
+  std::unique_ptr<cardsim::PcscdRig> m_rig;
 };
 
 TEST_F(EndToEnd, WizardPutsThePfxKeyAndCertificateOnTheCard) {
@@ -110,7 +110,7 @@ TEST_F(EndToEnd, WizardPutsThePfxKeyAndCertificateOnTheCard) {
   auto certificate = testpki::MakeCert(certSpec);
   testpki::PfxSpec pfxSpec(key, certificate.get());
   pfxSpec.password = kPassword;
-  const auto pfxFile = dir_ / "usuaria.pfx";
+  const auto pfxFile = m_dir / "usuaria.pfx";
   const Bytes pfx = testpki::MakePfx(pfxSpec);
   std::ofstream(pfxFile, std::ios::binary)
       .write(reinterpret_cast<const char*>(pfx.data()), static_cast<std::streamsize>(pfx.size()));
@@ -138,19 +138,19 @@ TEST_F(EndToEnd, WizardPutsThePfxKeyAndCertificateOnTheCard) {
   // The key, in both roles, equal to the PFX's and consistent.
   const Bytes modulus = BigEndianModulus(key);
   for (KeyRole role : {KeyRole::Exchange, KeyRole::Signature}) {
-    const auto stored = card_->Key(0x20, role);
+    const auto stored = m_card->Key(0x20, role);
     ASSERT_TRUE(stored);
     EXPECT_TRUE(stored->Consistent());
     EXPECT_EQ(stored->modulus, modulus);
     EXPECT_EQ(stored->exponent, (Bytes{0x01, 0x00, 0x01}));
   }
-  EXPECT_EQ(card_->Keys().size(), 2u);
+  EXPECT_EQ(m_card->Keys().size(), 2u);
 
   // The two 85-byte records, and nothing after them.
   Bytes id(SHA_DIGEST_LENGTH);
   SHA1(modulus.data(), modulus.size(), id.data());
-  const auto prkdf = card_->ReadFile({0x5015, 0x6001});
-  const auto pukdf = card_->ReadFile({0x5015, 0x6002});
+  const auto prkdf = m_card->ReadFile({0x5015, 0x6001});
+  const auto pukdf = m_card->ReadFile({0x5015, 0x6002});
   ASSERT_TRUE(prkdf && pukdf);
   EXPECT_EQ(Bytes(prkdf->begin(), prkdf->begin() + 85), PrivateKeyRecord(0x20, id));
   EXPECT_EQ(Bytes(pukdf->begin(), pukdf->begin() + 85), PublicKeyRecord(0x20, id, 0x6400));
@@ -171,7 +171,7 @@ TEST_F(EndToEnd, WizardPutsThePfxKeyAndCertificateOnTheCard) {
 
 TEST_F(EndToEnd, CancellingTheWizardEndsTheProgramWithoutTouchingTheCard) {
   // A file the autopilot cannot get past the file page with: it cancels.
-  const auto notPfx = dir_ / "texto.pfx";
+  const auto notPfx = m_dir / "texto.pfx";
   std::ofstream(notPfx) << "no es un PFX";
   const wizard_launch::WizardRun run = Run(notPfx.string());
   const wizard_launch::WizardExit exit = wizard_launch::RunWizard(run);
@@ -182,8 +182,8 @@ TEST_F(EndToEnd, CancellingTheWizardEndsTheProgramWithoutTouchingTheCard) {
                       "message\tError\thand\tEl fichero no es un PFX válido"),
             log.end());
   EXPECT_NE(std::find(log.begin(), log.end(), "stopped: not on the password page"), log.end());
-  EXPECT_TRUE(card_->Keys().empty());
-  EXPECT_EQ(card_->CommandCount(), 0u);
+  EXPECT_TRUE(m_card->Keys().empty());
+  EXPECT_EQ(m_card->CommandCount(), 0u);
 }
 
 }  // namespace

@@ -46,7 +46,7 @@ class ImportDriver : public WizardTest {
   ImportOutcome Run(Bytes pfx, const char* password = kPassword) {
     CRYPT_DATA_BLOB blob{static_cast<DWORD>(pfx.size()), pfx.data()};
     const std::u16string wide = testpki::Wide(password);
-    return ImportStoreToCard(&blob, reinterpret_cast<LPCWSTR>(wide.c_str()), ui_);
+    return ImportStoreToCard(&blob, reinterpret_cast<LPCWSTR>(wide.c_str()), m_ui);
   }
   // One 1024-bit key with a sha1RSA certificate.
   Bytes GoodPfx(int which = 0) {
@@ -54,7 +54,7 @@ class ImportDriver : public WizardTest {
     return Pfx(testpki::Key(1024, which), certificate.get());
   }
 
-  ScriptedUi ui_;
+  ScriptedUi m_ui;
 };
 
 // --- Runs that import nothing or stop before the card ---------------------------
@@ -70,20 +70,20 @@ TEST_F(ImportDriver, OnlyAuthorityCertificatesImportNothingWithoutPerCertificate
   auto sub = testpki::MakeCert(subSpec);
 
   EXPECT_EQ(Run(Pfx(nullptr, root.get(), {sub.get()})), ImportOutcome::Completed);
-  EXPECT_EQ(ui_.messages, (std::vector<Shown>{{MB_ICONEXCLAMATION, 8, 19}}));
-  EXPECT_EQ(ui_.prompts, 0);
+  EXPECT_EQ(m_ui.messages, (std::vector<Shown>{{MB_ICONEXCLAMATION, 8, 19}}));
+  EXPECT_EQ(m_ui.prompts, 0);
   EXPECT_EQ(fakepcsc::TransmitCount(), 0u);
 }
 
 TEST_F(ImportDriver, PfxThatCannotBeOpenedIsRefused) {
   EXPECT_EQ(Run(GoodPfx(), "otra"), ImportOutcome::Refused);
-  EXPECT_EQ(ui_.messages, (std::vector<Shown>{Error(14)}));
+  EXPECT_EQ(m_ui.messages, (std::vector<Shown>{Error(14)}));
   Bytes truncated = GoodPfx();
   truncated.resize(truncated.size() / 2);
-  ui_.messages.clear();
+  m_ui.messages.clear();
   EXPECT_EQ(Run(truncated), ImportOutcome::Refused);
-  EXPECT_EQ(ui_.messages, (std::vector<Shown>{Error(14)}));
-  EXPECT_EQ(ui_.prompts, 0);
+  EXPECT_EQ(m_ui.messages, (std::vector<Shown>{Error(14)}));
+  EXPECT_EQ(m_ui.prompts, 0);
 }
 
 TEST_F(ImportDriver, RefusedAlgorithmStopsTheRunBeforeLaterCertificates) {
@@ -101,15 +101,15 @@ TEST_F(ImportDriver, RefusedAlgorithmStopsTheRunBeforeLaterCertificates) {
   own.Release();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ui_ = ScriptedUi();
-    ui_.pins = {std::string(kCardPin)};
+    m_ui = ScriptedUi();
+    m_ui.pins = {std::string(kCardPin)};
     auto refused = Certificate(c.key, 0xA0, c.digest, 20);
     auto good = Certificate(testpki::Key(1024, 1), 0xA0, nullptr, 21);
     EXPECT_EQ(Run(PfxWithKeys({{c.key, refused.get()}, {testpki::Key(1024, 1), good.get()}})),
               ImportOutcome::Stopped);
-    EXPECT_EQ(ui_.messages, (std::vector<Shown>{Error(27)}));
+    EXPECT_EQ(m_ui.messages, (std::vector<Shown>{Error(27)}));
     // The later certificate was not looked at: no PIN asked, nothing sent.
-    EXPECT_EQ(ui_.prompts, 0);
+    EXPECT_EQ(m_ui.prompts, 0);
     EXPECT_EQ(fakepcsc::TransmitCount(), 0u);
     // The refused certificate's software key is gone, and so is the one of
     // the certificate the stopped run never reached; the user's own stays.
@@ -125,17 +125,17 @@ TEST_F(ImportDriver, CancelledOrEmptyPinShows31PowersTheCardDownAndDeletesTheKey
   const std::optional<std::string> answers[] = {std::nullopt, std::string()};
   for (const auto& answer : answers) {
     SCOPED_TRACE(answer ? "empty" : "cancelled");
-    ui_ = ScriptedUi();
-    ui_.pins = {answer};
-    VerifyPinDirectly(*card_);
+    m_ui = ScriptedUi();
+    m_ui.pins = {answer};
+    VerifyPinDirectly(*m_card);
     fakepcsc::ClearTrace();
 
     EXPECT_EQ(Run(GoodPfx()), ImportOutcome::Stopped);
-    EXPECT_EQ(ui_.messages, (std::vector<Shown>{Error(31)}));
-    EXPECT_EQ(ui_.prompts, 1);
+    EXPECT_EQ(m_ui.messages, (std::vector<Shown>{Error(31)}));
+    EXPECT_EQ(m_ui.prompts, 1);
     EXPECT_EQ(CountCommands(IsVerify), 0u);
-    EXPECT_FALSE(card_->PinVerified());  // powered down
-    EXPECT_EQ(ui_.waitBegins, 0);
+    EXPECT_FALSE(m_card->PinVerified());  // powered down
+    EXPECT_EQ(m_ui.waitBegins, 0);
     EXPECT_EQ(SoftwareContainers(), 0u);
   }
 }
@@ -143,30 +143,30 @@ TEST_F(ImportDriver, CancelledOrEmptyPinShows31PowersTheCardDownAndDeletesTheKey
 TEST_F(ImportDriver, PinLongerThanVerifyCarriesIsRefusedNotCut) {
   // The card's PIN followed by more characters than one VERIFY can carry:
   // cut to fit, it might even be accepted.
-  ui_.pins = {std::string(kCardPin) + std::string(300, '9')};
+  m_ui.pins = {std::string(kCardPin) + std::string(300, '9')};
   EXPECT_EQ(Run(GoodPfx()), ImportOutcome::Stopped);
-  EXPECT_EQ(ui_.messages, (std::vector<Shown>{Error(31)}));
+  EXPECT_EQ(m_ui.messages, (std::vector<Shown>{Error(31)}));
   EXPECT_EQ(CountCommands(IsVerify), 0u);
-  EXPECT_EQ(card_->PinTriesLeft(), 3);
-  EXPECT_TRUE(card_->Keys().empty());
+  EXPECT_EQ(m_card->PinTriesLeft(), 3);
+  EXPECT_TRUE(m_card->Keys().empty());
 }
 
 TEST_F(ImportDriver, WrongPinShows31AndWritesNothing) {
-  ui_.pins = {std::string("9999")};
+  m_ui.pins = {std::string("9999")};
   EXPECT_EQ(Run(GoodPfx()), ImportOutcome::Stopped);
-  EXPECT_EQ(ui_.messages, (std::vector<Shown>{Error(31)}));
+  EXPECT_EQ(m_ui.messages, (std::vector<Shown>{Error(31)}));
   EXPECT_EQ(CountCommands(IsKeyCommand), 0u);
-  EXPECT_EQ(ui_.waitBegins, 1);
-  EXPECT_EQ(ui_.waitEnds, 1);
+  EXPECT_EQ(m_ui.waitBegins, 1);
+  EXPECT_EQ(m_ui.waitEnds, 1);
   EXPECT_EQ(SoftwareContainers(), 0u);
 }
 
 TEST_F(ImportDriver, NoCardShows23AndStillDeletesTheKey) {
   fakepcsc::RemoveCard(kReader);
-  ui_.pins = {std::string(kCardPin)};
+  m_ui.pins = {std::string(kCardPin)};
   EXPECT_EQ(Run(GoodPfx()), ImportOutcome::Stopped);
-  EXPECT_EQ(ui_.messages, (std::vector<Shown>{Error(23)}));
-  EXPECT_EQ(ui_.prompts, 0);
+  EXPECT_EQ(m_ui.messages, (std::vector<Shown>{Error(23)}));
+  EXPECT_EQ(m_ui.prompts, 0);
   EXPECT_EQ(SoftwareContainers(), 0u);
 }
 
@@ -187,20 +187,20 @@ TEST_F(ImportDriver, CardWithEveryReferenceFrom32TakenShows34AndWritesNoKey) {
   ASSERT_TRUE(full->WriteFile({0x5015, 0x6001}, card_test::DirectoryFile(records, spec.prkdfSize)));
   fakepcsc::InsertCard(kReader, full);
 
-  ui_.pins = {std::string(kCardPin)};
+  m_ui.pins = {std::string(kCardPin)};
   EXPECT_EQ(Run(GoodPfx()), ImportOutcome::Stopped);
-  EXPECT_EQ(ui_.messages, (std::vector<Shown>{Error(34)}));
+  EXPECT_EQ(m_ui.messages, (std::vector<Shown>{Error(34)}));
   EXPECT_EQ(CountCommands(IsKeyCommand), 0u);
   EXPECT_TRUE(full->Keys().empty());
   EXPECT_FALSE(full->PinVerified());
-  EXPECT_EQ(ui_.waitBegins, 1);
-  EXPECT_EQ(ui_.waitEnds, 1);
+  EXPECT_EQ(m_ui.waitBegins, 1);
+  EXPECT_EQ(m_ui.waitEnds, 1);
   EXPECT_EQ(SoftwareContainers(), 0u);
 }
 
 TEST_F(ImportDriver, SecondVerificationFailingShows31ThenErasesAndShows32) {
   // Where the second VERIFY falls, from a run that goes through.
-  ui_.pins = {std::string(kCardPin)};
+  m_ui.pins = {std::string(kCardPin)};
   ASSERT_EQ(Run(GoodPfx()), ImportOutcome::Completed);
   std::size_t secondVerify = 0, verifies = 0;
   const std::vector<fakepcsc::TraceEntry> trace = fakepcsc::Trace();
@@ -215,11 +215,11 @@ TEST_F(ImportDriver, SecondVerificationFailingShows31ThenErasesAndShows32) {
   spec.serial = {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F};
   auto card = orvel_test::AddReaderWithCard(kReader, spec);
   fakepcsc::AnswerStatusAt(secondVerify, 0x6983);
-  ui_ = ScriptedUi();
-  ui_.pins = {std::string(kCardPin)};
+  m_ui = ScriptedUi();
+  m_ui.pins = {std::string(kCardPin)};
 
   EXPECT_EQ(Run(GoodPfx()), ImportOutcome::Stopped);
-  EXPECT_EQ(ui_.messages, (std::vector<Shown>{Error(31), Error(32)}));
+  EXPECT_EQ(m_ui.messages, (std::vector<Shown>{Error(31), Error(32)}));
   const Bytes erase = {0x90, 0x54, 0x40, kFirstReference, 0x00};
   const std::vector<fakepcsc::TraceEntry> failed = fakepcsc::Trace();
   const auto erased = std::find_if(failed.begin(), failed.end(),
@@ -227,67 +227,67 @@ TEST_F(ImportDriver, SecondVerificationFailingShows31ThenErasesAndShows32) {
   ASSERT_NE(erased, failed.end());
   // The erase went out after message 31 and before message 32.
   const auto eraseIndex = static_cast<std::size_t>(erased - failed.begin());
-  EXPECT_GE(eraseIndex, ui_.commandsBeforeMessage[0]);
-  EXPECT_LT(eraseIndex, ui_.commandsBeforeMessage[1]);
+  EXPECT_GE(eraseIndex, m_ui.commandsBeforeMessage[0]);
+  EXPECT_LT(eraseIndex, m_ui.commandsBeforeMessage[1]);
   EXPECT_EQ(CountCommands(IsKeyCommand), 0u);
-  EXPECT_EQ(ui_.waitBegins, 1);
-  EXPECT_EQ(ui_.waitEnds, 1);
+  EXPECT_EQ(m_ui.waitBegins, 1);
+  EXPECT_EQ(m_ui.waitEnds, 1);
   EXPECT_EQ(SoftwareContainers(), 0u);
 }
 
 // --- Imports that go through ----------------------------------------------------------
 
 TEST_F(ImportDriver, OneCertificateGoesOntoTheCardWithItsKey) {
-  ui_.pins = {std::string(kCardPin)};
+  m_ui.pins = {std::string(kCardPin)};
   EXPECT_EQ(Run(GoodPfx()), ImportOutcome::Completed);
-  EXPECT_EQ(ui_.messages, (std::vector<Shown>{{MB_ICONASTERISK, 17, 18}}));
-  EXPECT_EQ(ui_.prompts, 1);
-  EXPECT_EQ(ui_.waitBegins, 1);
-  EXPECT_EQ(ui_.waitEnds, 1);
-  EXPECT_EQ(ui_.maxWaitDepth, 1);
+  EXPECT_EQ(m_ui.messages, (std::vector<Shown>{{MB_ICONASTERISK, 17, 18}}));
+  EXPECT_EQ(m_ui.prompts, 1);
+  EXPECT_EQ(m_ui.waitBegins, 1);
+  EXPECT_EQ(m_ui.waitEnds, 1);
+  EXPECT_EQ(m_ui.maxWaitDepth, 1);
   for (KeyRole role : {KeyRole::Exchange, KeyRole::Signature}) {
-    const auto key = card_->Key(kFirstReference, role);
+    const auto key = m_card->Key(kFirstReference, role);
     ASSERT_TRUE(key);
     EXPECT_TRUE(key->Consistent());
     EXPECT_EQ(key->modulus, Modulus(testpki::Key(1024, 0)));
   }
-  EXPECT_FALSE(card_->PinVerified());  // powered down at the end
+  EXPECT_FALSE(m_card->PinVerified());  // powered down at the end
   EXPECT_EQ(SoftwareContainers(), 0u);
 }
 
 TEST_F(ImportDriver, TwoKeysPromptTwiceAndTakeReferencesInStoreOrder) {
   auto first = Certificate(testpki::Key(1024, 0), 0x80, nullptr, 31);   // signature only
   auto second = Certificate(testpki::Key(1024, 1), 0x20, nullptr, 32);  // exchange only
-  ui_.pins = {std::string(kCardPin), std::string(kCardPin)};
+  m_ui.pins = {std::string(kCardPin), std::string(kCardPin)};
   EXPECT_EQ(Run(PfxWithKeys({{testpki::Key(1024, 0), first.get()},
                              {testpki::Key(1024, 1), second.get()}})),
             ImportOutcome::Completed);
-  EXPECT_EQ(ui_.prompts, 2);
-  EXPECT_EQ(ui_.messages, (std::vector<Shown>{{MB_ICONASTERISK, 17, 18}}));
-  const auto signature = card_->Key(0x20, KeyRole::Signature);
-  const auto exchange = card_->Key(0x21, KeyRole::Exchange);
+  EXPECT_EQ(m_ui.prompts, 2);
+  EXPECT_EQ(m_ui.messages, (std::vector<Shown>{{MB_ICONASTERISK, 17, 18}}));
+  const auto signature = m_card->Key(0x20, KeyRole::Signature);
+  const auto exchange = m_card->Key(0x21, KeyRole::Exchange);
   ASSERT_TRUE(signature && exchange);
   EXPECT_EQ(signature->modulus, Modulus(testpki::Key(1024, 0)));
   EXPECT_EQ(exchange->modulus, Modulus(testpki::Key(1024, 1)));
-  EXPECT_FALSE(card_->Key(0x20, KeyRole::Exchange));
-  EXPECT_FALSE(card_->Key(0x21, KeyRole::Signature));
-  EXPECT_EQ(card_->Keys().size(), 2u);
+  EXPECT_FALSE(m_card->Key(0x20, KeyRole::Exchange));
+  EXPECT_FALSE(m_card->Key(0x21, KeyRole::Signature));
+  EXPECT_EQ(m_card->Keys().size(), 2u);
   EXPECT_EQ(SoftwareContainers(), 0u);
 }
 
 TEST_F(ImportDriver, SecondCertificateFailingLeavesTheFirstAndShowsNoSummary) {
   auto first = Certificate(testpki::Key(1024, 0), 0xA0, nullptr, 41);
   auto second = Certificate(testpki::Key(1024, 1), 0xA0, nullptr, 42);
-  ui_.pins = {std::string(kCardPin), std::nullopt};
+  m_ui.pins = {std::string(kCardPin), std::nullopt};
   EXPECT_EQ(Run(PfxWithKeys({{testpki::Key(1024, 0), first.get()},
                              {testpki::Key(1024, 1), second.get()}})),
             ImportOutcome::Stopped);
-  EXPECT_EQ(ui_.messages, (std::vector<Shown>{Error(31)}));
-  EXPECT_EQ(ui_.prompts, 2);
-  const auto kept = card_->Key(0x20, KeyRole::Exchange);
+  EXPECT_EQ(m_ui.messages, (std::vector<Shown>{Error(31)}));
+  EXPECT_EQ(m_ui.prompts, 2);
+  const auto kept = m_card->Key(0x20, KeyRole::Exchange);
   ASSERT_TRUE(kept);
   EXPECT_TRUE(kept->Consistent());
-  EXPECT_FALSE(card_->Key(0x21, KeyRole::Exchange));
+  EXPECT_FALSE(m_card->Key(0x21, KeyRole::Exchange));
   EXPECT_EQ(SoftwareContainers(), 0u);
 }
 
@@ -297,9 +297,9 @@ class KeyOnCard : public ImportDriver {
  protected:
   // A certificate whose key provider information names provider and a
   // container of the card.
-  testpki::X509Ptr x509_ = Certificate(testpki::Key(1024, 0), 0xA0, nullptr, 50);
+  testpki::X509Ptr m_x509 = Certificate(testpki::Key(1024, 0), 0xA0, nullptr, 50);
   CCertificateContext Context(const char16_t* provider) {
-    const Bytes der = testpki::Der(x509_.get());
+    const Bytes der = testpki::Der(m_x509.get());
     PCCERT_CONTEXT context =
         CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
     EXPECT_NE(context, nullptr);
@@ -317,37 +317,37 @@ class KeyOnCard : public ImportDriver {
 
 TEST_F(KeyOnCard, CountsAsImportedWithoutCardWorkOrPin) {
   const card_test::KeyId id = card_test::MakeKeyId(0x40);
-  ASSERT_TRUE(card_->WriteFile({0x5015, 0x6001},
+  ASSERT_TRUE(m_card->WriteFile({0x5015, 0x6001},
                                card_test::DirectoryFile(card_test::PrivateKeyRecord(0x20, id), 1024)));
-  ASSERT_TRUE(card_->WriteFile({0x5015, 0x6002},
+  ASSERT_TRUE(m_card->WriteFile({0x5015, 0x6002},
                                card_test::DirectoryFile(card_test::PublicKeyRecord(0x20, id), 1024)));
   auto certificate = Context(u"OrvelCSP");
   const CCertStore store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
   ASSERT_TRUE(CertAddCertificateContextToStore(store.Get(), certificate.Get(),
                                                CERT_STORE_ADD_ALWAYS, nullptr));
 
-  EXPECT_EQ(ImportStoreCertificates(store.Get(), ui_), ImportOutcome::Completed);
-  EXPECT_EQ(ui_.messages, (std::vector<Shown>{{MB_ICONASTERISK, 17, 18}}));
-  EXPECT_EQ(ui_.prompts, 0);
+  EXPECT_EQ(ImportStoreCertificates(store.Get(), m_ui), ImportOutcome::Completed);
+  EXPECT_EQ(m_ui.messages, (std::vector<Shown>{{MB_ICONASTERISK, 17, 18}}));
+  EXPECT_EQ(m_ui.prompts, 0);
   EXPECT_EQ(CountCommands(IsVerify), 0u);
   EXPECT_EQ(CountCommands(IsKeyCommand), 0u);
 
   // The certificate alone: not even the provider touches the card.
   fakepcsc::ClearTrace();
-  EXPECT_TRUE(ImportCertificateToCard(certificate.Get(), ui_));
+  EXPECT_TRUE(ImportCertificateToCard(certificate.Get(), m_ui));
   EXPECT_EQ(fakepcsc::TransmitCount(), 0u);
 }
 
 TEST_F(KeyOnCard, ProviderNameIsComparedCaseSensitively) {
   auto certificate = Context(u"orvelcsp");
-  EXPECT_FALSE(ImportCertificateToCard(certificate.Get(), ui_));
+  EXPECT_FALSE(ImportCertificateToCard(certificate.Get(), m_ui));
   // Not the card's provider: the key must be exported, and that fails.
-  EXPECT_EQ(ui_.messages, (std::vector<Shown>{Error(26)}));
+  EXPECT_EQ(m_ui.messages, (std::vector<Shown>{Error(26)}));
 }
 
 TEST_F(KeyOnCard, NoCertificateIsFalseWithoutAMessage) {
-  EXPECT_FALSE(ImportCertificateToCard(nullptr, ui_));
-  EXPECT_TRUE(ui_.messages.empty());
+  EXPECT_FALSE(ImportCertificateToCard(nullptr, m_ui));
+  EXPECT_TRUE(m_ui.messages.empty());
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ class WizardPages : public WizardTest {
   }
 
   std::string WriteFile(const std::string& name, const Bytes& contents) {
-    const auto path = dir_ / name;
+    const auto path = m_dir / name;
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(contents.data()),
                static_cast<std::streamsize>(contents.size()));
@@ -65,14 +65,14 @@ class WizardPages : public WizardTest {
 
   // Runs the sheet as the program does; what the steps do is the test's.
   INT_PTR RunSheet(std::function<void(QWizard&)> steps) {
-    driver_.onSheet = std::move(steps);
+    m_driver.onSheet = std::move(steps);
     CPagPropiedades sheet(1, nullptr, 0);
     return sheet.DoModal();
   }
 
   static QWidget& Page(QWizard& wizard) { return *wizard.currentPage(); }
 
-  GuiDriver driver_;
+  GuiDriver m_driver;
 };
 
 TEST_F(WizardPages, SheetOpensOnTheWelcomePageWithItsCaptionAndHeaders) {
@@ -125,7 +125,7 @@ TEST_F(WizardPages, EachPageShowsItsButtons) {
   EXPECT_EQ(seen[1], (ButtonState{true, true, false}));   // Back and Next
   EXPECT_EQ(seen[2], (ButtonState{true, false, true}));   // Back and Finish
   EXPECT_EQ(seen[3], (ButtonState{true, true, false}));
-  EXPECT_TRUE(driver_.boxes.empty());
+  EXPECT_TRUE(m_driver.boxes.empty());
   EXPECT_EQ(fakepcsc::TransmitCount(), 0u);  // cancelled: nothing reached the card
 }
 
@@ -136,7 +136,7 @@ TEST_F(WizardPages, NextChecksTheFileAndStaysAfterAMessage) {
   costly.macIterations = 300001;
   const std::string cases[] = {
       "",                                                   // no name
-      (dir_ / "no-existe.pfx").string(),                    // missing
+      (m_dir / "no-existe.pfx").string(),                    // missing
       WriteFile("certificado.cer", testpki::Der(der.get())),  // a DER certificate
       WriteFile("vacio.pfx", {}),                           // zero length
       WriteFile("costoso.pfx", testpki::MakePfx(costly)),
@@ -154,14 +154,14 @@ TEST_F(WizardPages, NextChecksTheFileAndStaysAfterAMessage) {
     pages.push_back(wizard.currentId());
   });
   EXPECT_EQ(pages, (std::vector<int>{1, 1, 1, 1, 1, 2}));
-  ASSERT_EQ(driver_.boxes.size(), 5u);
+  ASSERT_EQ(m_driver.boxes.size(), 5u);
   const char* texts[] = {kNoFile, kNoFile, kNotPfx, kNotPfx, kNotPfx};
   for (std::size_t i = 0; i < 5; ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(driver_.boxes[i].text.toStdString(), texts[i]);
-    EXPECT_EQ(driver_.boxes[i].caption, QStringLiteral("Error"));
-    EXPECT_EQ(driver_.boxes[i].icon, QMessageBox::Critical);
-    EXPECT_EQ(driver_.boxes[i].buttons, 1);
+    EXPECT_EQ(m_driver.boxes[i].text.toStdString(), texts[i]);
+    EXPECT_EQ(m_driver.boxes[i].caption, QStringLiteral("Error"));
+    EXPECT_EQ(m_driver.boxes[i].icon, QMessageBox::Critical);
+    EXPECT_EQ(m_driver.boxes[i].buttons, 1);
   }
 }
 
@@ -185,16 +185,16 @@ TEST_F(WizardPages, FinishChecksPasswordAndFileAgain) {
     pages.push_back(wizard.currentId());
   });
   EXPECT_EQ(pages, (std::vector<int>{2, 2, 2}));
-  ASSERT_EQ(driver_.boxes.size(), 3u);
-  EXPECT_EQ(driver_.boxes[0].text.toStdString(), "Por favor, especifique un password válido.");
-  EXPECT_EQ(driver_.boxes[0].caption, QStringLiteral("Error"));
-  EXPECT_EQ(driver_.boxes[0].icon, QMessageBox::Critical);
-  EXPECT_EQ(driver_.boxes[1].text.toStdString(), "La password es incorrecta");
-  EXPECT_EQ(driver_.boxes[1].caption.toStdString(), "Atención");
-  EXPECT_EQ(driver_.boxes[1].icon, QMessageBox::Warning);
+  ASSERT_EQ(m_driver.boxes.size(), 3u);
+  EXPECT_EQ(m_driver.boxes[0].text.toStdString(), "Por favor, especifique un password válido.");
+  EXPECT_EQ(m_driver.boxes[0].caption, QStringLiteral("Error"));
+  EXPECT_EQ(m_driver.boxes[0].icon, QMessageBox::Critical);
+  EXPECT_EQ(m_driver.boxes[1].text.toStdString(), "La password es incorrecta");
+  EXPECT_EQ(m_driver.boxes[1].caption.toStdString(), "Atención");
+  EXPECT_EQ(m_driver.boxes[1].icon, QMessageBox::Warning);
   EXPECT_EQ(keptPassword, QStringLiteral("equivocada"));
-  EXPECT_EQ(driver_.boxes[2].text.toStdString(), kNoFile);
-  EXPECT_EQ(driver_.pinDialogs, 0);
+  EXPECT_EQ(m_driver.boxes[2].text.toStdString(), kNoFile);
+  EXPECT_EQ(m_driver.pinDialogs, 0);
   EXPECT_EQ(SoftwareContainers(), 0u);  // nothing was imported from the file
 }
 
@@ -215,14 +215,14 @@ TEST_F(WizardPages, FileThePlatformCannotOpenKeepsThePasswordPage) {
     page = wizard.isVisible() ? wizard.currentId() : -1;
   });
   EXPECT_EQ(page, 2);
-  ASSERT_EQ(driver_.boxes.size(), 1u);
-  EXPECT_EQ(driver_.boxes[0].text.toStdString(),
+  ASSERT_EQ(m_driver.boxes.size(), 1u);
+  EXPECT_EQ(m_driver.boxes[0].text.toStdString(),
             "No se ha podido importar correctamente el certificado");
 }
 
 TEST_F(WizardPages, BrowseSetsTheChosenFileAndCancelKeepsTheName) {
   const std::string chosen = GoodPfxFile();
-  driver_.files = {std::nullopt, chosen};
+  m_driver.files = {std::nullopt, chosen};
   QString afterCancel, afterChoice;
   RunSheet([&](QWizard& wizard) {
     GuiDriver::Next(wizard);
@@ -235,14 +235,14 @@ TEST_F(WizardPages, BrowseSetsTheChosenFileAndCancelKeepsTheName) {
     browse->click();
     afterChoice = GuiDriver::TextOf(Page(wizard), 1002);
   });
-  EXPECT_EQ(driver_.fileDialogs, 2);
+  EXPECT_EQ(m_driver.fileDialogs, 2);
   EXPECT_EQ(afterCancel, QStringLiteral("escrito a mano.pfx"));
   EXPECT_EQ(afterChoice.toStdString(), chosen);
 }
 
 TEST_F(WizardPages, KeysAloneReachTheFileAndPasswordEditsAndEnterGoesOn) {
   const std::string file = GoodPfxFile();
-  driver_.pinAnswers = {TypePinAndPressOk(kCardPin)};
+  m_driver.pinAnswers = {TypePinAndPressOk(kCardPin)};
   std::vector<std::string> typedInto;
   std::vector<int> pages;
   const INT_PTR result = RunSheet([&](QWizard& wizard) {
@@ -259,16 +259,16 @@ TEST_F(WizardPages, KeysAloneReachTheFileAndPasswordEditsAndEnterGoesOn) {
   EXPECT_EQ(pages, (std::vector<int>{1, 2, -1}));
   EXPECT_EQ(result, ID_WIZFINISH);
   // No message 9 or 36: the summary alone.
-  ASSERT_EQ(driver_.boxes.size(), 1u);
-  EXPECT_EQ(driver_.boxes[0].text.toStdString(),
+  ASSERT_EQ(m_driver.boxes.size(), 1u);
+  EXPECT_EQ(m_driver.boxes[0].text.toStdString(),
             "La importación del certificado a la tarjeta Orvel se ha realizado correctamente.");
-  EXPECT_EQ(driver_.pinDialogs, 1);
+  EXPECT_EQ(m_driver.pinDialogs, 1);
 }
 
 TEST_F(WizardPages, AccentedPasswordReachesTheImportExactlyAsTyped) {
   const char* password = "Contraseña_ÁÉÍ€ü";
   const std::string file = GoodPfxFile(password);
-  driver_.pinAnswers = {TypePinAndPressOk(kCardPin)};
+  m_driver.pinAnswers = {TypePinAndPressOk(kCardPin)};
   const INT_PTR result = RunSheet([&](QWizard& wizard) {
     GuiDriver::Next(wizard);
     GuiDriver::TypeInto(Page(wizard), 1002, QString::fromStdString(file));
@@ -277,18 +277,18 @@ TEST_F(WizardPages, AccentedPasswordReachesTheImportExactlyAsTyped) {
     GuiDriver::Finish(wizard);
   });
   EXPECT_EQ(result, ID_WIZFINISH);  // completed: Finish accepted
-  EXPECT_EQ(driver_.pinDialogs, 1);
-  ASSERT_EQ(driver_.boxes.size(), 1u);
-  EXPECT_EQ(driver_.boxes[0].text.toStdString(),
+  EXPECT_EQ(m_driver.pinDialogs, 1);
+  ASSERT_EQ(m_driver.boxes.size(), 1u);
+  EXPECT_EQ(m_driver.boxes[0].text.toStdString(),
             "La importación del certificado a la tarjeta Orvel se ha realizado correctamente.");
-  EXPECT_EQ(driver_.boxes[0].caption.toStdString(), "Información");
-  EXPECT_EQ(driver_.boxes[0].icon, QMessageBox::Information);
-  EXPECT_TRUE(card_->Key(0x20, cardsim::KeyRole::Exchange));
+  EXPECT_EQ(m_driver.boxes[0].caption.toStdString(), "Información");
+  EXPECT_EQ(m_driver.boxes[0].icon, QMessageBox::Information);
+  EXPECT_TRUE(m_card->Key(0x20, cardsim::KeyRole::Exchange));
 }
 
 TEST_F(WizardPages, FailedImportClosesTheWizardWithoutSummary) {
   const std::string file = GoodPfxFile();
-  driver_.pinAnswers = {PressCancel()};
+  m_driver.pinAnswers = {PressCancel()};
   const INT_PTR result = RunSheet([&](QWizard& wizard) {
     GuiDriver::Next(wizard);
     GuiDriver::TypeInto(Page(wizard), 1002, QString::fromStdString(file));
@@ -297,10 +297,10 @@ TEST_F(WizardPages, FailedImportClosesTheWizardWithoutSummary) {
     GuiDriver::Finish(wizard);
   });
   EXPECT_EQ(result, ID_WIZFINISH);  // stopped: Finish accepted all the same
-  ASSERT_EQ(driver_.boxes.size(), 1u);
-  EXPECT_EQ(driver_.boxes[0].text.toStdString(),
+  ASSERT_EQ(m_driver.boxes.size(), 1u);
+  EXPECT_EQ(m_driver.boxes[0].text.toStdString(),
             "Pin no válido.... no se introducirá el certificado en la tarjeta.");
-  EXPECT_TRUE(card_->Keys().empty());
+  EXPECT_TRUE(m_card->Keys().empty());
 }
 
 // --- The PIN dialog ------------------------------------------------------------------
@@ -309,7 +309,7 @@ class PinDialog : public WizardPages {
  protected:
   // Runs the dialog with the answer; its result and PIN.
   std::pair<INT_PTR, std::string> Run(std::function<void(QDialog&)> answer) {
-    driver_.pinAnswers = {std::move(answer)};
+    m_driver.pinAnswers = {std::move(answer)};
     CPinDialog dialog;
     const INT_PTR result = dialog.DoModal();
     return {result, dialog.m_pin};

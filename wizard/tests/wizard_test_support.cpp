@@ -62,7 +62,7 @@ void WizardTest::SetUp() {
   cardsim::CardSpec spec;
   spec.serial = {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F};
   spec.pin = kCardPin;
-  card_ = orvel_test::AddReaderWithCard(kReader, spec);
+  m_card = orvel_test::AddReaderWithCard(kReader, spec);
 }
 
 void WizardTest::TearDown() {

@@ -82,7 +82,7 @@ class WizardTest : public testpki::UserDirTest {
   // Number of software key containers of the user.
   std::size_t SoftwareContainers() const;
 
-  std::shared_ptr<cardsim::VirtualCard> card_;
+  std::shared_ptr<cardsim::VirtualCard> m_card;
 };
 
 }  // namespace wizard_test

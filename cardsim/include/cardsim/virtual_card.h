@@ -116,9 +116,9 @@ class VirtualCard {
 
  private:
   VirtualCard();
-  mutable std::mutex mutex_;
-  std::unique_ptr<State> state_;
-  AnswerFilter filter_;
+  mutable std::mutex m_mutex;
+  std::unique_ptr<State> m_state;
+  AnswerFilter m_filter;
 };
 
 // Fixed identifiers of the card's file system.

@@ -38,15 +38,15 @@ class ServeProcess {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
     UniqueFd readEnd(fds[0]);
-    input_.Reset(fds[1]);
+    m_input.Reset(fds[1]);
     std::vector<std::string> argv = {ORVELCARD_PATH, "serve"};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> pointers;
     for (std::string& arg : argv) pointers.push_back(arg.data());
     pointers.push_back(nullptr);
     const std::string out = output.string();
-    pid_ = ::fork();
-    if (pid_ == 0) {
+    m_pid = ::fork();
+    if (m_pid == 0) {
       const int log = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       ::dup2(readEnd.Get(), STDIN_FILENO);
       ::dup2(log, STDOUT_FILENO);
@@ -56,36 +56,36 @@ class ServeProcess {
     }
   }
   ~ServeProcess() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
+    if (m_pid > 0) {
+      ::kill(m_pid, SIGKILL);
+      ::waitpid(m_pid, nullptr, 0);
     }
   }
 
   void Say(const std::string& line) {
     const std::string text = line + "\n";
-    ASSERT_EQ(::write(input_.Get(), text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    ASSERT_EQ(::write(m_input.Get(), text.data(), text.size()), static_cast<ssize_t>(text.size()));
   }
-  void CloseInput() { input_.Reset(); }
+  void CloseInput() { m_input.Reset(); }
 
   // The exit status, or -1 when the process has not ended within the time.
   int WaitExit(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
       int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
+      if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        m_pid = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
       }
       std::this_thread::sleep_for(5ms);
     }
     return -1;
   }
-  pid_t Pid() const { return pid_; }
+  pid_t Pid() const { return m_pid; }
 
  private:
-  pid_t pid_ = -1;
-  UniqueFd input_;
+  pid_t m_pid = -1;
+  UniqueFd m_input;
 };
 
 DWORD WaitForChange(const PcscContext& context, const std::string& reader, DWORD current) {

@@ -31,32 +31,32 @@ std::shared_ptr<VirtualCard> FreshCard() { return VirtualCard::MakeFresh(CardSpe
 class FakeDriver {
  public:
   explicit FakeDriver(std::uint16_t port = 0) {
-    listener_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    m_listener.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     const int one = 1;
-    ::setsockopt(listener_.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    ::setsockopt(m_listener.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(port);
-    if (::bind(listener_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_.Get(), 4) != 0)
+    if (::bind(m_listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(m_listener.Get(), 4) != 0)
       throw std::runtime_error("cannot listen");
     socklen_t length = sizeof address;
-    ::getsockname(listener_.Get(), reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    ::getsockname(m_listener.Get(), reinterpret_cast<sockaddr*>(&address), &length);
+    m_port = ntohs(address.sin_port);
   }
 
-  std::uint16_t Port() const { return port_; }
+  std::uint16_t Port() const { return m_port; }
 
   bool Accept(std::chrono::milliseconds timeout = 3s) {
-    if (!Readable(listener_.Get(), timeout)) return false;
-    connection_.Reset(::accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
-    reader_ = vpcd::FrameReader();
-    return connection_.Valid();
+    if (!Readable(m_listener.Get(), timeout)) return false;
+    m_connection.Reset(::accept4(m_listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+    m_reader = vpcd::FrameReader();
+    return m_connection.Valid();
   }
 
   void SendRaw(const Bytes& bytes) {
-    ASSERT_EQ(::send(connection_.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL),
+    ASSERT_EQ(::send(m_connection.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL),
               static_cast<ssize_t>(bytes.size()));
   }
   void Send(const Bytes& payload) { SendRaw(*vpcd::EncodeFrame(payload)); }
@@ -65,30 +65,30 @@ class FakeDriver {
   std::optional<Bytes> Receive(std::chrono::milliseconds timeout = 3s) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-      if (auto frame = reader_.Next()) return frame;
+      if (auto frame = m_reader.Next()) return frame;
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
           deadline - std::chrono::steady_clock::now());
-      if (left <= 0ms || !Readable(connection_.Get(), left)) return std::nullopt;
+      if (left <= 0ms || !Readable(m_connection.Get(), left)) return std::nullopt;
       std::uint8_t buffer[512];
-      const ssize_t n = ::recv(connection_.Get(), buffer, sizeof buffer, 0);
+      const ssize_t n = ::recv(m_connection.Get(), buffer, sizeof buffer, 0);
       if (n <= 0) {
-        closed_ = true;
+        m_closed = true;
         return std::nullopt;
       }
-      reader_.Feed(buffer, static_cast<std::size_t>(n));
+      m_reader.Feed(buffer, static_cast<std::size_t>(n));
     }
   }
 
   // True once the card's side has closed the connection.
   bool SeesClose(std::chrono::milliseconds timeout = 3s) {
-    while (!closed_) {
+    while (!m_closed) {
       if (Receive(timeout)) continue;
-      if (!closed_) return false;
+      if (!m_closed) return false;
     }
     return true;
   }
 
-  void Hangup() { connection_.Reset(); }
+  void Hangup() { m_connection.Reset(); }
 
  private:
   static bool Readable(int fd, std::chrono::milliseconds timeout) {
@@ -96,11 +96,11 @@ class FakeDriver {
     return ::poll(&p, 1, static_cast<int>(timeout.count())) == 1;
   }
 
-  UniqueFd listener_;
-  UniqueFd connection_;
-  vpcd::FrameReader reader_;
-  std::uint16_t port_ = 0;
-  bool closed_ = false;
+  UniqueFd m_listener;
+  UniqueFd m_connection;
+  vpcd::FrameReader m_reader;
+  std::uint16_t m_port = 0;
+  bool m_closed = false;
 };
 
 TEST(VpcdFraming, LengthIsTwoBytesBigEndian) {

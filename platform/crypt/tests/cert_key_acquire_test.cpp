@@ -17,14 +17,14 @@ class AcquireTest : public UserDirTest {
     X509Ptr cert = MakeCert(CertSpec{Key(1024)});
     Bytes pfx = MakePfx(PfxSpec{Key(1024), cert.get()});
     CRYPT_DATA_BLOB blob = BlobOf(pfx);
-    store_ = PFXImportCertStore(&blob, u"secreto", CRYPT_EXPORTABLE);
-    ASSERT_NE(store_, nullptr);
-    cert_ = CertEnumCertificatesInStore(store_, nullptr);
-    ASSERT_NE(cert_, nullptr);
+    m_store = PFXImportCertStore(&blob, u"secreto", CRYPT_EXPORTABLE);
+    ASSERT_NE(m_store, nullptr);
+    m_cert = CertEnumCertificatesInStore(m_store, nullptr);
+    ASSERT_NE(m_cert, nullptr);
   }
   void TearDown() override {
-    CertFreeCertificateContext(cert_);
-    CertCloseStore(store_, 0);
+    CertFreeCertificateContext(m_cert);
+    CertCloseStore(m_store, 0);
     UserDirTest::TearDown();
   }
   std::string Param(HCRYPTPROV prov, DWORD param) {
@@ -34,8 +34,8 @@ class AcquireTest : public UserDirTest {
     CryptGetProvParam(prov, param, reinterpret_cast<BYTE*>(text.data()), &size, 0);
     return text.c_str();
   }
-  HCERTSTORE store_ = nullptr;
-  PCCERT_CONTEXT cert_ = nullptr;
+  HCERTSTORE m_store = nullptr;
+  PCCERT_CONTEXT m_cert = nullptr;
 };
 
 }  // namespace
@@ -44,22 +44,22 @@ TEST_F(AcquireTest, CachedHandleStaysWithTheCertificate) {
   HCRYPTPROV first = 0, second = 0;
   DWORD spec = 0;
   BOOL callerFrees = TRUE;
-  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(cert_, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &first, &spec, &callerFrees));
+  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(m_cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &first, &spec, &callerFrees));
   EXPECT_FALSE(callerFrees);
   EXPECT_EQ(spec, AT_KEYEXCHANGE);
-  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(cert_, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &second, &spec, &callerFrees));
+  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(m_cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &second, &spec, &callerFrees));
   EXPECT_EQ(first, second);
   EXPECT_FALSE(callerFrees);
   // Even without the flag the cached handle is the one handed out.
-  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(cert_, 0, nullptr, &second, &spec, &callerFrees));
+  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(m_cert, 0, nullptr, &second, &spec, &callerFrees));
   EXPECT_EQ(first, second);
   EXPECT_FALSE(callerFrees);
 
   // The context goes with the last reference: here the store's and ours.
-  CertFreeCertificateContext(cert_);
-  cert_ = nullptr;
-  EXPECT_TRUE(CertCloseStore(store_, 0));
-  store_ = nullptr;
+  CertFreeCertificateContext(m_cert);
+  m_cert = nullptr;
+  EXPECT_TRUE(CertCloseStore(m_store, 0));
+  m_store = nullptr;
   SetLastError(0);
   EXPECT_FALSE(CryptReleaseContext(first, 0));
   EXPECT_EQ(GetLastError(), NTE_BAD_UID);
@@ -69,9 +69,9 @@ TEST_F(AcquireTest, WithoutTheCacheTheCallerReleases) {
   HCRYPTPROV a = 0, b = 0;
   DWORD spec = 0;
   BOOL callerFrees = FALSE;
-  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(cert_, 0, nullptr, &a, &spec, &callerFrees));
+  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(m_cert, 0, nullptr, &a, &spec, &callerFrees));
   EXPECT_TRUE(callerFrees);
-  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(cert_, 0, nullptr, &b, &spec, &callerFrees));
+  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(m_cert, 0, nullptr, &b, &spec, &callerFrees));
   EXPECT_NE(a, b);
   EXPECT_TRUE(CryptReleaseContext(a, 0));
   EXPECT_TRUE(CryptReleaseContext(b, 0));
@@ -81,7 +81,7 @@ TEST_F(AcquireTest, DeletingTheSourceContainer) {
   HCRYPTPROV prov = 0;
   DWORD spec = 0;
   BOOL callerFrees = TRUE;
-  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(cert_, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &spec, &callerFrees));
+  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(m_cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &spec, &callerFrees));
   std::string container = Param(prov, PP_CONTAINER);
   std::string provider = Param(prov, PP_NAME);
   EXPECT_EQ(provider, platform::kSoftwareProviderName);
@@ -91,11 +91,11 @@ TEST_F(AcquireTest, DeletingTheSourceContainer) {
 
   // A fresh copy of the certificate finds no key any more, and a second
   // deletion fails without changing anything.
-  PCCERT_CONTEXT copy = CertCreateCertificateContext(X509_ASN_ENCODING, cert_->pbCertEncoded, cert_->cbCertEncoded);
+  PCCERT_CONTEXT copy = CertCreateCertificateContext(X509_ASN_ENCODING, m_cert->pbCertEncoded, m_cert->cbCertEncoded);
   DWORD size = 0;
-  ASSERT_TRUE(CertGetCertificateContextProperty(cert_, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size));
+  ASSERT_TRUE(CertGetCertificateContextProperty(m_cert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size));
   std::vector<std::max_align_t> info(size / sizeof(std::max_align_t) + 1);
-  ASSERT_TRUE(CertGetCertificateContextProperty(cert_, CERT_KEY_PROV_INFO_PROP_ID, info.data(), &size));
+  ASSERT_TRUE(CertGetCertificateContextProperty(m_cert, CERT_KEY_PROV_INFO_PROP_ID, info.data(), &size));
   ASSERT_TRUE(CertSetCertificateContextProperty(copy, CERT_KEY_PROV_INFO_PROP_ID, 0, info.data()));
   SetLastError(0);
   EXPECT_FALSE(CryptAcquireCertificatePrivateKey(copy, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &spec, &callerFrees));
@@ -105,7 +105,7 @@ TEST_F(AcquireTest, DeletingTheSourceContainer) {
 }
 
 TEST_F(AcquireTest, CertificateWithoutKeyInformation) {
-  PCCERT_CONTEXT bare = CertCreateCertificateContext(X509_ASN_ENCODING, cert_->pbCertEncoded, cert_->cbCertEncoded);
+  PCCERT_CONTEXT bare = CertCreateCertificateContext(X509_ASN_ENCODING, m_cert->pbCertEncoded, m_cert->cbCertEncoded);
   HCRYPTPROV prov = 0;
   DWORD spec = 0;
   BOOL callerFrees = FALSE;
@@ -124,15 +124,15 @@ TEST_F(AcquireTest, NewKeyInformationDropsTheCachedHandle) {
   HCRYPTPROV cached = 0;
   DWORD spec = 0;
   BOOL callerFrees = TRUE;
-  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(cert_, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &cached, &spec, &callerFrees));
+  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(m_cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &cached, &spec, &callerFrees));
   ASSERT_TRUE(platform::RegisterProvider("OrvelCSP", PROV_RSA_FULL, "liborvel_test_provider.so"));
   std::u16string container = u"card-0123456789AB200021\\3F11\\3F77\\", provider = u"OrvelCSP";
   CRYPT_KEY_PROV_INFO info{container.data(), provider.data(), PROV_RSA_FULL, 0, 0, nullptr, AT_SIGNATURE};
-  ASSERT_TRUE(CertSetCertificateContextProperty(cert_, CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
+  ASSERT_TRUE(CertSetCertificateContextProperty(m_cert, CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
   EXPECT_FALSE(CryptReleaseContext(cached, 0));  // released with the old information
 
   HCRYPTPROV prov = 0;
-  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(cert_, 0, nullptr, &prov, &spec, &callerFrees));
+  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(m_cert, 0, nullptr, &prov, &spec, &callerFrees));
   EXPECT_EQ(spec, AT_SIGNATURE);
   EXPECT_TRUE(callerFrees);
   EXPECT_EQ(Param(prov, PP_NAME), "TestCSP");

@@ -17,24 +17,24 @@ class SoftKeyTest : public UserDirTest {
     X509Ptr cert = MakeCert(CertSpec{Key(1024)});
     Bytes pfx = MakePfx(PfxSpec{Key(1024), cert.get()});
     CRYPT_DATA_BLOB blob = BlobOf(pfx);
-    store_ = PFXImportCertStore(&blob, u"secreto", 0);
-    ASSERT_NE(store_, nullptr);
-    cert_ = CertEnumCertificatesInStore(store_, nullptr);
-    ASSERT_NE(cert_, nullptr);
+    m_store = PFXImportCertStore(&blob, u"secreto", 0);
+    ASSERT_NE(m_store, nullptr);
+    m_cert = CertEnumCertificatesInStore(m_store, nullptr);
+    ASSERT_NE(m_cert, nullptr);
     BOOL callerFrees = FALSE;
-    ASSERT_TRUE(CryptAcquireCertificatePrivateKey(cert_, 0, nullptr, &prov_, &keySpec_, &callerFrees));
-    ASSERT_EQ(keySpec_, AT_KEYEXCHANGE);
+    ASSERT_TRUE(CryptAcquireCertificatePrivateKey(m_cert, 0, nullptr, &m_prov, &m_keySpec, &callerFrees));
+    ASSERT_EQ(m_keySpec, AT_KEYEXCHANGE);
   }
   void TearDown() override {
-    if (prov_) CryptReleaseContext(prov_, 0);
-    CertFreeCertificateContext(cert_);
-    CertCloseStore(store_, 0);
+    if (m_prov) CryptReleaseContext(m_prov, 0);
+    CertFreeCertificateContext(m_cert);
+    CertCloseStore(m_store, 0);
     UserDirTest::TearDown();
   }
   // The little-endian signature of data, hashed by the provider.
   Bytes Sign(ALG_ID algorithm, const Bytes& data, DWORD keySpec, DWORD* error = nullptr) {
     HCRYPTHASH hash = 0;
-    EXPECT_TRUE(CryptCreateHash(prov_, algorithm, 0, 0, &hash));
+    EXPECT_TRUE(CryptCreateHash(m_prov, algorithm, 0, 0, &hash));
     EXPECT_TRUE(CryptHashData(hash, data.data(), static_cast<DWORD>(data.size()), 0));
     Bytes signature(128);
     DWORD size = static_cast<DWORD>(signature.size());
@@ -48,10 +48,10 @@ class SoftKeyTest : public UserDirTest {
     CryptDestroyHash(hash);
     return signature;
   }
-  HCERTSTORE store_ = nullptr;
-  PCCERT_CONTEXT cert_ = nullptr;
-  HCRYPTPROV prov_ = 0;
-  DWORD keySpec_ = 0;
+  HCERTSTORE m_store = nullptr;
+  PCCERT_CONTEXT m_cert = nullptr;
+  HCRYPTPROV m_prov = 0;
+  DWORD m_keySpec = 0;
 };
 
 struct HashCase {
@@ -70,7 +70,7 @@ TEST_P(SoftSignatureTest, EqualsOpenSslAndVerifies) {
 
   // The same value hashed elsewhere signs the same way.
   HCRYPTHASH hash = 0;
-  ASSERT_TRUE(CryptCreateHash(prov_, c.algorithm, 0, 0, &hash));
+  ASSERT_TRUE(CryptCreateHash(m_prov, c.algorithm, 0, 0, &hash));
   Bytes value(EVP_MAX_MD_SIZE);
   unsigned int length = 0;
   EVP_Digest(data.data(), data.size(), value.data(), &length, c.digest(), nullptr);
@@ -89,7 +89,7 @@ TEST_P(SoftSignatureTest, EqualsOpenSslAndVerifies) {
   // Verified with the public key exported and imported again; one bit less
   // and it does not verify.
   HCRYPTKEY key = 0;
-  ASSERT_TRUE(CryptGetUserKey(prov_, AT_KEYEXCHANGE, &key));
+  ASSERT_TRUE(CryptGetUserKey(m_prov, AT_KEYEXCHANGE, &key));
   BYTE blob[200];
   DWORD blobSize = sizeof blob;
   ASSERT_TRUE(CryptExportKey(key, 0, PUBLICKEYBLOB, 0, blob, &blobSize));
@@ -133,7 +133,7 @@ TEST_F(SoftKeyTest, Ssl3ShaMd5SignsTheBare36Bytes) {
             OpenSslSign(Key(1024), NoDigest(), both));
   // CRYPT_NOHASHOID leaves the DigestInfo out for the others too.
   HCRYPTHASH hash = 0;
-  ASSERT_TRUE(CryptCreateHash(prov_, CALG_SHA1, 0, 0, &hash));
+  ASSERT_TRUE(CryptCreateHash(m_prov, CALG_SHA1, 0, 0, &hash));
   ASSERT_TRUE(CryptSetHashParam(hash, HP_HASHVAL, both.data() + 16, 0));
   Bytes signature(128);
   DWORD size = 128;
@@ -149,7 +149,7 @@ TEST_F(SoftKeyTest, RefusalsAroundSigning) {
   EXPECT_EQ(error, NTE_NO_KEY);
   HCRYPTHASH hash = 0;
   SetLastError(0);
-  EXPECT_FALSE(CryptCreateHash(prov_, 0x8001 /* MD2 */, 0, 0, &hash));
+  EXPECT_FALSE(CryptCreateHash(m_prov, 0x8001 /* MD2 */, 0, 0, &hash));
   EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);
   // A verification context has no key to sign with.
   HCRYPTPROV verifier = 0;
@@ -165,7 +165,7 @@ TEST_F(SoftKeyTest, RefusalsAroundSigning) {
 
 TEST_F(SoftKeyTest, DecryptsOpenSslCryptogramsAndRefusesBadOnes) {
   HCRYPTKEY key = 0;
-  ASSERT_TRUE(CryptGetUserKey(prov_, AT_KEYEXCHANGE, &key));
+  ASSERT_TRUE(CryptGetUserKey(m_prov, AT_KEYEXCHANGE, &key));
   DWORD value = 0;
   DWORD size = sizeof value;
   ASSERT_TRUE(CryptGetKeyParam(key, KP_KEYLEN, reinterpret_cast<BYTE*>(&value), &size, 0));

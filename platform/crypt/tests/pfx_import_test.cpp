@@ -119,8 +119,8 @@ class PfxTest : public UserDirTest {
   PCCERT_CONTEXT First(HCERTSTORE store) { return CertEnumCertificatesInStore(store, nullptr); }
   std::size_t ContainerFiles() {
     std::size_t count = 0;
-    if (std::filesystem::exists(dir_ / "keys"))
-      for (const auto& e : std::filesystem::directory_iterator(dir_ / "keys")) count += e.is_regular_file();
+    if (std::filesystem::exists(m_dir / "keys"))
+      for (const auto& e : std::filesystem::directory_iterator(m_dir / "keys")) count += e.is_regular_file();
     return count;
   }
 };
@@ -440,7 +440,7 @@ TEST_F(PfxTest, ContainersPersistAcrossProcessesUntilDeleted) {
   // The header of the blob: 07 02 00 00 00 a4 00 00 "RSA2" 00 04 00 00.
   EXPECT_EQ(probe(), "exported 596 0702000000a40000525341320004000001000100\n");
 
-  auto file = dir_ / "keys";
+  auto file = m_dir / "keys";
   for (const auto& e : std::filesystem::directory_iterator(file)) {
     EXPECT_EQ(e.status().permissions(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   }

@@ -89,7 +89,7 @@ TEST_F(ProviderTest, ContainersAreCreatedOpenedAndDeleted) {
 
   // The container file is the user's alone, under the state directory.
   int files = 0;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_)) {
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(m_dir)) {
     if (!entry.is_regular_file()) continue;
     if (entry.path().filename() == "providers.json") continue;
     ++files;
@@ -177,7 +177,7 @@ TEST_F(ProviderTest, UnknownOrBrokenProvidersAreRefused) {
   EXPECT_FALSE(platform::RegisterProvider("", PROV_RSA_FULL, "x.so"));
 
   // A damaged database is neither used nor overwritten.
-  { std::ofstream(dir_ / "providers.json") << "{ not json"; }
+  { std::ofstream(m_dir / "providers.json") << "{ not json"; }
   EXPECT_FALSE(CryptAcquireContextA(&prov, nullptr, "Missing", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
   EXPECT_FALSE(platform::RegisterProvider("New", PROV_RSA_FULL, "x.so"));
   EXPECT_EQ(platform::ListProviders().size(), 1u);

@@ -103,7 +103,7 @@ class StoreProviders : public UserDirTest {
     ::unsetenv("ORVEL_MODULE_UNLOAD_DELAY_MS");
     UserDirTest::TearDown();
   }
-  const Module& module_ = Module::Get();
+  const Module& m_module = Module::Get();
 };
 
 TEST_F(StoreProviders, InstalledFunctionOpensAStoreThatKeepsItsCallbacks) {
@@ -208,21 +208,21 @@ TEST_F(StoreProviders, RegisteredModuleIsAttachedForEveryStoreAndDetachedAtEvery
   RegisterTestModule();
   HCERTSTORE first = CertOpenStore(kTestStoreProvider, 0, 0, 0, nullptr);
   ASSERT_NE(first, nullptr);
-  EXPECT_EQ(module_.Counters().attaches, 1);
-  EXPECT_EQ(module_.Counters().opens, 1);
+  EXPECT_EQ(m_module.Counters().attaches, 1);
+  EXPECT_EQ(m_module.Counters().opens, 1);
   // The second store finds the function the module installed, and loads the
   // module once more.
   HCERTSTORE second = CertOpenStore(kTestStoreProvider, 0, 0, 0, nullptr);
   ASSERT_NE(second, nullptr);
-  EXPECT_EQ(module_.Counters().attaches, 2);
-  EXPECT_EQ(module_.Counters().opens, 2);
+  EXPECT_EQ(m_module.Counters().attaches, 2);
+  EXPECT_EQ(m_module.Counters().opens, 2);
 
   EXPECT_TRUE(CertCloseStore(first, 0));
-  EXPECT_EQ(module_.Counters().closes, 1);
-  EXPECT_EQ(module_.Counters().detaches, 1);
+  EXPECT_EQ(m_module.Counters().closes, 1);
+  EXPECT_EQ(m_module.Counters().detaches, 1);
   EXPECT_TRUE(CertCloseStore(second, 0));
-  EXPECT_EQ(module_.Counters().closes, 2);
-  EXPECT_EQ(module_.Counters().detaches, 2);
+  EXPECT_EQ(m_module.Counters().closes, 2);
+  EXPECT_EQ(m_module.Counters().detaches, 2);
 
   // With the module gone, so is the function it installed ...
   HCRYPTOIDFUNCSET set = CryptInitOIDFunctionSet(CRYPT_OID_OPEN_STORE_PROV_FUNC, 0);
@@ -233,9 +233,9 @@ TEST_F(StoreProviders, RegisteredModuleIsAttachedForEveryStoreAndDetachedAtEvery
   // ... and the next store loads it again through the registration.
   HCERTSTORE third = CertOpenStore(kTestStoreProvider, 0, 0, 0, nullptr);
   ASSERT_NE(third, nullptr);
-  EXPECT_EQ(module_.Counters().attaches, 3);
+  EXPECT_EQ(m_module.Counters().attaches, 3);
   EXPECT_TRUE(CertCloseStore(third, 0));
-  EXPECT_EQ(module_.Counters().detaches, 3);
+  EXPECT_EQ(m_module.Counters().detaches, 3);
 }
 
 TEST_F(StoreProviders, ModuleStaysLoadedForTheUnloadDelayAfterTheLastClose) {
@@ -246,7 +246,7 @@ TEST_F(StoreProviders, ModuleStaysLoadedForTheUnloadDelayAfterTheLastClose) {
     ASSERT_NE(store, nullptr);
     EXPECT_TRUE(CertCloseStore(store, 0));
     // One load is kept: the module never went away between the stores.
-    EXPECT_EQ(module_.Counters().attaches - module_.Counters().detaches, 1) << i;
+    EXPECT_EQ(m_module.Counters().attaches - m_module.Counters().detaches, 1) << i;
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(350));
   // The next OID function call unloads what is due.
@@ -254,7 +254,7 @@ TEST_F(StoreProviders, ModuleStaysLoadedForTheUnloadDelayAfterTheLastClose) {
   void* address = nullptr;
   HCRYPTOIDFUNCADDR kept = nullptr;
   EXPECT_FALSE(CryptGetOIDFunctionAddress(set, 0, "NoSuchProvider", 0, &address, &kept));
-  EXPECT_EQ(module_.Counters().attaches, module_.Counters().detaches);
+  EXPECT_EQ(m_module.Counters().attaches, m_module.Counters().detaches);
 }
 
 TEST_F(StoreProviders, ModuleLoadedTwiceAttachesTwiceAndDetachesTwice) {
@@ -262,48 +262,48 @@ TEST_F(StoreProviders, ModuleLoadedTwiceAttachesTwiceAndDetachesTwice) {
   ASSERT_NE(first, nullptr) << platform::LastModuleLoadErrorText();
   HMODULE second = LoadLibraryA("OrvelTestStore.dll");
   EXPECT_EQ(second, first);
-  EXPECT_EQ(module_.Counters().attaches, 2);
+  EXPECT_EQ(m_module.Counters().attaches, 2);
   EXPECT_NE(GetProcAddress(first, "DllRegisterServer"), nullptr);
   EXPECT_TRUE(FreeLibrary(first));
-  EXPECT_EQ(module_.Counters().detaches, 1);
+  EXPECT_EQ(m_module.Counters().detaches, 1);
   EXPECT_TRUE(FreeLibrary(second));
-  EXPECT_EQ(module_.Counters().detaches, 2);
+  EXPECT_EQ(m_module.Counters().detaches, 2);
   EXPECT_FALSE(FreeLibrary(first));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-  EXPECT_EQ(module_.Counters().detaches, 2);
+  EXPECT_EQ(m_module.Counters().detaches, 2);
 }
 
 TEST_F(StoreProviders, RegisteredExportServesWhenTheModuleInstallsNothingForTheName) {
   RegisterTestModule(kTestStoreExportProvider, "TestOpenStoreByExport");
   HCERTSTORE store = CertOpenStore(kTestStoreExportProvider, 0, 0, 0, nullptr);
   ASSERT_NE(store, nullptr);
-  EXPECT_EQ(module_.Counters().opens, 1);
+  EXPECT_EQ(m_module.Counters().opens, 1);
   EXPECT_TRUE(CertCloseStore(store, 0));
-  EXPECT_EQ(module_.Counters().detaches, 1);
+  EXPECT_EQ(m_module.Counters().detaches, 1);
 
   // A registered export the module lacks: the module is let go again.
   RegisterTestModule(kTestStoreExportProvider, "NoSuchExport");
   EXPECT_EQ(CertOpenStore(kTestStoreExportProvider, 0, 0, 0, nullptr), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(module_.Counters().attaches, 2);
-  EXPECT_EQ(module_.Counters().detaches, 2);
+  EXPECT_EQ(m_module.Counters().attaches, 2);
+  EXPECT_EQ(m_module.Counters().detaches, 2);
 }
 
 TEST_F(StoreProviders, ModuleThatRefusesItsAttachIsNotLoaded) {
   RegisterTestModule();
-  module_.RefuseAttach(true);
+  m_module.RefuseAttach(true);
   EXPECT_EQ(LoadLibraryA("OrvelTestStore.dll"), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_DLL_INIT_FAILED);
   EXPECT_EQ(CertOpenStore(kTestStoreProvider, 0, 0, 0, nullptr), nullptr);
-  EXPECT_EQ(module_.Counters().attaches, 0);
-  EXPECT_EQ(module_.Counters().detaches, 0);
-  EXPECT_EQ(module_.Counters().opens, 0);
+  EXPECT_EQ(m_module.Counters().attaches, 0);
+  EXPECT_EQ(m_module.Counters().detaches, 0);
+  EXPECT_EQ(m_module.Counters().opens, 0);
 }
 
 TEST_F(StoreProviders, RegistrationsAreReplacedAndRemovedOnce) {
   RegisterTestModule("ProviderX", nullptr, u"First.dll");
   RegisterTestModule("providerx", nullptr, u"Second.dll");  // the same OID, whatever the case
-  std::ifstream in(dir_ / "oid_functions.json");
+  std::ifstream in(m_dir / "oid_functions.json");
   const nlohmann::json content = nlohmann::json::parse(in);
   ASSERT_EQ(content.at("functions").size(), 1u);
   EXPECT_EQ(content.at("functions")[0].at("module"), "Second.dll");
@@ -322,11 +322,11 @@ TEST_F(StoreProviders, RegistrationsAreReplacedAndRemovedOnce) {
 }
 
 TEST_F(StoreProviders, UnreadableRegistrationsAreNeitherUsedNorOverwritten) {
-  { std::ofstream(dir_ / "oid_functions.json") << "{not json"; }
+  { std::ofstream(m_dir / "oid_functions.json") << "{not json"; }
   EXPECT_FALSE(CryptRegisterOIDFunction(0, CRYPT_OID_OPEN_STORE_PROV_FUNC, "P", u"M.dll", nullptr));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA);
   EXPECT_EQ(CertOpenStore("P", 0, 0, 0, nullptr), nullptr);
-  std::ifstream in(dir_ / "oid_functions.json");
+  std::ifstream in(m_dir / "oid_functions.json");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "{not json");
 }
 

@@ -35,7 +35,7 @@ TEST_F(PhysicalStores, ASecondRegistrationWithCreateNewFails) {
   EXPECT_FALSE(CertRegisterPhysicalStore(u"My", flags, kTestStorePhysicalName, &info, nullptr));
   EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
 
-  std::ifstream in(dir_ / "physical_stores.json");
+  std::ifstream in(m_dir / "physical_stores.json");
   const nlohmann::json content = nlohmann::json::parse(in);
   ASSERT_TRUE(content.contains("MY"));
   const auto& entry = content.at("MY")[0];
@@ -72,7 +72,7 @@ TEST_F(PhysicalStores, OtherLocationsAndBadNamesAreRefused) {
   info.pszOpenStoreProvider = nullptr;
   EXPECT_FALSE(CertRegisterPhysicalStore(u"MY", CERT_SYSTEM_STORE_CURRENT_USER, u"X", &info, nullptr));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-  EXPECT_FALSE(std::filesystem::exists(dir_ / "physical_stores.json"));
+  EXPECT_FALSE(std::filesystem::exists(m_dir / "physical_stores.json"));
 
   EXPECT_EQ(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, u"MY"), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
@@ -84,7 +84,7 @@ class PersonalStore : public UserDirTest {
  protected:
   void SetUp() override {
     UserDirTest::SetUp();
-    module_.Reset();
+    m_module.Reset();
     // The card store's module unloaded as soon as the store closes.
     ::setenv("ORVEL_MODULE_UNLOAD_DELAY_MS", "0", 1);
   }
@@ -118,7 +118,7 @@ class PersonalStore : public UserDirTest {
     CertCloseStore(store, 0);
     return entries;
   }
-  const Module& module_ = Module::Get();
+  const Module& m_module = Module::Get();
 };
 
 TEST_F(PersonalStore, WithoutPhysicalStoresItIsTheUsersPersistentStore) {
@@ -139,7 +139,7 @@ TEST_F(PersonalStore, WithoutPhysicalStoresItIsTheUsersPersistentStore) {
   ASSERT_NE(store, nullptr);
   EXPECT_EQ(Contents(store).size(), 1u);
   EXPECT_TRUE(CertCloseStore(store, 0));
-  EXPECT_TRUE(std::filesystem::exists(dir_ / "stores" / "MY.json"));
+  EXPECT_TRUE(std::filesystem::exists(m_dir / "stores" / "MY.json"));
 }
 
 TEST_F(PersonalStore, TwoOpenStoresKeepEachOthersAdditions) {
@@ -159,17 +159,17 @@ TEST_F(PersonalStore, TwoOpenStoresKeepEachOthersAdditions) {
 
 TEST_F(PersonalStore, CardStoreIsOpenedFirstWithItsName) {
   RegisterCardStore();
-  module_.SetCardCertificate(CertificateDer(9));
+  m_module.SetCardCertificate(CertificateDer(9));
   HCERTSTORE store = OpenPersonal();
   ASSERT_NE(store, nullptr);
-  EXPECT_EQ(module_.Counters().attaches, 1);
-  EXPECT_EQ(module_.Counters().opens, 1);
-  EXPECT_EQ(module_.Counters().lastOpenFlags & CERT_SYSTEM_STORE_LOCATION_MASK, CERT_SYSTEM_STORE_CURRENT_USER);
-  EXPECT_EQ(std::u16string(module_.Counters().lastOpenName), u"MY\\Almacén de prueba");
+  EXPECT_EQ(m_module.Counters().attaches, 1);
+  EXPECT_EQ(m_module.Counters().opens, 1);
+  EXPECT_EQ(m_module.Counters().lastOpenFlags & CERT_SYSTEM_STORE_LOCATION_MASK, CERT_SYSTEM_STORE_CURRENT_USER);
+  EXPECT_EQ(std::u16string(m_module.Counters().lastOpenName), u"MY\\Almacén de prueba");
   EXPECT_EQ(Contents(store), (Entries{{9, kTestStoreContainer}}));
   EXPECT_TRUE(CertCloseStore(store, 0));
-  EXPECT_EQ(module_.Counters().closes, 1);
-  EXPECT_EQ(module_.Counters().detaches, 1);
+  EXPECT_EQ(m_module.Counters().closes, 1);
+  EXPECT_EQ(m_module.Counters().detaches, 1);
 }
 
 TEST_F(PersonalStore, WhatTheCardStoreAcceptsStaysThere) {
@@ -177,8 +177,8 @@ TEST_F(PersonalStore, WhatTheCardStoreAcceptsStaysThere) {
   HCERTSTORE store = OpenPersonal();
   ASSERT_NE(store, nullptr);
   EXPECT_TRUE(AddWithKey(store, 4, u"software-4"));
-  EXPECT_EQ(module_.Counters().writes, 1);
-  EXPECT_EQ(module_.Counters().lastWriteFlags, 0x50001UL);
+  EXPECT_EQ(m_module.Counters().writes, 1);
+  EXPECT_EQ(m_module.Counters().lastWriteFlags, 0x50001UL);
   EXPECT_EQ(Contents(store), (Entries{{4, u"software-4"}}));
   EXPECT_TRUE(DefaultStoreContents().empty());
   CertCloseStore(store, 0);
@@ -186,12 +186,12 @@ TEST_F(PersonalStore, WhatTheCardStoreAcceptsStaysThere) {
 
 TEST_F(PersonalStore, WhatTheCardStoreRefusesGoesToTheDefaultStore) {
   RegisterCardStore();
-  module_.RefuseWrites(true);
+  m_module.RefuseWrites(true);
   HCERTSTORE store = OpenPersonal();
   ASSERT_NE(store, nullptr);
   EXPECT_TRUE(AddWithKey(store, 5, u"software-5"));
-  EXPECT_EQ(module_.Counters().writes, 1);
-  EXPECT_EQ(module_.Counters().lastWriteFlags, 0x50001UL);
+  EXPECT_EQ(m_module.Counters().writes, 1);
+  EXPECT_EQ(m_module.Counters().lastWriteFlags, 0x50001UL);
   EXPECT_EQ(Contents(store), (Entries{{5, u"software-5"}}));
   EXPECT_EQ(DefaultStoreContents(), (Entries{{5, u"software-5"}}));
   CertCloseStore(store, 0);
@@ -204,7 +204,7 @@ TEST_F(PersonalStore, ACertificateHeldTwiceIsListedOnceFromTheCardStore) {
   ASSERT_TRUE(AddWithKey(own, 2, u"software-2"));
   CertCloseStore(own, 0);
   RegisterCardStore();
-  module_.SetCardCertificate(CertificateDer(9));
+  m_module.SetCardCertificate(CertificateDer(9));
   HCERTSTORE store = OpenPersonal();
   ASSERT_NE(store, nullptr);
   EXPECT_EQ(Contents(store), (Entries{{9, kTestStoreContainer}, {2, u"software-2"}}));
@@ -213,20 +213,20 @@ TEST_F(PersonalStore, ACertificateHeldTwiceIsListedOnceFromTheCardStore) {
 
 TEST_F(PersonalStore, ControlsReachTheCardStore) {
   RegisterCardStore();
-  module_.SetResyncCertificate(CertificateDer(6));
+  m_module.SetResyncCertificate(CertificateDer(6));
   HCERTSTORE store = OpenPersonal();
   ASSERT_NE(store, nullptr);
   HANDLE event = CreateEventA(nullptr, TRUE, TRUE, nullptr);
   ASSERT_TRUE(CertControlStore(store, 0, CERT_STORE_CTRL_NOTIFY_CHANGE, &event));
-  EXPECT_EQ(module_.Counters().lastControlType, CERT_STORE_CTRL_NOTIFY_CHANGE);
-  EXPECT_EQ(module_.Counters().lastControlEvent, event);
+  EXPECT_EQ(m_module.Counters().lastControlType, CERT_STORE_CTRL_NOTIFY_CHANGE);
+  EXPECT_EQ(m_module.Counters().lastControlEvent, event);
   EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));  // the module re-armed it
 
   EXPECT_TRUE(Contents(store).empty());
   ASSERT_TRUE(CertControlStore(store, 0, CERT_STORE_CTRL_RESYNC, &event));
-  EXPECT_EQ(module_.Counters().lastControlType, CERT_STORE_CTRL_RESYNC);
+  EXPECT_EQ(m_module.Counters().lastControlType, CERT_STORE_CTRL_RESYNC);
   EXPECT_EQ(Contents(store), (Entries{{6, kTestStoreContainer}}));
-  EXPECT_EQ(module_.Counters().controls, 2);
+  EXPECT_EQ(m_module.Counters().controls, 2);
   CertCloseStore(store, 0);
   CloseHandle(event);
 }
@@ -251,7 +251,7 @@ TEST_F(PersonalStore, ReadOnlyStoresTakeNothing) {
   ASSERT_NE(store, nullptr);
   EXPECT_FALSE(AddWithKey(store, 1, u"x"));
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(module_.Counters().writes, 0);
+  EXPECT_EQ(m_module.Counters().writes, 0);
   CertCloseStore(store, 0);
   EXPECT_TRUE(DefaultStoreContents().empty());
 }
@@ -262,7 +262,7 @@ TEST_F(PersonalStore, PhysicalStoresThatCannotOrMayNotBeOpenedAreLeftOut) {
   RegisterCardStore(CERT_PHYSICAL_STORE_ADD_ENABLE_FLAG | CERT_PHYSICAL_STORE_OPEN_DISABLE_FLAG);
   HCERTSTORE store = OpenPersonal();
   ASSERT_NE(store, nullptr);
-  EXPECT_EQ(module_.Counters().opens, 0);
+  EXPECT_EQ(m_module.Counters().opens, 0);
   EXPECT_TRUE(AddWithKey(store, 1, u"x"));
   EXPECT_EQ(DefaultStoreContents(), (Entries{{1, u"x"}}));
   CertCloseStore(store, 0);
@@ -295,12 +295,12 @@ TEST_F(PersonalStore, NoSystemStoreContainsItself) {
 }
 
 TEST_F(PersonalStore, AnUnreadableStoreFileIsNeitherOpenedNorOverwritten) {
-  std::filesystem::create_directories(dir_ / "stores");
-  { std::ofstream(dir_ / "stores" / "MY.json") << "[1, 2"; }
+  std::filesystem::create_directories(m_dir / "stores");
+  { std::ofstream(m_dir / "stores" / "MY.json") << "[1, 2"; }
   EXPECT_EQ(OpenPersonal(), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA);
   EXPECT_EQ(OpenPersonalDefault(), nullptr);
-  std::ifstream in(dir_ / "stores" / "MY.json");
+  std::ifstream in(m_dir / "stores" / "MY.json");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "[1, 2");
 }
 

@@ -63,11 +63,11 @@ CRYPT_DATA_BLOB BlobOf(Bytes& bytes);
 // ORVEL_SYSTEM_DIR to SystemDir() in it, absent until a test makes it.
 class UserDirTest : public ::testing::Test {
  protected:
-  void SetUp() override { dir_ = userDir_.emplace().Path(); }
-  void TearDown() override { userDir_.reset(); }
-  std::optional<platform_test::ScopedUserDir> userDir_;
-  std::filesystem::path SystemDir() const { return userDir_->SystemDir(); }
-  std::filesystem::path dir_;
+  void SetUp() override { m_dir = m_userDir.emplace().Path(); }
+  void TearDown() override { m_userDir.reset(); }
+  std::optional<platform_test::ScopedUserDir> m_userDir;
+  std::filesystem::path SystemDir() const { return m_userDir->SystemDir(); }
+  std::filesystem::path m_dir;
 };
 
 // Directory of the running test program (modules and helpers are built there).

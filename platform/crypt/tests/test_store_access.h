@@ -22,43 +22,43 @@ class Module {
     static Module module;
     return module;
   }
-  TestStoreCounters& Counters() const { return *counters_(); }
-  void Reset() const { reset_(); }
-  void RefuseWrites(bool refuse) const { refuseWrites_(refuse ? TRUE : FALSE); }
-  void RefuseAttach(bool refuse) const { refuseAttach_(refuse ? TRUE : FALSE); }
+  TestStoreCounters& Counters() const { return *m_counters(); }
+  void Reset() const { m_reset(); }
+  void RefuseWrites(bool refuse) const { m_refuseWrites(refuse ? TRUE : FALSE); }
+  void RefuseAttach(bool refuse) const { m_refuseAttach(refuse ? TRUE : FALSE); }
   void SetCardCertificate(const testpki::Bytes& der) const {
-    setCard_(der.data(), static_cast<DWORD>(der.size()));
+    m_setCard(der.data(), static_cast<DWORD>(der.size()));
   }
   void SetResyncCertificate(const testpki::Bytes& der) const {
-    setResync_(der.data(), static_cast<DWORD>(der.size()));
+    m_setResync(der.data(), static_cast<DWORD>(der.size()));
   }
 
  private:
   Module() {
     const std::string path = (testpki::ProgramDir() / "libOrvelTestStore.so").string();
-    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle_) std::abort();
-    counters_ = Symbol<PFN_TEST_STORE_COUNTERS>("TestStoreGetCounters");
-    reset_ = Symbol<PFN_TEST_STORE_RESET>("TestStoreReset");
-    refuseWrites_ = Symbol<PFN_TEST_STORE_SET_BOOL>("TestStoreSetRefuseWrites");
-    refuseAttach_ = Symbol<PFN_TEST_STORE_SET_BOOL>("TestStoreSetRefuseAttach");
-    setCard_ = Symbol<PFN_TEST_STORE_SET_BYTES>("TestStoreSetCardCertificate");
-    setResync_ = Symbol<PFN_TEST_STORE_SET_BYTES>("TestStoreSetResyncCertificate");
+    m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!m_handle) std::abort();
+    m_counters = Symbol<PFN_TEST_STORE_COUNTERS>("TestStoreGetCounters");
+    m_reset = Symbol<PFN_TEST_STORE_RESET>("TestStoreReset");
+    m_refuseWrites = Symbol<PFN_TEST_STORE_SET_BOOL>("TestStoreSetRefuseWrites");
+    m_refuseAttach = Symbol<PFN_TEST_STORE_SET_BOOL>("TestStoreSetRefuseAttach");
+    m_setCard = Symbol<PFN_TEST_STORE_SET_BYTES>("TestStoreSetCardCertificate");
+    m_setResync = Symbol<PFN_TEST_STORE_SET_BYTES>("TestStoreSetResyncCertificate");
   }
   template <class F>
   F Symbol(const char* name) {
-    void* symbol = dlsym(handle_, name);
+    void* symbol = dlsym(m_handle, name);
     if (!symbol) std::abort();
     return reinterpret_cast<F>(symbol);
   }
 
-  void* handle_ = nullptr;
-  PFN_TEST_STORE_COUNTERS counters_ = nullptr;
-  PFN_TEST_STORE_RESET reset_ = nullptr;
-  PFN_TEST_STORE_SET_BOOL refuseWrites_ = nullptr;
-  PFN_TEST_STORE_SET_BOOL refuseAttach_ = nullptr;
-  PFN_TEST_STORE_SET_BYTES setCard_ = nullptr;
-  PFN_TEST_STORE_SET_BYTES setResync_ = nullptr;
+  void* m_handle = nullptr;
+  PFN_TEST_STORE_COUNTERS m_counters = nullptr;
+  PFN_TEST_STORE_RESET m_reset = nullptr;
+  PFN_TEST_STORE_SET_BOOL m_refuseWrites = nullptr;
+  PFN_TEST_STORE_SET_BOOL m_refuseAttach = nullptr;
+  PFN_TEST_STORE_SET_BYTES m_setCard = nullptr;
+  PFN_TEST_STORE_SET_BYTES m_setResync = nullptr;
 };
 
 // A certificate of its own key for each serial, DER and as a context. Made

@@ -24,14 +24,14 @@ QSize DialogBaseUnits(const QFont& font);
 
 class DialogUnits {
  public:
-  explicit DialogUnits(QSize baseUnits) : base_(baseUnits) {}
-  int X(int units) const { return units * base_.width() / 4; }
-  int Y(int units) const { return units * base_.height() / 8; }
+  explicit DialogUnits(QSize baseUnits) : m_base(baseUnits) {}
+  int X(int units) const { return units * m_base.width() / 4; }
+  int Y(int units) const { return units * m_base.height() / 8; }
   QSize ToPixels(int cx, int cy) const { return {X(cx), Y(cy)}; }
   QRect ToPixels(int x, int y, int cx, int cy) const { return {X(x), Y(y), X(cx), Y(cy)}; }
 
  private:
-  QSize base_;
+  QSize m_base;
 };
 
 // The template's font.

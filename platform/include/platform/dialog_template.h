@@ -74,11 +74,11 @@ class DialogTemplateRegistration {
   DialogTemplateRegistration(const DialogTemplateRegistration&) = delete;
   DialogTemplateRegistration& operator=(const DialogTemplateRegistration&) = delete;
 
-  HINSTANCE Module() const { return module_; }
+  HINSTANCE Module() const { return m_module; }
 
  private:
-  HINSTANCE module_;
-  std::span<const DialogTemplate> templates_;
+  HINSTANCE m_module;
+  std::span<const DialogTemplate> m_templates;
 };
 
 // Template id of a module; nullptr when the module has none of that number.

@@ -17,36 +17,36 @@ template <class T>
 class HandleTable {
  public:
   // kind: 1..15, distinct for every table that hands out values of one type.
-  explicit HandleTable(unsigned kind) : kind_(kind) {}
+  explicit HandleTable(unsigned kind) : m_kind(kind) {}
 
   ULONG_PTR Add(std::shared_ptr<T> object) {
-    std::lock_guard lock(mutex_);
-    ULONG_PTR handle = (++counter_ << 4) | kind_;
-    objects_.emplace(handle, std::move(object));
+    std::lock_guard lock(m_mutex);
+    ULONG_PTR handle = (++m_counter << 4) | m_kind;
+    m_objects.emplace(handle, std::move(object));
     return handle;
   }
 
   std::shared_ptr<T> Get(ULONG_PTR handle) const {
-    std::lock_guard lock(mutex_);
-    auto it = objects_.find(handle);
-    return it == objects_.end() ? nullptr : it->second;
+    std::lock_guard lock(m_mutex);
+    auto it = m_objects.find(handle);
+    return it == m_objects.end() ? nullptr : it->second;
   }
 
   // Removes the handle and hands back its object (null when unknown).
   std::shared_ptr<T> Take(ULONG_PTR handle) {
-    std::lock_guard lock(mutex_);
-    auto it = objects_.find(handle);
-    if (it == objects_.end()) return nullptr;
+    std::lock_guard lock(m_mutex);
+    auto it = m_objects.find(handle);
+    if (it == m_objects.end()) return nullptr;
     auto object = std::move(it->second);
-    objects_.erase(it);
+    m_objects.erase(it);
     return object;
   }
 
  private:
-  mutable std::mutex mutex_;
-  std::unordered_map<ULONG_PTR, std::shared_ptr<T>> objects_;
-  ULONG_PTR counter_ = 0x100;
-  unsigned kind_;
+  mutable std::mutex m_mutex;
+  std::unordered_map<ULONG_PTR, std::shared_ptr<T>> m_objects;
+  ULONG_PTR m_counter = 0x100;
+  unsigned m_kind;
 };
 
 }  // namespace platform::crypt

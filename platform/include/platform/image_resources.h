@@ -35,8 +35,8 @@ class ImageResourceRegistration {
   ImageResourceRegistration& operator=(const ImageResourceRegistration&) = delete;
 
  private:
-  HINSTANCE module_;
-  std::span<const ImageResource> images_;
+  HINSTANCE m_module;
+  std::span<const ImageResource> m_images;
 };
 
 // The image of that number and kind; a null pixmap when the module has none

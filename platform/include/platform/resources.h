@@ -30,11 +30,11 @@ class StringTableRegistration {
   StringTableRegistration(const StringTableRegistration&) = delete;
   StringTableRegistration& operator=(const StringTableRegistration&) = delete;
 
-  HINSTANCE Module() const { return module_; }
+  HINSTANCE Module() const { return m_module; }
 
  private:
-  HINSTANCE module_;
-  std::span<const StringResource> entries_;
+  HINSTANCE m_module;
+  std::span<const StringResource> m_entries;
 };
 
 // The text of a string-table entry of a module, or nullptr when the module

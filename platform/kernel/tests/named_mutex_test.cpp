@@ -20,27 +20,27 @@ using Clock = std::chrono::steady_clock;
 class Probe {
  public:
   explicit Probe(const std::string& arguments) {
-    pipe_ = ::popen((std::string(MUTEX_PROBE_PATH) + " " + arguments).c_str(), "r");
+    m_pipe = ::popen((std::string(MUTEX_PROBE_PATH) + " " + arguments).c_str(), "r");
   }
   ~Probe() { Finish(); }
   std::string Line() {
     char line[128] = {};
-    if (!pipe_ || !std::fgets(line, sizeof line, pipe_)) return {};
+    if (!m_pipe || !std::fgets(line, sizeof line, m_pipe)) return {};
     std::string text = line;
     if (!text.empty() && text.back() == '\n') text.pop_back();
     return text;
   }
   int Finish() {
-    if (!pipe_) return status_;
-    const int raw = ::pclose(pipe_);
-    pipe_ = nullptr;
-    status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return status_;
+    if (!m_pipe) return m_status;
+    const int raw = ::pclose(m_pipe);
+    m_pipe = nullptr;
+    m_status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return m_status;
   }
 
  private:
-  FILE* pipe_ = nullptr;
-  int status_ = -1;
+  FILE* m_pipe = nullptr;
+  int m_status = -1;
 };
 
 std::string UniqueName(const char* base) {

@@ -27,15 +27,15 @@ bool Empty(const fs::path& dir) { return fs::is_empty(dir); }
 // The environment variable for the life of the object.
 class ScopedEnv {
  public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) previous_ = old;
+  ScopedEnv(const char* name, const char* value) : m_name(name) {
+    if (const char* old = std::getenv(name)) m_previous = old;
     value ? ::setenv(name, value, 1) : ::unsetenv(name);
   }
-  ~ScopedEnv() { previous_ ? ::setenv(name_, previous_->c_str(), 1) : ::unsetenv(name_); }
+  ~ScopedEnv() { m_previous ? ::setenv(m_name, m_previous->c_str(), 1) : ::unsetenv(m_name); }
 
  private:
-  const char* name_;
-  std::optional<std::string> previous_;
+  const char* m_name;
+  std::optional<std::string> m_previous;
 };
 
 TEST(UserState, RefusesADirectoryOfAnotherUserOrThatOthersMayWrite) {

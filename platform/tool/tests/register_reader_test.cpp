@@ -30,38 +30,38 @@ class RegisterCardInReader : public ::testing::Test {
 
   int Run(const std::string& name, const std::string* reader, const std::string& typed = "") {
     std::istringstream in(typed);
-    out_.str("");
-    err_.str("");
-    return tool::RegisterCardInReader(name, reader, in, out_, err_);
+    m_out.str("");
+    m_err.str("");
+    return tool::RegisterCardInReader(name, reader, in, m_out, m_err);
   }
 
-  platform_test::ScopedUserDir dir_;
-  std::ostringstream out_, err_;
+  platform_test::ScopedUserDir m_dir;
+  std::ostringstream m_out, m_err;
 };
 
 TEST_F(RegisterCardInReader, TakesTheWholeAtrOfTheNamedReader) {
   const std::string reader = "Lector C";
-  ASSERT_EQ(Run("DRAV-NOR", &reader), 0) << err_.str();
+  ASSERT_EQ(Run("DRAV-NOR", &reader), 0) << m_err.str();
   const auto type = platform::FindCardType("DRAV-NOR");
   ASSERT_TRUE(type);
   EXPECT_EQ(type->atr, cardsim::VirtualCard::Atr());
   EXPECT_EQ(type->mask, Bytes(type->atr.size(), 0xFF));
-  EXPECT_EQ(out_.str(), "DRAV-NOR: ATR 3B08445241562D4E4F52 mask FFFFFFFFFFFFFFFFFFFF\n");
+  EXPECT_EQ(m_out.str(), "DRAV-NOR: ATR 3B08445241562D4E4F52 mask FFFFFFFFFFFFFFFFFFFF\n");
 }
 
 TEST_F(RegisterCardInReader, ListsTheReadersHoldingCardsAndReadsTheChoice) {
-  ASSERT_EQ(Run("DRAV-NOR", nullptr, "2\n"), 0) << err_.str();
-  EXPECT_NE(out_.str().find("  1) Lector A  ATR 3B08445241562D4E4F52\n"
+  ASSERT_EQ(Run("DRAV-NOR", nullptr, "2\n"), 0) << m_err.str();
+  EXPECT_NE(m_out.str().find("  1) Lector A  ATR 3B08445241562D4E4F52\n"
                             "  2) Lector C  ATR 3B08445241562D4E4F52\n"
                             "Reader number (1-2): "),
             std::string::npos)
-      << out_.str();
+      << m_out.str();
   EXPECT_TRUE(platform::FindCardType("DRAV-NOR"));
 
   // With one card about, nothing is asked.
   fakepcsc::RemoveCard("Lector A");
-  ASSERT_EQ(Run("OTRA", nullptr), 0) << err_.str();
-  EXPECT_EQ(out_.str().find("Reader number"), std::string::npos);
+  ASSERT_EQ(Run("OTRA", nullptr), 0) << m_err.str();
+  EXPECT_EQ(m_out.str().find("Reader number"), std::string::npos);
   EXPECT_TRUE(platform::FindCardType("OTRA"));
 }
 
@@ -79,7 +79,7 @@ TEST_P(RegisterCardRefusals, ExitTwoWithAClearMessageAndNothingWritten) {
   const Refusal& r = GetParam();
   const std::string reader = r.reader ? r.reader : "";
   EXPECT_EQ(Run(r.name, r.reader ? &reader : nullptr, r.typed), 2);
-  EXPECT_NE(err_.str().find(r.message), std::string::npos) << err_.str();
+  EXPECT_NE(m_err.str().find(r.message), std::string::npos) << m_err.str();
   EXPECT_TRUE(platform::ListCardTypes().empty());
 }
 
@@ -99,11 +99,11 @@ TEST_F(RegisterCardInReader, NoCardAnywhereOrNoReaders) {
   fakepcsc::RemoveCard("Lector A");
   fakepcsc::RemoveCard("Lector C");
   EXPECT_EQ(Run("DRAV-NOR", nullptr), 2);
-  EXPECT_NE(err_.str().find("no card in any reader"), std::string::npos);
+  EXPECT_NE(m_err.str().find("no card in any reader"), std::string::npos);
   fakepcsc::Reset();
   const std::string reader = "Lector A";
   EXPECT_EQ(Run("DRAV-NOR", &reader), 2);
-  EXPECT_NE(err_.str().find("no readers are connected"), std::string::npos) << err_.str();
+  EXPECT_NE(m_err.str().find("no readers are connected"), std::string::npos) << m_err.str();
   fakepcsc::FailEstablishContext(true, true);
   EXPECT_EQ(Run("DRAV-NOR", &reader), 1);
   EXPECT_TRUE(platform::ListCardTypes().empty());

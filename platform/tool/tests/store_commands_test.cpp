@@ -34,9 +34,9 @@ class StoreCommands : public ::testing::Test {
  protected:
   ToolRun Tool(const std::string& arguments, const std::string& input = "") {
     ToolRun run;
-    const std::filesystem::path errors = dir_.Path() / "stderr.txt";
+    const std::filesystem::path errors = m_dir.Path() / "stderr.txt";
     std::string command = "printf %s " + Quote(input) + " | env";
-    for (const auto& [name, value] : environment_) command += " " + name + "=" + Quote(value);
+    for (const auto& [name, value] : m_environment) command += " " + name + "=" + Quote(value);
     command += " " + std::string(ORVELPLATFORM_PATH) + " " + arguments + " 2>" + Quote(errors.string());
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return run;
@@ -56,7 +56,7 @@ class StoreCommands : public ::testing::Test {
     spec.serial = serial;
     spec.commonName = commonName;
     const testpki::Bytes der = testpki::Der(testpki::MakeCert(spec).get());
-    const std::filesystem::path path = dir_.Path() / name;
+    const std::filesystem::path path = m_dir.Path() / name;
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(der.data()),
                                                static_cast<std::streamsize>(der.size()));
     return path.string();
@@ -68,27 +68,27 @@ class StoreCommands : public ::testing::Test {
     auto cert = testpki::MakeCert(spec);
     testpki::PfxSpec pfx{testpki::Key(1024, 0), cert.get()};
     const testpki::Bytes bytes = testpki::MakePfx(pfx);
-    const std::filesystem::path path = dir_.Path() / name;
+    const std::filesystem::path path = m_dir.Path() / name;
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                static_cast<std::streamsize>(bytes.size()));
     return path.string();
   }
-  std::string Log() const { return Read(dir_.Path() / "module.log"); }
+  std::string Log() const { return Read(m_dir.Path() / "module.log"); }
   void RegisterTestStore() {
     ToolRun run = Tool("register-module " + Quote(TEST_STORE_MODULE_PATH));
     ASSERT_EQ(run.status, 0) << run.err;
     ASSERT_EQ(run.out, "DllRegisterServer: 0x00000000\n");
   }
 
-  platform_test::ScopedUserDir dir_;
-  std::map<std::string, std::string> environment_{
-      {"ORVEL_TEST_STORE_LOG", (dir_.Path() / "module.log").string()}};
+  platform_test::ScopedUserDir m_dir;
+  std::map<std::string, std::string> m_environment{
+      {"ORVEL_TEST_STORE_LOG", (m_dir.Path() / "module.log").string()}};
 };
 
 TEST_F(StoreCommands, ModulesRegisterOnceAndUnregisterOnce) {
   RegisterTestStore();
   EXPECT_EQ(Log(), "attach\ndetach\n");
-  EXPECT_TRUE(std::filesystem::exists(dir_.Path() / "physical_stores.json"));
+  EXPECT_TRUE(std::filesystem::exists(m_dir.Path() / "physical_stores.json"));
 
   ToolRun again = Tool("register-module " + Quote(TEST_STORE_MODULE_PATH));
   EXPECT_EQ(again.status, 1);
@@ -116,7 +116,7 @@ TEST_F(StoreCommands, ListStoreShowsTheCardStoresCertificatesWithTheirKeyProvide
   EXPECT_EQ(empty.out, "0 certificates in MY\n");
 
   RegisterTestStore();
-  environment_["ORVEL_TEST_STORE_CERT"] = WriteDer("tarjeta.der", 21, "Tarjeta Uno");
+  m_environment["ORVEL_TEST_STORE_CERT"] = WriteDer("tarjeta.der", 21, "Tarjeta Uno");
   ToolRun run = Tool("list-store MY");
   EXPECT_EQ(run.status, 0) << run.err;
   const std::string expectedStart =
@@ -147,18 +147,18 @@ TEST_F(StoreCommands, ImportOffersEachCertificateToTheCardStoreFirst) {
   EXPECT_NE(Log().find("open\nwrite 0x00050001\nclose\n"), std::string::npos);
   // Accepted by the card store, which keeps nothing of its own: the user's
   // persistent store did not get it.
-  EXPECT_FALSE(std::filesystem::exists(dir_.Path() / "stores" / "MY.json"));
+  EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "stores" / "MY.json"));
 }
 
 TEST_F(StoreCommands, WhatTheCardStoreRefusesLandsInThePersonalStore) {
   RegisterTestStore();
-  environment_["ORVEL_TEST_STORE_REFUSE"] = "1";
+  m_environment["ORVEL_TEST_STORE_REFUSE"] = "1";
   const std::string pfx = WritePfx("persona.pfx", "Persona Rechazada");
   ToolRun run = Tool("import-pfx " + Quote(pfx), "secreto\n");  // the password on standard input
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(Log().find("write 0x00050001\n"), std::string::npos);
 
-  environment_.erase("ORVEL_TEST_STORE_REFUSE");
+  m_environment.erase("ORVEL_TEST_STORE_REFUSE");
   ToolRun list = Tool("list-store");
   EXPECT_EQ(list.status, 0);
   EXPECT_NE(list.out.find("  Subject: CN=Persona Rechazada\n"), std::string::npos);
@@ -174,7 +174,7 @@ TEST_F(StoreCommands, ImportFailuresAreReported) {
   ToolRun noPassword = Tool("import-pfx " + Quote(pfx));
   EXPECT_EQ(noPassword.status, 1);
   EXPECT_NE(noPassword.err.find("no password"), std::string::npos);
-  ToolRun missing = Tool("import-pfx " + Quote((dir_.Path() / "none.pfx").string()) + " --password x");
+  ToolRun missing = Tool("import-pfx " + Quote((m_dir.Path() / "none.pfx").string()) + " --password x");
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("cannot read"), std::string::npos);
   const std::string der = WriteDer("no-pfx.der", 3, "X");
@@ -183,14 +183,14 @@ TEST_F(StoreCommands, ImportFailuresAreReported) {
   EXPECT_NE(notPfx.err.find("is not a PFX file"), std::string::npos);
   EXPECT_EQ(Tool("import-pfx").status, 2);
   EXPECT_EQ(Tool("import-pfx a b").status, 2);
-  EXPECT_FALSE(std::filesystem::exists(dir_.Path() / "stores" / "MY.json"));
+  EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "stores" / "MY.json"));
 }
 
 TEST_F(StoreCommands, WatchStoreWaitsResynchronisesAndListsAgain) {
   RegisterTestStore();
-  environment_["ORVEL_TEST_STORE_CERT"] = WriteDer("primera.der", 31, "Primera");
-  environment_["ORVEL_TEST_STORE_RESYNC_CERT"] = WriteDer("segunda.der", 32, "Segunda");
-  environment_["ORVEL_TEST_STORE_SIGNAL_MS"] = "200";
+  m_environment["ORVEL_TEST_STORE_CERT"] = WriteDer("primera.der", 31, "Primera");
+  m_environment["ORVEL_TEST_STORE_RESYNC_CERT"] = WriteDer("segunda.der", 32, "Segunda");
+  m_environment["ORVEL_TEST_STORE_SIGNAL_MS"] = "200";
   ToolRun run = Tool("watch-store --timeout 10");
   EXPECT_EQ(run.status, 0) << run.err;
   const auto changed = run.out.find("MY changed\n");
@@ -241,8 +241,8 @@ TEST_F(StoreCommands, SignAndDecryptWithTheKeyOfACertificate) {
   const std::string thumbprint = listing.out.substr(at + 12, 40);
 
   const testpki::Bytes data = {'d', 'o', 'c', 'u', 'm', 'e', 'n', 't', 'o'};
-  const auto in = dir_.Path() / "in.bin";
-  const auto out = dir_.Path() / "out.bin";
+  const auto in = m_dir.Path() / "in.bin";
+  const auto out = m_dir.Path() / "out.bin";
   auto write = [](const std::filesystem::path& path, const testpki::Bytes& bytes) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                static_cast<std::streamsize>(bytes.size()));

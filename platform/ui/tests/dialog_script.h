@@ -24,29 +24,29 @@ class DialogScript {
   DialogScript& operator=(const DialogScript&) = delete;
 
   DialogScript& Then(Answer answer) {
-    answers_.push_back(std::move(answer));
+    m_answers.push_back(std::move(answer));
     return *this;
   }
-  int Shown() const { return shown_; }
-  int Unexpected() const { return unexpected_; }
-  bool Done() const { return answers_.empty(); }
+  int Shown() const { return m_shown; }
+  int Unexpected() const { return m_unexpected; }
+  bool Done() const { return m_answers.empty(); }
 
  private:
   void Respond(QDialog& dialog) {
-    ++shown_;
-    if (answers_.empty()) {
-      ++unexpected_;
+    ++m_shown;
+    if (m_answers.empty()) {
+      ++m_unexpected;
       dialog.reject();
       return;
     }
-    Answer next = std::move(answers_.front());
-    answers_.pop_front();
+    Answer next = std::move(m_answers.front());
+    m_answers.pop_front();
     next(dialog);
   }
 
-  std::deque<Answer> answers_;
-  int shown_ = 0;
-  int unexpected_ = 0;
+  std::deque<Answer> m_answers;
+  int m_shown = 0;
+  int m_unexpected = 0;
 };
 
 }  // namespace ui_test

@@ -228,12 +228,12 @@ TEST_F(Framework, MessageBoxOfAWindowIsOwnedByIt) {
 class Files : public Framework {
  protected:
   std::filesystem::path Write(const std::string& name, const std::string& contents) {
-    const auto path = dir_ / name;
+    const auto path = m_dir / name;
     std::ofstream(path, std::ios::binary) << contents;
     return path;
   }
-  orvel_test::TempDir temp_{"orvel-file"};
-  const std::filesystem::path& dir_ = temp_.Path();
+  orvel_test::TempDir m_temp{"orvel-file"};
+  const std::filesystem::path& m_dir = m_temp.Path();
 };
 
 TEST_F(Files, ReadsARegularFileWhole) {
@@ -256,9 +256,9 @@ TEST_F(Files, EveryWayAFileCannotBeReadIsAnException) {
     }
   };
   EXPECT_EQ(causeOf(""), CFileException::badPath);
-  EXPECT_EQ(causeOf((dir_ / "missing.pfx").string()), CFileException::fileNotFound);
-  EXPECT_EQ(causeOf(dir_.string()), CFileException::invalidFile);  // a directory
-  const auto fifo = dir_ / "pipe";
+  EXPECT_EQ(causeOf((m_dir / "missing.pfx").string()), CFileException::fileNotFound);
+  EXPECT_EQ(causeOf(m_dir.string()), CFileException::invalidFile);  // a directory
+  const auto fifo = m_dir / "pipe";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_EQ(causeOf(fifo.string()), CFileException::invalidFile);  // and no hang
   if (::geteuid() != 0) {

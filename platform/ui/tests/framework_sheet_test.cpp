@@ -41,7 +41,7 @@ const platform::StringTableRegistration kStringRegistration(kStrings);
 // A page that records what happens to it and answers as it is told.
 class RecordingPage : public CPropertyPageEx {
  public:
-  RecordingPage(std::string name, std::vector<std::string>& log) : name_(std::move(name)), log_(log) {}
+  RecordingPage(std::string name, std::vector<std::string>& log) : m_name(std::move(name)), m_log(log) {}
 
   DWORD buttons = PSWIZB_BACK | PSWIZB_NEXT;
   LRESULT nextAnswer = 0;
@@ -49,20 +49,20 @@ class RecordingPage : public CPropertyPageEx {
   std::string text;
 
   BOOL OnSetActive() override {
-    log_.push_back(name_ + ":set");
+    m_log.push_back(m_name + ":set");
     GetParent()->PostMessage(PSM_SETWIZBUTTONS, 0, buttons);
     return CPropertyPageEx::OnSetActive();
   }
   BOOL OnKillActive() override {
-    log_.push_back(name_ + ":kill");
+    m_log.push_back(m_name + ":kill");
     return CPropertyPageEx::OnKillActive();
   }
   LRESULT OnWizardNext() override {
-    log_.push_back(name_ + ":next");
+    m_log.push_back(m_name + ":next");
     return nextAnswer;
   }
   BOOL OnWizardFinish() override {
-    log_.push_back(name_ + ":finish");
+    m_log.push_back(m_name + ":finish");
     return finishAnswer;
   }
 
@@ -70,8 +70,8 @@ class RecordingPage : public CPropertyPageEx {
   void DoDataExchange(CDataExchange* pDX) override { DDX_Text(pDX, 1002, text); }
 
  private:
-  std::string name_;
-  std::vector<std::string>& log_;
+  std::string m_name;
+  std::vector<std::string>& m_log;
 };
 
 struct Buttons {
@@ -93,20 +93,20 @@ class WizardSheet : public ::testing::Test {
   void SetUp() override {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ASSERT_NE(platform::EnsureQtApplication(), nullptr);
-    first_.Construct(701, 0, 802, 0);
-    second_.Construct(702, 0, 803, 804);
-    third_.Construct(703);
-    sheet_.AddPage(&first_);
-    sheet_.AddPage(&second_);
-    sheet_.AddPage(&third_);
-    sheet_.m_psh.dwFlags |= PSH_WIZARD97;
+    m_first.Construct(701, 0, 802, 0);
+    m_second.Construct(702, 0, 803, 804);
+    m_third.Construct(703);
+    m_sheet.AddPage(&m_first);
+    m_sheet.AddPage(&m_second);
+    m_sheet.AddPage(&m_third);
+    m_sheet.m_psh.dwFlags |= PSH_WIZARD97;
   }
 
   static void Next(QWizard& w) { w.button(QWizard::NextButton)->click(); }
 
-  std::vector<std::string> log_;
-  RecordingPage first_{"1", log_}, second_{"2", log_}, third_{"3", log_};
-  CPropertySheetEx sheet_{801};
+  std::vector<std::string> m_log;
+  RecordingPage m_first{"1", m_log}, m_second{"2", m_log}, m_third{"3", m_log};
+  CPropertySheetEx m_sheet{801};
 };
 
 TEST_F(WizardSheet, Wizard97ShowsCaptionAndPageHeadersWithoutBitmaps) {
@@ -128,15 +128,15 @@ TEST_F(WizardSheet, Wizard97ShowsCaptionAndPageHeadersWithoutBitmaps) {
     EXPECT_TRUE(wizard.button(QWizard::NextButton)->text().contains(QStringLiteral("Siguiente")));
     wizard.reject();
   });
-  EXPECT_EQ(sheet_.DoModal(), IDCANCEL);
+  EXPECT_EQ(m_sheet.DoModal(), IDCANCEL);
   EXPECT_EQ(script.Unexpected(), 0);
-  EXPECT_EQ(sheet_.GetActivePage(), nullptr);
+  EXPECT_EQ(m_sheet.GetActivePage(), nullptr);
 }
 
 TEST_F(WizardSheet, PostedFlagsDecideTheButtons) {
-  first_.buttons = PSWIZB_NEXT;
-  second_.buttons = PSWIZB_BACK | PSWIZB_NEXT;
-  third_.buttons = PSWIZB_BACK | PSWIZB_NEXT | PSWIZB_FINISH;
+  m_first.buttons = PSWIZB_NEXT;
+  m_second.buttons = PSWIZB_BACK | PSWIZB_NEXT;
+  m_third.buttons = PSWIZB_BACK | PSWIZB_NEXT | PSWIZB_FINISH;
   std::vector<Buttons> seen;
   DialogScript script;
   script.Then([&](QDialog& d) {
@@ -148,7 +148,7 @@ TEST_F(WizardSheet, PostedFlagsDecideTheButtons) {
     seen.push_back(ButtonsOf(wizard));
     wizard.reject();
   });
-  sheet_.DoModal();
+  m_sheet.DoModal();
   ASSERT_EQ(seen.size(), 3u);
   EXPECT_EQ(seen[0], (Buttons{false, true, true, false, false}));
   EXPECT_EQ(seen[1], (Buttons{true, true, true, false, false}));
@@ -161,25 +161,25 @@ TEST_F(WizardSheet, NextAnswerStaysGoesOnOrJumpsToATemplate) {
   DialogScript script;
   script.Then([&](QDialog& d) {
     auto& wizard = dynamic_cast<QWizard&>(d);
-    first_.nextAnswer = -1;
+    m_first.nextAnswer = -1;
     Next(wizard);
     afterStay = wizard.currentId();
-    first_.nextAnswer = 703;
+    m_first.nextAnswer = 703;
     Next(wizard);
     afterJump = wizard.currentId();
     wizard.back();
     wizard.reject();
   });
-  sheet_.DoModal();
+  m_sheet.DoModal();
   EXPECT_EQ(afterStay, 0);
   EXPECT_EQ(afterJump, 2);
-  EXPECT_EQ(log_, (std::vector<std::string>{"1:set", "1:next", "1:next", "1:kill", "3:set",
+  EXPECT_EQ(m_log, (std::vector<std::string>{"1:set", "1:next", "1:next", "1:kill", "3:set",
                                             "3:kill", "1:set"}));
 }
 
 TEST_F(WizardSheet, FinishRefusedStaysAcceptedEnds) {
-  third_.buttons = PSWIZB_BACK | PSWIZB_FINISH;
-  third_.finishAnswer = FALSE;
+  m_third.buttons = PSWIZB_BACK | PSWIZB_FINISH;
+  m_third.finishAnswer = FALSE;
   bool visibleAfterRefusal = false;
   DialogScript script;
   script.Then([&](QDialog& d) {
@@ -189,18 +189,18 @@ TEST_F(WizardSheet, FinishRefusedStaysAcceptedEnds) {
     QCoreApplication::processEvents();
     wizard.button(QWizard::FinishButton)->click();
     visibleAfterRefusal = wizard.isVisible() && wizard.currentId() == 2;
-    third_.finishAnswer = TRUE;
+    m_third.finishAnswer = TRUE;
     wizard.button(QWizard::FinishButton)->click();
   });
-  EXPECT_EQ(sheet_.DoModal(), ID_WIZFINISH);
+  EXPECT_EQ(m_sheet.DoModal(), ID_WIZFINISH);
   EXPECT_TRUE(visibleAfterRefusal);
   // Finish asks only the page's Finish handler, never its Next handler.
-  EXPECT_EQ(std::count(log_.begin(), log_.end(), "3:next"), 0);
-  EXPECT_EQ(std::count(log_.begin(), log_.end(), "3:finish"), 2);
+  EXPECT_EQ(std::count(m_log.begin(), m_log.end(), "3:next"), 0);
+  EXPECT_EQ(std::count(m_log.begin(), m_log.end(), "3:finish"), 2);
 }
 
 TEST_F(WizardSheet, PageTextsSurviveMovingBackAndForth) {
-  first_.text = "de antes";
+  m_first.text = "de antes";
   std::string shownFirst;
   DialogScript script;
   script.Then([&](QDialog& d) {
@@ -217,16 +217,16 @@ TEST_F(WizardSheet, PageTextsSurviveMovingBackAndForth) {
               QStringLiteral("escrito"));
     wizard.reject();
   });
-  sheet_.DoModal();
+  m_sheet.DoModal();
   EXPECT_EQ(shownFirst, "de antes");
   // Leaving a page takes its controls into its data.
-  EXPECT_EQ(second_.text, "escrito");
+  EXPECT_EQ(m_second.text, "escrito");
 }
 
 TEST_F(WizardSheet, StartsOnTheChosenPage) {
   CPropertySheetEx sheet(801, nullptr, 1);
-  sheet.AddPage(&first_);
-  sheet.AddPage(&second_);
+  sheet.AddPage(&m_first);
+  sheet.AddPage(&m_second);
   sheet.m_psh.dwFlags |= PSH_WIZARD97;
   int start = -1;
   DialogScript script;
@@ -241,18 +241,18 @@ TEST_F(WizardSheet, StartsOnTheChosenPage) {
 TEST_F(WizardSheet, NotShownWithoutWizardModeOrWithAMissingTemplate) {
   DialogScript script;
   CPropertySheetEx plain(801);
-  plain.AddPage(&first_);
+  plain.AddPage(&m_first);
   EXPECT_EQ(plain.DoModal(), -1);
 
-  RecordingPage missing("x", log_);
+  RecordingPage missing("x", m_log);
   missing.Construct(799);
   CPropertySheetEx broken(801);
-  broken.AddPage(&first_);
+  broken.AddPage(&m_first);
   broken.AddPage(&missing);
   broken.m_psh.dwFlags |= PSH_WIZARD97;
   EXPECT_EQ(broken.DoModal(), -1);
   EXPECT_EQ(script.Shown(), 0);
-  EXPECT_EQ(first_.GetSafeHwnd(), nullptr);
+  EXPECT_EQ(m_first.GetSafeHwnd(), nullptr);
 }
 
 }  // namespace

@@ -10,17 +10,17 @@ namespace storeprov_test {
 
 class Event {
  public:
-  Event() : handle_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
-  ~Event() { CloseHandle(handle_); }
+  Event() : m_handle(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+  ~Event() { CloseHandle(m_handle); }
   Event(const Event&) = delete;
   Event& operator=(const Event&) = delete;
-  HANDLE Get() const { return handle_; }
-  HANDLE* Address() { return &handle_; }
-  bool IsSet() const { return WaitForSingleObject(handle_, 0) == WAIT_OBJECT_0; }
+  HANDLE Get() const { return m_handle; }
+  HANDLE* Address() { return &m_handle; }
+  bool IsSet() const { return WaitForSingleObject(m_handle, 0) == WAIT_OBJECT_0; }
   // How long it took to be set, or nothing within the limit.
   std::optional<std::chrono::milliseconds> WaitSet(std::chrono::milliseconds limit) const {
     const auto start = std::chrono::steady_clock::now();
-    if (WaitForSingleObject(handle_, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(m_handle, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0) {
       return std::nullopt;
     }
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
@@ -28,7 +28,7 @@ class Event {
   }
 
  private:
-  HANDLE handle_;
+  HANDLE m_handle;
 };
 
 }  // namespace storeprov_test

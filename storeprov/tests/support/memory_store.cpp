@@ -2,12 +2,12 @@
 
 namespace storeprov_test {
 
-MemoryStore::MemoryStore() : store_(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr)) {}
+MemoryStore::MemoryStore() : m_store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr)) {}
 
 std::vector<StoredCertificate> MemoryStore::Certificates() const {
   std::vector<StoredCertificate> all;
   PCCERT_CONTEXT context = nullptr;
-  while ((context = CertEnumCertificatesInStore(store_.Get(), context)) != nullptr) {
+  while ((context = CertEnumCertificatesInStore(m_store.Get(), context)) != nullptr) {
     StoredCertificate c;
     c.der.assign(context->pbCertEncoded, context->pbCertEncoded + context->cbCertEncoded);
     DWORD size = 0;

@@ -24,11 +24,11 @@ struct StoredCertificate {
 class MemoryStore {
  public:
   MemoryStore();
-  HCERTSTORE Get() const { return store_.Get(); }
+  HCERTSTORE Get() const { return m_store.Get(); }
   std::vector<StoredCertificate> Certificates() const;
 
  private:
-  CCertStore store_;
+  CCertStore m_store;
 };
 
 std::u16string Wide(const std::string& text);

@@ -20,24 +20,24 @@ struct ToolRun {
 class StartedTool {
  public:
   StartedTool(const std::string& command, const std::string& environment = "")
-      : pipe_(::popen(("env " + environment + " " + command + " 2>&1").c_str(), "r")) {}
+      : m_pipe(::popen(("env " + environment + " " + command + " 2>&1").c_str(), "r")) {}
   ~StartedTool() { Finish(); }
   StartedTool(const StartedTool&) = delete;
   StartedTool& operator=(const StartedTool&) = delete;
 
   ToolRun Finish() {
-    if (pipe_ == nullptr) return run_;
+    if (m_pipe == nullptr) return m_run;
     std::array<char, 512> chunk{};
-    while (std::fgets(chunk.data(), chunk.size(), pipe_) != nullptr) run_.out += chunk.data();
-    const int raw = ::pclose(pipe_);
-    pipe_ = nullptr;
-    run_.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return run_;
+    while (std::fgets(chunk.data(), chunk.size(), m_pipe) != nullptr) m_run.out += chunk.data();
+    const int raw = ::pclose(m_pipe);
+    m_pipe = nullptr;
+    m_run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return m_run;
   }
 
  private:
-  FILE* pipe_;
-  ToolRun run_;
+  FILE* m_pipe;
+  ToolRun m_run;
 };
 
 // The platform tool with these arguments.

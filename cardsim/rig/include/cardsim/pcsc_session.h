@@ -19,10 +19,10 @@ namespace cardsim {
 class PcscError : public std::runtime_error {
  public:
   PcscError(const std::string& call, LONG result);
-  LONG Result() const { return result_; }
+  LONG Result() const { return m_result; }
 
  private:
-  LONG result_;
+  LONG m_result;
 };
 
 class PcscContext {
@@ -33,7 +33,7 @@ class PcscContext {
   PcscContext(const PcscContext&) = delete;
   PcscContext& operator=(const PcscContext&) = delete;
 
-  SCARDCONTEXT Get() const { return context_; }
+  SCARDCONTEXT Get() const { return m_context; }
   // Names of the readers pcscd knows (empty when there are none).
   std::vector<std::string> ListReaders() const;
   // The reader's state (SCARD_STATE_* with the event count in the upper
@@ -41,7 +41,7 @@ class PcscContext {
   DWORD ReaderState(const std::string& reader, Bytes* atr = nullptr) const;
 
  private:
-  SCARDCONTEXT context_ = 0;
+  SCARDCONTEXT m_context = 0;
 };
 
 class PcscCard {
@@ -52,16 +52,16 @@ class PcscCard {
   PcscCard(const PcscCard&) = delete;
   PcscCard& operator=(const PcscCard&) = delete;
 
-  SCARDHANDLE Get() const { return card_; }
-  DWORD Protocol() const { return protocol_; }
+  SCARDHANDLE Get() const { return m_card; }
+  DWORD Protocol() const { return m_protocol; }
   // One command APDU, the full answer (data, SW1, SW2); throws PcscError.
   Bytes Transmit(const Bytes& apdu) const;
   // The card's ATR as SCardStatus reports it.
   Bytes Atr() const;
 
  private:
-  SCARDHANDLE card_ = 0;
-  DWORD protocol_ = 0;
+  SCARDHANDLE m_card = 0;
+  DWORD m_protocol = 0;
 };
 
 // The status word at the end of an answer (0 when it has fewer than 2 bytes).

@@ -59,15 +59,15 @@ class PcscdRig {
   std::vector<std::string> ReaderNames() const;
   const std::string& ReaderName(std::size_t i) const;
   std::uint16_t Port(std::size_t i) const;
-  std::size_t ReaderCount() const { return readers_.size(); }
+  std::size_t ReaderCount() const { return m_readers.size(); }
   const std::shared_ptr<VirtualCard>& Card(std::size_t i) const;
 
-  bool Running() const { return pid_ > 0; }
-  pid_t DaemonPid() const { return pid_; }
+  bool Running() const { return m_pid > 0; }
+  pid_t DaemonPid() const { return m_pid; }
   // Where PCSCLITE_CSOCK_NAME points.
   static std::filesystem::path SocketPath();
   // How long the last Start() took until everything was ready.
-  std::chrono::milliseconds StartupTime() const { return startupTime_; }
+  std::chrono::milliseconds StartupTime() const { return m_startupTime; }
   // What the daemon wrote so far.
   std::string DaemonLog() const;
 
@@ -86,11 +86,11 @@ class PcscdRig {
   [[noreturn]] void Fail(const std::string& what);
   void KillDaemon();
 
-  std::vector<Reader> readers_;
-  std::filesystem::path dir_;
-  pid_t pid_ = -1;
-  bool ownsProcessSlot_ = false;
-  std::chrono::milliseconds startupTime_{0};
+  std::vector<Reader> m_readers;
+  std::filesystem::path m_dir;
+  pid_t m_pid = -1;
+  bool m_ownsProcessSlot = false;
+  std::chrono::milliseconds m_startupTime{0};
 };
 
 }  // namespace cardsim

@@ -17,19 +17,19 @@ class TempDir {
     if (::mkdtemp(pattern.data()) == nullptr) {
       throw std::system_error(errno, std::generic_category(), "mkdtemp " + pattern);
     }
-    path_ = pattern;
+    m_path = pattern;
   }
   ~TempDir() {
     std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    std::filesystem::remove_all(m_path, ignored);
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
-  const std::filesystem::path& Path() const { return path_; }
+  const std::filesystem::path& Path() const { return m_path; }
 
  private:
-  std::filesystem::path path_;
+  std::filesystem::path m_path;
 };
 
 }  // namespace orvel_test

@@ -15,24 +15,24 @@ namespace platform_test {
 
 class ScopedUserDir {
  public:
-  ScopedUserDir() : dir_("orvel-user") {
-    if (const char* old = std::getenv("ORVEL_USER_DIR")) previous_ = old, hadPrevious_ = true;
+  ScopedUserDir() : m_dir("orvel-user") {
+    if (const char* old = std::getenv("ORVEL_USER_DIR")) m_previous = old, m_hadPrevious = true;
     if (const char* old = std::getenv("ORVEL_SYSTEM_DIR")) {
-      previousSystem_ = old, hadPreviousSystem_ = true;
+      m_previousSystem = old, m_hadPreviousSystem = true;
     }
-    ::setenv("ORVEL_USER_DIR", dir_.Path().c_str(), 1);
+    ::setenv("ORVEL_USER_DIR", m_dir.Path().c_str(), 1);
     ::setenv("ORVEL_SYSTEM_DIR", SystemDir().c_str(), 1);
   }
   ~ScopedUserDir() {
-    Restore("ORVEL_USER_DIR", hadPrevious_, previous_);
-    Restore("ORVEL_SYSTEM_DIR", hadPreviousSystem_, previousSystem_);
+    Restore("ORVEL_USER_DIR", m_hadPrevious, m_previous);
+    Restore("ORVEL_SYSTEM_DIR", m_hadPreviousSystem, m_previousSystem);
   }
   ScopedUserDir(const ScopedUserDir&) = delete;
   ScopedUserDir& operator=(const ScopedUserDir&) = delete;
 
-  const std::filesystem::path& Path() const { return dir_.Path(); }
+  const std::filesystem::path& Path() const { return m_dir.Path(); }
   // Where this test's system-wide defaults go (made by the test).
-  std::filesystem::path SystemDir() const { return dir_.Path() / "system-defaults"; }
+  std::filesystem::path SystemDir() const { return m_dir.Path() / "system-defaults"; }
 
  private:
   static void Restore(const char* name, bool had, const std::string& value) {
@@ -43,11 +43,11 @@ class ScopedUserDir {
     }
   }
 
-  orvel_test::TempDir dir_;
-  std::string previous_;
-  bool hadPrevious_ = false;
-  std::string previousSystem_;
-  bool hadPreviousSystem_ = false;
+  orvel_test::TempDir m_dir;
+  std::string m_previous;
+  bool m_hadPrevious = false;
+  std::string m_previousSystem;
+  bool m_hadPreviousSystem = false;
 };
 
 }  // namespace platform_test

@@ -41,14 +41,14 @@ class VpcdClient {
   void Stop();    // disconnect and end the thread; the destructor does it too
 
   bool Inserted() const;
-  bool Connected() const { return connected_.load(); }
+  bool Connected() const { return m_connected.load(); }
   // Waits until the connection is up (true) or the time is over (false).
   bool WaitConnected(std::chrono::milliseconds timeout) const;
   // Waits until the client holds no connection.
   bool WaitDisconnected(std::chrono::milliseconds timeout) const;
 
-  std::uint16_t Port() const { return port_; }
-  const std::shared_ptr<VirtualCard>& Card() const { return card_; }
+  std::uint16_t Port() const { return m_port; }
+  const std::shared_ptr<VirtualCard>& Card() const { return m_card; }
 
  private:
   void Run();
@@ -61,19 +61,19 @@ class VpcdClient {
   UniqueFd TryConnect();
   void SetConnected(bool connected);
 
-  const std::shared_ptr<VirtualCard> card_;
-  const std::string host_;
-  const std::uint16_t port_;
-  const CommandObserver observer_;
+  const std::shared_ptr<VirtualCard> m_card;
+  const std::string m_host;
+  const std::uint16_t m_port;
+  const CommandObserver m_observer;
 
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
-  bool wantInserted_;
-  bool stop_ = false;
-  std::atomic<bool> connected_{false};
+  mutable std::mutex m_mutex;
+  mutable std::condition_variable m_changed;
+  bool m_wantInserted;
+  bool m_stop = false;
+  std::atomic<bool> m_connected{false};
 
-  UniqueFd wake_;  // eventfd that interrupts the thread's waits
-  std::thread thread_;
+  UniqueFd m_wake;  // eventfd that interrupts the thread's waits
+  std::thread m_thread;
 };
 
 }  // namespace cardsim

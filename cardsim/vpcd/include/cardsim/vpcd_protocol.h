@@ -38,11 +38,11 @@ class FrameReader {
   // passed on as empty payloads.
   std::optional<Bytes> Next();
   // Bytes received that do not yet make a whole message.
-  std::size_t Pending() const { return buffer_.size() - start_; }
+  std::size_t Pending() const { return m_buffer.size() - m_start; }
 
  private:
-  Bytes buffer_;
-  std::size_t start_ = 0;
+  Bytes m_buffer;
+  std::size_t m_start = 0;
 };
 
 // What the card sends back for one message from the driver, or std::nullopt
