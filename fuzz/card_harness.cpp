@@ -7,8 +7,8 @@
 
 #include "cardsim/fake_pcsc.h"
 #include "common/module_instance.h"
-#include "platform_test/scoped_user_dir.h"
 #include "platform/module_handle.h"
+#include "platform_test/scoped_user_dir.h"
 
 namespace orvel_fuzz {
 namespace {
@@ -22,9 +22,12 @@ constexpr std::uint16_t kDataDirectory = 0x6005;
 
 std::vector<std::uint16_t> DfPath(FilePlace place) {
   switch (place) {
-    case FilePlace::Application: return {cardsim::kPkcs15Df};
-    case FilePlace::CryptoDf: return {cardsim::kCryptoDf};
-    default: return {};
+    case FilePlace::Application:
+      return {cardsim::kPkcs15Df};
+    case FilePlace::CryptoDf:
+      return {cardsim::kCryptoDf};
+    default:
+      return {};
   }
 }
 
@@ -44,13 +47,26 @@ void SizeOwnFile(cardsim::CardSpec& spec, const CardFile& file) {
   if (file.place != FilePlace::Application) return;
   const std::size_t size = file.content.size();
   switch (file.id) {
-    case kOdf: spec.odfSize = size; break;
-    case kPrivateKeyDirectory: spec.prkdfSize = size; break;
-    case kPublicKeyDirectory: spec.pukdfSize = size; break;
-    case kCertificateDirectory: spec.cdfSize = size; break;
-    case kAuthenticationDirectory: spec.aodfSize = size; break;
-    case kDataDirectory: spec.dodfSize = size; break;
-    default: break;
+    case kOdf:
+      spec.odfSize = size;
+      break;
+    case kPrivateKeyDirectory:
+      spec.prkdfSize = size;
+      break;
+    case kPublicKeyDirectory:
+      spec.pukdfSize = size;
+      break;
+    case kCertificateDirectory:
+      spec.cdfSize = size;
+      break;
+    case kAuthenticationDirectory:
+      spec.aodfSize = size;
+      break;
+    case kDataDirectory:
+      spec.dodfSize = size;
+      break;
+    default:
+      break;
   }
 }
 
@@ -59,12 +75,23 @@ void ApplyFault(const TransportFault& fault) {
     case FaultKind::NotTransacted:
       fakepcsc::FailTransmitAt(fault.command, SCARD_E_NOT_TRANSACTED);
       break;
-    case FaultKind::Removed: fakepcsc::RemoveCardAt(fault.command); break;
-    case FaultKind::Reset: fakepcsc::ResetCardAt(fault.command); break;
-    case FaultKind::NoCard: fakepcsc::FailTransmitAt(fault.command, SCARD_E_NO_SMARTCARD); break;
-    case FaultKind::Status: fakepcsc::AnswerStatusAt(fault.command, fault.statusWord); break;
-    case FaultKind::Answer: fakepcsc::ReplaceAnswerAt(fault.command, fault.answer); break;
-    default: break;
+    case FaultKind::Removed:
+      fakepcsc::RemoveCardAt(fault.command);
+      break;
+    case FaultKind::Reset:
+      fakepcsc::ResetCardAt(fault.command);
+      break;
+    case FaultKind::NoCard:
+      fakepcsc::FailTransmitAt(fault.command, SCARD_E_NO_SMARTCARD);
+      break;
+    case FaultKind::Status:
+      fakepcsc::AnswerStatusAt(fault.command, fault.statusWord);
+      break;
+    case FaultKind::Answer:
+      fakepcsc::ReplaceAnswerAt(fault.command, fault.answer);
+      break;
+    default:
+      break;
   }
 }
 
@@ -124,7 +151,8 @@ Bytes EncodeCardInput(const CardInput& input) {
 
 std::vector<CardFile> FilesOfCard(const cardsim::VirtualCard& card) {
   std::vector<CardFile> files;
-  for (const FilePlace place : {FilePlace::Application, FilePlace::CryptoDf, FilePlace::MasterFile}) {
+  for (const FilePlace place :
+       {FilePlace::Application, FilePlace::CryptoDf, FilePlace::MasterFile}) {
     const std::vector<std::uint16_t> df = DfPath(place);
     for (const std::uint16_t id : card.ListFiles(df)) {
       if (id == cardsim::kPrivateKeyFile || id == cardsim::kPublicKeyFile) continue;
@@ -159,8 +187,8 @@ FuzzCard::FuzzCard(const CardInput& input) {
     return;
   }
   DWORD protocol = 0;
-  if (SCardConnect(m_context, kReader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &m_handle, &protocol) !=
-      SCARD_S_SUCCESS) {
+  if (SCardConnect(m_context, kReader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &m_handle,
+                   &protocol) != SCARD_S_SUCCESS) {
     m_handle = 0;
   }
   fakepcsc::ClearFaults();

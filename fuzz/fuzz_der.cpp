@@ -28,7 +28,8 @@ void Walk(const BYTE* element, const BYTE* end, int depth) {
     if (content.has_value() != (next != nullptr)) __builtin_trap();
     if (!content) return;
     if (content->end != next || next > end || content->content < element) __builtin_trap();
-    if (depth < kMaxDepth && (*element & 0x20) != 0) Walk(content->content, content->end, depth + 1);
+    if (depth < kMaxDepth && (*element & 0x20) != 0)
+      Walk(content->content, content->end, depth + 1);
     element = next;
   }
 }

@@ -28,7 +28,8 @@ void Write(const std::string& target, const std::string& name, const Bytes& byte
   const std::filesystem::path dir = g_root / target;
   std::filesystem::create_directories(dir);
   std::ofstream out(dir / ("seed-" + name), std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   ++g_written;
 }
 
@@ -51,7 +52,8 @@ std::vector<CardFile> Trimmed(std::vector<CardFile> files) {
 std::vector<CardFile> CardWith(int keyed, bool unkeyed) {
   auto certificates = storeprov_test::KeyedCertificates(keyed);
   if (unkeyed) certificates.push_back({storeprov_test::TestCertificate(7), std::nullopt});
-  return Trimmed(orvel_fuzz::FilesOfCard(*storeprov_test::CardWithCertificates(0x5A, certificates)));
+  return Trimmed(
+      orvel_fuzz::FilesOfCard(*storeprov_test::CardWithCertificates(0x5A, certificates)));
 }
 
 // Directories written record by record, as in the directory tests.
@@ -59,9 +61,9 @@ std::vector<CardFile> DirectoriesOnly() {
   const auto id = card_test::MakeKeyId(0x40);
   const auto other = card_test::MakeKeyId(0x80);
   return {
-      {FilePlace::Application, 0x5031,
-       {0xA0, 0x06, 0x30, 0x04, 0x04, 0x02, 0x60, 0x01, 0xA1, 0x06, 0x30, 0x04, 0x04, 0x02, 0x60,
-        0x02, 0xA4, 0x06, 0x30, 0x04, 0x04, 0x02, 0x60, 0x04, 0xFF}},
+      {FilePlace::Application, 0x5031, {0xA0, 0x06, 0x30, 0x04, 0x04, 0x02, 0x60, 0x01, 0xA1,
+                                        0x06, 0x30, 0x04, 0x04, 0x02, 0x60, 0x02, 0xA4, 0x06,
+                                        0x30, 0x04, 0x04, 0x02, 0x60, 0x04, 0xFF}},
       {FilePlace::Application, 0x6001,
        card_test::DirectoryFile(card_test::Join({card_test::PrivateKeyRecord(33, id),
                                                  card_test::PrivateKeyRecord(40, other)}),
@@ -143,8 +145,8 @@ void DerSeeds() {
 
 void PfxSeeds() {
   const auto password = std::string("secreto");
-  const Bytes passwordField = Cat({static_cast<std::uint8_t>(password.size())},
-                                  Bytes(password.begin(), password.end()));
+  const Bytes passwordField =
+      Cat({static_cast<std::uint8_t>(password.size())}, Bytes(password.begin(), password.end()));
   auto key = testpki::Key(1024, 0);
   testpki::CertSpec spec(key);
   spec.keyUsage = 0xA0;

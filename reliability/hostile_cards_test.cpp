@@ -65,8 +65,8 @@ class HostileCard : public card_test::FakeCardTest {
   void PutDirectory(std::uint16_t fid, const Bytes& records) {
     const auto current = m_card->ReadFile({kApplicationDf, fid});
     ASSERT_TRUE(current);
-    ASSERT_TRUE(
-        m_card->WriteFile({kApplicationDf, fid}, card_test::DirectoryFile(records, current->size())));
+    ASSERT_TRUE(m_card->WriteFile({kApplicationDf, fid},
+                                  card_test::DirectoryFile(records, current->size())));
   }
   void PutFile(std::uint16_t fid, const Bytes& contents) {
     ASSERT_TRUE(m_card->CreateFile({kCryptoDf}, fid, contents.size()));
@@ -83,8 +83,8 @@ class HostileCard : public card_test::FakeCardTest {
   }
 
   bool Install(const KeyInstallationProfile& profile) {
-    return KeyInstallation(m_material->blob, m_material->identifier, 0x6400, m_material->certificate,
-                           profile, m_ui);
+    return KeyInstallation(m_material->blob, m_material->identifier, 0x6400,
+                           m_material->certificate, profile, m_ui);
   }
 
   // Every certificate the store provider's reading loop takes from the card,
@@ -107,12 +107,15 @@ class HostileCard : public card_test::FakeCardTest {
 TEST_F(HostileCard, BlockedPinIsRefusedWithTheMessageAndNothingIsWritten) {
   m_spec.pinTries = 1;
   InsertCard();
-  m_card->Transmit({0x00, 0xA4, 0x04, 0x00, 0x0B, 'M', 'a', 's', 't', 'e', 'r', '.', 'F', 'i', 'l', 'e'});
-  m_card->Transmit({0x00, 0xA4, 0x04, 0x00, 0x0A, 'I', 'C', 'C', '.', 'C', 'r', 'y', 'p', 't', 'o'});
+  m_card->Transmit(
+      {0x00, 0xA4, 0x04, 0x00, 0x0B, 'M', 'a', 's', 't', 'e', 'r', '.', 'F', 'i', 'l', 'e'});
+  m_card->Transmit(
+      {0x00, 0xA4, 0x04, 0x00, 0x0A, 'I', 'C', 'C', '.', 'C', 'r', 'y', 'p', 't', 'o'});
   m_card->Transmit({0x00, 0x20, 0x00, 0x00, 0x04, '0', '0', '0', '0'});
   ASSERT_EQ(m_card->PinTriesLeft(), 0);
 
-  for (const KeyInstallationProfile* profile : {&kStoreProviderInstallation, &kWizardInstallation}) {
+  for (const KeyInstallationProfile* profile :
+       {&kStoreProviderInstallation, &kWizardInstallation}) {
     m_ui = card_test::RecordingUi{};
     StartCounting();
     EXPECT_FALSE(Install(*profile));
@@ -128,7 +131,8 @@ TEST_F(HostileCard, BlockedPinIsRefusedWithTheMessageAndNothingIsWritten) {
 
 TEST_F(HostileCard, FullCertificateDirectoryShowsTheMessageAndKeepsWhatWasThere) {
   // One certificate fills the directory: no room for a second record.
-  const Bytes existing = testpki::Der(testpki::MakeCert(testpki::CertSpec(testpki::Key(1024, 4))).get());
+  const Bytes existing =
+      testpki::Der(testpki::MakeCert(testpki::CertSpec(testpki::Key(1024, 4))).get());
   const Bytes record = card_test::CertificateRecord(
       card_test::IdElement(card_test::MakeKeyId(0x50)), PathOf(0x3F80));
   m_spec.cdfSize = record.size() + 8;
@@ -155,13 +159,13 @@ TEST_F(HostileCard, FullCertificateDirectoryShowsTheMessageAndKeepsWhatWasThere)
   // What was there is still there and still read; no stray file was left.
   EXPECT_EQ(m_card->ReadFile({kApplicationDf, kCdf}).value(), cdfBefore);
   EXPECT_EQ(ReadAll(), std::vector<Bytes>{existing});
-  EXPECT_EQ(m_card->ListFiles({kCryptoDf}),
-            (std::vector<std::uint16_t>{0x3F77, 0x3F78, 0x3F80}));
+  EXPECT_EQ(m_card->ListFiles({kCryptoDf}), (std::vector<std::uint16_t>{0x3F77, 0x3F78, 0x3F80}));
 }
 
 TEST_F(HostileCard, CertificateFileClaimingFourGibibytesIsNotTakenNorAllocated) {
   InsertCard();
-  const Bytes good = testpki::Der(testpki::MakeCert(testpki::CertSpec(testpki::Key(1024, 4))).get());
+  const Bytes good =
+      testpki::Der(testpki::MakeCert(testpki::CertSpec(testpki::Key(1024, 4))).get());
   Bytes huge = Join({LittleEndian32(0xFFFFFFFF), LittleEndian32(0xFFFFFFFF)});
   huge.resize(300, 0x78);
   Bytes cdf, prkdf;
@@ -187,7 +191,8 @@ TEST_F(HostileCard, CertificateFileClaimingFourGibibytesIsNotTakenNorAllocated) 
 }
 
 TEST_F(HostileCard, CertificateRecordsLongerOrDeeperThanTheFileEndTheReadingCleanly) {
-  const Bytes good = testpki::Der(testpki::MakeCert(testpki::CertSpec(testpki::Key(1024, 4))).get());
+  const Bytes good =
+      testpki::Der(testpki::MakeCert(testpki::CertSpec(testpki::Key(1024, 4))).get());
   const struct {
     const char* what;
     Bytes record;
@@ -198,8 +203,8 @@ TEST_F(HostileCard, CertificateRecordsLongerOrDeeperThanTheFileEndTheReadingClea
       {"type attributes longer than the record",
        {0x30, 0x0C, 0x30, 0x02, 0x0C, 0x00, 0x30, 0x02, 0x04, 0x00, 0xA1, 0x7F, 0x30, 0x7D}},
       {"path longer than the type attributes",
-       {0x30, 0x10, 0x30, 0x02, 0x0C, 0x00, 0x30, 0x02, 0x04, 0x00, 0xA1, 0x06, 0x30, 0x04,
-        0x04, 0x7E, 0x5C, 0x33}},
+       {0x30, 0x10, 0x30, 0x02, 0x0C, 0x00, 0x30, 0x02, 0x04, 0x00, 0xA1, 0x06, 0x30, 0x04, 0x04,
+        0x7E, 0x5C, 0x33}},
       {"nested deeper than the record",
        {0x30, 0x0C, 0x30, 0x0A, 0x30, 0x08, 0x30, 0x06, 0x30, 0x04, 0x30, 0x02, 0x30, 0x00}},
   };
@@ -224,8 +229,10 @@ TEST_F(HostileCard, CertificateRecordsLongerOrDeeperThanTheFileEndTheReadingClea
 }
 
 TEST_F(HostileCard, CardPulledOrResetBetweenTwoCommandsOfReadingIsACleanSkip) {
-  const Bytes first = testpki::Der(testpki::MakeCert(testpki::CertSpec(testpki::Key(1024, 4))).get());
-  const Bytes second = testpki::Der(testpki::MakeCert(testpki::CertSpec(testpki::Key(1024, 5))).get());
+  const Bytes first =
+      testpki::Der(testpki::MakeCert(testpki::CertSpec(testpki::Key(1024, 4))).get());
+  const Bytes second =
+      testpki::Der(testpki::MakeCert(testpki::CertSpec(testpki::Key(1024, 5))).get());
   InsertCard();
   Bytes cdf, prkdf;
   PutCertificate(0x3F80, CertificateFile(first), 0x20, 0x50, &cdf, &prkdf);

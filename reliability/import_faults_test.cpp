@@ -83,7 +83,8 @@ class OutcomeSummary : public ::testing::Environment {
     int faults = 0;
     for (const auto& [outcome, count] : Outcomes()) faults += count;
     std::printf("%s: %d faults injected\n", ImportPathName(), faults);
-    for (const auto& [outcome, count] : Outcomes()) std::printf("  %5d  %s\n", count, outcome.c_str());
+    for (const auto& [outcome, count] : Outcomes())
+      std::printf("  %5d  %s\n", count, outcome.c_str());
     for (const auto& [fault, commands] : Unharmed()) {
       std::printf("  %s at commands%s: the import went through\n", fault.c_str(), commands.c_str());
     }

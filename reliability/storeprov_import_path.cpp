@@ -10,10 +10,10 @@
 #include <QPushButton>
 
 #include "common/module_instance.h"
-#include "platform/dialog_host.h"
 #include "entry_points.h"
 #include "messages.h"
 #include "pin_prompt.h"
+#include "platform/dialog_host.h"
 #include "platform/handle_guards.h"
 #include "platform/modal_dialog.h"
 #include "platform/module_handle.h"

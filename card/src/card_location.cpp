@@ -18,8 +18,8 @@ bool FindReadersWithCard(SCARDCONTEXT context, LPCSTR cardNames,
 
   CReaderStateList states;
   if (states.Build(readers.Get()).Count() == 0) return false;
-  if (SCardLocateCardsA(context, cardNames, states.States(),
-                        static_cast<DWORD>(states.Count())) != SCARD_S_SUCCESS) {
+  if (SCardLocateCardsA(context, cardNames, states.States(), static_cast<DWORD>(states.Count())) !=
+      SCARD_S_SUCCESS) {
     return false;
   }
 

@@ -63,7 +63,7 @@ bool ConnectToCard(SCARDCONTEXT context, LPCSTR cardNames, SCARDHANDLE* card) {
   request.nMaxCard = kDialogBufferSize;
   request.lpstrTitle =
       LoadStringA(ModuleInstance, CardSelectionTitleId, title, kDialogBufferSize) != 0 ? title
-                                                                                        : nullptr;
+                                                                                       : nullptr;
   request.dwFlags = SC_DLG_MINIMAL_UI;
   request.pvUserData = nullptr;
   request.dwShareMode = SCARD_SHARE_SHARED;

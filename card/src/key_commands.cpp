@@ -28,10 +28,9 @@ bool CCryptoCard::WritePublicKey(bool signatureRole, BYTE keyReference,
 
   if (StepSucceeded()) {
     // The three low bytes, least significant first.
-    const BYTE exponentElement[] = {kExponentTag, kExponentBytes,
-                                    static_cast<BYTE>(exponent & 0xFF),
-                                    static_cast<BYTE>((exponent >> 8) & 0xFF),
-                                    static_cast<BYTE>((exponent >> 16) & 0xFF)};
+    const BYTE exponentElement[] = {
+        kExponentTag, kExponentBytes, static_cast<BYTE>(exponent & 0xFF),
+        static_cast<BYTE>((exponent >> 8) & 0xFF), static_cast<BYTE>((exponent >> 16) & 0xFF)};
     SendCommand(kClaProprietary, kInsWriteKeyPublic, p1, keyReference, {{exponentElement}});
     written = StepSucceeded();
   }
@@ -57,7 +56,8 @@ bool CCryptoCard::WritePrivateKey(bool signatureRole, BYTE keyReference,
   bool written = true;
   for (const auto& part : parts) {
     const BYTE head[] = {part.tag, static_cast<BYTE>(kPrimeBytes)};
-    SendCommand(kClaProprietary, kInsWriteKeyPrivate, p1, keyReference, {{head}, {part.value, true}});
+    SendCommand(kClaProprietary, kInsWriteKeyPrivate, p1, keyReference,
+                {{head}, {part.value, true}});
     if (!StepSucceeded()) {
       written = false;
       break;

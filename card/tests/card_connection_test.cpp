@@ -239,8 +239,8 @@ TEST_F(CardConnection, ScopeGuardsReleaseCardAndContext) {
   // No connection is left: an exclusive one is possible.
   SCARDHANDLE exclusive = 0;
   DWORD protocol = 0;
-  EXPECT_EQ(SCardConnect(m_context, "Lector 0", SCARD_SHARE_EXCLUSIVE, SCARD_PROTOCOL_T0, &exclusive,
-                         &protocol),
+  EXPECT_EQ(SCardConnect(m_context, "Lector 0", SCARD_SHARE_EXCLUSIVE, SCARD_PROTOCOL_T0,
+                         &exclusive, &protocol),
             SCARD_S_SUCCESS);
   m_handles.push_back(exclusive);
 }

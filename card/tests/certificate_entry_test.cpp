@@ -138,7 +138,8 @@ TEST_F(CertificateEntries, DirectoryStartingWith00OrFFHoldsNothing) {
 
 TEST_F(CertificateEntries, NoCursorReadsNothing) {
   Open();
-  EXPECT_EQ(m_object->ReadCertificateEntry(nullptr, m_buffer.data(), &m_length, m_name, &m_usage), 0);
+  EXPECT_EQ(m_object->ReadCertificateEntry(nullptr, m_buffer.data(), &m_length, m_name, &m_usage),
+            0);
   EXPECT_EQ(fakepcsc::TransmitCount(), 0u);
 }
 

@@ -11,8 +11,8 @@
 namespace card_test {
 namespace {
 
-const Bytes kSelectMasterFile = {0x00, 0xA4, 0x04, 0x00, 0x0B, 'M', 'a', 's', 't',
-                                 'e',  'r',  '.',  'F',  'i',  'l',  'e'};
+const Bytes kSelectMasterFile = {0x00, 0xA4, 0x04, 0x00, 0x0B, 'M', 'a', 's',
+                                 't',  'e',  'r',  '.',  'F',  'i', 'l', 'e'};
 const Bytes kSelectCryptoDf = {0x00, 0xA4, 0x04, 0x00, 0x0A, 'I', 'C', 'C',
                                '.',  'C',  'r',  'y',  'p',  't', 'o'};
 const Bytes kGetChipInfo = {0x90, 0xB8, 0x00, 0x00, 0x12};
@@ -207,8 +207,10 @@ TEST_F(CryptoCardCommands, UpdateBinaryChunksAndStopsAtTheFirstRefusal) {
   EXPECT_EQ(m_object->UpdateBinary(0x20, 300, data.data()), SCARD_S_SUCCESS);
   const auto commands = Commands();
   ASSERT_EQ(commands.size(), 2u);
-  EXPECT_EQ(Bytes(commands[0].begin(), commands[0].begin() + 5), (Bytes{0x00, 0xD6, 0x00, 0x20, 0x80}));
-  EXPECT_EQ(Bytes(commands[1].begin(), commands[1].begin() + 5), (Bytes{0x00, 0xD6, 0x00, 0xA0, 0x80}));
+  EXPECT_EQ(Bytes(commands[0].begin(), commands[0].begin() + 5),
+            (Bytes{0x00, 0xD6, 0x00, 0x20, 0x80}));
+  EXPECT_EQ(Bytes(commands[1].begin(), commands[1].begin() + 5),
+            (Bytes{0x00, 0xD6, 0x00, 0xA0, 0x80}));
   EXPECT_EQ(m_object->Sw(), 0x6581);
 }
 

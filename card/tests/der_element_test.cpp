@@ -36,7 +36,7 @@ TEST(SkipDerElement, StepsOverWholeElementsWithinBounds) {
   const BYTE* end = data.data() + data.size();
   EXPECT_EQ(SkipDerElement(data.data(), end), data.data() + 4);
   EXPECT_EQ(SkipDerElement(data.data() + 4, end), data.data() + 8);
-  EXPECT_EQ(SkipDerElement(data.data() + 8, end), nullptr);  // header cut off
+  EXPECT_EQ(SkipDerElement(data.data() + 8, end), nullptr);          // header cut off
   EXPECT_EQ(SkipDerElement(data.data(), data.data() + 3), nullptr);  // content cut off
   EXPECT_EQ(SkipDerElement(end, end), nullptr);
 }

@@ -304,8 +304,10 @@ TEST_P(InstallationOnFullDirectories, ShowsNoSpaceBeforeAnyKeyCommand) {
   m_spec.pukdfSize = c.pukdfSize;
   InsertFreshCard();
   Bytes privateRecords, publicRecords;
-  for (std::uint8_t r : c.privateRecords) privateRecords = Join({privateRecords, PrivateKeyRecord(r, MakeKeyId(r))});
-  for (std::uint8_t r : c.publicRecords) publicRecords = Join({publicRecords, PublicKeyRecord(r, MakeKeyId(r))});
+  for (std::uint8_t r : c.privateRecords)
+    privateRecords = Join({privateRecords, PrivateKeyRecord(r, MakeKeyId(r))});
+  for (std::uint8_t r : c.publicRecords)
+    publicRecords = Join({publicRecords, PublicKeyRecord(r, MakeKeyId(r))});
   PutRecords(kPrkdf, privateRecords);
   PutRecords(kPukdf, publicRecords);
   PlaceKeyPart(*m_card, 32);

@@ -60,8 +60,8 @@ class KeyWriting : public FakeCardTest {
   bool WritePrivate(bool signature, BYTE reference, const std::vector<Bytes>& parts) {
     using Part = std::span<const BYTE, kPrimeBytes>;
     return m_object->WritePrivateKey(signature, reference, Part(parts[0].data(), 64),
-                                    Part(parts[1].data(), 64), Part(parts[2].data(), 64),
-                                    Part(parts[3].data(), 64), Part(parts[4].data(), 64));
+                                     Part(parts[1].data(), 64), Part(parts[2].data(), 64),
+                                     Part(parts[3].data(), 64), Part(parts[4].data(), 64));
   }
   // prime1, prime2, coefficient, exponent1, exponent2: distinct values.
   static std::vector<Bytes> PrivateParts() {

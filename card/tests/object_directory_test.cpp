@@ -25,9 +25,7 @@ class ObjectDirectory : public FakeCardTest {
     ASSERT_TRUE(m_card->WriteFile({kApplicationDf, fid}, DirectoryFile(contents, size->size())));
   }
 
-  std::unique_ptr<CCryptoCard> Open() {
-    return std::make_unique<CCryptoCard>(Connect("Lector 0"));
-  }
+  std::unique_ptr<CCryptoCard> Open() { return std::make_unique<CCryptoCard>(Connect("Lector 0")); }
 
   KeyReferenceMap Scan(CCryptoCard& object) {
     KeyReferenceMap map;
@@ -87,8 +85,8 @@ TEST_F(ObjectDirectory, CertificateEntryMovesTheCdfOnly) {
 }
 
 TEST_F(ObjectDirectory, EntriesOfOtherTagsAreSteppedOver) {
-  WriteFile(kObjectDirectoryFile, {0x30, 0x02, 0xA0, 0x00,                                // not a path entry
-                                   0xA9, 0x06, 0x30, 0x04, 0x04, 0x02, 0x71, 0x09,        // index 9: none
+  WriteFile(kObjectDirectoryFile, {0x30, 0x02, 0xA0, 0x00,  // not a path entry
+                                   0xA9, 0x06, 0x30, 0x04, 0x04, 0x02, 0x71, 0x09,  // index 9: none
                                    0xA1, 0x06, 0x30, 0x04, 0x04, 0x02, 0x71, 0x02});
   DirectoryFileTable expected = kDefaultDirectoryFiles;
   expected[kPublicKeyDirectory] = 0x7102;
@@ -106,8 +104,8 @@ TEST_F(ObjectDirectory, EntryCutByTheFortyByteLimitIsNotTaken) {
 }
 
 TEST_F(ObjectDirectory, EntryTooShortToHoldAnIdentifierIsNotTaken) {
-  WriteFile(kObjectDirectoryFile, {0xA1, 0x02, 0x30, 0x00,
-                                   0xA4, 0x06, 0x30, 0x04, 0x04, 0x02, 0x70, 0x04});
+  WriteFile(kObjectDirectoryFile,
+            {0xA1, 0x02, 0x30, 0x00, 0xA4, 0x06, 0x30, 0x04, 0x04, 0x02, 0x70, 0x04});
   const auto object = Open();
   EXPECT_EQ(object->DirectoryFiles()[kPublicKeyDirectory], 0x6002);
   EXPECT_EQ(object->DirectoryFiles()[kCertificateDirectory], 0x7004);
@@ -157,7 +155,8 @@ INSTANTIATE_TEST_SUITE_P(Certificates, LocalKey,
 
 TEST_F(ObjectDirectory, SeveralKeysAndCertificatesEachFindTheirOwn) {
   const KeyId a = MakeKeyId(0x10), b = MakeKeyId(0x20), c = MakeKeyId(0x30);
-  WriteFile(0x6001, Join({PrivateKeyRecord(32, a), PrivateKeyRecord(33, b), PrivateKeyRecord(40, c)}));
+  WriteFile(0x6001,
+            Join({PrivateKeyRecord(32, a), PrivateKeyRecord(33, b), PrivateKeyRecord(40, c)}));
   WriteFile(0x6002, Join({PublicKeyRecord(32, a), PublicKeyRecord(40, c)}));
   WriteFile(0x6004, Join({CertificateRecord(IdElement(c), "\\3F11\\0103"),
                           CertificateRecord(IdElement(a), "\\3F11\\0101")}));
@@ -199,7 +198,8 @@ TEST_F(ObjectDirectory, LengthWithMoreBytesThanFetchedEndsTheScan) {
   Bytes tooLong = PrivateKeyRecord(34, MakeKeyId(2));
   tooLong.erase(tooLong.begin(), tooLong.begin() + 2);
   tooLong.insert(tooLong.begin(), {0x30, 0x83, 0x00, 0x00, 0x53});
-  WriteFile(0x6001, Join({PrivateKeyRecord(36, MakeKeyId(4)), tooLong, PrivateKeyRecord(35, MakeKeyId(3))}));
+  WriteFile(0x6001, Join({PrivateKeyRecord(36, MakeKeyId(4)), tooLong,
+                          PrivateKeyRecord(35, MakeKeyId(3))}));
   WriteFile(0x6002, PublicKeyRecord(36, MakeKeyId(4)));
   const auto map = Scan(*Open());
   EXPECT_EQ(map[36], 0x11);  // found before; the public keys are not looked at

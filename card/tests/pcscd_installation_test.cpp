@@ -58,7 +58,7 @@ TEST_F(InstallationThroughPcscd, FullPrivateKeyDirectoryShowsNoSpaceAndKeepsTheK
   m_spec.prkdfSize = 2 * 85;
   m_card = cardsim::VirtualCard::MakeFresh(m_spec);
   ASSERT_TRUE(m_card->WriteFile({0x5015, 0x6001}, Join({PrivateKeyRecord(33, MakeKeyId(33)),
-                                                       PrivateKeyRecord(34, MakeKeyId(34))})));
+                                                        PrivateKeyRecord(34, MakeKeyId(34))})));
   ASSERT_TRUE(m_card->WriteFile({0x5015, 0x6002}, PublicKeyRecord(32, MakeKeyId(32))));
   PlaceKeyPart(*m_card, 32);
   const auto keysBefore = m_card->Keys();

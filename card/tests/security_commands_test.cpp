@@ -77,7 +77,7 @@ class SecurityCommands : public FakeCardTest {
     for (const bool role : {false, true}) {
       if (!(role ? signature : exchange)) continue;
       ASSERT_TRUE(m_object->WritePublicKey(role, kReference, Modulus(b.Modulus(), kModulusBytes),
-                                          b.PublicExponent()));
+                                           b.PublicExponent()));
       ASSERT_TRUE(m_object->WritePrivateKey(
           role, kReference, Part(b.Prime1(), kPrimeBytes), Part(b.Prime2(), kPrimeBytes),
           Part(b.Coefficient(), kPrimeBytes), Part(b.Exponent1(), kPrimeBytes),
@@ -88,12 +88,13 @@ class SecurityCommands : public FakeCardTest {
 
   Bytes Sign(const Bytes& digestInfo) {
     Bytes signature(kModulusBytes);
-    m_object->ComputeSignature(digestInfo, std::span<BYTE, kModulusBytes>(signature.data(), kModulusBytes));
+    m_object->ComputeSignature(digestInfo,
+                               std::span<BYTE, kModulusBytes>(signature.data(), kModulusBytes));
     return signature;
   }
   LONG Decipher(const Bytes& cryptogram, std::vector<BYTE>* plaintext) {
-    return m_object->Decipher(std::span<const BYTE, kModulusBytes>(cryptogram.data(), kModulusBytes),
-                             plaintext);
+    return m_object->Decipher(
+        std::span<const BYTE, kModulusBytes>(cryptogram.data(), kModulusBytes), plaintext);
   }
   static bool AllZero(std::span<const BYTE> bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](BYTE b) { return b == 0; });
@@ -136,9 +137,10 @@ TEST_F(SecurityCommands, DecipherGivesOpenSslsPlaintext) {
     EXPECT_EQ(got, plaintext);
     Bytes pso = {0x00, 0x2A, 0x80, 0x86, 0x81, 0x00};
     pso.insert(pso.end(), cryptogram.begin(), cryptogram.end());
-    EXPECT_EQ(Commands(), (std::vector<Bytes>{kMseDecipher, pso,
-                                              {0x00, 0xC0, 0x00, 0x00,
-                                               static_cast<BYTE>(plaintext.size())}}));
+    EXPECT_EQ(
+        Commands(),
+        (std::vector<Bytes>{
+            kMseDecipher, pso, {0x00, 0xC0, 0x00, 0x00, static_cast<BYTE>(plaintext.size())}}));
     EXPECT_TRUE(AllZero(m_object->CommandBuffer()));
   }
 }
@@ -154,7 +156,8 @@ struct RefusalCase {
 };
 void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 
-class SecurityRefusals : public SecurityCommands, public ::testing::WithParamInterface<RefusalCase> {};
+class SecurityRefusals : public SecurityCommands,
+                         public ::testing::WithParamInterface<RefusalCase> {};
 
 TEST_P(SecurityRefusals, AnswerTheirStatusWord) {
   const RefusalCase& c = GetParam();
@@ -169,8 +172,8 @@ TEST_P(SecurityRefusals, AnswerTheirStatusWord) {
     SCARDHANDLE handle = m_object->CardHandle();
     BYTE answer[258];
     DWORD length = sizeof answer;
-    ASSERT_EQ(SCardTransmit(handle, SCARD_PCI_T0, command.data(), static_cast<DWORD>(command.size()),
-                            nullptr, answer, &length),
+    ASSERT_EQ(SCardTransmit(handle, SCARD_PCI_T0, command.data(),
+                            static_cast<DWORD>(command.size()), nullptr, answer, &length),
               SCARD_S_SUCCESS);
     ASSERT_EQ(length, 2u);
     EXPECT_EQ(static_cast<WORD>(answer[0] << 8 | answer[1]), c.sw);
@@ -201,20 +204,42 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"SignAfterDecipherEnvironmentOnly", true, true, true, 2, {}, 0x6985},
         RefusalCase{"ExchangeKeyAskedToSign", true, false, true, 0, kMseSign, 0x6A88},
         RefusalCase{"SignatureKeyAskedToDecipher", false, true, true, 0, kMseDecipher, 0x6A88},
-        RefusalCase{"EnvironmentWithoutKeyReferenceObject", true, true, true, 0,
-                    {0x00, 0x22, 0x41, 0xB6, 0x03, 0x83, 0x01, kReference}, 0x6A80},
-        RefusalCase{"EnvironmentOtherP1", true, true, true, 0,
-                    {0x00, 0x22, 0x81, 0xB6, 0x03, 0x84, 0x01, kReference}, 0x6A86},
-        RefusalCase{"EnvironmentOtherTemplate", true, true, true, 0,
-                    {0x00, 0x22, 0x41, 0xA4, 0x03, 0x84, 0x01, kReference}, 0x6A86},
+        RefusalCase{"EnvironmentWithoutKeyReferenceObject",
+                    true,
+                    true,
+                    true,
+                    0,
+                    {0x00, 0x22, 0x41, 0xB6, 0x03, 0x83, 0x01, kReference},
+                    0x6A80},
+        RefusalCase{"EnvironmentOtherP1",
+                    true,
+                    true,
+                    true,
+                    0,
+                    {0x00, 0x22, 0x81, 0xB6, 0x03, 0x84, 0x01, kReference},
+                    0x6A86},
+        RefusalCase{"EnvironmentOtherTemplate",
+                    true,
+                    true,
+                    true,
+                    0,
+                    {0x00, 0x22, 0x41, 0xA4, 0x03, 0x84, 0x01, kReference},
+                    0x6A86},
         RefusalCase{"PsoOtherP1P2", true, true, true, 1, Pso(0x9E, 0x9B, {0x01}), 0x6A86},
-        RefusalCase{"EmptySignatureInput", true, true, true, 1, {0x00, 0x2A, 0x9E, 0x9A, 0x00}, 0x6A80},
-        RefusalCase{"OverlongSignatureInput", true, true, true, 1, Pso(0x9E, 0x9A, Bytes(118, 1)), 0x6A80},
-        RefusalCase{"DecipherWithoutPin", true, true, false, 2, Pso(0x80, 0x86, Cryptogram(0, 7)), 0x6982},
-        RefusalCase{"DecipherWithoutEnvironment", true, true, true, 1, Pso(0x80, 0x86, Cryptogram(0, 7)), 0x6985},
-        RefusalCase{"DecipherOfAShortCryptogram", true, true, true, 2, Pso(0x80, 0x86, Bytes(128, 0)), 0x6A80},
-        RefusalCase{"DecipherWithPaddingIndicator01", true, true, true, 2, Pso(0x80, 0x86, Cryptogram(1, 7)), 0x6A80},
-        RefusalCase{"DecipherOfANonType2Cryptogram", true, true, true, 2, Pso(0x80, 0x86, Cryptogram(0, 7)), 0x6A80}),
+        RefusalCase{
+            "EmptySignatureInput", true, true, true, 1, {0x00, 0x2A, 0x9E, 0x9A, 0x00}, 0x6A80},
+        RefusalCase{"OverlongSignatureInput", true, true, true, 1, Pso(0x9E, 0x9A, Bytes(118, 1)),
+                    0x6A80},
+        RefusalCase{"DecipherWithoutPin", true, true, false, 2, Pso(0x80, 0x86, Cryptogram(0, 7)),
+                    0x6982},
+        RefusalCase{"DecipherWithoutEnvironment", true, true, true, 1,
+                    Pso(0x80, 0x86, Cryptogram(0, 7)), 0x6985},
+        RefusalCase{"DecipherOfAShortCryptogram", true, true, true, 2,
+                    Pso(0x80, 0x86, Bytes(128, 0)), 0x6A80},
+        RefusalCase{"DecipherWithPaddingIndicator01", true, true, true, 2,
+                    Pso(0x80, 0x86, Cryptogram(1, 7)), 0x6A80},
+        RefusalCase{"DecipherOfANonType2Cryptogram", true, true, true, 2,
+                    Pso(0x80, 0x86, Cryptogram(0, 7)), 0x6A80}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
 TEST_F(SecurityCommands, FewerThanEightPaddingBytesIsWrongData) {

@@ -19,13 +19,13 @@ void BM_FakePcscSelectRoundTrip(benchmark::State& state) {
   SCARDHANDLE card = 0;
   DWORD protocol = 0;
   if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &ctx) != SCARD_S_SUCCESS ||
-      SCardConnect(ctx, "Bench Reader", SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &card,
-                   &protocol) != SCARD_S_SUCCESS) {
+      SCardConnect(ctx, "Bench Reader", SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &card, &protocol) !=
+          SCARD_S_SUCCESS) {
     state.SkipWithError("no connection");
     return;
   }
-  const BYTE select[] = {0x00, 0xA4, 0x04, 0x00, 0x0B, 'M', 'a', 's', 't',
-                         'e',  'r',  '.',  'F',  'i',  'l', 'e'};
+  const BYTE select[] = {0x00, 0xA4, 0x04, 0x00, 0x0B, 'M', 'a', 's',
+                         't',  'e',  'r',  '.',  'F',  'i', 'l', 'e'};
   BYTE getResponse[] = {0x00, 0xC0, 0x00, 0x00, 0x00};
   BYTE recv[258];
   std::size_t n = 0;

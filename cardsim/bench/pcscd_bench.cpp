@@ -12,8 +12,8 @@ namespace {
 
 using cardsim::Bytes;
 
-const Bytes kSelectMasterFile = {0x00, 0xA4, 0x04, 0x00, 0x0B, 'M', 'a', 's', 't',
-                                 'e',  'r',  '.',  'F',  'i',  'l',  'e'};
+const Bytes kSelectMasterFile = {0x00, 0xA4, 0x04, 0x00, 0x0B, 'M', 'a', 's',
+                                 't',  'e',  'r',  '.',  'F',  'i', 'l', 'e'};
 
 // One daemon and one connection for every run of the process.
 struct Bench {

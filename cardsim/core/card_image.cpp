@@ -31,8 +31,9 @@ std::string Hex(const Bytes& b) {
   return s;
 }
 
-std::string Hex16(std::uint16_t v) { return Hex({static_cast<std::uint8_t>(v >> 8),
-                                                 static_cast<std::uint8_t>(v & 0xFF)}); }
+std::string Hex16(std::uint16_t v) {
+  return Hex({static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v & 0xFF)});
+}
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -87,8 +88,7 @@ long long Integer(const json& obj, const std::string& where, const char* name, l
   if (!v.is_number_integer()) Fail(where + "/" + name, "expected an integer");
   long long x = v.get<long long>();
   if (x < lo || x > hi)
-    Fail(where + "/" + name,
-         "out of range " + std::to_string(lo) + ".." + std::to_string(hi));
+    Fail(where + "/" + name, "out of range " + std::to_string(lo) + ".." + std::to_string(hi));
   return x;
 }
 
@@ -100,9 +100,12 @@ std::uint16_t Fid(const json& obj, const std::string& where) {
 
 const char* KindName(NodeKind k) {
   switch (k) {
-    case NodeKind::Df: return "DF";
-    case NodeKind::Transparent: return "EF";
-    case NodeKind::KeyFile: return "KeyFile";
+    case NodeKind::Df:
+      return "DF";
+    case NodeKind::Transparent:
+      return "EF";
+    case NodeKind::KeyFile:
+      return "KeyFile";
   }
   return "?";
 }
@@ -150,8 +153,7 @@ std::unique_ptr<Node> NodeFromJson(const json& j, const std::string& where) {
       std::string name = String(j, where, "name");
       n->dfName.assign(name.begin(), name.end());
     }
-    if (n->dfName.empty() || n->dfName.size() > 16)
-      Fail(where, "a DF name has 1 to 16 bytes");
+    if (n->dfName.empty() || n->dfName.size() > 16) Fail(where, "a DF name has 1 to 16 bytes");
     std::set<std::uint16_t> seen;
     if (j.contains("children")) {
       const json& ch = j["children"];
@@ -254,8 +256,7 @@ std::shared_ptr<VirtualCard> VirtualCard::FromJson(const std::string& text) {
   s.triesMax = static_cast<int>(Integer(j, root, "pinTriesMax", 1, 15));
   s.triesLeft = static_cast<int>(Integer(j, root, "pinTriesLeft", 0, s.triesMax));
   if (j.contains("certificateSpace"))
-    s.certificateSpace =
-        static_cast<std::size_t>(Integer(j, root, "certificateSpace", 0, 1 << 24));
+    s.certificateSpace = static_cast<std::size_t>(Integer(j, root, "certificateSpace", 0, 1 << 24));
 
   s.mf = NodeFromJson(Member(j, root, "files"), root + "/files");
   if (s.mf->fid != kMasterFile || !s.mf->IsDf())
@@ -279,8 +280,7 @@ std::shared_ptr<VirtualCard> VirtualCard::FromJson(const std::string& text) {
         Fail(w + "/role", "expected \"exchange\" or \"signature\"");
       StoredKey key;
       for (const auto& p : kParts)
-        if (k.contains(p.name))
-          key.*p.member = ParseHex(w + "/" + p.name, String(k, w, p.name));
+        if (k.contains(p.name)) key.*p.member = ParseHex(w + "/" + p.name, String(k, w, p.name));
       if (!s.keys.emplace(std::make_pair(ref, role), std::move(key)).second)
         Fail(w, "key reference " + std::to_string(ref) + " appears twice in role " + roleText);
     }

@@ -23,8 +23,8 @@ enum class NodeKind : std::uint8_t {
 struct Node {
   std::uint16_t fid = 0;
   NodeKind kind = NodeKind::Transparent;
-  Bytes dfName;     // DFs only
-  Bytes data;       // transparent EFs: the contents (their size is data.size())
+  Bytes dfName;                 // DFs only
+  Bytes data;                   // transparent EFs: the contents (their size is data.size())
   std::size_t keyFileSize = 0;  // key files: the size the FCI reports
   Node* parent = nullptr;
   std::vector<std::unique_ptr<Node>> children;

@@ -39,7 +39,8 @@ bool StoredKey::Consistent() const {
   return BN_cmp(product.get(), n.get()) == 0;
 }
 
-std::optional<Bytes> PrivateKeyOperation(const StoredKey& key, std::span<const std::uint8_t> input) {
+std::optional<Bytes> PrivateKeyOperation(const StoredKey& key,
+                                         std::span<const std::uint8_t> input) {
   if (!key.Complete()) return std::nullopt;
   std::unique_ptr<BN_CTX, CtxFree> ctx(BN_CTX_new());
   BnPtr n = FromBigEndian(key.modulus), p = FromBigEndian(key.prime1),

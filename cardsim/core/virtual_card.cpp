@@ -30,7 +30,8 @@ constexpr std::uint16_t kSwInsNotSupported = 0x6D00;
 constexpr std::uint16_t kSwClaNotSupported = 0x6E00;
 
 constexpr std::size_t kKeyFileSize = 0x0418;
-constexpr std::size_t kModulusSize = 128;  // 1024-bit keys  // the path length the key records carry
+constexpr std::size_t kModulusSize =
+    128;  // 1024-bit keys  // the path length the key records carry
 
 Bytes Sw(std::uint16_t sw) {
   return {static_cast<std::uint8_t>(sw >> 8), static_cast<std::uint8_t>(sw & 0xFF)};
@@ -62,7 +63,11 @@ constexpr std::array<std::uint8_t, 2> kChipInfoTail = {0x5A, 0xA5};
 Bytes Fci(const Node& n) {
   Bytes fci;
   fci.reserve(16 + n.dfName.size());  // the template, its status word when sent
-  fci = {0x6F, 0x00, 0x83, 0x02, static_cast<std::uint8_t>(n.fid >> 8),
+  fci = {0x6F,
+         0x00,
+         0x83,
+         0x02,
+         static_cast<std::uint8_t>(n.fid >> 8),
          static_cast<std::uint8_t>(n.fid & 0xFF)};
   if (n.IsDf()) {
     fci.insert(fci.end(), {0x82, 0x01, 0x38});
@@ -74,15 +79,21 @@ Bytes Fci(const Node& n) {
     fci.insert(fci.end(), {0x80, 0x02, static_cast<std::uint8_t>(size >> 8),
                            static_cast<std::uint8_t>(size & 0xFF)});
     // File descriptor byte: 01 working transparent EF, 09 internal EF.
-    fci.insert(fci.end(), {0x82, 0x01, n.kind == NodeKind::KeyFile ? std::uint8_t{0x09}
-                                                                 : std::uint8_t{0x01}});
+    fci.insert(fci.end(),
+               {0x82, 0x01, n.kind == NodeKind::KeyFile ? std::uint8_t{0x09} : std::uint8_t{0x01}});
   }
   fci[1] = static_cast<std::uint8_t>(fci.size() - 2);
   return fci;
 }
 
 Bytes OdfEntry(std::uint8_t tag, std::uint16_t fid) {
-  return {tag, 0x06, 0x30, 0x04, 0x04, 0x02, static_cast<std::uint8_t>(fid >> 8),
+  return {tag,
+          0x06,
+          0x30,
+          0x04,
+          0x04,
+          0x02,
+          static_cast<std::uint8_t>(fid >> 8),
           static_cast<std::uint8_t>(fid & 0xFF)};
 }
 
@@ -120,30 +131,59 @@ class Interpreter {
     switch (a.cla) {
       case 0x00:
         switch (a.ins) {
-          case 0xA4: handler = &Interpreter::Select; break;
-          case 0xC0: handler = &Interpreter::GetResponse; break;
-          case 0xB0: handler = &Interpreter::ReadBinary; break;
-          case 0xD6: handler = &Interpreter::UpdateBinary; break;
-          case 0x20: handler = &Interpreter::Verify; break;
-          case 0x22: handler = &Interpreter::ManageSecurityEnvironment; break;
-          case 0x2A: handler = &Interpreter::PerformSecurityOperation; break;
-          default: return Sw(kSwInsNotSupported);
+          case 0xA4:
+            handler = &Interpreter::Select;
+            break;
+          case 0xC0:
+            handler = &Interpreter::GetResponse;
+            break;
+          case 0xB0:
+            handler = &Interpreter::ReadBinary;
+            break;
+          case 0xD6:
+            handler = &Interpreter::UpdateBinary;
+            break;
+          case 0x20:
+            handler = &Interpreter::Verify;
+            break;
+          case 0x22:
+            handler = &Interpreter::ManageSecurityEnvironment;
+            break;
+          case 0x2A:
+            handler = &Interpreter::PerformSecurityOperation;
+            break;
+          default:
+            return Sw(kSwInsNotSupported);
         }
         break;
       case 0x90:
         switch (a.ins) {
-          case 0xB8: handler = &Interpreter::GetChipInfo; break;
-          case 0x50: handler = &Interpreter::WriteKeyPublic; break;
-          case 0x52: handler = &Interpreter::WriteKeyPrivate; break;
-          case 0x54: handler = &Interpreter::EraseKey; break;
-          default: return Sw(kSwInsNotSupported);
+          case 0xB8:
+            handler = &Interpreter::GetChipInfo;
+            break;
+          case 0x50:
+            handler = &Interpreter::WriteKeyPublic;
+            break;
+          case 0x52:
+            handler = &Interpreter::WriteKeyPrivate;
+            break;
+          case 0x54:
+            handler = &Interpreter::EraseKey;
+            break;
+          default:
+            return Sw(kSwInsNotSupported);
         }
         break;
       case 0x80:
         switch (a.ins) {
-          case 0xE0: handler = &Interpreter::CreateFile; break;
-          case 0xE4: handler = &Interpreter::DeleteFile; break;
-          default: return Sw(kSwInsNotSupported);
+          case 0xE0:
+            handler = &Interpreter::CreateFile;
+            break;
+          case 0xE4:
+            handler = &Interpreter::DeleteFile;
+            break;
+          default:
+            return Sw(kSwInsNotSupported);
         }
         break;
       default:
@@ -320,12 +360,23 @@ class Interpreter {
     if (d[1] != 0x40) return Sw(kSwWrongData);
     Bytes StoredKey::*part = nullptr;
     switch (d[0]) {
-      case 0x02: part = &StoredKey::prime1; break;
-      case 0x04: part = &StoredKey::prime2; break;
-      case 0x06: part = &StoredKey::coefficient; break;
-      case 0x08: part = &StoredKey::exponent1; break;
-      case 0x0A: part = &StoredKey::exponent2; break;
-      default: return Sw(kSwWrongData);
+      case 0x02:
+        part = &StoredKey::prime1;
+        break;
+      case 0x04:
+        part = &StoredKey::prime2;
+        break;
+      case 0x06:
+        part = &StoredKey::coefficient;
+        break;
+      case 0x08:
+        part = &StoredKey::exponent1;
+        break;
+      case 0x0A:
+        part = &StoredKey::exponent2;
+        break;
+      default:
+        return Sw(kSwWrongData);
     }
     StoredKey& key = m_s.keys[{a.p2, static_cast<KeyRole>(a.p1)}];
     key.*part = Bytes(d.begin() + 2, d.end());
@@ -383,7 +434,8 @@ class Interpreter {
       block[0] = 0x00;
       block[1] = 0x01;
       block[kModulusSize - a.data.size() - 1] = 0x00;
-      std::copy(a.data.begin(), a.data.end(), block.end() - static_cast<std::ptrdiff_t>(a.data.size()));
+      std::copy(a.data.begin(), a.data.end(),
+                block.end() - static_cast<std::ptrdiff_t>(a.data.size()));
       result = PrivateKeyOperation(*key, block);
       if (!result) return Sw(kSwWrongData);
     } else {
@@ -407,8 +459,7 @@ class Interpreter {
     if (!m_s.verified) return Sw(kSwSecurityNotSatisfied);
     const std::uint16_t fid = static_cast<std::uint16_t>(a.data[0] << 8 | a.data[1]);
     const std::size_t size = static_cast<std::size_t>(a.data[2]) << 8 | a.data[3];
-    if (fid == kMasterFile || fid == 0xFFFF || fid == 0x3FFF || size == 0)
-      return Sw(kSwWrongData);
+    if (fid == kMasterFile || fid == 0xFFFF || fid == 0x3FFF || size == 0) return Sw(kSwWrongData);
     Node* df = m_s.currentDf;
     if (df->Child(fid) || df->fid == fid || (df->parent && df->parent->fid == fid))
       return Sw(kSwFileExists);
@@ -442,8 +493,7 @@ class Interpreter {
 // ---------------------------------------------------------------- helpers
 
 const Bytes& Pkcs15Aid() {
-  static const Bytes aid = {0xA0, 0x00, 0x00, 0x00, 0x63, 0x50,
-                            0x4B, 0x43, 0x53, 0x2D, 0x31, 0x35};
+  static const Bytes aid = {0xA0, 0x00, 0x00, 0x00, 0x63, 0x50, 0x4B, 0x43, 0x53, 0x2D, 0x31, 0x35};
   return aid;
 }
 
@@ -487,7 +537,12 @@ bool IsSystemFile(const Node& node) {
   const Node* p = node.parent;
   if (p && p->fid == kPkcs15Df && p->parent && !p->parent->parent) {
     switch (node.fid) {
-      case kOdf: case 0x6000: case 0x6001: case 0x6002: case 0x6004: case 0x6005:
+      case kOdf:
+      case 0x6000:
+      case 0x6001:
+      case 0x6002:
+      case 0x6004:
+      case 0x6005:
         return true;
       default:
         break;

@@ -5,8 +5,8 @@
 // are documented in cardsim/README.md.
 #include "cardsim/fake_pcsc.h"
 
-#include <winscard.h>
 #include <reader.h>
+#include <winscard.h>
 
 #include <algorithm>
 #include <atomic>
@@ -291,9 +291,12 @@ LONG SCardEstablishContext(DWORD dwScope, LPCVOID /*pvReserved1*/, LPCVOID /*pvR
   if (!phContext) return SCARD_E_INVALID_PARAMETER;
   if (dwScope > SCARD_SCOPE_GLOBAL) return SCARD_E_INVALID_VALUE;
   bool fail = false;
-  if (dwScope == SCARD_SCOPE_USER) fail = w.failUser;
-  else if (dwScope == SCARD_SCOPE_SYSTEM) fail = w.failSystem;
-  else fail = w.failUser && w.failSystem;  // terminal and global scopes
+  if (dwScope == SCARD_SCOPE_USER)
+    fail = w.failUser;
+  else if (dwScope == SCARD_SCOPE_SYSTEM)
+    fail = w.failSystem;
+  else
+    fail = w.failUser && w.failSystem;  // terminal and global scopes
   if (fail) return SCARD_E_NO_SERVICE;
   const SCARDCONTEXT ctx = w.nextId++;
   w.contexts[ctx] = ContextRec{};
@@ -371,8 +374,7 @@ LONG SCardConnect(SCARDCONTEXT hContext, LPCSTR szReader, DWORD dwShareMode,
   if (!r->card && dwShareMode != SCARD_SHARE_DIRECT) return SCARD_E_NO_SMARTCARD;
   if (LONG rv = CheckSharing(w, *r, 0, dwShareMode); rv != SCARD_S_SUCCESS) return rv;
   DWORD protocol = 0;
-  if (LONG rv = ChooseProtocol(dwShareMode, dwPreferredProtocols, &protocol);
-      rv != SCARD_S_SUCCESS)
+  if (LONG rv = ChooseProtocol(dwShareMode, dwPreferredProtocols, &protocol); rv != SCARD_S_SUCCESS)
     return rv;
   const SCARDHANDLE h = w.nextId++;
   HandleRec rec;
@@ -404,8 +406,7 @@ LONG SCardReconnect(SCARDHANDLE hCard, DWORD dwShareMode, DWORD dwPreferredProto
   if (!r->card && dwShareMode != SCARD_SHARE_DIRECT) return SCARD_E_NO_SMARTCARD;
   if (LONG rv = CheckSharing(w, *r, hCard, dwShareMode); rv != SCARD_S_SUCCESS) return rv;
   DWORD protocol = 0;
-  if (LONG rv = ChooseProtocol(dwShareMode, dwPreferredProtocols, &protocol);
-      rv != SCARD_S_SUCCESS)
+  if (LONG rv = ChooseProtocol(dwShareMode, dwPreferredProtocols, &protocol); rv != SCARD_S_SUCCESS)
     return rv;
   if (dwInitialization != SCARD_LEAVE_CARD) ResetCard(*r);
   h.insertion = r->insertion;
@@ -478,8 +479,8 @@ LONG SCardStatus(SCARDHANDLE hCard, LPSTR mszReaderName, LPDWORD pcchReaderLen, 
   const Bytes atr = VirtualCard::Atr();
   if (pdwState) *pdwState = kStatusPresent;
   if (pdwProtocol) *pdwProtocol = it->second.protocol;
-  LONG rv = CopyOut(name.c_str(), static_cast<DWORD>(name.size() + 1), mszReaderName,
-                    pcchReaderLen);
+  LONG rv =
+      CopyOut(name.c_str(), static_cast<DWORD>(name.size() + 1), mszReaderName, pcchReaderLen);
   if (rv != SCARD_S_SUCCESS) return rv;
   return CopyOut(atr.data(), static_cast<DWORD>(atr.size()), pbAtr, pcbAtrLen);
 }
@@ -496,7 +497,8 @@ LONG SCardGetStatusChange(SCARDCONTEXT hContext, DWORD dwTimeout, SCARD_READERST
   const std::uint64_t cancels = ctx->second.cancels;
   using Clock = std::chrono::steady_clock;
   const bool infinite = dwTimeout == INFINITE;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(infinite ? 0 : dwTimeout);
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::milliseconds(infinite ? 0 : dwTimeout);
 
   if (cReaders > 0) {
     bool allIgnored = true;
@@ -580,8 +582,7 @@ LONG SCardTransmit(SCARDHANDLE hCard, const SCARD_IO_REQUEST* pioSendPci, LPCBYT
   Bytes answer;
   LONG rv = HandleCardState(r, h);
   if (rv == SCARD_S_SUCCESS) {
-    if (r->heldByOther ||
-        (r->transactionOwner != 0 && r->transactionOwner != hCard)) {
+    if (r->heldByOther || (r->transactionOwner != 0 && r->transactionOwner != hCard)) {
       rv = SCARD_E_SHARING_VIOLATION;
     } else if (fault && fault->kind == FaultKind::Transport) {
       rv = fault->error;
@@ -657,7 +658,8 @@ LONG SCardSetAttrib(SCARDHANDLE hCard, DWORD /*dwAttrId*/, LPCBYTE /*pbAttr*/,
 const char* pcsc_stringify_error(const LONG pcscError) {
   switch (pcscError) {
 #define FAKEPCSC_CASE(code, text) \
-  case code: return text " (" #code ")";
+  case code:                      \
+    return text " (" #code ")";
     FAKEPCSC_CASE(SCARD_S_SUCCESS, "Command successful.")
     FAKEPCSC_CASE(SCARD_F_INTERNAL_ERROR, "Internal error.")
     FAKEPCSC_CASE(SCARD_E_CANCELLED, "Command cancelled.")
@@ -734,8 +736,7 @@ void AddReader(const std::string& name) {
   std::lock_guard lock(w.mu);
   if (name.empty()) throw std::invalid_argument("fakepcsc: a reader needs a name");
   if (FindReader(w, name)) throw std::invalid_argument("fakepcsc: reader \"" + name + "\" exists");
-  if (w.readers.size() >= kMaxReaders)
-    throw std::length_error("fakepcsc: at most 17 readers");
+  if (w.readers.size() >= kMaxReaders) throw std::length_error("fakepcsc: at most 17 readers");
   ReaderRec r;
   r.id = w.nextReaderId++;
   r.name = name;

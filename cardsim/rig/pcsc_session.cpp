@@ -46,8 +46,8 @@ DWORD PcscContext::ReaderState(const std::string& reader, Bytes* atr) const {
 }
 
 PcscCard::PcscCard(const PcscContext& context, const std::string& reader) {
-  const LONG rv = SCardConnect(context.Get(), reader.c_str(), SCARD_SHARE_SHARED,
-                               SCARD_PROTOCOL_T0, &m_card, &m_protocol);
+  const LONG rv = SCardConnect(context.Get(), reader.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0,
+                               &m_card, &m_protocol);
   if (rv != SCARD_S_SUCCESS) throw PcscError("SCardConnect", rv);
 }
 
@@ -69,8 +69,8 @@ Bytes PcscCard::Atr() const {
   DWORD protocol = 0;
   Bytes atr(MAX_ATR_SIZE);
   DWORD atrLength = atr.size();
-  const LONG rv = SCardStatus(m_card, nullptr, &readerLength, &state, &protocol, atr.data(),
-                              &atrLength);
+  const LONG rv =
+      SCardStatus(m_card, nullptr, &readerLength, &state, &protocol, atr.data(), &atrLength);
   if (rv != SCARD_S_SUCCESS) throw PcscError("SCardStatus", rv);
   atr.resize(std::min<std::size_t>(atrLength, atr.size()));
   return atr;

@@ -47,7 +47,8 @@ const std::filesystem::path& RigDirectory() {
 void RemoveStaleDirectories() {
   std::error_code ec;
   const std::string prefix = kDirectoryPrefix;
-  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path(), ec)) {
+  for (const auto& entry :
+       std::filesystem::directory_iterator(std::filesystem::temp_directory_path(), ec)) {
     const std::string name = entry.path().filename().string();
     if (name.compare(0, prefix.size(), prefix) != 0) continue;
     const std::string digits = name.substr(prefix.size());
@@ -192,8 +193,7 @@ void PcscdRig::WaitForState(std::size_t i, bool present, Clock::time_point deadl
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) break;
-    const LONG rv =
-        SCardGetStatusChange(context.Get(), static_cast<DWORD>(left), &state, 1);
+    const LONG rv = SCardGetStatusChange(context.Get(), static_cast<DWORD>(left), &state, 1);
     if (rv == SCARD_E_TIMEOUT) break;
     if (rv != SCARD_S_SUCCESS) Fail(PcscError("SCardGetStatusChange", rv).what());
     const bool isPresent = (state.dwEventState & SCARD_STATE_PRESENT) != 0;

@@ -11,8 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -36,7 +36,8 @@ std::filesystem::path FindPcscd() {
     std::size_t pos = 0;
     while (pos <= list.size()) {
       const std::size_t end = std::min(list.find(':', pos), list.size());
-      const std::filesystem::path candidate = std::filesystem::path(list.substr(pos, end - pos)) / "pcscd";
+      const std::filesystem::path candidate =
+          std::filesystem::path(list.substr(pos, end - pos)) / "pcscd";
       if (end > pos && ::access(candidate.c_str(), X_OK) == 0) return candidate;
       pos = end + 1;
     }
@@ -74,8 +75,7 @@ bool PortFree(std::uint16_t port) {
 
 }  // namespace
 
-pid_t SpawnPrivatePcscd(const std::filesystem::path& runDir,
-                        const std::filesystem::path& confDir,
+pid_t SpawnPrivatePcscd(const std::filesystem::path& runDir, const std::filesystem::path& confDir,
                         const std::filesystem::path& logFile) {
   // Everything the child needs is made before fork().
   const std::string pcscd = FindPcscd().string();

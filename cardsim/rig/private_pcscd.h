@@ -16,8 +16,7 @@ namespace cardsim::rig {
 // of its own and is killed when the calling thread ends. Needs root. Throws
 // std::runtime_error when the process cannot be started; failures inside
 // the new process (mounts, exec) show as an early exit with a note in the log.
-pid_t SpawnPrivatePcscd(const std::filesystem::path& runDir,
-                        const std::filesystem::path& confDir,
+pid_t SpawnPrivatePcscd(const std::filesystem::path& runDir, const std::filesystem::path& confDir,
                         const std::filesystem::path& logFile);
 
 // Whether the process has ended (it is then reaped).

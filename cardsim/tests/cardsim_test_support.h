@@ -48,7 +48,12 @@ inline Bytes SelectName(const Bytes& name) {
   return Cat({0x00, 0xA4, 0x04, 0x00, static_cast<std::uint8_t>(name.size())}, name);
 }
 inline Bytes SelectId(std::uint16_t fid) {
-  return {0x00, 0xA4, 0x00, 0x00, 0x02, static_cast<std::uint8_t>(fid >> 8),
+  return {0x00,
+          0xA4,
+          0x00,
+          0x00,
+          0x02,
+          static_cast<std::uint8_t>(fid >> 8),
           static_cast<std::uint8_t>(fid & 0xFF)};
 }
 inline const Bytes kMasterFileName = Text("Master.File");
@@ -100,8 +105,10 @@ class CardFixture : public ::testing::Test {
     DWORD len = sizeof recv;
     LONG rv = SCardTransmit(m_handle, SCARD_PCI_T0, command.data(),
                             static_cast<DWORD>(command.size()), nullptr, recv, &len);
-    if (result) *result = rv;
-    else EXPECT_EQ(rv, SCARD_S_SUCCESS) << "command " << HexOf(command);
+    if (result)
+      *result = rv;
+    else
+      EXPECT_EQ(rv, SCARD_S_SUCCESS) << "command " << HexOf(command);
     if (rv != SCARD_S_SUCCESS) return {};
     return Bytes(recv, recv + len);
   }

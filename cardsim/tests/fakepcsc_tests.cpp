@@ -259,9 +259,9 @@ TEST_F(FakePcsc, StatusReportsReaderAtrAndProtocol) {
   DWORD nameLen = SCARD_AUTOALLOCATE, state = 0, protocol = 0;
   BYTE atr[MAX_ATR_SIZE];
   DWORD atrLen = sizeof atr;
-  ASSERT_EQ(SCardStatus(h, reinterpret_cast<LPSTR>(&name), &nameLen, &state, &protocol, atr,
-                        &atrLen),
-            SCARD_S_SUCCESS);
+  ASSERT_EQ(
+      SCardStatus(h, reinterpret_cast<LPSTR>(&name), &nameLen, &state, &protocol, atr, &atrLen),
+      SCARD_S_SUCCESS);
   EXPECT_STREQ(name, "Reader A");
   SCardFreeMemory(Context(), name);
   EXPECT_TRUE(state & SCARD_PRESENT);

@@ -54,18 +54,20 @@ void PrintProblems(const std::vector<std::string>& problems, std::ostream& out) 
 void PrintKeyRecord(const KeyRecord& key, std::ostream& out) {
   if (key.label) out << "      label: " << Quoted(*key.label) << "\n";
   if (key.objectFlags)
-    out << "      object flags: " << Hex8(*key.objectFlags) << " (" << ObjectFlagNames(*key.objectFlags)
-        << ")\n";
+    out << "      object flags: " << Hex8(*key.objectFlags) << " ("
+        << ObjectFlagNames(*key.objectFlags) << ")\n";
   if (key.identifier)
     out << "      identifier: " << HexBytes(*key.identifier, "") << " (" << key.identifier->size()
         << " bytes)\n";
-  if (key.usage) out << "      usage: " << Hex16(*key.usage) << " (" << UsageNames(*key.usage) << ")\n";
+  if (key.usage)
+    out << "      usage: " << Hex16(*key.usage) << " (" << UsageNames(*key.usage) << ")\n";
   if (key.native) out << "      native: " << (*key.native ? "yes" : "no") << "\n";
   if (key.accessFlags)
-    out << "      access flags: " << Hex8(*key.accessFlags) << " (" << AccessFlagNames(*key.accessFlags)
-        << ")\n";
+    out << "      access flags: " << Hex8(*key.accessFlags) << " ("
+        << AccessFlagNames(*key.accessFlags) << ")\n";
   if (key.keyReference)
-    out << "      key reference: " << Hex8(*key.keyReference) << " (" << int(*key.keyReference) << ")\n";
+    out << "      key reference: " << Hex8(*key.keyReference) << " (" << int(*key.keyReference)
+        << ")\n";
   if (key.path) out << "      path: " << Quoted(*key.path) << PathNote(*key.path) << "\n";
   PrintProblems(key.problems, out);
 }

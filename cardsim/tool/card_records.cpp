@@ -27,7 +27,8 @@ std::optional<std::uint8_t> FirstFlagByte(const Tlv& bits) {
   return bits.content[1];
 }
 
-std::string Names(std::uint32_t bits, std::initializer_list<std::pair<std::uint32_t, const char*>> names) {
+std::string Names(std::uint32_t bits,
+                  std::initializer_list<std::pair<std::uint32_t, const char*>> names) {
   std::string text;
   for (const auto& [bit, name] : names) {
     if (!(bits & bit)) continue;
@@ -47,7 +48,8 @@ void DecodeCommonObject(const Tlv& element, std::optional<std::string>& label,
 }
 
 // Type attributes A1 { 30 { 04 path text, ... } }.
-std::optional<std::string> DecodePath(const Tlv& typeAttributes, std::vector<std::string>& problems) {
+std::optional<std::string> DecodePath(const Tlv& typeAttributes,
+                                      std::vector<std::string>& problems) {
   const std::vector<Tlv> inside = ReadChildren(typeAttributes.content);
   if (inside.empty() || inside[0].tag != 0x30) {
     problems.push_back("type attributes hold no path");
@@ -90,27 +92,46 @@ std::uint16_t DirectoryFile(const std::vector<OdfEntry>& odf, std::uint8_t tag) 
   for (const OdfEntry& entry : odf)
     if (entry.tag == tag && entry.fileId) return *entry.fileId;
   switch (tag) {
-    case 0xA0: return 0x6001;
-    case 0xA1: case 0xA2: return 0x6002;
-    case 0xA4: case 0xA5: case 0xA6: return 0x6004;
-    case 0xA7: return 0x6005;
-    case 0xA8: return 0x6000;
-    default: return 0xFFFF;
+    case 0xA0:
+      return 0x6001;
+    case 0xA1:
+    case 0xA2:
+      return 0x6002;
+    case 0xA4:
+    case 0xA5:
+    case 0xA6:
+      return 0x6004;
+    case 0xA7:
+      return 0x6005;
+    case 0xA8:
+      return 0x6000;
+    default:
+      return 0xFFFF;
   }
 }
 
 std::string OdfTagName(std::uint8_t tag) {
   switch (tag) {
-    case 0xA0: return "private keys (PrKDF)";
-    case 0xA1: return "public keys (PuKDF)";
-    case 0xA2: return "trusted public keys";
-    case 0xA3: return "secret keys";
-    case 0xA4: return "certificates (CDF)";
-    case 0xA5: return "trusted certificates";
-    case 0xA6: return "useful certificates";
-    case 0xA7: return "data objects (DODF)";
-    case 0xA8: return "authentication objects (AODF)";
-    default: return "unknown";
+    case 0xA0:
+      return "private keys (PrKDF)";
+    case 0xA1:
+      return "public keys (PuKDF)";
+    case 0xA2:
+      return "trusted public keys";
+    case 0xA3:
+      return "secret keys";
+    case 0xA4:
+      return "certificates (CDF)";
+    case 0xA5:
+      return "trusted certificates";
+    case 0xA6:
+      return "useful certificates";
+    case 0xA7:
+      return "data objects (DODF)";
+    case 0xA8:
+      return "authentication objects (AODF)";
+    default:
+      return "unknown";
   }
 }
 
@@ -156,7 +177,8 @@ KeyRecord DecodeKeyRecord(const Tlv& record) {
     for (const Tlv& element : ReadChildren(parts[i].content)) {
       switch (element.tag) {
         case 0x04:
-          if (!key.identifier) key.identifier = Bytes(element.content.begin(), element.content.end());
+          if (!key.identifier)
+            key.identifier = Bytes(element.content.begin(), element.content.end());
           break;
         case 0x03:
           // The first BIT STRING is the usage, the second the access flags.
@@ -172,7 +194,8 @@ KeyRecord DecodeKeyRecord(const Tlv& record) {
           if (!element.content.empty()) key.native = element.content[0] != 0;
           break;
         case 0x02:
-          if (!key.keyReference && element.content.size() == 1) key.keyReference = element.content[0];
+          if (!key.keyReference && element.content.size() == 1)
+            key.keyReference = element.content[0];
           break;
         default:
           break;

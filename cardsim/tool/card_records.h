@@ -45,12 +45,12 @@ struct KeyRecord {
   std::optional<std::string> label;
   std::optional<std::uint8_t> objectFlags;  // first flag byte
   std::optional<Bytes> identifier;
-  std::optional<std::uint16_t> usage;       // the two usage bytes, high byte first
+  std::optional<std::uint16_t> usage;  // the two usage bytes, high byte first
   std::optional<bool> native;
   std::optional<std::uint8_t> accessFlags;  // first flag byte
   std::optional<std::uint8_t> keyReference;
-  std::optional<std::string> path;          // path text, up to a NUL byte
-  std::vector<std::string> problems;        // what did not have the expected shape
+  std::optional<std::string> path;    // path text, up to a NUL byte
+  std::vector<std::string> problems;  // what did not have the expected shape
 };
 KeyRecord DecodeKeyRecord(const Tlv& record);
 

@@ -25,7 +25,8 @@ struct BioFree {
 
 std::optional<std::string> SubjectLine(const cardsim::Bytes& der) {
   const unsigned char* cursor = der.data();
-  std::unique_ptr<X509, X509Free> certificate(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
+  std::unique_ptr<X509, X509Free> certificate(
+      d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
   if (!certificate) return std::nullopt;
   std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem()));
   if (!bio) return std::nullopt;

@@ -14,8 +14,8 @@ namespace {
 using cardsim::Bytes;
 using cardsim::HexBytes;
 
-const Bytes kSelectMasterFile = {0x00, 0xA4, 0x04, 0x00, 0x0B, 'M', 'a', 's', 't',
-                                 'e',  'r',  '.',  'F',  'i',  'l',  'e'};
+const Bytes kSelectMasterFile = {0x00, 0xA4, 0x04, 0x00, 0x0B, 'M', 'a', 's',
+                                 't',  'e',  'r',  '.',  'F',  'i', 'l', 'e'};
 const Bytes kGetChipInfo = {0x90, 0xB8, 0x00, 0x00, 0x12};
 constexpr std::array<std::uint8_t, 6> kSampleSerial = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB};
 
@@ -56,7 +56,8 @@ int RunDemo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 
   try {
     cardsim::PcscdRig rig({card});
-    out << "Starting a private pcscd (a mount namespace of its own; a system pcscd is left alone)\n";
+    out << "Starting a private pcscd (a mount namespace of its own; a system pcscd is left "
+           "alone)\n";
     rig.Start();
     out << "  ready in " << rig.StartupTime().count() << " ms, socket "
         << cardsim::PcscdRig::SocketPath().string() << "\n\n";
@@ -81,8 +82,8 @@ int RunDemo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
       Exchange(connection, "GET RESPONSE", {0x00, 0xC0, 0x00, 0x00, select[1]}, out);
     const Bytes chip = Exchange(connection, "GET CHIP INFO", kGetChipInfo, out);
     if (chip.size() == 20 && cardsim::StatusWord(chip) == 0x9000)
-      out << "    serial (bytes 10 to 15): " << HexBytes(Bytes(chip.begin() + 10, chip.begin() + 16), "")
-          << "\n";
+      out << "    serial (bytes 10 to 15): "
+          << HexBytes(Bytes(chip.begin() + 10, chip.begin() + 16), "") << "\n";
 
     out << "\nWhat the card holds:\n";
     DumpCard(*card, out);

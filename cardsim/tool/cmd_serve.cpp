@@ -131,8 +131,8 @@ int RunServe(const std::vector<std::string>& args, std::ostream& out, std::ostre
     }
     ServedCard served;
     served.path = image->path;
-    served.port = image->port.value_or(
-        static_cast<std::uint16_t>(cardsim::kDefaultVpcdPort + cards.size()));
+    served.port =
+        image->port.value_or(static_cast<std::uint16_t>(cardsim::kDefaultVpcdPort + cards.size()));
     if (!ports.insert(served.port).second) {
       err << "orvelcard serve: port " << served.port << " given twice\n";
       return kExitUsage;
@@ -160,7 +160,9 @@ int RunServe(const std::vector<std::string>& args, std::ostream& out, std::ostre
     ServedCard& served = cards[i];
     served.client = std::make_unique<cardsim::VpcdClient>(
         served.card, host, served.port, true,
-        [&served, &err](const cardsim::Bytes&, const cardsim::Bytes&) { served.SaveIfChanged(err); });
+        [&served, &err](const cardsim::Bytes&, const cardsim::Bytes&) {
+          served.SaveIfChanged(err);
+        });
     std::lock_guard lock(outputMutex);
     out << "card " << i << ": " << served.path.string() << " on " << host << ":" << served.port
         << "\n";

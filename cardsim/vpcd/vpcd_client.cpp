@@ -161,18 +161,16 @@ UniqueFd VpcdClient::TryConnect() {
   std::unique_ptr<addrinfo, AddrInfoDeleter> list(found);
 
   for (addrinfo* ai = list.get(); ai; ai = ai->ai_next) {
-    UniqueFd fd(::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
-                         ai->ai_protocol));
+    UniqueFd fd(
+        ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, ai->ai_protocol));
     if (!fd) continue;
     if (::connect(fd.Get(), ai->ai_addr, ai->ai_addrlen) != 0) {
       if (errno != EINPROGRESS) continue;
       // Wait for the handshake, but give way to Remove() and Stop().
-      if (!(WaitFor(fd.Get(), POLLOUT, kConnectTimeout) & (POLLOUT | POLLERR | POLLHUP)))
-        continue;
+      if (!(WaitFor(fd.Get(), POLLOUT, kConnectTimeout) & (POLLOUT | POLLERR | POLLHUP))) continue;
       int error = 0;
       socklen_t len = sizeof error;
-      if (::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &error, &len) != 0 || error != 0)
-        continue;
+      if (::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &error, &len) != 0 || error != 0) continue;
     }
     const int one = 1;
     ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);

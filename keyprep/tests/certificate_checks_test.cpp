@@ -45,8 +45,7 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{0x02, 0x2000},  // cRLSign
                       UsageCase{0x10, 0x4400},  // dataEncipherment
                       UsageCase{0x08, 0x6400},  // keyAgreement counts for neither
-                      UsageCase{0x84, 0x2000},
-                      UsageCase{0x90, 0x6400}));
+                      UsageCase{0x84, 0x2000}, UsageCase{0x90, 0x6400}));
 
 TEST(KeyUsageWithoutExtension, UsageFailsAndBothRolesAreClassified) {
   CertContext cert(CertificateDer(1024));

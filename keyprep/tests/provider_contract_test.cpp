@@ -47,10 +47,10 @@ TEST_F(AttachCertificate, CertificateReachesTheProvider) {
 
 TEST_F(AttachCertificate, UnknownContainerOrProviderFails) {
   const Bytes der = keyprep_test::CertificateDer(1024, 0x80, nullptr, 1);
-  EXPECT_FALSE(AttachCertificateToKey(kTestProvider, "0123456789AB200021\\3F11\\3F77\\",
-                                      der.data(), static_cast<DWORD>(der.size()), "1234"));
-  EXPECT_FALSE(AttachCertificateToKey("Nadie", "card-1", der.data(),
+  EXPECT_FALSE(AttachCertificateToKey(kTestProvider, "0123456789AB200021\\3F11\\3F77\\", der.data(),
                                       static_cast<DWORD>(der.size()), "1234"));
+  EXPECT_FALSE(AttachCertificateToKey("Nadie", "card-1", der.data(), static_cast<DWORD>(der.size()),
+                                      "1234"));
   EXPECT_NE(LastCertificate(), der);
 }
 

@@ -1,9 +1,9 @@
 #include "card_key_bench.h"
 
+#include "installation_support.h"
 #include "keyprep/card_provider.h"
 #include "platform/provider_registry.h"
 #include "platform_test/scoped_user_dir.h"
-#include "installation_support.h"
 #include "test_pki.h"
 
 namespace orvelcsp_bench {
@@ -44,8 +44,8 @@ bool AttachCertificate() {
 }
 
 CSigningContext::CSigningContext() {
-  if (!CryptAcquireContextA(m_provider.Receive(), KeyContainer().c_str(), "OrvelCSP",
-                            PROV_RSA_FULL, 0)) {
+  if (!CryptAcquireContextA(m_provider.Receive(), KeyContainer().c_str(), "OrvelCSP", PROV_RSA_FULL,
+                            0)) {
     m_provider.Release();
     return;
   }

@@ -34,7 +34,10 @@ void BM_CertificateAttachThroughPcscd(benchmark::State& state) {
   }
   if (count) count->Report(state);
 }
-BENCHMARK(BM_CertificateAttachThroughPcscd)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_CertificateAttachThroughPcscd)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
 
 void BM_SignatureWithVerifiedPinThroughPcscd(benchmark::State& state) {
   auto card = orvelcsp_bench::KeyCard();

@@ -18,9 +18,12 @@ constexpr WORD kIdentifierTaken = 0x6A89;
 DWORD StepError(LONG result, WORD sw) {
   if (result != SCARD_S_SUCCESS) return static_cast<DWORD>(result);
   switch (sw) {
-    case 0x6982: return static_cast<DWORD>(SCARD_W_SECURITY_VIOLATION);
-    case 0x6A84: return static_cast<DWORD>(SCARD_E_WRITE_TOO_MANY);
-    default: return NTE_FAIL;
+    case 0x6982:
+      return static_cast<DWORD>(SCARD_W_SECURITY_VIOLATION);
+    case 0x6A84:
+      return static_cast<DWORD>(SCARD_E_WRITE_TOO_MANY);
+    default:
+      return NTE_FAIL;
   }
 }
 DWORD StepError(const CCryptoCard& card) { return StepError(card.LastResult(), card.Sw()); }

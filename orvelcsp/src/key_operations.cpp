@@ -11,8 +11,8 @@
 
 #include "certificate_format.h"
 #include "container_name.h"
-#include "platform/copy_out.h"
 #include "pin_prompt.h"
+#include "platform/copy_out.h"
 #include "provider_objects.h"
 
 namespace orvelcsp {
@@ -31,10 +31,14 @@ constexpr std::size_t kPinCapacity = CCryptoCard::kMaxCommandData + 1;
 DWORD KeyCommandError(const CCryptoCard& card) {
   if (card.LastResult() != SCARD_S_SUCCESS) return static_cast<DWORD>(card.LastResult());
   switch (card.Sw()) {
-    case kSwPinNotVerified: return kNeedsPin;
-    case 0x6A88: return NTE_NO_KEY;    // no complete key in that role
-    case 0x6A80: return NTE_BAD_DATA;  // an input the key cannot take
-    default: return NTE_FAIL;
+    case kSwPinNotVerified:
+      return kNeedsPin;
+    case 0x6A88:
+      return NTE_NO_KEY;  // no complete key in that role
+    case 0x6A80:
+      return NTE_BAD_DATA;  // an input the key cannot take
+    default:
+      return NTE_FAIL;
   }
 }
 
@@ -51,7 +55,9 @@ DWORD WithPin(ProviderContext& context, const std::function<DWORD()>& operation)
   return error == ERROR_SUCCESS ? operation() : error;
 }
 
-ALG_ID KeyAlgorithm(DWORD keySpec) { return keySpec == AT_SIGNATURE ? CALG_RSA_SIGN : CALG_RSA_KEYX; }
+ALG_ID KeyAlgorithm(DWORD keySpec) {
+  return keySpec == AT_SIGNATURE ? CALG_RSA_SIGN : CALG_RSA_KEYX;
+}
 
 // The public key of the certificate bound to the container's key, read from
 // the card the first time; the caller holds the card lock.
@@ -147,7 +153,8 @@ DWORD SignHash(ULONG_PTR hHash, DWORD dwKeySpec, DWORD dwFlags, BYTE* pbSignatur
   std::span<const BYTE> value;
   if (DWORD error = hash->hash->Value(&value)) return error;
   std::vector<BYTE> input;
-  if (DWORD error = platform::crypt::SignatureInput(hash->hash->Algorithm(), value, dwFlags, &input)) {
+  if (DWORD error =
+          platform::crypt::SignatureInput(hash->hash->Algorithm(), value, dwFlags, &input)) {
     return error;
   }
   std::array<BYTE, kModulusBytes> signature{};
@@ -176,7 +183,8 @@ DWORD VerifySignature(ULONG_PTR hHash, const BYTE* pbSignature, DWORD dwSigLen, 
   std::span<const BYTE> value;
   if (DWORD error = hash->hash->Value(&value)) return error;
   std::vector<BYTE> input;
-  if (DWORD error = platform::crypt::SignatureInput(hash->hash->Algorithm(), value, dwFlags, &input)) {
+  if (DWORD error =
+          platform::crypt::SignatureInput(hash->hash->Algorithm(), value, dwFlags, &input)) {
     return error;
   }
   return platform::crypt::RsaVerify(publicKey.get(), input,
@@ -223,10 +231,15 @@ DWORD GetKeyParam(ULONG_PTR hKey, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen
   // The card holds 1024-bit keys only: no need to read the certificate.
   DWORD value = 0;
   switch (dwParam) {
-    case KP_ALGID: value = KeyAlgorithm(key->keySpec); break;
+    case KP_ALGID:
+      value = KeyAlgorithm(key->keySpec);
+      break;
     case KP_KEYLEN:
-    case KP_BLOCKLEN: value = static_cast<DWORD>(kModulusBytes * 8); break;
-    default: return NTE_BAD_TYPE;
+    case KP_BLOCKLEN:
+      value = static_cast<DWORD>(kModulusBytes * 8);
+      break;
+    default:
+      return NTE_BAD_TYPE;
   }
   return CopyOut(&value, sizeof value, pbData, pdwDataLen);
 }
@@ -237,7 +250,8 @@ DWORD ImportKey(ULONG_PTR hProv, const BYTE* pbData, DWORD dwDataLen, DWORD dwFl
   if (dwFlags != 0) return NTE_BAD_FLAGS;
   EVP_PKEY* decoded = nullptr;
   ALG_ID algorithm = 0;
-  if (DWORD error = platform::crypt::ImportPublicKeyBlob({pbData, dwDataLen}, &decoded, &algorithm)) {
+  if (DWORD error =
+          platform::crypt::ImportPublicKeyBlob({pbData, dwDataLen}, &decoded, &algorithm)) {
     return error;
   }
   auto key = std::make_shared<KeyObject>();

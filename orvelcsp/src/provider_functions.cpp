@@ -9,9 +9,9 @@
 
 #include "certificate_format.h"
 #include "certificate_writer.h"
-#include "platform/copy_out.h"
 #include "directory_records.h"
 #include "key_operations.h"
+#include "platform/copy_out.h"
 #include "platform/provider_module.h"
 #include "provider_objects.h"
 
@@ -52,18 +52,26 @@ DWORD OpenContainer(const char* name, ProviderContext& context) {
   CCryptoCard& card = context.session->Card();
   KeyRecordInfo privateKey;
   switch (FindKeyRecord(card, kPrivateKeyDirectory, parsed->keyReference, &privateKey)) {
-    case LookupResult::Found: break;
-    case LookupResult::NotFound: return NTE_BAD_KEYSET;
-    case LookupResult::CardError: return NTE_FAIL;
+    case LookupResult::Found:
+      break;
+    case LookupResult::NotFound:
+      return NTE_BAD_KEYSET;
+    case LookupResult::CardError:
+      return NTE_FAIL;
   }
   context.identifierElement = std::move(privateKey.identifierElement);
 
   // The public-key record carries the roles the key was written in.
   KeyRecordInfo publicKey;
   switch (FindKeyRecord(card, kPublicKeyDirectory, parsed->keyReference, &publicKey)) {
-    case LookupResult::Found: context.roles = publicKey.usage; break;
-    case LookupResult::NotFound: context.roles = 0; break;
-    case LookupResult::CardError: return NTE_FAIL;
+    case LookupResult::Found:
+      context.roles = publicKey.usage;
+      break;
+    case LookupResult::NotFound:
+      context.roles = 0;
+      break;
+    case LookupResult::CardError:
+      return NTE_FAIL;
   }
   return ERROR_SUCCESS;
 }
@@ -160,7 +168,8 @@ DWORD SetKeyParam(ULONG_PTR hKey, DWORD dwParam, const BYTE* pbData, DWORD dwFla
   if (DWORD error = CertificateAt(pbData, &certificate)) return error;
   ProviderContext& context = *key->context;
   std::lock_guard lock(context.cardLock);
-  const DWORD error = StoreCertificate(context.session->Card(), context.identifierElement, certificate);
+  const DWORD error =
+      StoreCertificate(context.session->Card(), context.identifierElement, certificate);
   if (error == ERROR_SUCCESS) context.certificateKey = CertificatePublicKey(certificate);
   return error;
 }
@@ -217,24 +226,12 @@ struct Guarded<Operation> {
 };
 
 constexpr ORVEL_PROVIDER_FUNCTIONS kFunctions = {
-    ORVEL_PROVIDER_INTERFACE_VERSION,
-    Guarded<AcquireContext>::Call,
-    Guarded<ReleaseContext>::Call,
-    Guarded<GetProvParam>::Call,
-    Guarded<SetProvParam>::Call,
-    Guarded<GetUserKey>::Call,
-    Guarded<ExportKey>::Call,
-    Guarded<SetKeyParam>::Call,
-    Guarded<DestroyKey>::Call,
-    Guarded<CreateHash>::Call,
-    Guarded<HashData>::Call,
-    Guarded<GetHashParam>::Call,
-    Guarded<DestroyHash>::Call,
-    Guarded<SetHashParam>::Call,
-    Guarded<SignHash>::Call,
-    Guarded<VerifySignature>::Call,
-    Guarded<Decrypt>::Call,
-    Guarded<GetKeyParam>::Call,
+    ORVEL_PROVIDER_INTERFACE_VERSION, Guarded<AcquireContext>::Call, Guarded<ReleaseContext>::Call,
+    Guarded<GetProvParam>::Call,      Guarded<SetProvParam>::Call,   Guarded<GetUserKey>::Call,
+    Guarded<ExportKey>::Call,         Guarded<SetKeyParam>::Call,    Guarded<DestroyKey>::Call,
+    Guarded<CreateHash>::Call,        Guarded<HashData>::Call,       Guarded<GetHashParam>::Call,
+    Guarded<DestroyHash>::Call,       Guarded<SetHashParam>::Call,   Guarded<SignHash>::Call,
+    Guarded<VerifySignature>::Call,   Guarded<Decrypt>::Call,        Guarded<GetKeyParam>::Call,
     Guarded<ImportKey>::Call,
 };
 

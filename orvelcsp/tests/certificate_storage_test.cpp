@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "card/crypto_card.h"
-#include "keyprep/card_provider.h"
 #include "fake_reader_test.h"
+#include "keyprep/card_provider.h"
 
 namespace orvelcsp_test {
 namespace {
@@ -35,7 +35,8 @@ class CertificateStorage : public FakeReaderTest {
     ASSERT_TRUE(CryptAcquireContextA(provider, ContainerName(kSerial, 0x2000, 0x20).c_str(),
                                      "OrvelCSP", PROV_RSA_FULL, 0));
     if (withPin) {
-      ASSERT_TRUE(CryptSetProvParam(*provider, PP_ADMIN_PIN, reinterpret_cast<const BYTE*>(kPin), 0));
+      ASSERT_TRUE(
+          CryptSetProvParam(*provider, PP_ADMIN_PIN, reinterpret_cast<const BYTE*>(kPin), 0));
     }
     ASSERT_TRUE(CryptGetUserKey(*provider, AT_SIGNATURE, key));
   }
@@ -55,8 +56,9 @@ Bytes ExpectedRecord(const KeyId& id, const std::string& path, std::uint16_t fil
   record.insert(record.end(), id.begin(), id.end());
   record.insert(record.end(), {0xA1, 0x15, 0x30, 0x13, 0x04, 0x0A});  // type, path, text
   record.insert(record.end(), path.begin(), path.end());
-  record.insert(record.end(), {0x02, 0x01, 0x00, 0x80, 0x02, static_cast<std::uint8_t>(fileLength >> 8),
-                               static_cast<std::uint8_t>(fileLength & 0xFF)});
+  record.insert(record.end(),
+                {0x02, 0x01, 0x00, 0x80, 0x02, static_cast<std::uint8_t>(fileLength >> 8),
+                 static_cast<std::uint8_t>(fileLength & 0xFF)});
   return record;
 }
 
@@ -82,7 +84,8 @@ TEST_F(CertificateStorage, CertificateIsStoredAndReadBack) {
   // The whole record, byte for byte, and a zero after it ends the directory.
   const auto file = card->ReadFile(entry.path);
   const Bytes cdf = Cdf(*card);
-  const Bytes expected = ExpectedRecord(kFirstId, "\\3F11\\3F80", static_cast<std::uint16_t>(file->size()));
+  const Bytes expected =
+      ExpectedRecord(kFirstId, "\\3F11\\3F80", static_cast<std::uint16_t>(file->size()));
   ASSERT_GE(cdf.size(), expected.size() + 1);
   EXPECT_EQ(Hex(Bytes(cdf.begin(), cdf.begin() + static_cast<std::ptrdiff_t>(expected.size()))),
             Hex(expected));
@@ -98,9 +101,9 @@ TEST_F(CertificateStorage, CardLibraryFindsTheKeyOfTheStoredCertificate) {
   ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context), SCARD_S_SUCCESS);
   SCARDHANDLE handle = 0;
   DWORD protocol = 0;
-  ASSERT_EQ(SCardConnect(context, "Lector", SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &handle,
-                         &protocol),
-            SCARD_S_SUCCESS);
+  ASSERT_EQ(
+      SCardConnect(context, "Lector", SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &handle, &protocol),
+      SCARD_S_SUCCESS);
   {
     CCryptoCard reader(handle);
     KeyReferenceMap map{};
@@ -167,7 +170,8 @@ TEST_F(CertificateStorage, ExchangeOnlyKeyTakesTheCertificateToo) {
 TEST_F(CertificateStorage, RecordsAndFilesAlreadyThereAreKept) {
   auto card = PreparedCard();
   // Another certificate record, and a file that takes the first identifier.
-  const Bytes existing = card_test::CertificateRecord(card_test::IdElement(kSecondId), "\\3F11\\0101");
+  const Bytes existing =
+      card_test::CertificateRecord(card_test::IdElement(kSecondId), "\\3F11\\0101");
   ASSERT_TRUE(card->WriteFile({kApplicationDf, kCdf}, card_test::DirectoryFile(existing, 1024)));
   ASSERT_TRUE(card->CreateFile({0x3F11}, 0x3F80, 16));
 
@@ -253,8 +257,7 @@ TEST_F(CertificateStorage, BytesThatAreNoCertificateAreRefused) {
 // Which command of the storing sequence is refused by the card.
 enum class Refused { CreateFile, SecondFileChunk, RecordTail, RecordHead };
 
-class RefusedCommand : public CertificateStorage,
-                       public ::testing::WithParamInterface<Refused> {};
+class RefusedCommand : public CertificateStorage, public ::testing::WithParamInterface<Refused> {};
 
 // The position (1-based) of the command in the trace of a whole attachment.
 std::size_t PositionOf(const std::vector<fakepcsc::TraceEntry>& trace, Refused which) {
@@ -265,7 +268,8 @@ std::size_t PositionOf(const std::vector<fakepcsc::TraceEntry>& trace, Refused w
     const Bytes& c = trace[i].command;
     if (c.size() >= 2 && c[0] == 0x80 && c[1] == 0xE0 && create == 0) create = i + 1;
     if (c.size() >= 5 && c[0] == 0x00 && c[1] == 0xD6 && c[2] == 0x00 && c[3] == 0x01) tail = i + 1;
-    if (c.size() == 6 && c[0] == 0x00 && c[1] == 0xD6 && c[2] == 0x00 && c[3] == 0x00 && c[4] == 0x01) {
+    if (c.size() == 6 && c[0] == 0x00 && c[1] == 0xD6 && c[2] == 0x00 && c[3] == 0x00 &&
+        c[4] == 0x01) {
       head = i + 1;
     }
   }
@@ -273,10 +277,14 @@ std::size_t PositionOf(const std::vector<fakepcsc::TraceEntry>& trace, Refused w
   EXPECT_NE(tail, 0u);
   EXPECT_EQ(head, tail + 1);
   switch (which) {
-    case Refused::CreateFile: return create;
-    case Refused::SecondFileChunk: return create + 2;
-    case Refused::RecordTail: return tail;
-    case Refused::RecordHead: return head;
+    case Refused::CreateFile:
+      return create;
+    case Refused::SecondFileChunk:
+      return create + 2;
+    case Refused::RecordTail:
+      return tail;
+    case Refused::RecordHead:
+      return head;
   }
   return 0;
 }

@@ -23,8 +23,8 @@ std::string Param(HCRYPTPROV provider, DWORD param) {
 TEST_F(Containers, VerificationContextHashesSha1WithoutAnyCard) {
   // No reader at all: nothing goes to a card.
   HCRYPTPROV provider = 0;
-  ASSERT_TRUE(CryptAcquireContextA(&provider, nullptr, "OrvelCSP", PROV_RSA_FULL,
-                                   CRYPT_VERIFYCONTEXT));
+  ASSERT_TRUE(
+      CryptAcquireContextA(&provider, nullptr, "OrvelCSP", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
   EXPECT_EQ(Param(provider, PP_NAME), "OrvelCSP");
 
   HCRYPTHASH hash = 0;

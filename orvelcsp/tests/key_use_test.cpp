@@ -33,8 +33,9 @@ class KeyUse : public FakeReaderTest {
     SCARDHANDLE handle = 0;
     DWORD protocol = 0;
     ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context), SCARD_S_SUCCESS);
-    ASSERT_EQ(SCardConnect(context, kReader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &handle, &protocol),
-              SCARD_S_SUCCESS);
+    ASSERT_EQ(
+        SCardConnect(context, kReader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &handle, &protocol),
+        SCARD_S_SUCCESS);
     BIO* bio = BIO_new(BIO_s_mem());
     ASSERT_GT(i2b_PrivateKey_bio(bio, testpki::Key(1024)), 0);
     char* blob = nullptr;
@@ -47,11 +48,10 @@ class KeyUse : public FakeReaderTest {
         if (!(roleWord & (signatureRole ? 0x2000 : 0x4000))) continue;
         ASSERT_TRUE(card.WritePublicKey(signatureRole, kReference,
                                         std::span<const BYTE, 128>(b + 20, 128), 0x10001));
-        ASSERT_TRUE(card.WritePrivateKey(signatureRole, kReference, std::span<const BYTE, 64>(b + 148, 64),
-                                         std::span<const BYTE, 64>(b + 212, 64),
-                                         std::span<const BYTE, 64>(b + 404, 64),
-                                         std::span<const BYTE, 64>(b + 276, 64),
-                                         std::span<const BYTE, 64>(b + 340, 64)));
+        ASSERT_TRUE(card.WritePrivateKey(
+            signatureRole, kReference, std::span<const BYTE, 64>(b + 148, 64),
+            std::span<const BYTE, 64>(b + 212, 64), std::span<const BYTE, 64>(b + 404, 64),
+            std::span<const BYTE, 64>(b + 276, 64), std::span<const BYTE, 64>(b + 340, 64)));
       }
     }
     BIO_free(bio);
@@ -139,14 +139,17 @@ TEST_F(KeyUse, DeciphersOpenSslCryptogramsAndRefusesBadOnes) {
   for (const Bytes& secret : {Bytes{0x01}, Bytes(117, 0x5A)}) {
     Bytes plaintext;
     fakepcsc::ClearTrace();
-    ASSERT_EQ(Decrypt(provider, AT_KEYEXCHANGE, OpenSslEncrypt(testpki::Key(1024), secret), &plaintext), 0u);
+    ASSERT_EQ(
+        Decrypt(provider, AT_KEYEXCHANGE, OpenSslEncrypt(testpki::Key(1024), secret), &plaintext),
+        0u);
     EXPECT_EQ(plaintext, secret);
     ASSERT_FALSE(fakepcsc::Trace().empty());
     EXPECT_EQ(Hex(fakepcsc::Trace().front().command), "002241B803840120");
   }
   Bytes plaintext;
-  EXPECT_EQ(Decrypt(provider, AT_KEYEXCHANGE, OpenSslEncrypt(testpki::Key(1024, 1), {1, 2}), &plaintext),
-            NTE_BAD_DATA);
+  EXPECT_EQ(
+      Decrypt(provider, AT_KEYEXCHANGE, OpenSslEncrypt(testpki::Key(1024, 1), {1, 2}), &plaintext),
+      NTE_BAD_DATA);
   EXPECT_EQ(Decrypt(provider, AT_KEYEXCHANGE, Bytes(100, 0x33), &plaintext), NTE_BAD_DATA);
   CryptReleaseContext(provider, 0);
 }
@@ -174,7 +177,8 @@ TEST_F(KeyUse, KeysServeTheRolesTheyWereWrittenIn) {
       }
     }
     Bytes plaintext;
-    const DWORD error = Decrypt(provider, AT_KEYEXCHANGE, OpenSslEncrypt(testpki::Key(1024), {7}), &plaintext);
+    const DWORD error =
+        Decrypt(provider, AT_KEYEXCHANGE, OpenSslEncrypt(testpki::Key(1024), {7}), &plaintext);
     EXPECT_EQ(error, c.deciphers ? 0u : NTE_NO_KEY);
     CryptReleaseContext(provider, 0);
   }
@@ -209,10 +213,9 @@ TEST_P(CardPin, SigningWithoutTheRightPinFails) {
 
 INSTANTIATE_TEST_SUITE_P(
     Pins, CardPin,
-    ::testing::Values(
-        PinCase{"Wrong", 0, "9999", 0, static_cast<DWORD>(SCARD_W_WRONG_CHV)},
-        PinCase{"Blocked", 0, kPin, 3, static_cast<DWORD>(SCARD_W_CHV_BLOCKED)},
-        PinCase{"SilentWithoutPin", CRYPT_SILENT, nullptr, 0, NTE_SILENT_CONTEXT}),
+    ::testing::Values(PinCase{"Wrong", 0, "9999", 0, static_cast<DWORD>(SCARD_W_WRONG_CHV)},
+                      PinCase{"Blocked", 0, kPin, 3, static_cast<DWORD>(SCARD_W_CHV_BLOCKED)},
+                      PinCase{"SilentWithoutPin", CRYPT_SILENT, nullptr, 0, NTE_SILENT_CONTEXT}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(KeyUse, PublicKeyComesFromTheBoundCertificate) {
@@ -243,7 +246,8 @@ TEST_F(KeyUse, PublicKeyComesFromTheBoundCertificate) {
   size = sizeof blob;
   ASSERT_TRUE(CryptExportKey(key, 0, PUBLICKEYBLOB, 0, blob, &size)) << std::hex << GetLastError();
   HCRYPTPROV software = 0;
-  ASSERT_TRUE(CryptAcquireContextA(&software, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+  ASSERT_TRUE(
+      CryptAcquireContextA(&software, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
   HCRYPTKEY imported = 0;
   ASSERT_TRUE(CryptImportKey(software, blob, size, 0, 0, &imported));
   BYTE exported[600];

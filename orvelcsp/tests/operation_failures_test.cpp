@@ -74,26 +74,39 @@ TEST_F(OperationFailures, AnAllocationFailureAnywhereIsAnError) {
   };
   auto acquire = [&] {
     PrepareCard();
-    ASSERT_EQ(m_functions->AcquireContext(container.c_str(), "OrvelCSP", PROV_RSA_FULL, 0,
-                                         &provider),
-              static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_EQ(
+        m_functions->AcquireContext(container.c_str(), "OrvelCSP", PROV_RSA_FULL, 0, &provider),
+        static_cast<DWORD>(ERROR_SUCCESS));
   };
-  Sweep("AcquireContext", PrepareCard, [&] {
-    return m_functions->AcquireContext(container.c_str(), "OrvelCSP", PROV_RSA_FULL, 0, &provider);
-  }, releaseAll);
-  Sweep("SetProvParam", acquire, [&] {
-    return m_functions->SetProvParam(provider, PP_ADMIN_PIN, reinterpret_cast<const BYTE*>(kPin), 0);
-  }, releaseAll);
-  Sweep("CreateHash", acquire, [&] {
-    return m_functions->CreateHash(provider, CALG_SHA1, 0, &hash);
-  }, releaseAll);
+  Sweep(
+      "AcquireContext", PrepareCard,
+      [&] {
+        return m_functions->AcquireContext(container.c_str(), "OrvelCSP", PROV_RSA_FULL, 0,
+                                           &provider);
+      },
+      releaseAll);
+  Sweep(
+      "SetProvParam", acquire,
+      [&] {
+        return m_functions->SetProvParam(provider, PP_ADMIN_PIN,
+                                         reinterpret_cast<const BYTE*>(kPin), 0);
+      },
+      releaseAll);
+  Sweep(
+      "CreateHash", acquire, [&] { return m_functions->CreateHash(provider, CALG_SHA1, 0, &hash); },
+      releaseAll);
   const Bytes der = CertificateDer();
-  Sweep("SetKeyParam", [&] {
-    acquire();
-    ASSERT_EQ(m_functions->SetProvParam(provider, PP_ADMIN_PIN, reinterpret_cast<const BYTE*>(kPin), 0),
-              static_cast<DWORD>(ERROR_SUCCESS));
-    ASSERT_EQ(m_functions->GetUserKey(provider, AT_SIGNATURE, &key), static_cast<DWORD>(ERROR_SUCCESS));
-  }, [&] { return m_functions->SetKeyParam(key, KP_CERTIFICATE, der.data(), 0); }, releaseAll);
+  Sweep(
+      "SetKeyParam",
+      [&] {
+        acquire();
+        ASSERT_EQ(m_functions->SetProvParam(provider, PP_ADMIN_PIN,
+                                            reinterpret_cast<const BYTE*>(kPin), 0),
+                  static_cast<DWORD>(ERROR_SUCCESS));
+        ASSERT_EQ(m_functions->GetUserKey(provider, AT_SIGNATURE, &key),
+                  static_cast<DWORD>(ERROR_SUCCESS));
+      },
+      [&] { return m_functions->SetKeyParam(key, KP_CERTIFICATE, der.data(), 0); }, releaseAll);
 }
 
 }  // namespace

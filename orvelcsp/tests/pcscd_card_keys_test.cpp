@@ -32,17 +32,21 @@ testpki::Bytes ReadBytes(const fs::path& path) {
 }
 void WriteBytes(const fs::path& path, const testpki::Bytes& bytes) {
   std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 class CardKeysEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
     m_card = storeprov_test::CardWithCertificates(0x52, {});
-    m_rig = std::make_unique<cardsim::PcscdRig>(std::vector<std::shared_ptr<cardsim::VirtualCard>>{m_card});
+    m_rig = std::make_unique<cardsim::PcscdRig>(
+        std::vector<std::shared_ptr<cardsim::VirtualCard>>{m_card});
     m_rig->Start();
     ASSERT_EQ(Tool("register-card DRAV-NOR '3B 08 44 52 41 56 2D 4E 4F 52' "
-                   "'FF FF FF FF FF FF FF FF FF FF'").status, 0);
+                   "'FF FF FF FF FF FF FF FF FF FF'")
+                  .status,
+              0);
     ASSERT_EQ(Tool("register-provider OrvelCSP liborvelcsp.so").status, 0);
 
     testpki::CertSpec spec(m_key);
@@ -68,7 +72,9 @@ class CardKeysEndToEnd : public ::testing::Test {
   std::string KeyArgs(const std::string& pin) const {
     return "--thumbprint " + m_thumbprint + (pin.empty() ? "" : " --pin " + pin) + " ";
   }
-  static int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+  static int Shell(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str());
+  }
 
   platform_test::ScopedUserDir m_userDir;
   EVP_PKEY* m_key = testpki::Key(1024, 9);
@@ -83,8 +89,11 @@ TEST_F(CardKeysEndToEnd, DivertedKeySignsAndDecryptsAsTheSoftwareKeyDid) {
   const fs::path softwareDir = Path("software");
   fs::create_directories(softwareDir);
   const std::string software = "ORVEL_USER_DIR=" + softwareDir.string();
-  ASSERT_EQ(Tool("import-pfx " + Path("firmante.pfx").string() + " --password secreto", software).status, 0);
-  const ToolRun softSign = Tool("sign " + KeyArgs("") + document + " " + Path("soft.sig").string(), software);
+  ASSERT_EQ(
+      Tool("import-pfx " + Path("firmante.pfx").string() + " --password secreto", software).status,
+      0);
+  const ToolRun softSign =
+      Tool("sign " + KeyArgs("") + document + " " + Path("soft.sig").string(), software);
   ASSERT_EQ(softSign.status, 0) << softSign.out;
 
   // The import diverted onto the card: Yes and the PIN.
@@ -96,17 +105,21 @@ TEST_F(CardKeysEndToEnd, DivertedKeySignsAndDecryptsAsTheSoftwareKeyDid) {
   ASSERT_EQ(imported.status, 0) << imported.out;
   ASSERT_EQ(m_card->Keys().size(), 2u);
 
-  const ToolRun cardSign = Tool("sign " + KeyArgs("1234") + document + " " + Path("card.sig").string());
+  const ToolRun cardSign =
+      Tool("sign " + KeyArgs("1234") + document + " " + Path("card.sig").string());
   ASSERT_EQ(cardSign.status, 0) << cardSign.out;
   EXPECT_EQ(ReadBytes(Path("card.sig")), ReadBytes(Path("soft.sig")));
   EXPECT_EQ(Shell("openssl dgst -sha256 -verify " + Path("pub.pem").string() + " -signature " +
-                  Path("card.sig").string() + " " + document), 0);
+                  Path("card.sig").string() + " " + document),
+            0);
 
-  WriteBytes(Path("secreto"), {'c', 'l', 'a', 'v', 'e', ' ', 'd', 'e', ' ', 's', 'e', 's', 'i', 'o', 'n'});
+  WriteBytes(Path("secreto"),
+             {'c', 'l', 'a', 'v', 'e', ' ', 'd', 'e', ' ', 's', 'e', 's', 'i', 'o', 'n'});
   ASSERT_EQ(Shell("openssl pkeyutl -encrypt -pubin -inkey " + Path("pub.pem").string() + " -in " +
-                  Path("secreto").string() + " -out " + Path("cripto").string()), 0);
-  const ToolRun decrypted = Tool("decrypt " + KeyArgs("1234") + Path("cripto").string() + " " +
-                                 Path("claro").string());
+                  Path("secreto").string() + " -out " + Path("cripto").string()),
+            0);
+  const ToolRun decrypted =
+      Tool("decrypt " + KeyArgs("1234") + Path("cripto").string() + " " + Path("claro").string());
   ASSERT_EQ(decrypted.status, 0) << decrypted.out;
   EXPECT_EQ(ReadBytes(Path("claro")), ReadBytes(Path("secreto")));
 
@@ -114,7 +127,8 @@ TEST_F(CardKeysEndToEnd, DivertedKeySignsAndDecryptsAsTheSoftwareKeyDid) {
   const ToolRun noPin = Tool("sign " + KeyArgs("") + document + " " + Path("x.sig").string());
   EXPECT_EQ(noPin.status, 1);
   EXPECT_NE(noPin.out.find("needs the card's PIN"), std::string::npos) << noPin.out;
-  const ToolRun wrongPin = Tool("sign " + KeyArgs("9999") + document + " " + Path("x.sig").string());
+  const ToolRun wrongPin =
+      Tool("sign " + KeyArgs("9999") + document + " " + Path("x.sig").string());
   EXPECT_EQ(wrongPin.status, 1);
   EXPECT_NE(wrongPin.out.find("wrong PIN"), std::string::npos) << wrongPin.out;
 }

@@ -69,8 +69,8 @@ TEST_F(PinAndKeys, WrongPinFailsAndCountsDown) {
   EXPECT_FALSE(CryptSetProvParam(provider, PP_ADMIN_PIN, nullptr, 0));
   const std::string tooLong(300, '1');
   EXPECT_FALSE(SetPin(provider, tooLong.c_str()));
-  EXPECT_FALSE(CryptSetProvParam(provider, PP_KEYEXCHANGE_PIN,
-                                 reinterpret_cast<const BYTE*>(kPin), 0));
+  EXPECT_FALSE(
+      CryptSetProvParam(provider, PP_KEYEXCHANGE_PIN, reinterpret_cast<const BYTE*>(kPin), 0));
   EXPECT_TRUE(CryptReleaseContext(provider, 0));
 }
 

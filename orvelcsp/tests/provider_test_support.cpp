@@ -27,11 +27,12 @@ void WriteKeyRecords(cardsim::VirtualCard& card, const std::vector<KeyOnCard>& k
       publicRecords.insert(publicRecords.end(), pub.begin(), pub.end());
     }
   }
-  for (auto [fid, records] : {std::pair{kPrkdf, privateRecords}, std::pair{kPukdf, publicRecords}}) {
+  for (auto [fid, records] :
+       {std::pair{kPrkdf, privateRecords}, std::pair{kPukdf, publicRecords}}) {
     const auto current = card.ReadFile({kApplicationDf, fid});
     ASSERT_TRUE(current);
-    ASSERT_TRUE(card.WriteFile({kApplicationDf, fid},
-                               card_test::DirectoryFile(records, current->size())));
+    ASSERT_TRUE(
+        card.WriteFile({kApplicationDf, fid}, card_test::DirectoryFile(records, current->size())));
   }
 }
 
@@ -100,7 +101,8 @@ std::vector<CertificateEntry> ReadCertificateDirectory(const cardsim::VirtualCar
     EXPECT_TRUE(identifier && identifier->tag == 0x04);
     if (identifier) {
       const auto& c = certificateAttributes->content;
-      entry.identifierElement.assign(c.begin(), c.begin() + static_cast<std::ptrdiff_t>(identifier->Size()));
+      entry.identifierElement.assign(c.begin(),
+                                     c.begin() + static_cast<std::ptrdiff_t>(identifier->Size()));
     }
     const auto type =
         ReadTlv(record->content, objectAttributes->Size() + certificateAttributes->Size());
@@ -139,7 +141,8 @@ std::optional<Bytes> ReadCertificateFile(const cardsim::VirtualCard& card,
     return std::nullopt;
   }
   const auto le32 = [&](std::size_t at) {
-    return static_cast<std::uint32_t>((*file)[at]) | static_cast<std::uint32_t>((*file)[at + 1]) << 8 |
+    return static_cast<std::uint32_t>((*file)[at]) |
+           static_cast<std::uint32_t>((*file)[at + 1]) << 8 |
            static_cast<std::uint32_t>((*file)[at + 2]) << 16 |
            static_cast<std::uint32_t>((*file)[at + 3]) << 24;
   };

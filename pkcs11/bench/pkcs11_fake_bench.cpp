@@ -41,7 +41,8 @@ class Bench {
     const Bytes atr = cardsim::VirtualCard::Atr();
     platform::RegisterCardType({"DRAV-NOR", atr, Bytes(atr.size(), 0xFF)});
     fakepcsc::AddReader("Lector Orvel");
-    fakepcsc::InsertCard("Lector Orvel", p11_test::MakeTokenCard(p11_test::KeysInBothRoles(10)).card);
+    fakepcsc::InsertCard("Lector Orvel",
+                         p11_test::MakeTokenCard(p11_test::KeysInBothRoles(10)).card);
   }
   ~Bench() { fakepcsc::Reset(); }
   platform_test::ScopedUserDir userDir;

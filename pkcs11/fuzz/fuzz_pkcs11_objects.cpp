@@ -15,10 +15,23 @@ extern "C" CK_RV C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR list);
 
 namespace {
 
-constexpr CK_ATTRIBUTE_TYPE kTypes[] = {
-    CKA_CLASS, CKA_TOKEN, CKA_PRIVATE, CKA_LABEL, CKA_ID, CKA_VALUE, CKA_SUBJECT, CKA_ISSUER,
-    CKA_SERIAL_NUMBER, CKA_KEY_TYPE, CKA_MODULUS, CKA_PUBLIC_EXPONENT, CKA_MODULUS_BITS,
-    CKA_SIGN, CKA_DECRYPT, CKA_PRIVATE_EXPONENT, CKA_CERTIFICATE_TYPE};
+constexpr CK_ATTRIBUTE_TYPE kTypes[] = {CKA_CLASS,
+                                        CKA_TOKEN,
+                                        CKA_PRIVATE,
+                                        CKA_LABEL,
+                                        CKA_ID,
+                                        CKA_VALUE,
+                                        CKA_SUBJECT,
+                                        CKA_ISSUER,
+                                        CKA_SERIAL_NUMBER,
+                                        CKA_KEY_TYPE,
+                                        CKA_MODULUS,
+                                        CKA_PUBLIC_EXPONENT,
+                                        CKA_MODULUS_BITS,
+                                        CKA_SIGN,
+                                        CKA_DECRYPT,
+                                        CKA_PRIVATE_EXPONENT,
+                                        CKA_CERTIFICATE_TYPE};
 
 void ListObjects(CK_FUNCTION_LIST* f, CK_SESSION_HANDLE session) {
   if (f->C_FindObjectsInit(session, nullptr, 0) != CKR_OK) return;
@@ -50,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   PrepareProcess();
   static const bool registered = [] {
     const auto atr = cardsim::VirtualCard::Atr();
-    return platform::RegisterCardType({"DRAV-NOR", atr, std::vector<std::uint8_t>(atr.size(), 0xFF)});
+    return platform::RegisterCardType(
+        {"DRAV-NOR", atr, std::vector<std::uint8_t>(atr.size(), 0xFF)});
   }();
   (void)registered;
   InputReader in(data, size);

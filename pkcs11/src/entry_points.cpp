@@ -117,18 +117,26 @@ struct MechanismEntry {
 
 const MechanismEntry kMechanisms[] = {
     {CKM_RSA_PKCS, CKF_HW | CKF_SIGN | CKF_DECRYPT, nullptr, {}, 0},
-    {CKM_SHA1_RSA_PKCS, CKF_HW | CKF_SIGN, EVP_sha1,
+    {CKM_SHA1_RSA_PKCS,
+     CKF_HW | CKF_SIGN,
+     EVP_sha1,
      {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2B, 0x0E, 0x03, 0x02, 0x1A, 0x05, 0x00, 0x04, 0x14},
      15},
-    {CKM_SHA256_RSA_PKCS, CKF_HW | CKF_SIGN, EVP_sha256,
+    {CKM_SHA256_RSA_PKCS,
+     CKF_HW | CKF_SIGN,
+     EVP_sha256,
      {0x30, 0x31, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01,
       0x05, 0x00, 0x04, 0x20},
      19},
-    {CKM_SHA384_RSA_PKCS, CKF_HW | CKF_SIGN, EVP_sha384,
+    {CKM_SHA384_RSA_PKCS,
+     CKF_HW | CKF_SIGN,
+     EVP_sha384,
      {0x30, 0x41, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x02,
       0x05, 0x00, 0x04, 0x30},
      19},
-    {CKM_SHA512_RSA_PKCS, CKF_HW | CKF_SIGN, EVP_sha512,
+    {CKM_SHA512_RSA_PKCS,
+     CKF_HW | CKF_SIGN,
+     EVP_sha512,
      {0x30, 0x51, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x03,
       0x05, 0x00, 0x04, 0x40},
      19},
@@ -201,25 +209,31 @@ CK_RV CardOperationResult(Module& m, Slot& slot, LONG result, CK_RV badData) {
   if (result == SCARD_E_UNSUPPORTED_FEATURE) return CKR_FUNCTION_NOT_SUPPORTED;
   if (result != SCARD_S_SUCCESS) return CKR_DEVICE_ERROR;
   switch (slot.card->Sw()) {
-    case 0x9000: return CKR_OK;
-    case 0x6982: slot.loggedIn = false; return CKR_USER_NOT_LOGGED_IN;
-    case 0x6A88: return CKR_KEY_FUNCTION_NOT_PERMITTED;
-    case 0x6A80: return badData;
-    default: return CKR_DEVICE_ERROR;
+    case 0x9000:
+      return CKR_OK;
+    case 0x6982:
+      slot.loggedIn = false;
+      return CKR_USER_NOT_LOGGED_IN;
+    case 0x6A88:
+      return CKR_KEY_FUNCTION_NOT_PERMITTED;
+    case 0x6A80:
+      return badData;
+    default:
+      return CKR_DEVICE_ERROR;
   }
 }
 
 void EndOperation(Session& session) { session.operation = Operation{}; }
 
-#define ORVEL_P11_LOCKED()                         \
-  Module& m = TheModule();                         \
-  std::lock_guard<std::mutex> lock(m.mutex);       \
+#define ORVEL_P11_LOCKED()                   \
+  Module& m = TheModule();                   \
+  std::lock_guard<std::mutex> lock(m.mutex); \
   if (!m.initialized) return CKR_CRYPTOKI_NOT_INITIALIZED
 
-#define ORVEL_P11_SESSION(handle)                              \
-  ORVEL_P11_LOCKED();                                          \
-  Session* session = nullptr;                                  \
-  Slot* slot = nullptr;                                        \
+#define ORVEL_P11_SESSION(handle) \
+  ORVEL_P11_LOCKED();             \
+  Session* session = nullptr;     \
+  Slot* slot = nullptr;           \
   if (CK_RV found = FindSession(m, handle, &session, &slot); found != CKR_OK) return found
 
 CK_RV OperationInit(Module& m, Session& session, Slot& slot, OperationKind kind,
@@ -421,8 +435,8 @@ ORVEL_P11_EXPORT CK_RV C_GetTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO_PTR info) {
   Pad(info->manufacturerID, "Orvel");
   Pad(info->model, "Orvel");
   Pad(info->serialNumber, serial);
-  info->flags = CKF_TOKEN_INITIALIZED | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED |
-                CKF_WRITE_PROTECTED;
+  info->flags =
+      CKF_TOKEN_INITIALIZED | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED | CKF_WRITE_PROTECTED;
   const PinState& pin = slot->pin;
   if (pin.locked) {
     info->flags |= CKF_USER_PIN_LOCKED;
@@ -434,8 +448,8 @@ ORVEL_P11_EXPORT CK_RV C_GetTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO_PTR info) {
   info->ulMaxSessionCount = CK_EFFECTIVELY_INFINITE;
   info->ulSessionCount = SessionsOf(m, id);
   info->ulMaxRwSessionCount = CK_EFFECTIVELY_INFINITE;
-  info->ulRwSessionCount = static_cast<CK_ULONG>(
-      std::count_if(m.sessions.begin(), m.sessions.end(), [&](const auto& s) {
+  info->ulRwSessionCount =
+      static_cast<CK_ULONG>(std::count_if(m.sessions.begin(), m.sessions.end(), [&](const auto& s) {
         return s.second.slot == id && (s.second.flags & CKF_RW_SESSION) != 0;
       }));
   info->ulMaxPinLen = kMaxPinLength;
@@ -500,8 +514,8 @@ ORVEL_P11_EXPORT CK_RV C_GetMechanismInfo(CK_SLOT_ID id, CK_MECHANISM_TYPE type,
 
 // --- Sessions and login ----------------------------------------------------
 
-ORVEL_P11_EXPORT CK_RV C_OpenSession(CK_SLOT_ID id, CK_FLAGS flags, CK_VOID_PTR,
-                                     CK_NOTIFY, CK_SESSION_HANDLE_PTR handle) {
+ORVEL_P11_EXPORT CK_RV C_OpenSession(CK_SLOT_ID id, CK_FLAGS flags, CK_VOID_PTR, CK_NOTIFY,
+                                     CK_SESSION_HANDLE_PTR handle) {
   ORVEL_P11_LOCKED();
   if (handle == nullptr) return CKR_ARGUMENTS_BAD;
   if ((flags & CKF_SERIAL_SESSION) == 0) return CKR_SESSION_PARALLEL_NOT_SUPPORTED;
@@ -624,10 +638,8 @@ ORVEL_P11_EXPORT CK_RV C_FindObjects(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE_
   ORVEL_P11_SESSION(handle);
   if (!session->finding) return CKR_OPERATION_NOT_INITIALIZED;
   if (count == nullptr || (objects == nullptr && maxCount != 0)) return CKR_ARGUMENTS_BAD;
-  const std::size_t n =
-      std::min<std::size_t>(maxCount, session->found.size() - session->nextFound);
-  std::copy_n(session->found.begin() + static_cast<std::ptrdiff_t>(session->nextFound), n,
-              objects);
+  const std::size_t n = std::min<std::size_t>(maxCount, session->found.size() - session->nextFound);
+  std::copy_n(session->found.begin() + static_cast<std::ptrdiff_t>(session->nextFound), n, objects);
   session->nextFound += n;
   *count = n;
   return CKR_OK;
@@ -723,8 +735,8 @@ ORVEL_P11_EXPORT CK_RV C_Decrypt(CK_SESSION_HANDLE handle, CK_BYTE_PTR encrypted
     op.input.Append(encrypted, encryptedLength);
     op.output.Clear();
     const LONG result = DecipherWithCardKey(
-        *slot->card, op.keyReference, std::span<const BYTE, kModulusBytes>(encrypted, kModulusBytes),
-        &op.output.bytes);
+        *slot->card, op.keyReference,
+        std::span<const BYTE, kModulusBytes>(encrypted, kModulusBytes), &op.output.bytes);
     const CK_RV rv = CardOperationResult(m, *slot, result, CKR_ENCRYPTED_DATA_INVALID);
     if (rv != CKR_OK) {
       EndOperation(*session);
@@ -763,43 +775,115 @@ CK_RV NotSupported(Args...) {
 
 }  // namespace
 
-ORVEL_P11_NOT_SUPPORTED(C_InitToken, (CK_SLOT_ID a, CK_UTF8CHAR_PTR b, CK_ULONG c, CK_UTF8CHAR_PTR d), (a, b, c, d))
+ORVEL_P11_NOT_SUPPORTED(C_InitToken,
+                        (CK_SLOT_ID a, CK_UTF8CHAR_PTR b, CK_ULONG c, CK_UTF8CHAR_PTR d),
+                        (a, b, c, d))
 ORVEL_P11_NOT_SUPPORTED(C_InitPIN, (CK_SESSION_HANDLE a, CK_UTF8CHAR_PTR b, CK_ULONG c), (a, b, c))
-ORVEL_P11_NOT_SUPPORTED(C_SetPIN, (CK_SESSION_HANDLE a, CK_UTF8CHAR_PTR b, CK_ULONG c, CK_UTF8CHAR_PTR d, CK_ULONG e), (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_GetOperationState, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG_PTR c), (a, b, c))
-ORVEL_P11_NOT_SUPPORTED(C_SetOperationState, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_OBJECT_HANDLE d, CK_OBJECT_HANDLE e), (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_CreateObject, (CK_SESSION_HANDLE a, CK_ATTRIBUTE_PTR b, CK_ULONG c, CK_OBJECT_HANDLE_PTR d), (a, b, c, d))
-ORVEL_P11_NOT_SUPPORTED(C_CopyObject, (CK_SESSION_HANDLE a, CK_OBJECT_HANDLE b, CK_ATTRIBUTE_PTR c, CK_ULONG d, CK_OBJECT_HANDLE_PTR e), (a, b, c, d, e))
+ORVEL_P11_NOT_SUPPORTED(C_SetPIN,
+                        (CK_SESSION_HANDLE a, CK_UTF8CHAR_PTR b, CK_ULONG c, CK_UTF8CHAR_PTR d,
+                         CK_ULONG e),
+                        (a, b, c, d, e))
+ORVEL_P11_NOT_SUPPORTED(C_GetOperationState, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG_PTR c),
+                        (a, b, c))
+ORVEL_P11_NOT_SUPPORTED(C_SetOperationState,
+                        (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_OBJECT_HANDLE d,
+                         CK_OBJECT_HANDLE e),
+                        (a, b, c, d, e))
+ORVEL_P11_NOT_SUPPORTED(C_CreateObject,
+                        (CK_SESSION_HANDLE a, CK_ATTRIBUTE_PTR b, CK_ULONG c,
+                         CK_OBJECT_HANDLE_PTR d),
+                        (a, b, c, d))
+ORVEL_P11_NOT_SUPPORTED(C_CopyObject,
+                        (CK_SESSION_HANDLE a, CK_OBJECT_HANDLE b, CK_ATTRIBUTE_PTR c, CK_ULONG d,
+                         CK_OBJECT_HANDLE_PTR e),
+                        (a, b, c, d, e))
 ORVEL_P11_NOT_SUPPORTED(C_DestroyObject, (CK_SESSION_HANDLE a, CK_OBJECT_HANDLE b), (a, b))
-ORVEL_P11_NOT_SUPPORTED(C_SetAttributeValue, (CK_SESSION_HANDLE a, CK_OBJECT_HANDLE b, CK_ATTRIBUTE_PTR c, CK_ULONG d), (a, b, c, d))
-ORVEL_P11_NOT_SUPPORTED(C_EncryptInit, (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_OBJECT_HANDLE c), (a, b, c))
-ORVEL_P11_NOT_SUPPORTED(C_Encrypt, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d, CK_ULONG_PTR e), (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_EncryptUpdate, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d, CK_ULONG_PTR e), (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_EncryptFinal, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG_PTR c), (a, b, c))
-ORVEL_P11_NOT_SUPPORTED(C_DecryptUpdate, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d, CK_ULONG_PTR e), (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_DecryptFinal, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG_PTR c), (a, b, c))
+ORVEL_P11_NOT_SUPPORTED(C_SetAttributeValue,
+                        (CK_SESSION_HANDLE a, CK_OBJECT_HANDLE b, CK_ATTRIBUTE_PTR c, CK_ULONG d),
+                        (a, b, c, d))
+ORVEL_P11_NOT_SUPPORTED(C_EncryptInit,
+                        (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_OBJECT_HANDLE c), (a, b, c))
+ORVEL_P11_NOT_SUPPORTED(C_Encrypt,
+                        (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d,
+                         CK_ULONG_PTR e),
+                        (a, b, c, d, e))
+ORVEL_P11_NOT_SUPPORTED(C_EncryptUpdate,
+                        (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d,
+                         CK_ULONG_PTR e),
+                        (a, b, c, d, e))
+ORVEL_P11_NOT_SUPPORTED(C_EncryptFinal, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG_PTR c),
+                        (a, b, c))
+ORVEL_P11_NOT_SUPPORTED(C_DecryptUpdate,
+                        (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d,
+                         CK_ULONG_PTR e),
+                        (a, b, c, d, e))
+ORVEL_P11_NOT_SUPPORTED(C_DecryptFinal, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG_PTR c),
+                        (a, b, c))
 ORVEL_P11_NOT_SUPPORTED(C_DigestInit, (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b), (a, b))
-ORVEL_P11_NOT_SUPPORTED(C_Digest, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d, CK_ULONG_PTR e), (a, b, c, d, e))
+ORVEL_P11_NOT_SUPPORTED(C_Digest,
+                        (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d,
+                         CK_ULONG_PTR e),
+                        (a, b, c, d, e))
 ORVEL_P11_NOT_SUPPORTED(C_DigestUpdate, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c), (a, b, c))
 ORVEL_P11_NOT_SUPPORTED(C_DigestKey, (CK_SESSION_HANDLE a, CK_OBJECT_HANDLE b), (a, b))
-ORVEL_P11_NOT_SUPPORTED(C_DigestFinal, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG_PTR c), (a, b, c))
-ORVEL_P11_NOT_SUPPORTED(C_SignRecoverInit, (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_OBJECT_HANDLE c), (a, b, c))
-ORVEL_P11_NOT_SUPPORTED(C_SignRecover, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d, CK_ULONG_PTR e), (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_VerifyInit, (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_OBJECT_HANDLE c), (a, b, c))
-ORVEL_P11_NOT_SUPPORTED(C_Verify, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d, CK_ULONG e), (a, b, c, d, e))
+ORVEL_P11_NOT_SUPPORTED(C_DigestFinal, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG_PTR c),
+                        (a, b, c))
+ORVEL_P11_NOT_SUPPORTED(C_SignRecoverInit,
+                        (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_OBJECT_HANDLE c), (a, b, c))
+ORVEL_P11_NOT_SUPPORTED(C_SignRecover,
+                        (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d,
+                         CK_ULONG_PTR e),
+                        (a, b, c, d, e))
+ORVEL_P11_NOT_SUPPORTED(C_VerifyInit, (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_OBJECT_HANDLE c),
+                        (a, b, c))
+ORVEL_P11_NOT_SUPPORTED(C_Verify,
+                        (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d, CK_ULONG e),
+                        (a, b, c, d, e))
 ORVEL_P11_NOT_SUPPORTED(C_VerifyUpdate, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c), (a, b, c))
 ORVEL_P11_NOT_SUPPORTED(C_VerifyFinal, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c), (a, b, c))
-ORVEL_P11_NOT_SUPPORTED(C_VerifyRecoverInit, (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_OBJECT_HANDLE c), (a, b, c))
-ORVEL_P11_NOT_SUPPORTED(C_VerifyRecover, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d, CK_ULONG_PTR e), (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_DigestEncryptUpdate, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d, CK_ULONG_PTR e), (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_DecryptDigestUpdate, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d, CK_ULONG_PTR e), (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_SignEncryptUpdate, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d, CK_ULONG_PTR e), (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_DecryptVerifyUpdate, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d, CK_ULONG_PTR e), (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_GenerateKey, (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_ATTRIBUTE_PTR c, CK_ULONG d, CK_OBJECT_HANDLE_PTR e), (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_GenerateKeyPair, (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_ATTRIBUTE_PTR c, CK_ULONG d, CK_ATTRIBUTE_PTR e, CK_ULONG f, CK_OBJECT_HANDLE_PTR g, CK_OBJECT_HANDLE_PTR h), (a, b, c, d, e, f, g, h))
-ORVEL_P11_NOT_SUPPORTED(C_WrapKey, (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_OBJECT_HANDLE c, CK_OBJECT_HANDLE d, CK_BYTE_PTR e, CK_ULONG_PTR f), (a, b, c, d, e, f))
-ORVEL_P11_NOT_SUPPORTED(C_UnwrapKey, (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_OBJECT_HANDLE c, CK_BYTE_PTR d, CK_ULONG e, CK_ATTRIBUTE_PTR f, CK_ULONG g, CK_OBJECT_HANDLE_PTR h), (a, b, c, d, e, f, g, h))
-ORVEL_P11_NOT_SUPPORTED(C_DeriveKey, (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_OBJECT_HANDLE c, CK_ATTRIBUTE_PTR d, CK_ULONG e, CK_OBJECT_HANDLE_PTR f), (a, b, c, d, e, f))
+ORVEL_P11_NOT_SUPPORTED(C_VerifyRecoverInit,
+                        (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_OBJECT_HANDLE c), (a, b, c))
+ORVEL_P11_NOT_SUPPORTED(C_VerifyRecover,
+                        (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d,
+                         CK_ULONG_PTR e),
+                        (a, b, c, d, e))
+ORVEL_P11_NOT_SUPPORTED(C_DigestEncryptUpdate,
+                        (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d,
+                         CK_ULONG_PTR e),
+                        (a, b, c, d, e))
+ORVEL_P11_NOT_SUPPORTED(C_DecryptDigestUpdate,
+                        (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d,
+                         CK_ULONG_PTR e),
+                        (a, b, c, d, e))
+ORVEL_P11_NOT_SUPPORTED(C_SignEncryptUpdate,
+                        (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d,
+                         CK_ULONG_PTR e),
+                        (a, b, c, d, e))
+ORVEL_P11_NOT_SUPPORTED(C_DecryptVerifyUpdate,
+                        (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d,
+                         CK_ULONG_PTR e),
+                        (a, b, c, d, e))
+ORVEL_P11_NOT_SUPPORTED(C_GenerateKey,
+                        (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_ATTRIBUTE_PTR c, CK_ULONG d,
+                         CK_OBJECT_HANDLE_PTR e),
+                        (a, b, c, d, e))
+ORVEL_P11_NOT_SUPPORTED(C_GenerateKeyPair,
+                        (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_ATTRIBUTE_PTR c, CK_ULONG d,
+                         CK_ATTRIBUTE_PTR e, CK_ULONG f, CK_OBJECT_HANDLE_PTR g,
+                         CK_OBJECT_HANDLE_PTR h),
+                        (a, b, c, d, e, f, g, h))
+ORVEL_P11_NOT_SUPPORTED(C_WrapKey,
+                        (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_OBJECT_HANDLE c,
+                         CK_OBJECT_HANDLE d, CK_BYTE_PTR e, CK_ULONG_PTR f),
+                        (a, b, c, d, e, f))
+ORVEL_P11_NOT_SUPPORTED(C_UnwrapKey,
+                        (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_OBJECT_HANDLE c, CK_BYTE_PTR d,
+                         CK_ULONG e, CK_ATTRIBUTE_PTR f, CK_ULONG g, CK_OBJECT_HANDLE_PTR h),
+                        (a, b, c, d, e, f, g, h))
+ORVEL_P11_NOT_SUPPORTED(C_DeriveKey,
+                        (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_OBJECT_HANDLE c,
+                         CK_ATTRIBUTE_PTR d, CK_ULONG e, CK_OBJECT_HANDLE_PTR f),
+                        (a, b, c, d, e, f))
 
 // The token has no random number generator (no CKF_RNG): the standard's
 // answer for that, which clients take as "not available" rather than failure.
@@ -820,18 +904,74 @@ namespace {
 
 CK_FUNCTION_LIST kFunctionList = {
     {CRYPTOKI_VERSION_MAJOR, CRYPTOKI_VERSION_MINOR},
-    C_Initialize, C_Finalize, C_GetInfo, C_GetFunctionList, C_GetSlotList, C_GetSlotInfo,
-    C_GetTokenInfo, C_GetMechanismList, C_GetMechanismInfo, C_InitToken, C_InitPIN, C_SetPIN,
-    C_OpenSession, C_CloseSession, C_CloseAllSessions, C_GetSessionInfo, C_GetOperationState,
-    C_SetOperationState, C_Login, C_Logout, C_CreateObject, C_CopyObject, C_DestroyObject,
-    C_GetObjectSize, C_GetAttributeValue, C_SetAttributeValue, C_FindObjectsInit, C_FindObjects,
-    C_FindObjectsFinal, C_EncryptInit, C_Encrypt, C_EncryptUpdate, C_EncryptFinal, C_DecryptInit,
-    C_Decrypt, C_DecryptUpdate, C_DecryptFinal, C_DigestInit, C_Digest, C_DigestUpdate,
-    C_DigestKey, C_DigestFinal, C_SignInit, C_Sign, C_SignUpdate, C_SignFinal, C_SignRecoverInit,
-    C_SignRecover, C_VerifyInit, C_Verify, C_VerifyUpdate, C_VerifyFinal, C_VerifyRecoverInit,
-    C_VerifyRecover, C_DigestEncryptUpdate, C_DecryptDigestUpdate, C_SignEncryptUpdate,
-    C_DecryptVerifyUpdate, C_GenerateKey, C_GenerateKeyPair, C_WrapKey, C_UnwrapKey, C_DeriveKey,
-    C_SeedRandom, C_GenerateRandom, C_GetFunctionStatus, C_CancelFunction, C_WaitForSlotEvent,
+    C_Initialize,
+    C_Finalize,
+    C_GetInfo,
+    C_GetFunctionList,
+    C_GetSlotList,
+    C_GetSlotInfo,
+    C_GetTokenInfo,
+    C_GetMechanismList,
+    C_GetMechanismInfo,
+    C_InitToken,
+    C_InitPIN,
+    C_SetPIN,
+    C_OpenSession,
+    C_CloseSession,
+    C_CloseAllSessions,
+    C_GetSessionInfo,
+    C_GetOperationState,
+    C_SetOperationState,
+    C_Login,
+    C_Logout,
+    C_CreateObject,
+    C_CopyObject,
+    C_DestroyObject,
+    C_GetObjectSize,
+    C_GetAttributeValue,
+    C_SetAttributeValue,
+    C_FindObjectsInit,
+    C_FindObjects,
+    C_FindObjectsFinal,
+    C_EncryptInit,
+    C_Encrypt,
+    C_EncryptUpdate,
+    C_EncryptFinal,
+    C_DecryptInit,
+    C_Decrypt,
+    C_DecryptUpdate,
+    C_DecryptFinal,
+    C_DigestInit,
+    C_Digest,
+    C_DigestUpdate,
+    C_DigestKey,
+    C_DigestFinal,
+    C_SignInit,
+    C_Sign,
+    C_SignUpdate,
+    C_SignFinal,
+    C_SignRecoverInit,
+    C_SignRecover,
+    C_VerifyInit,
+    C_Verify,
+    C_VerifyUpdate,
+    C_VerifyFinal,
+    C_VerifyRecoverInit,
+    C_VerifyRecover,
+    C_DigestEncryptUpdate,
+    C_DecryptDigestUpdate,
+    C_SignEncryptUpdate,
+    C_DecryptVerifyUpdate,
+    C_GenerateKey,
+    C_GenerateKeyPair,
+    C_WrapKey,
+    C_UnwrapKey,
+    C_DeriveKey,
+    C_SeedRandom,
+    C_GenerateRandom,
+    C_GetFunctionStatus,
+    C_CancelFunction,
+    C_WaitForSlotEvent,
 };
 
 }  // namespace

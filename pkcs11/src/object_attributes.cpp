@@ -104,8 +104,8 @@ void KeyCommon(TokenObject& object, const CertificateFacts* facts) {
   a[CKA_DERIVE] = Bool(false);
   a[CKA_LOCAL] = Bool(false);
   a[CKA_KEY_GEN_MECHANISM] = Ulong(CK_UNAVAILABLE_INFORMATION);
-  a[CKA_MODULUS_BITS] = Ulong(facts != nullptr && facts->modulusBits != 0 ? facts->modulusBits
-                                                                          : kModulusBits);
+  a[CKA_MODULUS_BITS] =
+      Ulong(facts != nullptr && facts->modulusBits != 0 ? facts->modulusBits : kModulusBits);
   if (facts != nullptr) {
     a[CKA_SUBJECT] = facts->subject;
     if (!facts->modulus.empty()) {
@@ -237,8 +237,8 @@ std::vector<TokenObject> BuildObjects(const TokenContents& contents) {
     a[CKA_UNWRAP] = Bool(object.canDecrypt);
     a[CKA_WRAP_WITH_TRUSTED] = Bool(false);
     a[CKA_ALWAYS_AUTHENTICATE] = Bool(false);
-    for (CK_ATTRIBUTE_TYPE secret : {CKA_PRIVATE_EXPONENT, CKA_PRIME_1, CKA_PRIME_2,
-                                     CKA_EXPONENT_1, CKA_EXPONENT_2, CKA_COEFFICIENT}) {
+    for (CK_ATTRIBUTE_TYPE secret : {CKA_PRIVATE_EXPONENT, CKA_PRIME_1, CKA_PRIME_2, CKA_EXPONENT_1,
+                                     CKA_EXPONENT_2, CKA_COEFFICIENT}) {
       object.sensitive.insert(secret);
     }
     objects.push_back(std::move(object));

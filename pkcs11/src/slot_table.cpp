@@ -86,9 +86,9 @@ void SlotTable::Refresh() {
     states.push_back(state);
     slotOf.push_back(i);
   }
-  const bool located = !states.empty() && SCardLocateCardsA(m_context, kCardName, states.data(),
-                                                            static_cast<DWORD>(states.size())) ==
-                                              SCARD_S_SUCCESS;
+  const bool located =
+      !states.empty() && SCardLocateCardsA(m_context, kCardName, states.data(),
+                                           static_cast<DWORD>(states.size())) == SCARD_S_SUCCESS;
   std::vector<bool> present(m_slots.size(), false);
   std::vector<DWORD> counts(m_slots.size(), 0);
   if (located) {
@@ -167,9 +167,13 @@ CK_RV SlotTable::ReadToken(Slot& slot) {
   TokenContents contents;
   PinState pin;
   switch (ReadTokenContents(*slot.card, &contents, &pin)) {
-    case ReadOutcome::Read: break;
-    case ReadOutcome::CardGone: Release(slot); return CKR_DEVICE_REMOVED;
-    case ReadOutcome::CardError: return CKR_DEVICE_ERROR;
+    case ReadOutcome::Read:
+      break;
+    case ReadOutcome::CardGone:
+      Release(slot);
+      return CKR_DEVICE_REMOVED;
+    case ReadOutcome::CardError:
+      return CKR_DEVICE_ERROR;
   }
   auto token = std::make_shared<Token>();
   slot.card->GetChipInfo(&token->chipInfo);
@@ -194,8 +198,8 @@ CK_RV SlotTable::Ensure(CK_SLOT_ID id, bool checkIdentity) {
       // still be this one.
       DWORD protocol = 0;
       slot->loggedIn = false;
-      result = SCardReconnect(slot->handle, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0,
-                              SCARD_LEAVE_CARD, &protocol);
+      result = SCardReconnect(slot->handle, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, SCARD_LEAVE_CARD,
+                              &protocol);
       if (result == SCARD_S_SUCCESS) result = ReadChipInfoAfresh(slot->handle, &now);
     }
     ChipInfo known{};

@@ -113,8 +113,8 @@ std::vector<std::span<const BYTE>> DirectoryRecords(std::span<const BYTE> data, 
       break;
     }
     DWORD content = static_cast<DWORD>(pos);
-    const auto length = ParseDerHeader(content, data.subspan(pos, std::min<std::size_t>(
-                                                                      6, data.size() - pos)));
+    const auto length =
+        ParseDerHeader(content, data.subspan(pos, std::min<std::size_t>(6, data.size() - pos)));
     if (!length) {
       // A header cut short by the end of the data may be completed by more;
       // one that cannot be followed ends the directory.
@@ -158,8 +158,7 @@ std::optional<CertificateRecordFields> DecodeCertificateRecord(std::span<const B
   if (!objectAttributes) return std::nullopt;
   const auto certificateAttributes = Expect(objectAttributes->end, whole->end, 0x30);
   if (!certificateAttributes) return std::nullopt;
-  const auto identifier =
-      Expect(certificateAttributes->content, certificateAttributes->end, 0x04);
+  const auto identifier = Expect(certificateAttributes->content, certificateAttributes->end, 0x04);
   if (!identifier) return std::nullopt;
   const auto type = Expect(certificateAttributes->end, whole->end, 0xA1);
   if (!type) return std::nullopt;
@@ -216,10 +215,9 @@ TokenContents DecodeTokenContents(std::span<const BYTE> prkdf, std::span<const B
     key.keyReference = fields->keyReference;
     // The public-key record of the same reference carries the roles the key
     // was written in, as the card provider reads them.
-    const auto pub = std::find_if(publicKeys.begin(), publicKeys.end(),
-                                  [&](const KeyRecordFields& p) {
-                                    return p.keyReference == key.keyReference;
-                                  });
+    const auto pub =
+        std::find_if(publicKeys.begin(), publicKeys.end(),
+                     [&](const KeyRecordFields& p) { return p.keyReference == key.keyReference; });
     if (pub != publicKeys.end()) key.roles = pub->usage & (kRoleExchange | kRoleSignature);
     contents.keys.push_back(std::move(key));
   }

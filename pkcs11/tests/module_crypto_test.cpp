@@ -69,12 +69,11 @@ TEST_P(ModuleSignatures, EqualOpensslsWithTheSameKey) {
   for (int index : {0, 2}) {
     SCOPED_TRACE(index);
     Bytes signature;
-    ASSERT_EQ(Sign(m_session, PrivateKey(m_session, index), c.mechanism, data, c.partSize,
-                   &signature),
-              CKR_OK);
-    EXPECT_EQ(signature,
-              OpensslSignature(m_token.keys[index].spec.which,
-                               c.digest == nullptr ? nullptr : c.digest(), data));
+    ASSERT_EQ(
+        Sign(m_session, PrivateKey(m_session, index), c.mechanism, data, c.partSize, &signature),
+        CKR_OK);
+    EXPECT_EQ(signature, OpensslSignature(m_token.keys[index].spec.which,
+                                          c.digest == nullptr ? nullptr : c.digest(), data));
   }
 }
 
@@ -137,18 +136,19 @@ TEST_F(ModuleKeys, DecryptsOpensslsCryptogram) {
     CK_MECHANISM rsa{CKM_RSA_PKCS, nullptr, 0};
     ASSERT_EQ(m_module->C_DecryptInit(m_session, &rsa, PrivateKey(m_session, index)), CKR_OK);
     CK_ULONG length = 0;
-    ASSERT_EQ(m_module->C_Decrypt(m_session, cryptogram.data(), cryptogram.size(), nullptr, &length),
-              CKR_OK);
+    ASSERT_EQ(
+        m_module->C_Decrypt(m_session, cryptogram.data(), cryptogram.size(), nullptr, &length),
+        CKR_OK);
     EXPECT_EQ(length, plain.size());
     Bytes out(length - 1);
     length = out.size();
-    EXPECT_EQ(m_module->C_Decrypt(m_session, cryptogram.data(), cryptogram.size(), out.data(),
-                                 &length),
-              CKR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(
+        m_module->C_Decrypt(m_session, cryptogram.data(), cryptogram.size(), out.data(), &length),
+        CKR_BUFFER_TOO_SMALL);
     out.resize(length);
-    ASSERT_EQ(m_module->C_Decrypt(m_session, cryptogram.data(), cryptogram.size(), out.data(),
-                                 &length),
-              CKR_OK);
+    ASSERT_EQ(
+        m_module->C_Decrypt(m_session, cryptogram.data(), cryptogram.size(), out.data(), &length),
+        CKR_OK);
     EXPECT_EQ(out, plain);
   }
   // 1 deciphers to 1, a block without the padding: the card refuses it.

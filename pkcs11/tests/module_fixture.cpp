@@ -40,8 +40,8 @@ CK_SESSION_HANDLE ModuleTest::OpenSession(CK_SLOT_ID slot) {
 
 CK_RV ModuleTest::Login(CK_SESSION_HANDLE session, const std::string& pin) {
   return m_module->C_Login(session, CKU_USER,
-                          reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(pin.data())),
-                          pin.size());
+                           reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(pin.data())),
+                           pin.size());
 }
 
 std::vector<CK_OBJECT_HANDLE> ModuleTest::Find(CK_SESSION_HANDLE session,

@@ -32,8 +32,7 @@ TEST_F(ModuleSlots, OneSlotPerReaderTokenOnlyWithTheCard) {
   ASSERT_EQ(m_module->C_GetTokenInfo(slots[0], &info), CKR_OK);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(info.label), 32),
             "Orvel 0123456789AB" + std::string(14, ' '));
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(info.serialNumber), 16),
-            "0123456789AB    ");
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(info.serialNumber), 16), "0123456789AB    ");
   EXPECT_EQ(std::string(reinterpret_cast<char*>(info.model), 16), "Orvel" + std::string(11, ' '));
   EXPECT_EQ(info.flags, CKF_TOKEN_INITIALIZED | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED |
                             CKF_WRITE_PROTECTED);
@@ -53,7 +52,7 @@ TEST_F(ModuleSlots, CallsAndArgumentsTheStandardRefuses) {
   EXPECT_EQ(m_module->C_OpenSession(slot, 0, nullptr, nullptr, &session),
             CKR_SESSION_PARALLEL_NOT_SUPPORTED);
   ASSERT_EQ(m_module->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr,
-                                   &session),
+                                    &session),
             CKR_OK);
   CK_SESSION_INFO sessionInfo{};
   ASSERT_EQ(m_module->C_GetSessionInfo(session, &sessionInfo), CKR_OK);
@@ -95,9 +94,8 @@ TEST_F(ModuleSlots, CallsAndArgumentsTheStandardRefuses) {
   EXPECT_EQ(m_module->C_Finalize(nullptr), CKR_OK);
   EXPECT_EQ(m_module->C_GetInfo(nullptr), CKR_CRYPTOKI_NOT_INITIALIZED);
   args.CreateMutex = [](CK_VOID_PTR_PTR) -> CK_RV { return CKR_OK; };
-  args.DestroyMutex = args.LockMutex = args.UnlockMutex = [](CK_VOID_PTR) -> CK_RV {
-    return CKR_OK;
-  };
+  args.DestroyMutex = args.LockMutex =
+      args.UnlockMutex = [](CK_VOID_PTR) -> CK_RV { return CKR_OK; };
   EXPECT_EQ(m_module->C_Initialize(&args), CKR_CANT_LOCK);
   args.flags = CKF_OS_LOCKING_OK;
   EXPECT_EQ(m_module->C_Initialize(&args), CKR_OK);
@@ -153,8 +151,8 @@ TEST_F(ModuleObjects, ThreeObjectsPerKeyShareItsIdAndRoles) {
     EXPECT_EQ(Attribute(m_session, privateKey, CKA_SIGN), sign ? yes : no);
     EXPECT_EQ(Attribute(m_session, privateKey, CKA_DECRYPT), decrypt ? yes : no);
     EXPECT_EQ(Attribute(m_session, privateKey, CKA_UNWRAP), decrypt ? yes : no);
-    for (CK_ATTRIBUTE_TYPE type : {CKA_SENSITIVE, CKA_ALWAYS_SENSITIVE, CKA_NEVER_EXTRACTABLE,
-                                   CKA_PRIVATE}) {
+    for (CK_ATTRIBUTE_TYPE type :
+         {CKA_SENSITIVE, CKA_ALWAYS_SENSITIVE, CKA_NEVER_EXTRACTABLE, CKA_PRIVATE}) {
       EXPECT_EQ(Attribute(m_session, privateKey, type), yes);
     }
     EXPECT_EQ(Attribute(m_session, privateKey, CKA_EXTRACTABLE), no);
@@ -168,10 +166,10 @@ TEST_F(ModuleObjects, AttributeTemplatesAsTheStandardAnswersThem) {
   BYTE small[4];
   BYTE room[256];
   CK_ATTRIBUTE query[] = {
-      Attr(CKA_MODULUS, nullptr, 0),                 // length only
+      Attr(CKA_MODULUS, nullptr, 0),                   // length only
       Attr(CKA_PRIVATE_EXPONENT, room, sizeof(room)),  // never revealed
-      Attr(CKA_VALUE, room, sizeof(room)),           // not an attribute of keys
-      Attr(CKA_ID, small, sizeof(small)),            // too small
+      Attr(CKA_VALUE, room, sizeof(room)),             // not an attribute of keys
+      Attr(CKA_ID, small, sizeof(small)),              // too small
       Attr(CKA_ID, room, sizeof(room)),
   };
   const CK_RV rv = m_module->C_GetAttributeValue(m_session, privateKey, query, std::size(query));
@@ -228,14 +226,14 @@ TEST_P(ModuleLogin, VerifyAnswerAndCounter) {
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, ModuleLogin,
-    ::testing::Values(
-        LoginCase{"Right", 3, "1234", CKR_OK, 0},
-        LoginCase{"RightAfterAWrongOne", 2, "1234", CKR_OK, 0},
-        LoginCase{"Wrong", 3, "0000", CKR_PIN_INCORRECT, CKF_USER_PIN_COUNT_LOW},
-        LoginCase{"WrongLeavingOne", 2, "0000", CKR_PIN_INCORRECT,
-                  CKF_USER_PIN_COUNT_LOW | CKF_USER_PIN_FINAL_TRY},
-        LoginCase{"WrongOnTheLastTry", 1, "0000", CKR_PIN_LOCKED, CKF_USER_PIN_LOCKED},
-        LoginCase{"Blocked", 0, "1234", CKR_PIN_LOCKED, CKF_USER_PIN_LOCKED}),
+    ::testing::Values(LoginCase{"Right", 3, "1234", CKR_OK, 0},
+                      LoginCase{"RightAfterAWrongOne", 2, "1234", CKR_OK, 0},
+                      LoginCase{"Wrong", 3, "0000", CKR_PIN_INCORRECT, CKF_USER_PIN_COUNT_LOW},
+                      LoginCase{"WrongLeavingOne", 2, "0000", CKR_PIN_INCORRECT,
+                                CKF_USER_PIN_COUNT_LOW | CKF_USER_PIN_FINAL_TRY},
+                      LoginCase{"WrongOnTheLastTry", 1, "0000", CKR_PIN_LOCKED,
+                                CKF_USER_PIN_LOCKED},
+                      LoginCase{"Blocked", 0, "1234", CKR_PIN_LOCKED, CKF_USER_PIN_LOCKED}),
     [](const auto& p) { return std::string(p.param.name); });
 
 struct CounterCase {
@@ -261,8 +259,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CounterCase{0, CKF_USER_PIN_LOCKED}));
 
 TEST_F(ModuleObjects, LoginRefusalsAndLogoutResetsTheCard) {
-  EXPECT_EQ(m_module->C_Login(m_session, CKU_SO, reinterpret_cast<CK_UTF8CHAR_PTR>(
-                                                   const_cast<char*>("1234")), 4),
+  EXPECT_EQ(m_module->C_Login(m_session, CKU_SO,
+                              reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>("1234")), 4),
             CKR_USER_TYPE_INVALID);
   EXPECT_EQ(Login(m_session, ""), CKR_PIN_LEN_RANGE);
   EXPECT_EQ(Login(m_session, std::string(21, '1')), CKR_PIN_LEN_RANGE);

@@ -91,14 +91,15 @@ TEST_F(ClientsThroughPcscd, OpensslSignsThroughTheEngineAndTheCertificateVerifie
   WriteFile(certificate, m_token->keys[0].certificate);
   const std::string engine =
       "PKCS11_MODULE_PATH=" + Module() + " openssl dgst -sha256 -engine pkcs11 -keyform engine ";
-  Outcome run = Shell(engine + "-sign 'pkcs11:object=Titular%200;type=private;pin-value=1234' -out " +
-                  signature.string() + " " + data.string());
+  Outcome run =
+      Shell(engine + "-sign 'pkcs11:object=Titular%200;type=private;pin-value=1234' -out " +
+            signature.string() + " " + data.string());
   ASSERT_EQ(run.status, 0) << run.output;
   run = Shell("openssl x509 -inform DER -in " + certificate.string() + " -pubkey -noout > " +
               key.string());
   ASSERT_EQ(run.status, 0) << run.output;
-  run = Shell("openssl dgst -sha256 -verify " + key.string() + " -signature " +
-              signature.string() + " " + data.string());
+  run = Shell("openssl dgst -sha256 -verify " + key.string() + " -signature " + signature.string() +
+              " " + data.string());
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_NE(run.output.find("Verified OK"), std::string::npos) << run.output;
 }
@@ -111,7 +112,7 @@ TEST_F(ClientsThroughPcscd, SshKeygenPrintsTheCardKeys) {
   for (const KeyOnCard& key : m_token->keys) {
     WriteFile(certificate, key.certificate);
     const Outcome expected = Shell("openssl x509 -inform DER -in " + certificate.string() +
-                               " -pubkey -noout | ssh-keygen -i -m PKCS8 -f /dev/stdin");
+                                   " -pubkey -noout | ssh-keygen -i -m PKCS8 -f /dev/stdin");
     ASSERT_EQ(expected.status, 0) << expected.output;
     const std::string line = expected.output.substr(0, expected.output.find('\n'));
     EXPECT_NE(run.output.find(line), std::string::npos) << line << " in\n" << run.output;

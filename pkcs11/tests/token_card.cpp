@@ -1,10 +1,10 @@
 #include "token_card.h"
 
 #include <dlfcn.h>
-#include <sys/wait.h>
 #include <openssl/core_names.h>
 #include <openssl/rsa.h>
 #include <openssl/sha.h>
+#include <sys/wait.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -101,16 +101,16 @@ TokenCard MakeTokenCard(const std::vector<KeySpec>& keys, int pinTriesLeft,
 
     for (const auto& [bit, role] : {std::pair{0x2000, "signature"}, {0x4000, "exchange"}}) {
       if ((k.roleWord & bit) == 0) continue;
-      keyImages.push_back({{"reference", k.reference},
-                           {"role", role},
-                           {"modulus", HexText(on.modulus)},
-                           {"exponent", "010001"},
-                           {"prime1", HexText(Part(key, OSSL_PKEY_PARAM_RSA_FACTOR1, 64))},
-                           {"prime2", HexText(Part(key, OSSL_PKEY_PARAM_RSA_FACTOR2, 64))},
-                           {"coefficient",
-                            HexText(Part(key, OSSL_PKEY_PARAM_RSA_COEFFICIENT1, 64))},
-                           {"exponent1", HexText(Part(key, OSSL_PKEY_PARAM_RSA_EXPONENT1, 64))},
-                           {"exponent2", HexText(Part(key, OSSL_PKEY_PARAM_RSA_EXPONENT2, 64))}});
+      keyImages.push_back(
+          {{"reference", k.reference},
+           {"role", role},
+           {"modulus", HexText(on.modulus)},
+           {"exponent", "010001"},
+           {"prime1", HexText(Part(key, OSSL_PKEY_PARAM_RSA_FACTOR1, 64))},
+           {"prime2", HexText(Part(key, OSSL_PKEY_PARAM_RSA_FACTOR2, 64))},
+           {"coefficient", HexText(Part(key, OSSL_PKEY_PARAM_RSA_COEFFICIENT1, 64))},
+           {"exponent1", HexText(Part(key, OSSL_PKEY_PARAM_RSA_EXPONENT1, 64))},
+           {"exponent2", HexText(Part(key, OSSL_PKEY_PARAM_RSA_EXPONENT2, 64))}});
     }
     made.keys.push_back(std::move(on));
   }
@@ -192,7 +192,8 @@ Outcome Shell(const std::string& command) {
 
 void WriteFile(const std::filesystem::path& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 CK_ATTRIBUTE Attr(CK_ATTRIBUTE_TYPE type, void* value, CK_ULONG length) {

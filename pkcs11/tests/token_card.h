@@ -95,8 +95,7 @@ class ModuleTest : public ::testing::Test {
   std::optional<Bytes> Attribute(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
                                  CK_ATTRIBUTE_TYPE type);
   // Every object of the class, with its value of the attribute.
-  CK_OBJECT_HANDLE FindOne(CK_SESSION_HANDLE session, CK_OBJECT_CLASS objectClass,
-                           const Bytes& id);
+  CK_OBJECT_HANDLE FindOne(CK_SESSION_HANDLE session, CK_OBJECT_CLASS objectClass, const Bytes& id);
   // Commands the cards were sent since the last call.
   static std::vector<Bytes> TakeCommands();
 

@@ -60,10 +60,9 @@ TEST(WizardImport, ThePfxKeySignsThroughTheModuleAndOpensslVerifies) {
                  der = dir / "firmante.der", publicKey = dir / "firmante.pem";
   WriteFile(data, Bytes{'f', 'i', 'r', 'm', 'a'});
   WriteFile(der, testpki::Der(certificate.get()));
-  Outcome tool = Shell("pkcs11-tool --module " + Module::Path() + " --login --pin " +
-                       kImportPin + " --sign --mechanism SHA256-RSA-PKCS --label '" +
-                       certSpec.commonName + "' --input-file " + data.string() +
-                       " --output-file " + signature.string());
+  Outcome tool = Shell("pkcs11-tool --module " + Module::Path() + " --login --pin " + kImportPin +
+                       " --sign --mechanism SHA256-RSA-PKCS --label '" + certSpec.commonName +
+                       "' --input-file " + data.string() + " --output-file " + signature.string());
   ASSERT_EQ(tool.status, 0) << tool.output;
   tool = Shell("openssl x509 -inform DER -in " + der.string() + " -pubkey -noout > " +
                publicKey.string());

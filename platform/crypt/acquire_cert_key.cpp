@@ -6,11 +6,10 @@
 
 using namespace platform::crypt;
 
-extern "C" BOOL CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT pCert, DWORD dwFlags,
-                                                  void* pvParameters,
-                                                  HCRYPTPROV_OR_NCRYPT_KEY_HANDLE* phCryptProvOrNCryptKey,
-                                                  DWORD* pdwKeySpec,
-                                                  BOOL* pfCallerFreeProvOrNCryptKey) {
+extern "C" BOOL CryptAcquireCertificatePrivateKey(
+    PCCERT_CONTEXT pCert, DWORD dwFlags, void* pvParameters,
+    HCRYPTPROV_OR_NCRYPT_KEY_HANDLE* phCryptProvOrNCryptKey, DWORD* pdwKeySpec,
+    BOOL* pfCallerFreeProvOrNCryptKey) {
   if (!pCert || !phCryptProvOrNCryptKey) return Fail(ERROR_INVALID_PARAMETER);
   *phCryptProvOrNCryptKey = 0;
   KeyProvInfoValue info;

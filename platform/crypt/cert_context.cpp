@@ -15,7 +15,8 @@ namespace {
 // Never destroyed: contexts may still be freed by static destructors of
 // other modules when the process ends.
 std::unordered_map<const CERT_CONTEXT*, std::unique_ptr<CertContextImpl>>& Contexts() {
-  static auto& contexts = *new std::unordered_map<const CERT_CONTEXT*, std::unique_ptr<CertContextImpl>>();
+  static auto& contexts =
+      *new std::unordered_map<const CERT_CONTEXT*, std::unique_ptr<CertContextImpl>>();
   return contexts;
 }
 
@@ -222,7 +223,8 @@ extern "C" BOOL CertSetCertificateContextProperty(PCCERT_CONTEXT pCertContext, D
       dropped = impl->cachedProv;
       impl->cachedProv = 0;
       if (pvData)
-        impl->keyProvInfo = KeyProvInfoValue::From(*static_cast<const CRYPT_KEY_PROV_INFO*>(pvData));
+        impl->keyProvInfo =
+            KeyProvInfoValue::From(*static_cast<const CRYPT_KEY_PROV_INFO*>(pvData));
       else
         impl->keyProvInfo.reset();
     } else if (pvData) {

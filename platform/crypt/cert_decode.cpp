@@ -76,7 +76,8 @@ bool DecodedCertificate::Parse() {
   if (e.tag != der::kInteger || e.length == 0) return false;
   m_serialLittleEndian.assign(e.content, e.content + e.length);
   std::reverse(m_serialLittleEndian.begin(), m_serialLittleEndian.end());
-  m_info.SerialNumber = {static_cast<DWORD>(m_serialLittleEndian.size()), m_serialLittleEndian.data()};
+  m_info.SerialNumber = {static_cast<DWORD>(m_serialLittleEndian.size()),
+                         m_serialLittleEndian.data()};
 
   auto algorithm = [this](const der::Element& seq, CRYPT_ALGORITHM_IDENTIFIER& out) {
     der::Element oid;

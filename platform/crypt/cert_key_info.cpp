@@ -1,8 +1,8 @@
 // CertGetPublicKeyLength and CertGetIntendedKeyUsage: both work on the
 // decoded structures alone, as callers may hand in structures of their own.
-#include "platform/copy_out.h"
 #include "der.h"
 #include "openssl_types.h"
+#include "platform/copy_out.h"
 #include "platform/wincrypt.h"
 
 #include <algorithm>
@@ -29,7 +29,8 @@ extern "C" DWORD CertGetPublicKeyLength(DWORD dwCertEncodingType,
   std::vector<unsigned char> algorithm, bits, spki;
   der::Append(algorithm, der::kObjectId, oid);
   const CRYPT_OBJID_BLOB& params = pPublicKey->Algorithm.Parameters;
-  if (params.cbData) algorithm.insert(algorithm.end(), params.pbData, params.pbData + params.cbData);
+  if (params.cbData)
+    algorithm.insert(algorithm.end(), params.pbData, params.pbData + params.cbData);
   bits.push_back(static_cast<unsigned char>(pPublicKey->PublicKey.cUnusedBits));
   if (pPublicKey->PublicKey.cbData)
     bits.insert(bits.end(), pPublicKey->PublicKey.pbData,

@@ -16,21 +16,36 @@ using X509NamePtr = platform::crypt::OsslPtr<X509_NAME, X509_NAME_free>;
 // The keys the platform writes for the attributes it knows.
 const char* KeyOf(int nid) {
   switch (nid) {
-    case NID_commonName: return "CN";
-    case NID_localityName: return "L";
-    case NID_organizationName: return "O";
-    case NID_organizationalUnitName: return "OU";
-    case NID_pkcs9_emailAddress: return "E";
-    case NID_countryName: return "C";
-    case NID_stateOrProvinceName: return "S";
-    case NID_streetAddress: return "STREET";
-    case NID_title: return "T";
-    case NID_givenName: return "G";
-    case NID_initials: return "I";
-    case NID_surname: return "SN";
-    case NID_domainComponent: return "DC";
-    case NID_serialNumber: return "SERIALNUMBER";
-    default: return nullptr;
+    case NID_commonName:
+      return "CN";
+    case NID_localityName:
+      return "L";
+    case NID_organizationName:
+      return "O";
+    case NID_organizationalUnitName:
+      return "OU";
+    case NID_pkcs9_emailAddress:
+      return "E";
+    case NID_countryName:
+      return "C";
+    case NID_stateOrProvinceName:
+      return "S";
+    case NID_streetAddress:
+      return "STREET";
+    case NID_title:
+      return "T";
+    case NID_givenName:
+      return "G";
+    case NID_initials:
+      return "I";
+    case NID_surname:
+      return "SN";
+    case NID_domainComponent:
+      return "DC";
+    case NID_serialNumber:
+      return "SERIALNUMBER";
+    default:
+      return nullptr;
   }
 }
 
@@ -69,7 +84,7 @@ std::string Format(const X509_NAME* name, DWORD strType) {
   const bool quoting = !(strType & CERT_NAME_STR_NO_QUOTING_FLAG);
   const char* rdnSeparator = (strType & CERT_NAME_STR_SEMICOLON_FLAG) ? "; "
                              : (strType & CERT_NAME_STR_CRLF_FLAG)    ? "\r\n"
-                                                                       : ", ";
+                                                                      : ", ";
   const char* attributeSeparator = (strType & CERT_NAME_STR_NO_PLUS_FLAG) ? " " : " + ";
 
   // Attributes grouped by relative distinguished name, in encoded order.
@@ -85,7 +100,8 @@ std::string Format(const X509_NAME* name, DWORD strType) {
       text = value;
     } else {
       const char* key = type == CERT_X500_NAME_STR ? KeyOf(OBJ_obj2nid(object)) : nullptr;
-      text = (key ? std::string(key) : (type == CERT_X500_NAME_STR ? "OID." : "") + OidOf(object)) + "=" + value;
+      text = (key ? std::string(key) : (type == CERT_X500_NAME_STR ? "OID." : "") + OidOf(object)) +
+             "=" + value;
     }
     const int set = X509_NAME_ENTRY_set(entry);
     if (set != lastSet || rdns.empty()) rdns.emplace_back();

@@ -5,12 +5,12 @@
 // Stores with more behaviour (system, provider and collection stores) are
 // extended stores (extended_store.h); the functions here hand them their
 // calls.
-#include "platform/copy_out.h"
 #include "extended_store.h"
+#include "platform/copy_out.h"
 #include "store_impl.h"
 
-#include <algorithm>
 #include <strings.h>
+#include <algorithm>
 
 #include <cstring>
 #include <unordered_map>
@@ -40,8 +40,9 @@ HCERTSTORE RegisterStoreLocked(std::unique_ptr<StoreImpl> store) {
 void UnregisterEmptyStoreLocked(HCERTSTORE handle) { Stores().erase(handle); }
 
 CertContextImpl* FindCertificateLocked(const StoreImpl& store, const CertContextImpl& certificate) {
-  auto it = std::find_if(store.certificates.begin(), store.certificates.end(),
-                         [&certificate](CertContextImpl* c) { return SameCertificate(*c, certificate); });
+  auto it =
+      std::find_if(store.certificates.begin(), store.certificates.end(),
+                   [&certificate](CertContextImpl* c) { return SameCertificate(*c, certificate); });
   return it == store.certificates.end() ? nullptr : *it;
 }
 
@@ -130,8 +131,9 @@ extern "C" BOOL CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_C
     if (!store || !source) return Fail(ERROR_INVALID_HANDLE);
     if (store->readOnly) return Fail(ERROR_ACCESS_DENIED);
 
-    auto existing = std::find_if(store->certificates.begin(), store->certificates.end(),
-                                 [source](CertContextImpl* c) { return SameCertificate(*c, *source); });
+    auto existing =
+        std::find_if(store->certificates.begin(), store->certificates.end(),
+                     [source](CertContextImpl* c) { return SameCertificate(*c, *source); });
     bool found = existing != store->certificates.end();
     if (found && dwAddDisposition == CERT_STORE_ADD_USE_EXISTING) {
       if (ppStoreContext) {
@@ -201,8 +203,9 @@ extern "C" PCCERT_CONTEXT CertEnumCertificatesInStore(HCERTSTORE hCertStore,
       std::size_t index = 0;
       if (previous) {
         auto it = std::find(store->certificates.begin(), store->certificates.end(), previous);
-        index = it == store->certificates.end() ? store->certificates.size()
-                                                : static_cast<std::size_t>(it - store->certificates.begin()) + 1;
+        index = it == store->certificates.end()
+                    ? store->certificates.size()
+                    : static_cast<std::size_t>(it - store->certificates.begin()) + 1;
       }
       if (index < store->certificates.size()) {
         CertContextImpl* impl = store->certificates[index];

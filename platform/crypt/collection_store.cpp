@@ -19,7 +19,8 @@ class CollectionStore final : public ExtendedStore {
     DWORD error = ERROR_ACCESS_DENIED;  // no member takes additions
     for (const CollectionMember& member : m_members) {
       if (!member.addEnabled) continue;
-      if (CertAddCertificateContextToStore(member.store, certificate, disposition, storeContext)) return TRUE;
+      if (CertAddCertificateContextToStore(member.store, certificate, disposition, storeContext))
+        return TRUE;
       error = GetLastError();
     }
     return Fail(error);

@@ -62,7 +62,8 @@ extern "C" BOOL CryptGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData,
   return Report(prov->functions->GetProvParam(prov->inner, dwParam, pbData, pdwDataLen, dwFlags));
 }
 
-extern "C" BOOL CryptSetProvParam(HCRYPTPROV hProv, DWORD dwParam, const BYTE* pbData, DWORD dwFlags) {
+extern "C" BOOL CryptSetProvParam(HCRYPTPROV hProv, DWORD dwParam, const BYTE* pbData,
+                                  DWORD dwFlags) {
   auto prov = Providers().Get(hProv);
   if (!prov) return Fail(NTE_BAD_UID);
   return Report(prov->functions->SetProvParam(prov->inner, dwParam, pbData, dwFlags));
@@ -110,12 +111,14 @@ extern "C" BOOL CryptCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, 
   // Keyed hashes (MACs) are not offered.
   if (hKey != 0) return Fail(NTE_BAD_KEY);
   ULONG_PTR inner = 0;
-  if (DWORD error = prov->functions->CreateHash(prov->inner, Algid, dwFlags, &inner)) return Fail(error);
+  if (DWORD error = prov->functions->CreateHash(prov->inner, Algid, dwFlags, &inner))
+    return Fail(error);
   *phHash = Hashes().Add(std::make_shared<Bound>(Bound{prov->functions, inner}));
   return TRUE;
 }
 
-extern "C" BOOL CryptHashData(HCRYPTHASH hHash, const BYTE* pbData, DWORD dwDataLen, DWORD dwFlags) {
+extern "C" BOOL CryptHashData(HCRYPTHASH hHash, const BYTE* pbData, DWORD dwDataLen,
+                              DWORD dwFlags) {
   auto hash = Hashes().Get(hHash);
   if (!hash) return Fail(NTE_BAD_HASH);
   return Report(hash->functions->HashData(hash->inner, pbData, dwDataLen, dwFlags));

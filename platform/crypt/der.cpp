@@ -84,8 +84,7 @@ std::vector<unsigned char> ObjectIdContent(const std::string& dotted) {
       ++p;
     }
   }
-  if (arcs.size() < 2 || arcs[0] > 2 || (arcs[0] < 2 && arcs[1] >= 40) ||
-      arcs[1] > UINT64_MAX - 80)
+  if (arcs.size() < 2 || arcs[0] > 2 || (arcs[0] < 2 && arcs[1] >= 40) || arcs[1] > UINT64_MAX - 80)
     return {};
   std::vector<unsigned char> out;
   auto put = [&out](std::uint64_t v) {

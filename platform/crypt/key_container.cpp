@@ -85,8 +85,8 @@ DWORD CreateKeyContainer(const std::string& name, const KeyContainerRecord& reco
 
   // Header lines, then the key as PKCS#8 PEM, composed in wiped memory.
   char header[96];
-  int headerLength = std::snprintf(header, sizeof header, "%s\nkeyspec %lu\nexportable %d\n", kMagic,
-                                   record.keySpec, record.exportable ? 1 : 0);
+  int headerLength = std::snprintf(header, sizeof header, "%s\nkeyspec %lu\nexportable %d\n",
+                                   kMagic, record.keySpec, record.exportable ? 1 : 0);
   SecureBytes content(header, header + headerLength);
   if (record.key) {
     BioPtr bio(BIO_new(BIO_s_secmem()));
@@ -110,8 +110,8 @@ DWORD CreateKeyContainer(const std::string& name, const KeyContainerRecord& reco
   {
     FileDescriptor file{::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)};
     if (file.fd < 0) return NTE_FAIL;
-    bool written = ::fchmod(file.fd, 0600) == 0 && WriteAll(file.fd, content.data(), content.size()) &&
-                   ::fsync(file.fd) == 0;
+    bool written = ::fchmod(file.fd, 0600) == 0 &&
+                   WriteAll(file.fd, content.data(), content.size()) && ::fsync(file.fd) == 0;
     if (!written) {
       ::unlink(temp.c_str());
       return NTE_FAIL;
@@ -145,7 +145,8 @@ DWORD LoadKeyContainer(const std::string& name, KeyContainerRecord& record) {
     BioPtr bio(BIO_new_mem_buf(text + consumed, static_cast<int>(rest)));
     // No pass-phrase prompt, whatever the file holds.
     pem_password_cb* noPassword = [](char*, int, int, void*) { return 0; };
-    record.key.reset(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, noPassword, nullptr) : nullptr);
+    record.key.reset(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, noPassword, nullptr)
+                         : nullptr);
     if (!record.key) return NTE_BAD_KEYSET;
   }
   return ERROR_SUCCESS;
@@ -168,9 +169,10 @@ std::string NewKeyContainerName() {
     unsigned char r[16];
     if (RAND_bytes(r, sizeof r) != 1) return {};
     char name[40];
-    std::snprintf(name, sizeof name, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X",
-                  r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7], r[8], r[9], r[10], r[11], r[12],
-                  r[13], r[14], r[15]);
+    std::snprintf(name, sizeof name,
+                  "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", r[0],
+                  r[1], r[2], r[3], r[4], r[5], r[6], r[7], r[8], r[9], r[10], r[11], r[12], r[13],
+                  r[14], r[15]);
     if (!KeyContainerExists(name)) return name;
   }
 }

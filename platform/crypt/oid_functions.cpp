@@ -102,7 +102,8 @@ std::optional<InstalledFunction> FindInstalled(const std::string& set, DWORD enc
   std::lock_guard lock(state.mutex);
   std::optional<InstalledFunction> first;
   for (const InstalledFunction& f : state.installed) {
-    if (!SameName(f.set, set) || !SameName(f.oid, oid) || !Serves(f.encodingType, encodingType)) continue;
+    if (!SameName(f.set, set) || !SameName(f.oid, oid) || !Serves(f.encodingType, encodingType))
+      continue;
     if (!module || f.module == module) return f;
     if (!first) first = f;
   }
@@ -113,7 +114,8 @@ std::optional<InstalledFunction> FindInstalled(const std::string& set, DWORD enc
 void WithdrawModuleFunctions(HMODULE module) {
   OidState& state = State();
   std::lock_guard lock(state.mutex);
-  std::erase_if(state.installed, [module](const InstalledFunction& f) { return f.module == module; });
+  std::erase_if(state.installed,
+                [module](const InstalledFunction& f) { return f.module == module; });
 }
 
 struct Registration {
@@ -131,7 +133,8 @@ std::optional<Registration> FindRegistration(const std::string& set, DWORD encod
       if (SameName(entry.at("set").get<std::string>(), set) &&
           SameName(entry.at("oid").get<std::string>(), oid) &&
           Serves(entry.at("encodingType").get<DWORD>(), encodingType)) {
-        return Registration{entry.at("module").get<std::string>(), entry.at("function").get<std::string>()};
+        return Registration{entry.at("module").get<std::string>(),
+                            entry.at("function").get<std::string>()};
       }
     }
   } catch (const nlohmann::json::exception&) {
@@ -165,10 +168,11 @@ extern "C" BOOL CryptInstallOIDFunctionAddress(HMODULE hModule, DWORD dwEncoding
   for (DWORD i = 0; i < cFuncEntry; ++i) {
     InstalledFunction f{pszFuncName, GET_CERT_ENCODING_TYPE(dwEncodingType),
                         OidText(rgFuncEntry[i].pszOID), rgFuncEntry[i].pvFuncAddr, hModule};
-    const bool known = std::any_of(state.installed.begin(), state.installed.end(), [&f](const InstalledFunction& g) {
-      return SameName(g.set, f.set) && SameName(g.oid, f.oid) && g.encodingType == f.encodingType &&
-             g.address == f.address && g.module == f.module;
-    });
+    const bool known = std::any_of(
+        state.installed.begin(), state.installed.end(), [&f](const InstalledFunction& g) {
+          return SameName(g.set, f.set) && SameName(g.oid, f.oid) &&
+                 g.encodingType == f.encodingType && g.address == f.address && g.module == f.module;
+        });
     if (known) continue;
     if (dwFlags & CRYPT_INSTALL_OID_FUNC_BEFORE_FLAG) {
       state.installed.push_front(std::move(f));
@@ -200,13 +204,17 @@ extern "C" BOOL CryptRegisterOIDFunction(DWORD dwEncodingType, LPCSTR pszFuncNam
                         it->at("encodingType").get<DWORD>() == encoding;
       it = same ? list.erase(it) : std::next(it);
     }
-    list.push_back({{"set", set}, {"encodingType", encoding}, {"oid", oid}, {"module", *module},
+    list.push_back({{"set", set},
+                    {"encodingType", encoding},
+                    {"oid", oid},
+                    {"module", *module},
                     {"function", function}});
     return ERROR_SUCCESS;
   }));
 }
 
-extern "C" BOOL CryptUnregisterOIDFunction(DWORD dwEncodingType, LPCSTR pszFuncName, LPCSTR pszOID) {
+extern "C" BOOL CryptUnregisterOIDFunction(DWORD dwEncodingType, LPCSTR pszFuncName,
+                                           LPCSTR pszOID) {
   if (!pszFuncName || IsIntOid(pszFuncName) || !pszOID) return Fail(ERROR_INVALID_PARAMETER);
   const std::string set = pszFuncName;
   const std::string oid = OidText(pszOID);
@@ -215,7 +223,8 @@ extern "C" BOOL CryptUnregisterOIDFunction(DWORD dwEncodingType, LPCSTR pszFuncN
     if (!content.contains("functions")) return ERROR_FILE_NOT_FOUND;
     auto& list = content.at("functions");
     for (auto it = list.begin(); it != list.end(); ++it) {
-      if (SameName(it->at("set").get<std::string>(), set) && SameName(it->at("oid").get<std::string>(), oid) &&
+      if (SameName(it->at("set").get<std::string>(), set) &&
+          SameName(it->at("oid").get<std::string>(), oid) &&
           it->at("encodingType").get<DWORD>() == encoding) {
         list.erase(it);
         return ERROR_SUCCESS;
@@ -311,8 +320,9 @@ extern "C" BOOL CryptGetOIDFunctionAddress(HCRYPTOIDFUNCSET hFuncSet, DWORD dwEn
   {
     OidState& state = State();
     std::lock_guard lock(state.mutex);
-    const bool known = std::any_of(state.sets.begin(), state.sets.end(),
-                                   [hFuncSet](const auto& s) { return s.second.get() == hFuncSet; });
+    const bool known = std::any_of(state.sets.begin(), state.sets.end(), [hFuncSet](const auto& s) {
+      return s.second.get() == hFuncSet;
+    });
     if (!known) return Fail(ERROR_INVALID_HANDLE);
     set = static_cast<FunctionSet*>(hFuncSet)->name;
   }

@@ -9,7 +9,9 @@
 namespace platform::crypt {
 namespace {
 
-std::string Base64Of(const std::vector<BYTE>& bytes) { return EncodeBase64(bytes.data(), bytes.size()); }
+std::string Base64Of(const std::vector<BYTE>& bytes) {
+  return EncodeBase64(bytes.data(), bytes.size());
+}
 
 DWORD ToJson(const CertContextImpl& c, nlohmann::json& out) {
   out = {{"encodingType", c.pub.dwCertEncodingType},
@@ -23,8 +25,9 @@ DWORD ToJson(const CertContextImpl& c, nlohmann::json& out) {
     for (const auto& p : k.params) {
       params.push_back({{"param", p.param}, {"flags", p.flags}, {"data", Base64Of(p.data)}});
     }
-    out["keyProvInfo"] = {{"container", *container}, {"provider", *provider}, {"provType", k.provType},
-                          {"flags", k.flags},         {"keySpec", k.keySpec},   {"params", params}};
+    out["keyProvInfo"] = {{"container", *container}, {"provider", *provider},
+                          {"provType", k.provType},  {"flags", k.flags},
+                          {"keySpec", k.keySpec},    {"params", params}};
   }
   nlohmann::json properties = nlohmann::json::object();
   for (const auto& [id, value] : c.blobProperties) properties[std::to_string(id)] = Base64Of(value);
@@ -57,7 +60,8 @@ std::unique_ptr<CertContextImpl> FromJson(const nlohmann::json& j, HCERTSTORE st
     for (const auto& p : k.at("params")) {
       auto data = DecodeBase64(p.at("data").get<std::string>());
       if (!data) return nullptr;
-      value.params.push_back({p.at("param").get<DWORD>(), p.at("flags").get<DWORD>(), std::move(*data)});
+      value.params.push_back(
+          {p.at("param").get<DWORD>(), p.at("flags").get<DWORD>(), std::move(*data)});
     }
     impl->keyProvInfo = std::move(value);
   }
@@ -83,7 +87,8 @@ class FileBacking final : public StoreBacking {
       if (!list.is_array()) list = nlohmann::json::array();
       for (auto& entry : list) {
         // Records that hold no certificate are left as they are.
-        if (entry.is_object() && entry.contains("encoded") && entry["encoded"] == record.at("encoded")) {
+        if (entry.is_object() && entry.contains("encoded") &&
+            entry["encoded"] == record.at("encoded")) {
           entry = record;
           return ERROR_SUCCESS;
         }
@@ -121,7 +126,8 @@ class FileBacking final : public StoreBacking {
 
 HCERTSTORE OpenPersistentStore(const std::string& systemStoreKey, bool readOnly) {
   auto store = std::make_unique<StoreImpl>();
-  store->backing = std::make_unique<FileBacking>(UserStateDir() / "stores" / (systemStoreKey + ".json"));
+  store->backing =
+      std::make_unique<FileBacking>(UserStateDir() / "stores" / (systemStoreKey + ".json"));
   store->readOnly = readOnly;
   std::vector<HCRYPTPROV> none;
   std::lock_guard lock(CertificateLock());

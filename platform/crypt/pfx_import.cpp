@@ -1,7 +1,7 @@
 // PFXIsPFXBlob, PFXVerifyPassword and PFXImportCertStore.
-#include "platform/copy_out.h"
 #include "key_container.h"
 #include "pfx_reader.h"
+#include "platform/copy_out.h"
 #include "platform/provider_registry.h"
 #include "platform/wincrypt.h"
 #include "text_convert.h"
@@ -152,7 +152,8 @@ extern "C" HCERTSTORE PFXImportCertStore(CRYPT_DATA_BLOB* pPFX, LPCWSTR szPasswo
         ok = Fail(error);
       }
     }
-    ok = ok && CertAddCertificateContextToStore(import.store, context, CERT_STORE_ADD_ALWAYS, nullptr);
+    ok = ok &&
+         CertAddCertificateContextToStore(import.store, context, CERT_STORE_ADD_ALWAYS, nullptr);
     CertFreeCertificateContext(context);
     if (!ok) return nullptr;
   }

@@ -49,7 +49,9 @@ std::uint64_t DerivationCost(const X509_ALGOR* algorithm) {
 }
 
 void FreeSafes(STACK_OF(PKCS7) * safes) { sk_PKCS7_pop_free(safes, PKCS7_free); }
-void FreeBags(STACK_OF(PKCS12_SAFEBAG) * bags) { sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free); }
+void FreeBags(STACK_OF(PKCS12_SAFEBAG) * bags) {
+  sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free);
+}
 using SafesPtr = OsslPtr<STACK_OF(PKCS7), FreeSafes>;
 using BagsPtr = OsslPtr<STACK_OF(PKCS12_SAFEBAG), FreeBags>;
 
@@ -112,7 +114,8 @@ PfxStatus PfxReader::VerifyPassword() {
   if (!AffordMac()) return PfxStatus::kMalformed;
   if (m_password.size() > 1) {
     m_useNullPassword = false;
-    return PKCS12_verify_mac(m_pfx, Pass(), PassLength()) ? PfxStatus::kOk : PfxStatus::kBadPassword;
+    return PKCS12_verify_mac(m_pfx, Pass(), PassLength()) ? PfxStatus::kOk
+                                                          : PfxStatus::kBadPassword;
   }
   // An empty password is either no password at all or an empty string,
   // depending on the program that wrote the file: both are tried.
@@ -147,12 +150,14 @@ PfxStatus PfxReader::Read(PfxContents& contents) {
     } else {
       return PfxStatus::kMalformed;  // public-key protected safes are not supported
     }
-    if (PfxStatus status = ReadBags(bags.get(), contents, 0); status != PfxStatus::kOk) return status;
+    if (PfxStatus status = ReadBags(bags.get(), contents, 0); status != PfxStatus::kOk)
+      return status;
   }
   return PfxStatus::kOk;
 }
 
-PfxStatus PfxReader::ReadBags(const STACK_OF(PKCS12_SAFEBAG) * bags, PfxContents& contents, int depth) {
+PfxStatus PfxReader::ReadBags(const STACK_OF(PKCS12_SAFEBAG) * bags, PfxContents& contents,
+                              int depth) {
   for (int i = 0; i < sk_PKCS12_SAFEBAG_num(bags); ++i) {
     const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags, i);
     switch (PKCS12_SAFEBAG_get_nid(bag)) {
@@ -176,7 +181,8 @@ PfxStatus PfxReader::ReadBags(const STACK_OF(PKCS12_SAFEBAG) * bags, PfxContents
         break;
       }
       case NID_certBag: {
-        if (PKCS12_SAFEBAG_get_bag_nid(bag) != NID_x509Certificate) break;  // e.g. SDSI certificates
+        if (PKCS12_SAFEBAG_get_bag_nid(bag) != NID_x509Certificate)
+          break;  // e.g. SDSI certificates
         X509Ptr certificate(PKCS12_SAFEBAG_get1_cert(bag));
         if (!certificate) return PfxStatus::kMalformed;
         contents.certificates.push_back({std::move(certificate), LocalKeyId(bag)});

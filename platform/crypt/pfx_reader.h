@@ -62,7 +62,9 @@ class PfxReader {
   bool Afford(const X509_ALGOR* algorithm);
   bool AffordMac();
   PfxStatus ReadBags(const STACK_OF(PKCS12_SAFEBAG) * bags, PfxContents& contents, int depth);
-  PfxStatus Undecryptable() const { return m_passwordProven ? PfxStatus::kMalformed : PfxStatus::kBadPassword; }
+  PfxStatus Undecryptable() const {
+    return m_passwordProven ? PfxStatus::kMalformed : PfxStatus::kBadPassword;
+  }
   const char* Pass() const { return m_useNullPassword ? nullptr : m_password.data(); }
   int PassLength() const { return m_useNullPassword ? 0 : static_cast<int>(m_password.size()) - 1; }
 

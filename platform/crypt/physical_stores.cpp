@@ -71,7 +71,8 @@ std::optional<std::string> SystemStoreKey(LPCWSTR name) {
 DWORD CheckCurrentUserLocation(DWORD flags) {
   if (flags & CERT_SYSTEM_STORE_RELOCATE_FLAG) return ERROR_NOT_SUPPORTED;
   const DWORD location = flags & CERT_SYSTEM_STORE_LOCATION_MASK;
-  return location == 0 || location == CERT_SYSTEM_STORE_CURRENT_USER ? ERROR_SUCCESS : ERROR_NOT_SUPPORTED;
+  return location == 0 || location == CERT_SYSTEM_STORE_CURRENT_USER ? ERROR_SUCCESS
+                                                                     : ERROR_NOT_SUPPORTED;
 }
 
 DWORD ListPhysicalStores(const std::string& systemStoreKey, std::vector<PhysicalStoreRecord>& out) {
@@ -86,9 +87,10 @@ DWORD ListPhysicalStores(const std::string& systemStoreKey, std::vector<Physical
     if (!record) return ERROR_INVALID_DATA;
     out.push_back(std::move(*record));
   }
-  std::stable_sort(out.begin(), out.end(), [](const PhysicalStoreRecord& a, const PhysicalStoreRecord& b) {
-    return a.priority > b.priority;
-  });
+  std::stable_sort(out.begin(), out.end(),
+                   [](const PhysicalStoreRecord& a, const PhysicalStoreRecord& b) {
+                     return a.priority > b.priority;
+                   });
   return ERROR_SUCCESS;
 }
 
@@ -97,8 +99,8 @@ DWORD ListPhysicalStores(const std::string& systemStoreKey, std::vector<Physical
 using namespace platform::crypt;
 
 extern "C" BOOL CertRegisterPhysicalStore(const void* pvSystemStore, DWORD dwFlags,
-                                          LPCWSTR pwszStoreName, PCERT_PHYSICAL_STORE_INFO pStoreInfo,
-                                          void* pvReserved) {
+                                          LPCWSTR pwszStoreName,
+                                          PCERT_PHYSICAL_STORE_INFO pStoreInfo, void* pvReserved) {
   if (DWORD error = CheckCurrentUserLocation(dwFlags)) return Fail(error);
   const auto key = SystemStoreKey(static_cast<LPCWSTR>(pvSystemStore));
   const auto name = pwszStoreName ? ToUtf8(pwszStoreName) : std::nullopt;
@@ -112,8 +114,9 @@ extern "C" BOOL CertRegisterPhysicalStore(const void* pvSystemStore, DWORD dwFla
   record.openStoreProvider = pStoreInfo->pszOpenStoreProvider;
   record.openEncodingType = pStoreInfo->dwOpenEncodingType;
   record.openFlags = pStoreInfo->dwOpenFlags;
-  record.openParameters.assign(pStoreInfo->OpenParameters.pbData,
-                               pStoreInfo->OpenParameters.pbData + pStoreInfo->OpenParameters.cbData);
+  record.openParameters.assign(
+      pStoreInfo->OpenParameters.pbData,
+      pStoreInfo->OpenParameters.pbData + pStoreInfo->OpenParameters.cbData);
   record.flags = pStoreInfo->dwFlags;
   record.priority = pStoreInfo->dwPriority;
   const bool createNew = (dwFlags & CERT_STORE_CREATE_NEW_FLAG) != 0;

@@ -127,14 +127,15 @@ DWORD LoadModule(const std::string& module, const ORVEL_PROVIDER_FUNCTIONS** fun
   }
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) return NTE_PROVIDER_DLL_FAIL;
-  auto entry = reinterpret_cast<PFN_ORVEL_GET_PROVIDER_FUNCTIONS>(dlsym(handle, ORVEL_PROVIDER_ENTRY_POINT));
+  auto entry =
+      reinterpret_cast<PFN_ORVEL_GET_PROVIDER_FUNCTIONS>(dlsym(handle, ORVEL_PROVIDER_ENTRY_POINT));
   const ORVEL_PROVIDER_FUNCTIONS* table = entry ? entry() : nullptr;
   if (!table || table->dwVersion != ORVEL_PROVIDER_INTERFACE_VERSION || !table->AcquireContext ||
-      !table->ReleaseContext || !table->GetProvParam || !table->SetProvParam || !table->GetUserKey ||
-      !table->ExportKey || !table->SetKeyParam || !table->DestroyKey || !table->CreateHash ||
-      !table->HashData || !table->GetHashParam || !table->DestroyHash || !table->SetHashParam ||
-      !table->SignHash || !table->VerifySignature || !table->Decrypt || !table->GetKeyParam ||
-      !table->ImportKey) {
+      !table->ReleaseContext || !table->GetProvParam || !table->SetProvParam ||
+      !table->GetUserKey || !table->ExportKey || !table->SetKeyParam || !table->DestroyKey ||
+      !table->CreateHash || !table->HashData || !table->GetHashParam || !table->DestroyHash ||
+      !table->SetHashParam || !table->SignHash || !table->VerifySignature || !table->Decrypt ||
+      !table->GetKeyParam || !table->ImportKey) {
     dlclose(handle);
     return NTE_PROVIDER_DLL_FAIL;
   }

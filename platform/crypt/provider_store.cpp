@@ -7,8 +7,8 @@
 // disposition in the upper 16 bits; only what it accepts enters the store.
 // What the provider adds to its memory store itself reaches no callback.
 #include "cert_context.h"
-#include "platform/copy_out.h"
 #include "extended_store.h"
+#include "platform/copy_out.h"
 #include "store_impl.h"
 
 #include <vector>
@@ -35,7 +35,8 @@ class ProviderStore final : public ExtendedStore {
   }
 
   BOOL Add(PCCERT_CONTEXT certificate, DWORD disposition, PCCERT_CONTEXT* storeContext) override {
-    if (disposition < CERT_STORE_ADD_NEW || disposition > CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES) {
+    if (disposition < CERT_STORE_ADD_NEW ||
+        disposition > CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES) {
       return Fail(ERROR_INVALID_PARAMETER);
     }
     if (m_readOnly) return Fail(ERROR_ACCESS_DENIED);
@@ -76,7 +77,8 @@ class ProviderStore final : public ExtendedStore {
   }
 
   BOOL Close(DWORD flags) override {
-    if (auto close = Callback<PFN_CERT_STORE_PROV_CLOSE>(CERT_STORE_PROV_CLOSE_FUNC)) close(m_provider, flags);
+    if (auto close = Callback<PFN_CERT_STORE_PROV_CLOSE>(CERT_STORE_PROV_CLOSE_FUNC))
+      close(m_provider, flags);
     const BOOL closed = CertCloseStore(m_content, flags);
     const DWORD error = GetLastError();
     // The provider's module may go only once nothing of it is called again.
@@ -113,7 +115,8 @@ HCERTSTORE OpenProviderStore(LPCSTR provider, DWORD encodingType, HCRYPTPROV cry
                              const void* parameter) {
   void* address = nullptr;
   HCRYPTOIDFUNCADDR function = nullptr;
-  if (!CryptGetOIDFunctionAddress(OpenStoreFunctions(), encodingType, provider, 0, &address, &function)) {
+  if (!CryptGetOIDFunctionAddress(OpenStoreFunctions(), encodingType, provider, 0, &address,
+                                  &function)) {
     // An unknown provider, or one whose module cannot be loaded.
     if (GetLastError() == ERROR_PROC_NOT_FOUND) SetLastError(ERROR_FILE_NOT_FOUND);
     return nullptr;
@@ -124,7 +127,8 @@ HCERTSTORE OpenProviderStore(LPCSTR provider, DWORD encodingType, HCRYPTPROV cry
     CryptFreeOIDFunctionAddress(function, 0);
     return nullptr;
   }
-  auto store = std::make_shared<ProviderStore>(content, function, (flags & CERT_STORE_READONLY_FLAG) != 0);
+  auto store =
+      std::make_shared<ProviderStore>(content, function, (flags & CERT_STORE_READONLY_FLAG) != 0);
   CERT_STORE_PROV_INFO info{};
   info.cbSize = sizeof info;
   SetLastError(ERROR_SUCCESS);

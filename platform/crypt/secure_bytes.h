@@ -22,7 +22,9 @@ struct WipingAllocator {
     std::allocator<T>().deallocate(p, n);
   }
   template <class U>
-  bool operator==(const WipingAllocator<U>&) const noexcept { return true; }
+  bool operator==(const WipingAllocator<U>&) const noexcept {
+    return true;
+  }
 };
 
 using SecureBytes = std::vector<unsigned char, WipingAllocator<unsigned char>>;

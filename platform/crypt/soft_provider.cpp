@@ -1,10 +1,10 @@
 #include "soft_provider.h"
 
+#include "key_container.h"
 #include "platform/copy_out.h"
 #include "platform/handle_table.h"
-#include "key_container.h"
-#include "platform/provider_registry.h"
 #include "platform/provider_crypto.h"
+#include "platform/provider_registry.h"
 #include "secure_bytes.h"
 
 #include <openssl/pem.h>
@@ -32,7 +32,9 @@ struct SoftHash {
   std::unique_ptr<CProviderHash> hash;
 };
 
-ALG_ID KeyAlgorithm(DWORD keySpec) { return keySpec == AT_SIGNATURE ? CALG_RSA_SIGN : CALG_RSA_KEYX; }
+ALG_ID KeyAlgorithm(DWORD keySpec) {
+  return keySpec == AT_SIGNATURE ? CALG_RSA_SIGN : CALG_RSA_KEYX;
+}
 
 HandleTable<SoftProvider>& Providers() {
   static auto& table = *new HandleTable<SoftProvider>(9);
@@ -76,14 +78,17 @@ DWORD AcquireContext(LPCSTR szContainer, LPCSTR, DWORD dwProvType, DWORD dwFlags
   return ERROR_SUCCESS;
 }
 
-DWORD ReleaseContext(ULONG_PTR hProv) { return Providers().Take(hProv) ? ERROR_SUCCESS : NTE_BAD_UID; }
+DWORD ReleaseContext(ULONG_PTR hProv) {
+  return Providers().Take(hProv) ? ERROR_SUCCESS : NTE_BAD_UID;
+}
 
 DWORD GetProvParam(ULONG_PTR hProv, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen, DWORD) {
   auto prov = Providers().Get(hProv);
   if (!prov) return NTE_BAD_UID;
   switch (dwParam) {
     case PP_NAME:
-      return CopyOut(kSoftwareProviderName, std::strlen(kSoftwareProviderName) + 1, pbData, pdwDataLen);
+      return CopyOut(kSoftwareProviderName, std::strlen(kSoftwareProviderName) + 1, pbData,
+                     pdwDataLen);
     case PP_CONTAINER:
     case PP_UNIQUE_CONTAINER:
       if (prov->container.empty()) return NTE_BAD_KEYSET;
@@ -104,7 +109,8 @@ DWORD GetUserKey(ULONG_PTR hProv, DWORD dwKeySpec, ULONG_PTR* phKey) {
   KeyContainerRecord record;
   if (DWORD error = LoadKeyContainer(prov->container, record)) return error;
   if (!record.key || record.keySpec != dwKeySpec) return NTE_NO_KEY;
-  auto key = std::make_shared<SoftKey>(SoftKey{std::move(record.key), record.keySpec, record.exportable});
+  auto key =
+      std::make_shared<SoftKey>(SoftKey{std::move(record.key), record.keySpec, record.exportable});
   *phKey = Keys().Add(std::move(key));
   return ERROR_SUCCESS;
 }
@@ -243,9 +249,25 @@ DWORD ImportKey(ULONG_PTR hProv, const BYTE* pbData, DWORD dwDataLen, DWORD dwFl
 }
 
 constexpr ORVEL_PROVIDER_FUNCTIONS kFunctions = {
-    ORVEL_PROVIDER_INTERFACE_VERSION, AcquireContext, ReleaseContext, GetProvParam, SetProvParam,
-    GetUserKey, ExportKey, SetKeyParam, DestroyKey, CreateHash, HashData, GetHashParam, DestroyHash,
-    SetHashParam, SignHash, VerifySignature, Decrypt, GetKeyParam, ImportKey,
+    ORVEL_PROVIDER_INTERFACE_VERSION,
+    AcquireContext,
+    ReleaseContext,
+    GetProvParam,
+    SetProvParam,
+    GetUserKey,
+    ExportKey,
+    SetKeyParam,
+    DestroyKey,
+    CreateHash,
+    HashData,
+    GetHashParam,
+    DestroyHash,
+    SetHashParam,
+    SignHash,
+    VerifySignature,
+    Decrypt,
+    GetKeyParam,
+    ImportKey,
 };
 
 }  // namespace

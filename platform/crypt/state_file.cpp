@@ -106,8 +106,8 @@ DWORD StateFile::Update(const std::function<DWORD(nlohmann::json&)>& change) con
 
 std::string EncodeBase64(const BYTE* data, std::size_t size) {
   std::string text(4 * ((size + 2) / 3) + 1, '\0');
-  const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), data,
-                                     static_cast<int>(size));
+  const int length =
+      EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), data, static_cast<int>(size));
   text.resize(static_cast<std::size_t>(length));
   return text;
 }
@@ -115,8 +115,9 @@ std::string EncodeBase64(const BYTE* data, std::size_t size) {
 std::optional<std::vector<BYTE>> DecodeBase64(const std::string& text) {
   if (text.size() % 4 != 0) return std::nullopt;
   std::vector<BYTE> bytes(text.size() / 4 * 3);
-  const int length = EVP_DecodeBlock(bytes.data(), reinterpret_cast<const unsigned char*>(text.data()),
-                                     static_cast<int>(text.size()));
+  const int length =
+      EVP_DecodeBlock(bytes.data(), reinterpret_cast<const unsigned char*>(text.data()),
+                      static_cast<int>(text.size()));
   if (length < 0) return std::nullopt;
   // EVP_DecodeBlock counts the padding as zero bytes.
   std::size_t padding = 0;

@@ -1,13 +1,14 @@
 // CertControlStore.
-#include "platform/copy_out.h"
 #include "extended_store.h"
+#include "platform/copy_out.h"
 #include "store_impl.h"
 
 using namespace platform::crypt;
 
 extern "C" BOOL CertControlStore(HCERTSTORE hCertStore, DWORD dwFlags, DWORD dwCtrlType,
                                  void const* pvCtrlPara) {
-  if (auto extended = FindExtendedStore(hCertStore)) return extended->Control(dwFlags, dwCtrlType, pvCtrlPara);
+  if (auto extended = FindExtendedStore(hCertStore))
+    return extended->Control(dwFlags, dwCtrlType, pvCtrlPara);
   std::vector<HCRYPTPROV> released;
   DWORD result = ERROR_SUCCESS;
   {

@@ -11,10 +11,10 @@
 // system store again is left out too, so that no system store contains
 // itself.
 #include "collection_store.h"
-#include "platform/copy_out.h"
 #include "extended_store.h"
 #include "persistent_store.h"
 #include "physical_stores.h"
+#include "platform/copy_out.h"
 #include "text_convert.h"
 
 #include <strings.h>
@@ -31,11 +31,14 @@ StoreKind KindOf(LPCSTR provider, bool& wideName) {
   if (provider == CERT_STORE_PROV_SYSTEM_A || provider == CERT_STORE_PROV_SYSTEM_REGISTRY_A) {
     wideName = false;
   }
-  if (provider == CERT_STORE_PROV_SYSTEM_A || provider == CERT_STORE_PROV_SYSTEM_W) return StoreKind::kSystem;
-  if (provider == CERT_STORE_PROV_SYSTEM_REGISTRY_A || provider == CERT_STORE_PROV_SYSTEM_REGISTRY_W) {
+  if (provider == CERT_STORE_PROV_SYSTEM_A || provider == CERT_STORE_PROV_SYSTEM_W)
+    return StoreKind::kSystem;
+  if (provider == CERT_STORE_PROV_SYSTEM_REGISTRY_A ||
+      provider == CERT_STORE_PROV_SYSTEM_REGISTRY_W) {
     return StoreKind::kSystemRegistry;
   }
-  if (!IsInt(provider) && strcasecmp(provider, sz_CERT_STORE_PROV_SYSTEM) == 0) return StoreKind::kSystem;
+  if (!IsInt(provider) && strcasecmp(provider, sz_CERT_STORE_PROV_SYSTEM) == 0)
+    return StoreKind::kSystem;
   if (!IsInt(provider) && strcasecmp(provider, sz_CERT_STORE_PROV_SYSTEM_REGISTRY) == 0) {
     return StoreKind::kSystemRegistry;
   }
@@ -82,12 +85,13 @@ HCERTSTORE OpenSystemStore(const std::string& key, DWORD flags) {
     const std::u16string path = PhysicalStorePath(key, physical.name);
     const void* parameter = physical.openParameters.empty() ? static_cast<const void*>(path.c_str())
                                                             : physical.openParameters.data();
-    const DWORD openFlags = physical.openFlags | CERT_SYSTEM_STORE_CURRENT_USER |
-                            (flags & CERT_STORE_READONLY_FLAG);
-    HCERTSTORE store = CertOpenStore(physical.openStoreProvider.c_str(), physical.openEncodingType, 0,
-                                     openFlags, parameter);
+    const DWORD openFlags =
+        physical.openFlags | CERT_SYSTEM_STORE_CURRENT_USER | (flags & CERT_STORE_READONLY_FLAG);
+    HCERTSTORE store = CertOpenStore(physical.openStoreProvider.c_str(), physical.openEncodingType,
+                                     0, openFlags, parameter);
     if (!store) continue;
-    members.push_back({store, !readOnly && (physical.flags & CERT_PHYSICAL_STORE_ADD_ENABLE_FLAG) != 0});
+    members.push_back(
+        {store, !readOnly && (physical.flags & CERT_PHYSICAL_STORE_ADD_ENABLE_FLAG) != 0});
   }
   HCERTSTORE own = OpenPersistentStore(key, readOnly);
   if (!own) {

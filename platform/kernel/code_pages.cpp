@@ -29,9 +29,9 @@ extern "C" int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiB
   }
   if (!IsUtf8CodePage(CodePage)) return Fail(ERROR_INVALID_PARAMETER);
   // UTF-8 knows no composition choices; only the error switch means anything.
-  const DWORD allowed = CodePage == CP_UTF8
-                            ? MB_ERR_INVALID_CHARS
-                            : MB_PRECOMPOSED | MB_COMPOSITE | MB_USEGLYPHCHARS | MB_ERR_INVALID_CHARS;
+  const DWORD allowed =
+      CodePage == CP_UTF8 ? MB_ERR_INVALID_CHARS
+                          : MB_PRECOMPOSED | MB_COMPOSITE | MB_USEGLYPHCHARS | MB_ERR_INVALID_CHARS;
   if (dwFlags & ~allowed) return Fail(ERROR_INVALID_FLAGS);
 
   const std::size_t length =

@@ -11,7 +11,8 @@ namespace {
 
 class EventObject final : public KernelObject {
  public:
-  EventObject(bool manualReset, bool signalled) : m_manualReset(manualReset), m_signalled(signalled) {}
+  EventObject(bool manualReset, bool signalled)
+      : m_manualReset(manualReset), m_signalled(signalled) {}
 
   DWORD Wait(DWORD milliseconds) override {
     std::unique_lock lock(m_mutex);

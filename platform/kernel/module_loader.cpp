@@ -185,7 +185,8 @@ bool AddModuleReference(HMODULE module) {
 void AddModuleUnloadedCallback(ModuleUnloadedCallback callback) {
   Loader& loader = TheLoader();
   std::lock_guard lock(loader.lock);
-  if (std::find(loader.unloaded.begin(), loader.unloaded.end(), callback) == loader.unloaded.end()) {
+  if (std::find(loader.unloaded.begin(), loader.unloaded.end(), callback) ==
+      loader.unloaded.end()) {
     loader.unloaded.push_back(callback);
   }
 }

@@ -103,7 +103,8 @@ MutexLockFile::Result MutexLockFile::Lock(const Deadline& deadline) {
       if (errno != EWOULDBLOCK) return Result::kFailed;
       const auto now = std::chrono::steady_clock::now();
       if (now >= *deadline) return Result::kTimeout;
-      std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, *deadline - now));
+      std::this_thread::sleep_for(
+          std::min<std::chrono::steady_clock::duration>(pause, *deadline - now));
       pause = std::min(pause * 2, std::chrono::milliseconds(10));
     }
   }
@@ -111,7 +112,8 @@ MutexLockFile::Result MutexLockFile::Lock(const Deadline& deadline) {
   const bool abandoned = ::pread(m_fd, &mark, 1, 0) == 1 && mark == '1';
   char record[24];
   const int length = std::snprintf(record, sizeof record, "1 %ld\n", static_cast<long>(::getpid()));
-  if (::ftruncate(m_fd, 0) != 0 || ::pwrite(m_fd, record, static_cast<std::size_t>(length), 0) != length) {
+  if (::ftruncate(m_fd, 0) != 0 ||
+      ::pwrite(m_fd, record, static_cast<std::size_t>(length), 0) != length) {
     // Without the mark a later death would go unnoticed; refuse the lock.
     ::flock(m_fd, LOCK_UN);
     return Result::kFailed;

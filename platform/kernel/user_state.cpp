@@ -120,10 +120,9 @@ UserStateCheck CheckUserStateDir() {
   check.dir = Location(check.error);
   if (check.error.empty()) check.error = Prepare(check.dir);
   if (!check.error.empty()) {
-    check.error = check.dir.empty()
-                      ? "no per-user state directory: " + check.error
-                      : "the per-user state directory " + check.dir.string() +
-                            " is refused: " + check.error;
+    check.error = check.dir.empty() ? "no per-user state directory: " + check.error
+                                    : "the per-user state directory " + check.dir.string() +
+                                          " is refused: " + check.error;
   }
   return check;
 }
@@ -132,9 +131,8 @@ std::filesystem::path UserStateDir() {
   UserStateCheck check = CheckUserStateDir();
   if (check.error.empty()) return check.dir;
   static std::once_flag told;
-  std::call_once(told, [&check] {
-    std::fprintf(stderr, "orvel platform: %s\n", check.error.c_str());
-  });
+  std::call_once(told,
+                 [&check] { std::fprintf(stderr, "orvel platform: %s\n", check.error.c_str()); });
   return kRefusedDir;
 }
 

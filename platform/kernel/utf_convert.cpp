@@ -14,7 +14,11 @@ std::u16string ToUtf16(std::string_view text, bool* invalid) {
   if (invalid) *invalid = false;
   for (std::size_t i = 0; i < text.size();) {
     auto b = static_cast<unsigned char>(text[i]);
-    int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
+    int extra = b < 0x80             ? 0
+                : (b & 0xE0) == 0xC0 ? 1
+                : (b & 0xF0) == 0xE0 ? 2
+                : (b & 0xF8) == 0xF0 ? 3
+                                     : -1;
     char32_t c = extra <= 0 ? b : extra == 1 ? (b & 0x1F) : extra == 2 ? (b & 0x0F) : (b & 0x07);
     bool ok = extra >= 0 && i + extra < text.size() + (extra ? 0 : 1);
     for (int k = 1; ok && k <= extra; ++k) {

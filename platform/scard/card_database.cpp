@@ -142,7 +142,8 @@ bool RegisterCardType(const CardType& type) {
   std::lock_guard lock(DatabaseMutex());
   nlohmann::json doc = LoadJson();
   if (!doc["cards"].is_object()) doc["cards"] = nlohmann::json::object();
-  doc["cards"][type.name] = {{"atr", FormatHexBytes(type.atr)}, {"mask", FormatHexBytes(type.mask)}};
+  doc["cards"][type.name] = {{"atr", FormatHexBytes(type.atr)},
+                             {"mask", FormatHexBytes(type.mask)}};
   return SaveJson(doc);
 }
 

@@ -47,7 +47,8 @@ extern "C" LONG SCardLocateCardsA(SCARDCONTEXT hContext, LPCSTR mszCards,
     const SCARD_READERSTATEA& seen = probe[i];
     SCARD_READERSTATEA& out = rgReaderStates[i];
     const DWORD atrLength = std::min<DWORD>(seen.cbAtr, sizeof(seen.rgbAtr));
-    DWORD event = seen.dwEventState & ~static_cast<DWORD>(SCARD_STATE_CHANGED | SCARD_STATE_ATRMATCH);
+    DWORD event =
+        seen.dwEventState & ~static_cast<DWORD>(SCARD_STATE_CHANGED | SCARD_STATE_ATRMATCH);
     if ((event & SCARD_STATE_PRESENT) != 0) {
       for (const platform::CardType* type : wanted) {
         if (platform::AtrMatches(*type, seen.rgbAtr, atrLength)) {

@@ -26,9 +26,9 @@ Function* Bind(const char* name) {
 
 // Looks the real function up on first use; without one the resource manager
 // counts as absent.
-#define STOREPROV_PCSC_FORWARD(name, ...)                                  \
-  static auto* const target = Bind<decltype(name)>(#name);                 \
-  if (target == nullptr) return SCARD_E_NO_SERVICE;                        \
+#define STOREPROV_PCSC_FORWARD(name, ...)                  \
+  static auto* const target = Bind<decltype(name)>(#name); \
+  if (target == nullptr) return SCARD_E_NO_SERVICE;        \
   return target(__VA_ARGS__)
 
 extern "C" {

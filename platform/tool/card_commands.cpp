@@ -97,13 +97,14 @@ int WriteCardType(const std::string& name, const std::vector<std::uint8_t>& atr,
 
 int RegisterCard(std::span<const std::string> args) {
   if (!args.empty() && !IsCardName(args[0])) {
-    std::fprintf(stderr, "register-card: a card name must not be empty nor hold control "
-                         "characters\n");
+    std::fprintf(stderr,
+                 "register-card: a card name must not be empty nor hold control "
+                 "characters\n");
     return 2;
   }
   if (args.size() == 1 || (args.size() == 3 && args[1] == "--reader")) {
-    return RegisterCardInReader(args[0], args.size() == 3 ? &args[2] : nullptr, std::cin,
-                                std::cout, std::cerr);
+    return RegisterCardInReader(args[0], args.size() == 3 ? &args[2] : nullptr, std::cin, std::cout,
+                                std::cerr);
   }
   if (args.size() != 3) {
     std::fprintf(stderr, "register-card: expected NAME ATR MASK, or NAME [--reader READER]\n");

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/kernel.h"  // first: it defines INFINITE before PC/SC
 #include "platform/handle_guards.h"
+#include "platform/kernel.h"  // first: it defines INFINITE before PC/SC
 #include "platform/wincrypt.h"
 #include "platform/winscard_ext.h"
 #include "store_listing.h"
@@ -94,14 +94,27 @@ PCCERT_CONTEXT FindByThumbprint(HCERTSTORE store, const std::vector<BYTE>& thumb
 void ReportKeyError(const char* command, const char* step, DWORD error) {
   const char* text = nullptr;
   switch (error) {
-    case SCARD_W_WRONG_CHV: text = "wrong PIN"; break;
-    case SCARD_W_CHV_BLOCKED: text = "the card's PIN is blocked"; break;
+    case SCARD_W_WRONG_CHV:
+      text = "wrong PIN";
+      break;
+    case SCARD_W_CHV_BLOCKED:
+      text = "the card's PIN is blocked";
+      break;
     case NTE_SILENT_CONTEXT:
-    case SCARD_W_CARD_NOT_AUTHENTICATED: text = "the key needs the card's PIN: give it with --pin"; break;
-    case CRYPT_E_NO_KEY_PROPERTY: text = "the certificate has no private key"; break;
-    case NTE_BAD_KEYSET: text = "the certificate's key cannot be found (is the card in a reader?)"; break;
-    case NTE_BAD_DATA: text = "the input is not a cryptogram for this key"; break;
-    default: break;
+    case SCARD_W_CARD_NOT_AUTHENTICATED:
+      text = "the key needs the card's PIN: give it with --pin";
+      break;
+    case CRYPT_E_NO_KEY_PROPERTY:
+      text = "the certificate has no private key";
+      break;
+    case NTE_BAD_KEYSET:
+      text = "the certificate's key cannot be found (is the card in a reader?)";
+      break;
+    case NTE_BAD_DATA:
+      text = "the input is not a cryptogram for this key";
+      break;
+    default:
+      break;
   }
   if (text) {
     std::fprintf(stderr, "%s: %s (0x%08lX)\n", command, text, Code(error));
@@ -133,8 +146,8 @@ class CertificateKey {
     m_prov.Adopt(provider, callerFrees != FALSE);
     if (!args.pin.empty()) {
       const DWORD param = m_keySpec == AT_KEYEXCHANGE ? PP_KEYEXCHANGE_PIN : PP_SIGNATURE_PIN;
-      const BOOL given = CryptSetProvParam(m_prov.Get(), param,
-                                           reinterpret_cast<const BYTE*>(args.pin.data()), 0);
+      const BOOL given =
+          CryptSetProvParam(m_prov.Get(), param, reinterpret_cast<const BYTE*>(args.pin.data()), 0);
       explicit_bzero(args.pin.data(), args.pin.size());
       // A provider without PINs (the software one) has no use for it.
       if (!given && GetLastError() != NTE_BAD_TYPE) {
@@ -159,14 +172,16 @@ class CertificateKey {
 
 bool WriteFileBytes(const std::string& path, const std::vector<BYTE>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out.flush());
 }
 
 int Sign(std::span<const std::string> rawArgs) {
   KeyArguments args;
   if (!ParseArguments(rawArgs, true, &args)) {
-    std::fprintf(stderr, "sign: expected --thumbprint HEX [--hash sha1|sha256] [--pin PIN] IN OUT\n");
+    std::fprintf(stderr,
+                 "sign: expected --thumbprint HEX [--hash sha1|sha256] [--pin PIN] IN OUT\n");
     return 2;
   }
   auto data = ReadFileBytes(args.in);
@@ -225,7 +240,8 @@ int Decrypt(std::span<const std::string> rawArgs) {
   if (!CryptGetUserKey(key.Provider(), AT_KEYEXCHANGE, key.Key().Receive())) {
     const DWORD error = GetLastError();
     if (error == NTE_NO_KEY) {
-      std::fprintf(stderr, "decrypt: the certificate's key cannot decrypt (0x%08lX)\n", Code(error));
+      std::fprintf(stderr, "decrypt: the certificate's key cannot decrypt (0x%08lX)\n",
+                   Code(error));
     } else {
       ReportKeyError("decrypt", "opening the exchange key", error);
     }

@@ -11,7 +11,9 @@ namespace {
 
 std::vector<tool::Command> AllCommands() {
   std::vector<tool::Command> all;
-  for (const auto& group : {tool::CardCommands(), tool::StoreCommands(), tool::KeyCommands(), tool::ModuleCommands()}) all.insert(all.end(), group.begin(), group.end());
+  for (const auto& group :
+       {tool::CardCommands(), tool::StoreCommands(), tool::KeyCommands(), tool::ModuleCommands()})
+    all.insert(all.end(), group.begin(), group.end());
   return all;
 }
 

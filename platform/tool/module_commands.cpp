@@ -15,7 +15,8 @@ using SelfRegistration = HRESULT (*)(void);
 
 // Loads the module, calls its self-registration entry and prints the
 // HRESULT, as the platform's registration tool does.
-int CallSelfRegistration(const char* command, const char* entry, std::span<const std::string> args) {
+int CallSelfRegistration(const char* command, const char* entry,
+                         std::span<const std::string> args) {
   if (args.size() != 1) {
     std::fprintf(stderr, "%s: expected the module's file\n", command);
     return 2;
@@ -65,25 +66,29 @@ int RegisterProviderCommand(std::span<const std::string> args) {
     return 2;
   }
   if (!platform::RegisterProvider(args[0], type, args[1])) {
-    std::fprintf(stderr, "register-provider: cannot register '%s' (reserved name, or the provider "
-                         "database cannot be written)\n",
+    std::fprintf(stderr,
+                 "register-provider: cannot register '%s' (reserved name, or the provider "
+                 "database cannot be written)\n",
                  args[0].c_str());
     return 1;
   }
   if (!platform::FindModuleFile(args[1])) {
-    std::fprintf(stderr, "register-provider: warning: no module %s is found now\n", args[1].c_str());
+    std::fprintf(stderr, "register-provider: warning: no module %s is found now\n",
+                 args[1].c_str());
   }
-  std::printf("%s: type %lu, module %s\n", args[0].c_str(), static_cast<unsigned long>(type), args[1].c_str());
+  std::printf("%s: type %lu, module %s\n", args[0].c_str(), static_cast<unsigned long>(type),
+              args[1].c_str());
   return 0;
 }
 
 const Command kModuleCommands[] = {
     {"register-module", "FILE", "load a module and call its DllRegisterServer; prints the HRESULT",
      RegisterModule},
-    {"unregister-module", "FILE", "load a module and call its DllUnregisterServer; prints the HRESULT",
-     UnregisterModule},
+    {"unregister-module", "FILE",
+     "load a module and call its DllUnregisterServer; prints the HRESULT", UnregisterModule},
     {"register-provider", "NAME MODULE [--type TYPE]",
-     "enter a cryptographic provider into the provider database (type 1, PROV_RSA_FULL, by default)",
+     "enter a cryptographic provider into the provider database (type 1, PROV_RSA_FULL, by "
+     "default)",
      RegisterProviderCommand},
 };
 

@@ -19,7 +19,6 @@
 namespace tool {
 namespace {
 
-
 int ListStore(std::span<const std::string> args) {
   if (args.size() > 1) {
     std::fprintf(stderr, "list-store: expected at most a store name\n");
@@ -40,10 +39,12 @@ class Password {
   // The UTF-16 form; false when the text is not valid UTF-8.
   bool Convert() {
     m_text.push_back('\0');
-    const int units = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, m_text.data(), -1, nullptr, 0);
+    const int units =
+        MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, m_text.data(), -1, nullptr, 0);
     if (units <= 0) return false;
     m_wide.assign(static_cast<std::size_t>(units), u'\0');
-    return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, m_text.data(), -1, m_wide.data(), units) == units;
+    return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, m_text.data(), -1, m_wide.data(),
+                               units) == units;
   }
   LPCWSTR Wide() const { return m_wide.data(); }
   void Wipe() {
@@ -135,7 +136,8 @@ int ImportPfx(std::span<const std::string> args) {
   const CCertStore imported(PFXImportCertStore(&blob, password.Wide(), flags));
   password.Wipe();
   if (!imported.Get()) {
-    std::fprintf(stderr, "import-pfx: cannot import %s (0x%08lX)\n", file.c_str(), Code(GetLastError()));
+    std::fprintf(stderr, "import-pfx: cannot import %s (0x%08lX)\n", file.c_str(),
+                 Code(GetLastError()));
     return 1;
   }
   const CCertStore personal(OpenSystemStore("import-pfx", "MY"));
@@ -148,11 +150,13 @@ int ImportPfx(std::span<const std::string> args) {
   while ((certificate = CertEnumCertificatesInStore(imported.Get(), certificate)) != nullptr) {
     const std::string subject = SubjectText(certificate);
     if (CertAddCertificateContextToStore(personal.Get(), certificate,
-                                         CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES, nullptr)) {
+                                         CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES,
+                                         nullptr)) {
       std::printf("added: %s\n", subject.c_str());
       ++added;
     } else {
-      std::fprintf(stderr, "import-pfx: %s was not added (0x%08lX)\n", subject.c_str(), Code(GetLastError()));
+      std::fprintf(stderr, "import-pfx: %s was not added (0x%08lX)\n", subject.c_str(),
+                   Code(GetLastError()));
       ++refused;
     }
   }
@@ -194,8 +198,8 @@ int WatchStore(std::span<const std::string> args) {
     ~EventCloser() { CloseHandle(h); }
   } closer{event};
   if (!CertControlStore(store.Get(), 0, CERT_STORE_CTRL_NOTIFY_CHANGE, &event)) {
-    std::fprintf(stderr, "watch-store: the store %s cannot report changes (0x%08lX)\n", name.c_str(),
-                 Code(GetLastError()));
+    std::fprintf(stderr, "watch-store: the store %s cannot report changes (0x%08lX)\n",
+                 name.c_str(), Code(GetLastError()));
     return 1;
   }
   std::printf("Waiting up to %lu s for a change of %s\n", seconds, name.c_str());
@@ -211,7 +215,8 @@ int WatchStore(std::span<const std::string> args) {
   }
   std::printf("%s changed\n", name.c_str());
   if (!CertControlStore(store.Get(), 0, CERT_STORE_CTRL_RESYNC, &event)) {
-    std::fprintf(stderr, "watch-store: cannot resynchronise %s (0x%08lX)\n", name.c_str(), Code(GetLastError()));
+    std::fprintf(stderr, "watch-store: cannot resynchronise %s (0x%08lX)\n", name.c_str(),
+                 Code(GetLastError()));
     return 1;
   }
   PrintStore(store.Get(), name);
@@ -220,7 +225,8 @@ int WatchStore(std::span<const std::string> args) {
 
 const Command kStoreCommands[] = {
     {"list-store", "[NAME]",
-     "list a system store of the user (MY by default): subject, thumbprint, key provider", ListStore},
+     "list a system store of the user (MY by default): subject, thumbprint, key provider",
+     ListStore},
     {"import-pfx", "FILE [--password PASSWORD] [--exportable]",
      "import a PFX file and add each certificate to MY as the platform's import does "
      "(the password is asked for when not given)",

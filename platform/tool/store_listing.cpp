@@ -14,8 +14,10 @@ namespace tool {
 std::string SubjectText(PCCERT_CONTEXT certificate) {
   CERT_NAME_BLOB* subject = &certificate->pCertInfo->Subject;
   const DWORD type = CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG;
-  std::string text(CertNameToStrA(certificate->dwCertEncodingType, subject, type, nullptr, 0), '\0');
-  CertNameToStrA(certificate->dwCertEncodingType, subject, type, text.data(), static_cast<DWORD>(text.size()));
+  std::string text(CertNameToStrA(certificate->dwCertEncodingType, subject, type, nullptr, 0),
+                   '\0');
+  CertNameToStrA(certificate->dwCertEncodingType, subject, type, text.data(),
+                 static_cast<DWORD>(text.size()));
   text.resize(text.size() - 1);
   return text;
 }
@@ -25,13 +27,14 @@ unsigned long Code(DWORD error) { return static_cast<unsigned long>(error); }
 // The current user's system store of that name; null with a message.
 HCERTSTORE OpenSystemStore(const char* command, const std::string& name) {
   const std::u16string wide = WideName(name);
-  HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, wide.c_str());
+  HCERTSTORE store =
+      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, wide.c_str());
   if (!store) {
-    std::fprintf(stderr, "%s: cannot open the store %s (0x%08lX)\n", command, name.c_str(), Code(GetLastError()));
+    std::fprintf(stderr, "%s: cannot open the store %s (0x%08lX)\n", command, name.c_str(),
+                 Code(GetLastError()));
   }
   return store;
 }
-
 
 std::optional<std::vector<BYTE>> ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -46,7 +49,8 @@ namespace {
 std::string Thumbprint(PCCERT_CONTEXT certificate) {
   BYTE hash[20];
   DWORD size = sizeof hash;
-  if (!CertGetCertificateContextProperty(certificate, CERT_SHA1_HASH_PROP_ID, hash, &size)) return "?";
+  if (!CertGetCertificateContextProperty(certificate, CERT_SHA1_HASH_PROP_ID, hash, &size))
+    return "?";
   std::string text;
   for (DWORD i = 0; i < size; ++i) {
     char digits[3];
@@ -65,7 +69,8 @@ void PrintKeyProvider(PCCERT_CONTEXT certificate) {
     return;
   }
   std::vector<std::max_align_t> buffer(size / sizeof(std::max_align_t) + 1);
-  if (!CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size)) {
+  if (!CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(),
+                                         &size)) {
     std::printf("  Key provider: unreadable\n");
     return;
   }

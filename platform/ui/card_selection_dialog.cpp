@@ -15,10 +15,10 @@ CardSelectionDialog::CardSelectionDialog(const QString& title,
   setModal(true);
 
   auto* layout = new QVBoxLayout(this);
-  auto* prompt = new QLabel(choices.empty()
-                                ? QStringLiteral("No hay ninguna tarjeta válida en los lectores.")
-                                : QStringLiteral("Seleccione el lector que contiene su tarjeta:"),
-                            this);
+  auto* prompt =
+      new QLabel(choices.empty() ? QStringLiteral("No hay ninguna tarjeta válida en los lectores.")
+                                 : QStringLiteral("Seleccione el lector que contiene su tarjeta:"),
+                 this);
   layout->addWidget(prompt);
 
   m_list = new QTreeWidget(this);

@@ -18,11 +18,11 @@ struct SystemCursor {
 };
 
 constexpr SystemCursor kSystemCursors[] = {
-    {32512, Qt::ArrowCursor},      {32513, Qt::IBeamCursor},     {32514, Qt::WaitCursor},
-    {32515, Qt::CrossCursor},      {32516, Qt::UpArrowCursor},   {32642, Qt::SizeFDiagCursor},
-    {32643, Qt::SizeBDiagCursor},  {32644, Qt::SizeHorCursor},   {32645, Qt::SizeVerCursor},
-    {32646, Qt::SizeAllCursor},    {32648, Qt::ForbiddenCursor}, {32649, Qt::PointingHandCursor},
-    {32650, Qt::BusyCursor},       {32651, Qt::WhatsThisCursor},
+    {32512, Qt::ArrowCursor},     {32513, Qt::IBeamCursor},     {32514, Qt::WaitCursor},
+    {32515, Qt::CrossCursor},     {32516, Qt::UpArrowCursor},   {32642, Qt::SizeFDiagCursor},
+    {32643, Qt::SizeBDiagCursor}, {32644, Qt::SizeHorCursor},   {32645, Qt::SizeVerCursor},
+    {32646, Qt::SizeAllCursor},   {32648, Qt::ForbiddenCursor}, {32649, Qt::PointingHandCursor},
+    {32650, Qt::BusyCursor},      {32651, Qt::WhatsThisCursor},
 };
 
 HCURSOR HandleOf(const SystemCursor& cursor) {

@@ -79,8 +79,7 @@ QFont DialogFontOf(const DialogTemplate& dialogTemplate) {
   return font;
 }
 
-QSize BuildDialogControls(QWidget& parent, const DialogTemplate& dialogTemplate,
-                          HINSTANCE module) {
+QSize BuildDialogControls(QWidget& parent, const DialogTemplate& dialogTemplate, HINSTANCE module) {
   const QFont font = DialogFontOf(dialogTemplate);
   parent.setFont(font);
   const DialogUnits units(DialogBaseUnits(font));

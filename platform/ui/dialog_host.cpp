@@ -96,8 +96,7 @@ void DialogHost::ApplyEditColors() {
   for (QLineEdit* line : findChildren<QLineEdit*>()) {
     const int id = platform::DialogItemId(*line);
     if (id == platform::kNoControlId) continue;
-    EditColors colors{line->palette().color(QPalette::Text),
-                      line->palette().color(QPalette::Base)};
+    EditColors colors{line->palette().color(QPalette::Text), line->palette().color(QPalette::Base)};
     if (Send(WM_CTLCOLOREDIT, reinterpret_cast<WPARAM>(&colors), id) == 0) continue;
     QPalette palette = line->palette();
     palette.setColor(QPalette::Text, colors.text);

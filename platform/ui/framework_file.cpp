@@ -34,7 +34,8 @@ CFile::~CFile() { Close(); }
 BOOL CFile::Open(LPCSTR lpszFileName, UINT nOpenFlags, CFileException* pError) {
   Close();
   const auto fail = [&](int cause, int osError) {
-    if (pError != nullptr) *pError = CFileException(cause, osError, lpszFileName ? lpszFileName : "");
+    if (pError != nullptr)
+      *pError = CFileException(cause, osError, lpszFileName ? lpszFileName : "");
     return FALSE;
   };
   if (lpszFileName == nullptr || *lpszFileName == '\0') {

@@ -60,7 +60,7 @@ INT_PTR CFileDialog::DoModal() {
   if (m_bOpenFileDialog) {
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode((m_flags & OFN_FILEMUSTEXIST) != 0 ? QFileDialog::ExistingFile
-                                                           : QFileDialog::AnyFile);
+                                                          : QFileDialog::AnyFile);
   } else {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);

@@ -232,8 +232,8 @@ INT_PTR CPropertySheetEx::DoModal() {
 
   QWidget* parent = m_pParentWnd != nullptr ? m_pParentWnd->GetWidget() : nullptr;
   PropertySheetWindow window(*this, parent);
-  const HINSTANCE captionModule = m_psh.hInstance != nullptr ? m_psh.hInstance
-                                                              : AfxGetResourceHandle();
+  const HINSTANCE captionModule =
+      m_psh.hInstance != nullptr ? m_psh.hInstance : AfxGetResourceHandle();
   window.setWindowTitle(StringResource(captionModule, m_nIDCaption));
   if (!window.BuildPages(AfxGetResourceHandle())) {
     window.DetachPages();

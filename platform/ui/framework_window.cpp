@@ -62,9 +62,12 @@ void DDX_Text(CDataExchange* pDX, int nIDC, std::string& value) {
   auto* text = qobject_cast<QPlainTextEdit*>(control);
   if (pDX->m_bSaveAndValidate) {
     QByteArray bytes;
-    if (line != nullptr) bytes = line->text().toUtf8();
-    else if (text != nullptr) bytes = text->toPlainText().toUtf8();
-    else return;
+    if (line != nullptr)
+      bytes = line->text().toUtf8();
+    else if (text != nullptr)
+      bytes = text->toPlainText().toUtf8();
+    else
+      return;
     // The text may be a secret (a password, a PIN): the old value and the
     // intermediate copy are overwritten, not just released.
     explicit_bzero(value.data(), value.size());
@@ -72,8 +75,10 @@ void DDX_Text(CDataExchange* pDX, int nIDC, std::string& value) {
     explicit_bzero(bytes.data(), static_cast<std::size_t>(bytes.size()));
   } else {
     const QString shown = QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size()));
-    if (line != nullptr) line->setText(shown);
-    else if (text != nullptr) text->setPlainText(shown);
+    if (line != nullptr)
+      line->setText(shown);
+    else if (text != nullptr)
+      text->setPlainText(shown);
   }
 }
 

@@ -22,7 +22,8 @@ std::vector<Answer> ButtonsOf(UINT style) {
     case MB_OKCANCEL:
       return {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}};
     case MB_ABORTRETRYIGNORE:
-      return {{QMessageBox::Abort, IDABORT}, {QMessageBox::Retry, IDRETRY},
+      return {{QMessageBox::Abort, IDABORT},
+              {QMessageBox::Retry, IDRETRY},
               {QMessageBox::Ignore, IDIGNORE}};
     case MB_YESNOCANCEL:
       return {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}};

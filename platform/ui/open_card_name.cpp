@@ -65,8 +65,8 @@ LONG FindChoices(SCARDCONTEXT context, const char* cardNames, std::vector<CardCh
 int AskUser(const char* title, const std::vector<CardChoice>& choices) {
   int chosen = -1;
   const bool ran = platform::RunOnGuiThread([&] {
-    const QString caption = title != nullptr ? QString::fromUtf8(title)
-                                             : QStringLiteral("Seleccionar tarjeta");
+    const QString caption =
+        title != nullptr ? QString::fromUtf8(title) : QStringLiteral("Seleccionar tarjeta");
     platform::CardSelectionDialog dialog(caption, choices);
     if (platform::RunModalDialog(dialog) == QDialog::Accepted) chosen = dialog.SelectedIndex();
   });

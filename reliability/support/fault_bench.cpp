@@ -113,20 +113,32 @@ using orvel_test::ReadEntry;
 
 const char* FaultName(CardFault fault) {
   switch (fault) {
-    case CardFault::TransportError: return "transport";
-    case CardFault::CardRemoved: return "removed";
-    case CardFault::CardReset: return "reset";
-    case CardFault::Status6A80: return "sw6A80";
+    case CardFault::TransportError:
+      return "transport";
+    case CardFault::CardRemoved:
+      return "removed";
+    case CardFault::CardReset:
+      return "reset";
+    case CardFault::Status6A80:
+      return "sw6A80";
   }
   return "?";
 }
 
 void InjectFault(std::size_t command, CardFault fault) {
   switch (fault) {
-    case CardFault::TransportError: fakepcsc::FailTransmitAt(command, SCARD_E_NOT_TRANSACTED); break;
-    case CardFault::CardRemoved: fakepcsc::RemoveCardAt(command); break;
-    case CardFault::CardReset: fakepcsc::ResetCardAt(command); break;
-    case CardFault::Status6A80: fakepcsc::AnswerStatusAt(command, 0x6A80); break;
+    case CardFault::TransportError:
+      fakepcsc::FailTransmitAt(command, SCARD_E_NOT_TRANSACTED);
+      break;
+    case CardFault::CardRemoved:
+      fakepcsc::RemoveCardAt(command);
+      break;
+    case CardFault::CardReset:
+      fakepcsc::ResetCardAt(command);
+      break;
+    case CardFault::Status6A80:
+      fakepcsc::AnswerStatusAt(command, 0x6A80);
+      break;
   }
 }
 
@@ -179,11 +191,16 @@ CardContents InspectCard(const cardsim::VirtualCard& card) {
 
 const char* LeftStateName(LeftState state) {
   switch (state) {
-    case LeftState::NothingNew: return "nothing new";
-    case LeftState::KeyWithoutCertificate: return "key and records without certificate";
-    case LeftState::Installed: return "installed";
-    case LeftState::Unreachable: return "key that no private-key record names";
-    case LeftState::Broken: return "broken";
+    case LeftState::NothingNew:
+      return "nothing new";
+    case LeftState::KeyWithoutCertificate:
+      return "key and records without certificate";
+    case LeftState::Installed:
+      return "installed";
+    case LeftState::Unreachable:
+      return "key that no private-key record names";
+    case LeftState::Broken:
+      return "broken";
   }
   return "?";
 }
@@ -198,8 +215,8 @@ LeftState ClassifyCard(const cardsim::VirtualCard& card, std::string* why) {
   *why = out.str();
   if (!contents.recordProblems.empty()) return LeftState::Broken;
 
-  if (contents.keyParts == 0 && contents.privateRecords.empty() &&
-      contents.publicRecords.empty() && contents.cdfEmpty) {
+  if (contents.keyParts == 0 && contents.privateRecords.empty() && contents.publicRecords.empty() &&
+      contents.cdfEmpty) {
     return LeftState::NothingNew;
   }
   const std::vector<std::uint8_t> one = {kFirstReference};

@@ -74,7 +74,7 @@ class CFaultBench {
 
 // What the card holds besides a fresh card's contents.
 struct CardContents {
-  std::size_t keyParts = 0;                 // (reference, role) pairs holding key material
+  std::size_t keyParts = 0;                  // (reference, role) pairs holding key material
   std::vector<std::uint8_t> privateRecords;  // key references of the PrKDF records, in order
   std::vector<std::uint8_t> publicRecords;   // and of the PuKDF records
   std::vector<std::string> recordProblems;   // records not as this system writes them
@@ -85,16 +85,17 @@ CardContents InspectCard(const cardsim::VirtualCard& card);
 
 // The states an interrupted import may leave.
 enum class LeftState {
-  NothingNew,          // no key material, no record
-  KeyWithoutCertificate,  // the key in both roles under kFirstReference, both records, no certificate
-  Installed,           // all of it, the certificate readable
+  NothingNew,             // no key material, no record
+  KeyWithoutCertificate,  // the key in both roles under kFirstReference, both records, no
+                          // certificate
+  Installed,              // all of it, the certificate readable
   // Key material under kFirstReference that no private-key record names,
   // with its public-key record or none: what is left when the card is taken
   // out while the key is being written, before the undo can reach it.
   // Nothing finds such a key; a reference without records is written over by
   // the next installation.
   Unreachable,
-  Broken,              // anything else
+  Broken,  // anything else
 };
 const char* LeftStateName(LeftState state);
 // Classifies what the card holds after one import of the bench's PFX on a

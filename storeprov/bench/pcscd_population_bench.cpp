@@ -13,7 +13,8 @@
 namespace {
 
 void BM_FirstPopulationTenCertificatesThroughPcscd(benchmark::State& state) {
-  const auto card = storeprov_test::CardWithCertificates(0x01, storeprov_test::KeyedCertificates(10, 300));
+  const auto card =
+      storeprov_test::CardWithCertificates(0x01, storeprov_test::KeyedCertificates(10, 300));
   cardsim::PcscdRig rig({card});
   rig.Start();
   std::size_t commands = 0;

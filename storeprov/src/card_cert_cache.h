@@ -24,7 +24,7 @@ struct CardCertEntry {
   std::unique_ptr<BYTE[]> certificate;  // DER bytes
   DWORD certificateLength = 0;
   char containerName[kContainerNameSize] = {};  // empty: no key on the card
-  WORD keyUsage = 0;  // the private-key record's usage, high byte first
+  WORD keyUsage = 0;                            // the private-key record's usage, high byte first
 };
 
 class CCardCertCache {

@@ -2,8 +2,8 @@
 #include "entry_points.h"
 
 #include "change_events.h"
-#include "entry_guard.h"
 #include "common/module_instance.h"
+#include "entry_guard.h"
 #include "populate_card_store.h"
 #include "reader_state.h"
 #include "reader_watcher.h"
@@ -26,18 +26,18 @@ const CRYPT_OID_FUNC_ENTRY kOpenStoreEntry = {kProviderName,
 // properties.
 void* const StoreProvCallbacks[CERT_STORE_PROV_FUNC_COUNT] = {
     reinterpret_cast<void*>(&CertStoreProvCloseCallback),      // CLOSE
-    nullptr,                                                    // READ_CERT
+    nullptr,                                                   // READ_CERT
     reinterpret_cast<void*>(&CertStoreProvWriteCertCallback),  // WRITE_CERT
-    nullptr,                                                    // DELETE_CERT
-    nullptr,                                                    // SET_CERT_PROPERTY
-    nullptr,                                                    // READ_CRL
-    nullptr,                                                    // WRITE_CRL
-    nullptr,                                                    // DELETE_CRL
-    nullptr,                                                    // SET_CRL_PROPERTY
-    nullptr,                                                    // READ_CTL
-    nullptr,                                                    // WRITE_CTL
-    nullptr,                                                    // DELETE_CTL
-    nullptr,                                                    // SET_CTL_PROPERTY
+    nullptr,                                                   // DELETE_CERT
+    nullptr,                                                   // SET_CERT_PROPERTY
+    nullptr,                                                   // READ_CRL
+    nullptr,                                                   // WRITE_CRL
+    nullptr,                                                   // DELETE_CRL
+    nullptr,                                                   // SET_CRL_PROPERTY
+    nullptr,                                                   // READ_CTL
+    nullptr,                                                   // WRITE_CTL
+    nullptr,                                                   // DELETE_CTL
+    nullptr,                                                   // SET_CTL_PROPERTY
     reinterpret_cast<void*>(&CertStoreProvControl),            // CONTROL
 };
 
@@ -124,7 +124,9 @@ HRESULT UnregisterServer() {
 
 extern "C" HRESULT DllRegisterServer(void) { return GuardedEntry<HRESULT>(E_FAIL, RegisterServer); }
 
-extern "C" HRESULT DllUnregisterServer(void) { return GuardedEntry<HRESULT>(E_FAIL, UnregisterServer); }
+extern "C" HRESULT DllUnregisterServer(void) {
+  return GuardedEntry<HRESULT>(E_FAIL, UnregisterServer);
+}
 
 extern "C" BOOL CertDllOpenStoreProv(LPCSTR lpszStoreProvider, DWORD dwEncodingType,
                                      HCRYPTPROV hCryptProv, DWORD dwFlags, const void* pvPara,

@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "common/module_instance.h"
-#include "platform/resources.h"
 #include "platform/message_box.h"
+#include "platform/resources.h"
 
 int ShowMessage(HWND owner, UINT style, UINT captionId, UINT textId, ...) {
   char caption[100];

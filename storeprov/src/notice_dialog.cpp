@@ -1,8 +1,8 @@
 #include "messages.h"
 
 #include "common/module_instance.h"
-#include "storeprov_resources.h"
 #include "platform/resources.h"
+#include "storeprov_resources.h"
 #include "window_placement.h"
 
 void ShowNotice(UINT textId) {

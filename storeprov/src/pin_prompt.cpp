@@ -10,9 +10,9 @@
 
 #include "common/module_instance.h"
 #include "common/secure_wipe.h"
-#include "storeprov_resources.h"
 #include "platform/resources.h"
 #include "scaled_font.h"
+#include "storeprov_resources.h"
 #include "window_placement.h"
 
 namespace {

@@ -16,9 +16,7 @@ ReaderRecords& Records() { return TheModuleState().readers; }
 
 std::mutex& ReaderStateLock() { return Records().stateLock; }
 
-std::mutex& ReaderExaminationLock(std::size_t reader) {
-  return Records().examinationLocks[reader];
-}
+std::mutex& ReaderExaminationLock(std::size_t reader) { return Records().examinationLocks[reader]; }
 
 CCardCertCache* ReaderCache(std::size_t reader) {
   std::lock_guard state(ReaderStateLock());
@@ -36,8 +34,7 @@ std::shared_ptr<const CCardCertCache> ShareReaderCacheLocked(std::size_t reader)
 
 std::uint64_t ReaderStateLife() { return Records().life; }
 
-bool SetReaderCache(std::size_t reader, std::shared_ptr<CCardCertCache> cache,
-                    std::uint64_t life) {
+bool SetReaderCache(std::size_t reader, std::shared_ptr<CCardCertCache> cache, std::uint64_t life) {
   std::shared_ptr<CCardCertCache> old;
   {
     std::lock_guard state(ReaderStateLock());

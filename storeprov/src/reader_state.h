@@ -45,8 +45,7 @@ std::uint64_t ReaderStateLife();
 // Replaces the record of entry i (dropping the table's share of the old
 // one) when the state is still in the given life; false, storing nothing,
 // when it is not. Call with the entry's examination lock held.
-bool SetReaderCache(std::size_t reader, std::shared_ptr<CCardCertCache> cache,
-                    std::uint64_t life);
+bool SetReaderCache(std::size_t reader, std::shared_ptr<CCardCertCache> cache, std::uint64_t life);
 
 // First process attach: every entry zero, every reader flagged as changed,
 // no records. Reader names kept from an earlier life of the state are freed.

@@ -39,7 +39,8 @@ std::unique_ptr<QFont> CreateScaledFont(const QPaintDevice& device, const char* 
   if (width != 0 && y != 0) {
     // The width scales with the height: average width * |x| / |y|.
     const int average = QFontMetrics(*font, &const_cast<QPaintDevice&>(device)).averageCharWidth();
-    const int logicalWidth = static_cast<int>(std::abs(x) * average / static_cast<double>(std::abs(y)) + 0.5);
+    const int logicalWidth =
+        static_cast<int>(std::abs(x) * average / static_cast<double>(std::abs(y)) + 0.5);
     if (average > 0 && logicalWidth > 0) font->setStretch(logicalWidth * 100 / average);
   }
   return font;

@@ -17,8 +17,8 @@ void CenterWindow(QWidget* window) {
     reference = parent != nullptr ? parent->frameGeometry().size() : QSize();
   }
   if (!reference.isValid()) {
-    const QScreen* screen = window->screen() != nullptr ? window->screen()
-                                                        : QGuiApplication::primaryScreen();
+    const QScreen* screen =
+        window->screen() != nullptr ? window->screen() : QGuiApplication::primaryScreen();
     reference = screen != nullptr ? screen->geometry().size() : QSize(0, 0);
   }
   window->move(CenteredPosition(reference, size));

@@ -95,9 +95,9 @@ TEST_F(ChangeWatching, SharedUseNeitherHidesNorFakesAnInsertion) {
   auto connect = [this](const char* reader) {
     SCARDHANDLE card = 0;
     DWORD protocol = 0;
-    EXPECT_EQ(SCardConnectA(m_context, reader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &card,
-                            &protocol),
-              SCARD_S_SUCCESS);
+    EXPECT_EQ(
+        SCardConnectA(m_context, reader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &card, &protocol),
+        SCARD_S_SUCCESS);
     return card;
   };
   // A program takes the card in shared use and lets it go: the same card.
@@ -152,8 +152,8 @@ TEST_F(ChangeWatching, NullParameterIsRefusedAndOtherControlsAccepted) {
   EXPECT_FALSE(CertStoreProvControl(store.Get(), 0, CERT_STORE_CTRL_RESYNC, nullptr));
   EXPECT_FALSE(CertStoreProvControl(store.Get(), 0, CERT_STORE_CTRL_NOTIFY_CHANGE, nullptr));
   Event event;
-  for (DWORD type : {CERT_STORE_CTRL_COMMIT, CERT_STORE_CTRL_AUTO_RESYNC,
-                     CERT_STORE_CTRL_CANCEL_NOTIFY, 77UL}) {
+  for (DWORD type :
+       {CERT_STORE_CTRL_COMMIT, CERT_STORE_CTRL_AUTO_RESYNC, CERT_STORE_CTRL_CANCEL_NOTIFY, 77UL}) {
     EXPECT_TRUE(CertStoreProvControl(store.Get(), 0, type, event.Address())) << type;
   }
   EXPECT_TRUE(TheChangeEventList().Events().empty());

@@ -17,18 +17,18 @@
 #include <string>
 
 #include "common/module_instance.h"
+#include "messages.h"
+#include "pin_prompt.h"
 #include "platform/dialog_host.h"
 #include "platform/dialog_template.h"
 #include "platform/image_resources.h"
-#include "storeprov_resources.h"
-#include "support/key_input.h"
-#include "messages.h"
-#include "pin_prompt.h"
 #include "platform/modal_dialog.h"
 #include "platform/module_handle.h"
 #include "platform/qt_application.h"
 #include "platform/resources.h"
 #include "scaled_font.h"
+#include "storeprov_resources.h"
+#include "support/key_input.h"
 #include "window_placement.h"
 
 namespace {
@@ -91,8 +91,9 @@ TEST_F(StoreDialogs, NoticeShowsItsTextAndOnlyOkClosesIt) {
   ShowNotice(6);
   EXPECT_EQ(m_shown, 1);
   EXPECT_EQ(escapesIgnored, 1);
-  EXPECT_EQ(seen, "El certificado no contiene claves privadas o no se han podido extraer. "
-                  "Asegúrese de seleccionar la opción \"Marque la clave privada como exportable\".");
+  EXPECT_EQ(seen,
+            "El certificado no contiene claves privadas o no se han podido extraer. "
+            "Asegúrese de seleccionar la opción \"Marque la clave privada como exportable\".");
 }
 
 TEST_F(StoreDialogs, NoticeEnterPressesOk) {
@@ -257,7 +258,8 @@ TEST_F(StoreDialogs, TemplatesAndIconsOfTheModule) {
   EXPECT_EQ(platform::FindDialogTemplate(ModuleInstance, 102), nullptr);
 
   for (int icon : {104, 105, 111}) {
-    const QPixmap image = platform::LoadImageResource(ModuleInstance, icon, platform::ImageKind::Icon);
+    const QPixmap image =
+        platform::LoadImageResource(ModuleInstance, icon, platform::ImageKind::Icon);
     ASSERT_FALSE(image.isNull()) << icon;
     EXPECT_EQ(image.width(), icon == 104 ? 64 : 32);
     EXPECT_EQ(image.height(), image.width());

@@ -8,15 +8,15 @@
 
 #include <functional>
 
-#include "support/change_event.h"  // first: the platform defines INFINITE before PC/SC
 #include "change_events.h"
 #include "common/module_instance.h"
 #include "entry_points.h"
-#include "platform/handle_guards.h"
 #include "failing_allocation.h"
+#include "platform/handle_guards.h"
 #include "population_fixture.h"
 #include "reader_state.h"
 #include "reader_watcher.h"
+#include "support/change_event.h"  // first: the platform defines INFINITE before PC/SC
 
 namespace storeprov_test {
 namespace {
@@ -31,8 +31,8 @@ struct EntryPointCase {
 
 PCCERT_CONTEXT CertificateWithKeyOnCard() {
   const Bytes der = TestCertificate(3);
-  PCCERT_CONTEXT context = CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
-                                                        static_cast<DWORD>(der.size()));
+  PCCERT_CONTEXT context =
+      CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
   CRYPT_KEY_PROV_INFO info{};
   WCHAR container[] = u"container";
   WCHAR provider[] = u"OrvelCSP";

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "cardsim/fake_pcsc.h"
-#include "platform/kernel.h"  // first: it defines INFINITE before PC/SC
 #include "platform/handle_guards.h"
+#include "platform/kernel.h"  // first: it defines INFINITE before PC/SC
 #include "platform/wincrypt.h"
 #include "platform_test/scoped_user_dir.h"
 #include "support/card_certificates.h"
@@ -36,10 +36,10 @@ class LoadedModule : public ::testing::Test {
 };
 
 TEST_F(LoadedModule, ExportsItsEntryPointsByNameAndNothingElse) {
-  for (const char* name : {"DllMain", "DllRegisterServer", "DllUnregisterServer",
-                           "CertDllOpenStoreProv", "CertStoreProvCloseCallback",
-                           "CertStoreProvWriteCertCallback",
-                           "CertStoreProvSetCertPropertyCallback", "CertStoreProvControl"}) {
+  for (const char* name :
+       {"DllMain", "DllRegisterServer", "DllUnregisterServer", "CertDllOpenStoreProv",
+        "CertStoreProvCloseCallback", "CertStoreProvWriteCertCallback",
+        "CertStoreProvSetCertPropertyCallback", "CertStoreProvControl"}) {
     EXPECT_NE(GetProcAddress(m_module, name), nullptr) << name;
   }
   EXPECT_EQ(GetProcAddress(m_module, "PopulateCardStore"), nullptr);
@@ -66,9 +66,11 @@ TEST_F(LoadedModule, RegistersOnceAndThePersonalStoreShowsTheCardsCertificates) 
   while ((context = CertEnumCertificatesInStore(personal.Get(), context)) != nullptr) {
     seen.emplace_back(context->pbCertEncoded, context->pbCertEncoded + context->cbCertEncoded);
     DWORD size = 0;
-    ASSERT_TRUE(CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size));
+    ASSERT_TRUE(
+        CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size));
     std::vector<BYTE> buffer(size);
-    ASSERT_TRUE(CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size));
+    ASSERT_TRUE(CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID,
+                                                  buffer.data(), &size));
     const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.data());
     EXPECT_EQ(std::u16string(info->pwszProvName), u"OrvelCSP");
     EXPECT_EQ(info->dwProvType, 1u);

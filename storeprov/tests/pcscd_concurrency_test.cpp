@@ -30,8 +30,8 @@ TEST(ConcurrencyThroughPcscd, SixteenProcessesOpenThePersonalStoreFiftyTimesEach
   const auto start = std::chrono::steady_clock::now();
   std::vector<std::unique_ptr<StartedTool>> processes;
   for (int i = 0; i < kProcesses; ++i) {
-    processes.push_back(std::make_unique<StartedTool>(std::string(OPEN_PERSONAL_STORE_PATH) +
-                                                      " " + std::to_string(kOpens)));
+    processes.push_back(std::make_unique<StartedTool>(std::string(OPEN_PERSONAL_STORE_PATH) + " " +
+                                                      std::to_string(kOpens)));
   }
   std::set<std::string> reports;
   for (auto& process : processes) {

@@ -113,8 +113,7 @@ TEST_F(EndToEnd, YesAndThePinPutTheKeyAndCertificateOnTheCard) {
   ASSERT_EQ(listed.status, 0) << listed.out;
   EXPECT_NE(listed.out.find("Usuario de prueba"), std::string::npos) << listed.out;
   EXPECT_NE(listed.out.find("Key provider: OrvelCSP"), std::string::npos) << listed.out;
-  EXPECT_NE(listed.out.find("Key container: " + SerialText(0x51)), std::string::npos)
-      << listed.out;
+  EXPECT_NE(listed.out.find("Key container: " + SerialText(0x51)), std::string::npos) << listed.out;
   EXPECT_NE(listed.out.find("Provider type: 1\n"), std::string::npos) << listed.out;
   EXPECT_NE(listed.out.find("Key spec: 3\n"), std::string::npos) << listed.out;
   // The authority's certificate went on to the default store, which keeps it.

@@ -18,8 +18,8 @@
 #include "populate_card_store.h"
 #include "reader_state.h"
 #include "reader_watcher.h"
-#include "support/change_event.h"
 #include "support/card_certificates.h"
+#include "support/change_event.h"
 #include "support/memory_store.h"
 
 namespace storeprov_test {
@@ -55,8 +55,7 @@ class WatchingThroughPcscd : public ::testing::Test {
     ASSERT_TRUE(PopulateCardStore(store.Get()));
     ASSERT_EQ(ReaderCount, 2u);
     SCARDCONTEXT context = 0;
-    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context),
-              SCARD_S_SUCCESS);
+    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context), SCARD_S_SUCCESS);
     PollReadersOnce(context);
     SCardReleaseContext(context);
     ReaderChanged[0] = ReaderChanged[1] = 0;
@@ -152,8 +151,8 @@ TEST_F(WatchingThroughPcscd, ResyncWithTheResourceManagerStoppedFailsAndRegister
   EXPECT_FALSE(CertStoreProvControl(resynced.Get(), 0, CERT_STORE_CTRL_RESYNC, event.Address()));
   EXPECT_TRUE(TheChangeEventList().Events().empty());
   EXPECT_TRUE(resynced.Certificates().empty());
-  for (DWORD type : {CERT_STORE_CTRL_COMMIT, CERT_STORE_CTRL_AUTO_RESYNC,
-                     CERT_STORE_CTRL_CANCEL_NOTIFY}) {
+  for (DWORD type :
+       {CERT_STORE_CTRL_COMMIT, CERT_STORE_CTRL_AUTO_RESYNC, CERT_STORE_CTRL_CANCEL_NOTIFY}) {
     EXPECT_TRUE(CertStoreProvControl(resynced.Get(), 0, type, event.Address())) << type;
   }
 }

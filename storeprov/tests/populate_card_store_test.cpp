@@ -7,8 +7,8 @@
 
 #include "card_cert_cache.h"
 #include "named_mutex.h"
-#include "platform/kernel_objects.h"  // first: it defines INFINITE before PC/SC
 #include "platform/handle_guards.h"
+#include "platform/kernel_objects.h"  // first: it defines INFINITE before PC/SC
 #include "platform/winuser.h"
 #include "populate_card_store.h"
 #include "population_fixture.h"
@@ -162,10 +162,11 @@ TEST_F(PopulationTest, CardWithoutCertificatesIsReadAtEveryPopulation) {
 
 TEST_F(PopulationTest, KeySpecificationFollowsTheKeyRolesAndNoContainerNoInformation) {
   fakepcsc::AddReader(kReader);
-  const std::vector<CardCertificate> certificates = {
-      {TestCertificate(20), 32, 0x6400}, {TestCertificate(21), 33, 0x2000},
-      {TestCertificate(22), 34, 0x4400}, {TestCertificate(23), 35, 0x0000},
-      {TestCertificate(24), std::nullopt, 0}};
+  const std::vector<CardCertificate> certificates = {{TestCertificate(20), 32, 0x6400},
+                                                     {TestCertificate(21), 33, 0x2000},
+                                                     {TestCertificate(22), 34, 0x4400},
+                                                     {TestCertificate(23), 35, 0x0000},
+                                                     {TestCertificate(24), std::nullopt, 0}};
   fakepcsc::InsertCard(kReader, CardWithCertificates(0x04, certificates));
   MemoryStore store;
   ASSERT_TRUE(PopulateCardStore(store.Get()));
@@ -188,7 +189,8 @@ TEST_F(PopulationTest, UnreadableCertificateFileIsLeftOutNotRepeated) {
   ASSERT_TRUE(card->CreateFile({0x3F11}, 0x0999, 1));
   std::vector<std::uint8_t> cdf = *card->ReadFile({0x5015, 0x6004});
   for (std::size_t i = 0; i + 4 < cdf.size(); ++i) {
-    if (cdf[i] == '0' && cdf[i + 1] == '1' && cdf[i + 2] == '0' && cdf[i + 3] == '2') cdf[i + 3] = '9';
+    if (cdf[i] == '0' && cdf[i + 1] == '1' && cdf[i + 2] == '0' && cdf[i + 3] == '2')
+      cdf[i + 3] = '9';
   }
   ASSERT_TRUE(card->WriteFile({0x5015, 0x6004}, cdf));
   fakepcsc::InsertCard(kReader, card);

@@ -10,8 +10,8 @@
 #include <array>
 #include <chrono>
 
-#include "population_fixture.h"
 #include "populate_card_store.h"
+#include "population_fixture.h"
 
 namespace storeprov_test {
 namespace {
@@ -51,9 +51,9 @@ std::int64_t Nanoseconds(Clock::time_point t) {
   }
   const auto trace = fakepcsc::Trace();
   std::size_t first = 0;
-  while (first < trace.size() && !(trace[first].command.size() >= 2 &&
-                                   trace[first].command[0] == 0x90 &&
-                                   trace[first].command[1] == 0xB8)) {
+  while (first < trace.size() &&
+         !(trace[first].command.size() >= 2 && trace[first].command[0] == 0x90 &&
+           trace[first].command[1] == 0xB8)) {
     ++first;
   }
   if (first + 1 < trace.size()) {
@@ -84,7 +84,8 @@ TEST_F(PopulationTest, TwoProcessesReadTheSameReaderOneAfterTheOther) {
   ::close(start[1]);  // both children start now
 
   std::array<ReadSpan, 2> spans{};
-  for (ReadSpan& span : spans) ASSERT_EQ(::read(report[0], &span, sizeof span), ssize_t{sizeof span});
+  for (ReadSpan& span : spans)
+    ASSERT_EQ(::read(report[0], &span, sizeof span), ssize_t{sizeof span});
   ::close(report[0]);
   for (pid_t child : children) {
     int status = 0;

@@ -12,13 +12,13 @@
 
 #include "cardsim/fake_pcsc.h"
 #include "common/module_instance.h"
-#include "platform/dialog_host.h"
 #include "entry_points.h"
 #include "keyprep/provider_values.h"
 #include "messages.h"
 #include "orvel_test/registration.h"
 #include "pin_prompt.h"
 #include "platform/card_database.h"
+#include "platform/dialog_host.h"
 #include "platform/handle_guards.h"
 #include "platform/modal_dialog.h"
 #include "platform/module_handle.h"
@@ -58,7 +58,8 @@ class Imported {
   // Whether the software key container of the certificate still opens.
   bool SoftwareKeyExists() const {
     std::unique_ptr<BYTE[]> buffer;
-    if (!GetCertificateProperty(m_certificate.Get(), CERT_KEY_PROV_INFO_PROP_ID, &buffer, nullptr)) {
+    if (!GetCertificateProperty(m_certificate.Get(), CERT_KEY_PROV_INFO_PROP_ID, &buffer,
+                                nullptr)) {
       return false;
     }
     const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.get());
@@ -98,8 +99,9 @@ class WriteInterception : public ::testing::Test {
     const std::string answer = m_answers.empty() ? "" : m_answers.front();
     if (!m_answers.empty()) m_answers.pop_front();
     if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
-      m_shown.push_back("box " + box->windowTitle().toStdString() + ": " + box->text().toStdString());
-      box->button(answer == "yes" ? QMessageBox::Yes
+      m_shown.push_back("box " + box->windowTitle().toStdString() + ": " +
+                        box->text().toStdString());
+      box->button(answer == "yes"  ? QMessageBox::Yes
                   : answer == "no" ? QMessageBox::No
                                    : QMessageBox::Ok)
           ->click();
@@ -150,8 +152,8 @@ class WriteInterception : public ::testing::Test {
 
 TEST_F(WriteInterception, KeyAlreadyWithTheCardsProviderPassesSilently) {
   const Bytes der = TestCertificate(60);
-  const CCertificateContext context(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
-                                                                 static_cast<DWORD>(der.size())));
+  const CCertificateContext context(
+      CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
   ASSERT_NE(context.Get(), nullptr);
   std::u16string container = u"0A0B0C0D0E42640020\\3F11\\3F77\\";
   std::u16string provider = u"OrvelCSP";

@@ -190,7 +190,7 @@ class Autopilot {
     Shot(box, "mensaje");
     const QMessageBox::StandardButton chosen = m_answer == "yes"  ? QMessageBox::Yes
                                                : m_answer == "no" ? QMessageBox::No
-                                                                 : QMessageBox::NoButton;
+                                                                  : QMessageBox::NoButton;
     if (QAbstractButton* answer = box.button(chosen); answer != nullptr) {
       Log("answered " + m_answer);
       answer->click();

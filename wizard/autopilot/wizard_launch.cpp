@@ -36,9 +36,11 @@ WizardExit RunWizard(const WizardRun& run) {
     settings["ORVEL_AUTOPILOT_FILE"] = run.file;
     settings["ORVEL_AUTOPILOT_PASSWORD"] = run.password;
     settings["ORVEL_AUTOPILOT_PIN"] = run.pin;
-    if (!run.screenshots.empty()) settings["ORVEL_AUTOPILOT_SCREENSHOTS"] = run.screenshots.string();
+    if (!run.screenshots.empty())
+      settings["ORVEL_AUTOPILOT_SCREENSHOTS"] = run.screenshots.string();
     if (!run.log.empty()) settings["ORVEL_AUTOPILOT_LOG"] = run.log.string();
-    if (run.cancelAtFirstPage) settings.insert_or_assign("ORVEL_AUTOPILOT_CANCEL", std::string("1"));
+    if (run.cancelAtFirstPage)
+      settings.insert_or_assign("ORVEL_AUTOPILOT_CANCEL", std::string("1"));
   }
   std::vector<std::string> environment = Environment(settings);
   std::vector<char*> envp;
@@ -70,8 +72,8 @@ WizardExit RunWizard(const WizardRun& run) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  result.duration =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  result.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - start);
   result.exited = WIFEXITED(status);
   result.code = result.exited ? WEXITSTATUS(status) : -1;
   return result;

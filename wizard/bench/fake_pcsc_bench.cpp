@@ -28,7 +28,10 @@ void BM_CardWorkThroughFakePcsc(benchmark::State& state) {
   }
   state.counters["commands"] = static_cast<double>(commands);
 }
-BENCHMARK(BM_CardWorkThroughFakePcsc)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(BM_CardWorkThroughFakePcsc)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(20);
 
 // From starting the program to its first page on screen (offscreen).
 void BM_StartupToFirstPage(benchmark::State& state) {
@@ -49,13 +52,13 @@ void BM_StartupToFirstPage(benchmark::State& state) {
     long long shownAt = 0;
     const std::string prefix = "first page at ";
     if (!exit.exited || log.empty() || log.front().rfind(prefix, 0) != 0 ||
-        std::from_chars(log.front().data() + prefix.size(),
-                        log.front().data() + log.front().size(), shownAt)
+        std::from_chars(log.front().data() + prefix.size(), log.front().data() + log.front().size(),
+                        shownAt)
                 .ec != std::errc()) {
       return state.SkipWithError("the program did not show its first page");
     }
-    state.SetIterationTime(static_cast<double>(shownAt - (start.tv_sec * 1000000000LL + start.tv_nsec)) /
-                           1e9);
+    state.SetIterationTime(
+        static_cast<double>(shownAt - (start.tv_sec * 1000000000LL + start.tv_nsec)) / 1e9);
   }
   std::filesystem::remove(run.log);
 }

@@ -17,9 +17,9 @@ inline constexpr int IDC_PASSWORD = 1004;
 inline constexpr int IDC_PIN = 1005;
 
 // Images.
-inline constexpr int IDR_MAINFRAME = 128;     // the program's icon
-inline constexpr int IDI_PIN = 110;           // the PIN dialog's icon
-inline constexpr int IDB_WELCOME = 135;       // the welcome page's picture
+inline constexpr int IDR_MAINFRAME = 128;  // the program's icon
+inline constexpr int IDI_PIN = 110;        // the PIN dialog's icon
+inline constexpr int IDB_WELCOME = 135;    // the welcome page's picture
 
 // String-table entries.
 inline constexpr UINT IDS_SHEET_CAPTION = 1;

@@ -18,12 +18,18 @@ namespace {
 // ProgramVersionBlock: it is the program file's metadata.
 __attribute__((section(".orvel.version"), used)) const char kVersionBlock[] =
     "Translation=0C0A04B0\n"
-    "FileVersion=" ORVEL_WIZARD_FILE_VERSION "\n"
-    "ProductVersion=" ORVEL_WIZARD_PRODUCT_VERSION "\n"
-    "FileDescription=" ORVEL_WIZARD_FILE_DESCRIPTION "\n"
-    "ProductName=" ORVEL_WIZARD_PRODUCT_NAME "\n"
-    "InternalName=" ORVEL_WIZARD_INTERNAL_NAME "\n"
-    "OriginalFilename=" ORVEL_WIZARD_ORIGINAL_FILENAME "\n"
+    "FileVersion=" ORVEL_WIZARD_FILE_VERSION
+    "\n"
+    "ProductVersion=" ORVEL_WIZARD_PRODUCT_VERSION
+    "\n"
+    "FileDescription=" ORVEL_WIZARD_FILE_DESCRIPTION
+    "\n"
+    "ProductName=" ORVEL_WIZARD_PRODUCT_NAME
+    "\n"
+    "InternalName=" ORVEL_WIZARD_INTERNAL_NAME
+    "\n"
+    "OriginalFilename=" ORVEL_WIZARD_ORIGINAL_FILENAME
+    "\n"
     "Comments=" ORVEL_WIZARD_COMMENTS "\n";
 
 }  // namespace

@@ -10,7 +10,7 @@
 // in the top-level CMakeLists.txt.
 #define ORVEL_VERSION_TEXT_(a, b, c, d) #a ", " #b ", " #c ", " #d
 #define ORVEL_VERSION_TEXT(a, b, c, d) ORVEL_VERSION_TEXT_(a, b, c, d)
-#define ORVEL_WIZARD_FILE_VERSION                                                \
+#define ORVEL_WIZARD_FILE_VERSION                                                   \
   ORVEL_VERSION_TEXT(ORVEL_VERSION_MAJOR, ORVEL_VERSION_MINOR, ORVEL_VERSION_PATCH, \
                      ORVEL_VERSION_TWEAK)
 #define ORVEL_WIZARD_PRODUCT_VERSION ORVEL_WIZARD_FILE_VERSION

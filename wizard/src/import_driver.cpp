@@ -135,8 +135,8 @@ bool ImportCertificateToCard(PCCERT_CONTEXT certificate, CImportUi& ui) {
   }
 
   InstallationUi installationUi(ui);
-  return KeyInstallation(keyBlob, keyIdentifier, roleWord,
-                         std::span<const BYTE>(certificate->pbCertEncoded,
-                                               certificate->cbCertEncoded),
-                         kWizardInstallation, installationUi);
+  return KeyInstallation(
+      keyBlob, keyIdentifier, roleWord,
+      std::span<const BYTE>(certificate->pbCertEncoded, certificate->cbCertEncoded),
+      kWizardInstallation, installationUi);
 }

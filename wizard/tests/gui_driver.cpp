@@ -66,8 +66,8 @@ void GuiDriver::Answer(QDialog& dialog) {
     // Whatever the steps left open ends here.
     if (wizard->isVisible()) wizard->reject();
   } else if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
-    boxes.push_back({box->windowTitle(), box->text(), box->icon(),
-                     static_cast<int>(box->buttons().size())});
+    boxes.push_back(
+        {box->windowTitle(), box->text(), box->icon(), static_cast<int>(box->buttons().size())});
     box->buttons().front()->click();
   } else if (auto* fileDialog = qobject_cast<QFileDialog*>(&dialog)) {
     ++fileDialogs;

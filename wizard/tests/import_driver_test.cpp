@@ -22,7 +22,9 @@ using cardsim::KeyRole;
 constexpr std::uint8_t kFirstReference = 0x20;
 constexpr const char* kSoftwareProvider = platform::kSoftwareProviderName;
 
-bool IsVerify(const Bytes& command) { return command.size() >= 2 && command[0] == 0x00 && command[1] == 0x20; }
+bool IsVerify(const Bytes& command) {
+  return command.size() >= 2 && command[0] == 0x00 && command[1] == 0x20;
+}
 bool IsKeyCommand(const Bytes& command) {
   return command.size() >= 2 && command[0] == 0x90 && (command[1] == 0x50 || command[1] == 0x52);
 }
@@ -35,7 +37,8 @@ std::size_t CountCommands(bool (*match)(const Bytes&)) {
 // The card left powered up with a verified PIN, so that a later power-down
 // shows.
 void VerifyPinDirectly(cardsim::VirtualCard& card) {
-  card.Transmit({0x00, 0xA4, 0x04, 0x00, 0x0B, 'M', 'a', 's', 't', 'e', 'r', '.', 'F', 'i', 'l', 'e'});
+  card.Transmit(
+      {0x00, 0xA4, 0x04, 0x00, 0x0B, 'M', 'a', 's', 't', 'e', 'r', '.', 'F', 'i', 'l', 'e'});
   card.Transmit({0x00, 0xA4, 0x04, 0x00, 0x0A, 'I', 'C', 'C', '.', 'C', 'r', 'y', 'p', 't', 'o'});
   card.Transmit({0x00, 0x20, 0x00, 0x00, 0x04, '1', '2', '3', '4'});
   ASSERT_TRUE(card.PinVerified());
@@ -222,8 +225,8 @@ TEST_F(ImportDriver, SecondVerificationFailingShows31ThenErasesAndShows32) {
   EXPECT_EQ(m_ui.messages, (std::vector<Shown>{Error(31), Error(32)}));
   const Bytes erase = {0x90, 0x54, 0x40, kFirstReference, 0x00};
   const std::vector<fakepcsc::TraceEntry> failed = fakepcsc::Trace();
-  const auto erased = std::find_if(failed.begin(), failed.end(),
-                                   [&](const auto& e) { return e.command == erase; });
+  const auto erased =
+      std::find_if(failed.begin(), failed.end(), [&](const auto& e) { return e.command == erase; });
   ASSERT_NE(erased, failed.end());
   // The erase went out after message 31 and before message 32.
   const auto eraseIndex = static_cast<std::size_t>(erased - failed.begin());
@@ -259,8 +262,8 @@ TEST_F(ImportDriver, TwoKeysPromptTwiceAndTakeReferencesInStoreOrder) {
   auto first = Certificate(testpki::Key(1024, 0), 0x80, nullptr, 31);   // signature only
   auto second = Certificate(testpki::Key(1024, 1), 0x20, nullptr, 32);  // exchange only
   m_ui.pins = {std::string(kCardPin), std::string(kCardPin)};
-  EXPECT_EQ(Run(PfxWithKeys({{testpki::Key(1024, 0), first.get()},
-                             {testpki::Key(1024, 1), second.get()}})),
+  EXPECT_EQ(Run(PfxWithKeys(
+                {{testpki::Key(1024, 0), first.get()}, {testpki::Key(1024, 1), second.get()}})),
             ImportOutcome::Completed);
   EXPECT_EQ(m_ui.prompts, 2);
   EXPECT_EQ(m_ui.messages, (std::vector<Shown>{{MB_ICONASTERISK, 17, 18}}));
@@ -279,8 +282,8 @@ TEST_F(ImportDriver, SecondCertificateFailingLeavesTheFirstAndShowsNoSummary) {
   auto first = Certificate(testpki::Key(1024, 0), 0xA0, nullptr, 41);
   auto second = Certificate(testpki::Key(1024, 1), 0xA0, nullptr, 42);
   m_ui.pins = {std::string(kCardPin), std::nullopt};
-  EXPECT_EQ(Run(PfxWithKeys({{testpki::Key(1024, 0), first.get()},
-                             {testpki::Key(1024, 1), second.get()}})),
+  EXPECT_EQ(Run(PfxWithKeys(
+                {{testpki::Key(1024, 0), first.get()}, {testpki::Key(1024, 1), second.get()}})),
             ImportOutcome::Stopped);
   EXPECT_EQ(m_ui.messages, (std::vector<Shown>{Error(31)}));
   EXPECT_EQ(m_ui.prompts, 2);
@@ -317,10 +320,10 @@ class KeyOnCard : public ImportDriver {
 
 TEST_F(KeyOnCard, CountsAsImportedWithoutCardWorkOrPin) {
   const card_test::KeyId id = card_test::MakeKeyId(0x40);
-  ASSERT_TRUE(m_card->WriteFile({0x5015, 0x6001},
-                               card_test::DirectoryFile(card_test::PrivateKeyRecord(0x20, id), 1024)));
-  ASSERT_TRUE(m_card->WriteFile({0x5015, 0x6002},
-                               card_test::DirectoryFile(card_test::PublicKeyRecord(0x20, id), 1024)));
+  ASSERT_TRUE(m_card->WriteFile(
+      {0x5015, 0x6001}, card_test::DirectoryFile(card_test::PrivateKeyRecord(0x20, id), 1024)));
+  ASSERT_TRUE(m_card->WriteFile(
+      {0x5015, 0x6002}, card_test::DirectoryFile(card_test::PublicKeyRecord(0x20, id), 1024)));
   auto certificate = Context(u"OrvelCSP");
   const CCertStore store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
   ASSERT_TRUE(CertAddCertificateContextToStore(store.Get(), certificate.Get(),

@@ -60,7 +60,8 @@ class WizardPages : public WizardTest {
   }
   std::string GoodPfxFile(const char* password = kPassword) {
     auto certificate = Certificate(testpki::Key(1024, 0), 0xA0, nullptr, 60);
-    return WriteFile("certificado.pfx", Pfx(testpki::Key(1024, 0), certificate.get(), {}, password));
+    return WriteFile("certificado.pfx",
+                     Pfx(testpki::Key(1024, 0), certificate.get(), {}, password));
   }
 
   // Runs the sheet as the program does; what the steps do is the test's.
@@ -135,10 +136,10 @@ TEST_F(WizardPages, NextChecksTheFileAndStaysAfterAMessage) {
   testpki::PfxSpec costly(testpki::Key(1024, 0), der.get());
   costly.macIterations = 300001;
   const std::string cases[] = {
-      "",                                                   // no name
-      (m_dir / "no-existe.pfx").string(),                    // missing
+      "",                                                     // no name
+      (m_dir / "no-existe.pfx").string(),                     // missing
       WriteFile("certificado.cer", testpki::Der(der.get())),  // a DER certificate
-      WriteFile("vacio.pfx", {}),                           // zero length
+      WriteFile("vacio.pfx", {}),                             // zero length
       WriteFile("costoso.pfx", testpki::MakePfx(costly)),
   };
   std::vector<int> pages;

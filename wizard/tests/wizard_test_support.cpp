@@ -21,8 +21,7 @@
 namespace wizard_test {
 
 void PrintTo(const Shown& shown, std::ostream* out) {
-  *out << "{icon " << shown.icon << ", caption " << shown.caption << ", text " << shown.text
-       << "}";
+  *out << "{icon " << shown.icon << ", caption " << shown.caption << ", text " << shown.text << "}";
 }
 
 Shown Error(UINT text) { return {MB_ICONHAND, 7, text}; }

@@ -14,9 +14,9 @@
 inline constexpr char kCardName[] = "DRAV-NOR\0";
 
 // String-table entry of the calling deliverable that titles the
-// card-selection dialog (used by ConnectToCard, in orvel_card_ui). The card library is built once and linked into each
-// deliverable; each deliverable defines this constant beside its string
-// table (hidden, so each module keeps its own).
+// card-selection dialog (used by ConnectToCard, in orvel_card_ui). The card library is built once
+// and linked into each deliverable; each deliverable defines this constant beside its string table
+// (hidden, so each module keeps its own).
 extern const UINT CardSelectionTitleId __attribute__((visibility("hidden")));
 
 // A context in user scope, or failing that in system scope.

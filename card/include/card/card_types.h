@@ -59,5 +59,5 @@ inline constexpr WORD kObjectDirectoryFile = 0x5031;
 inline constexpr char kMasterFileName[] = "Master.File";
 inline constexpr char kCryptoDfName[] = "ICC.Crypto";
 // A0 00 00 00 followed by "cPKCS-15".
-inline constexpr std::array<BYTE, 12> kPkcs15ApplicationId = {
-    0xA0, 0x00, 0x00, 0x00, 0x63, 0x50, 0x4B, 0x43, 0x53, 0x2D, 0x31, 0x35};
+inline constexpr std::array<BYTE, 12> kPkcs15ApplicationId = {0xA0, 0x00, 0x00, 0x00, 0x63, 0x50,
+                                                              0x4B, 0x43, 0x53, 0x2D, 0x31, 0x35};

@@ -160,8 +160,7 @@ class CCryptoCard {
   // is taken back, so the reference does not stay marked for a key whose
   // private record is missing.
   bool AddKeyDirectoryEntries(BYTE keyReference,
-                              std::span<const BYTE, kKeyIdentifierBytes> identifier,
-                              WORD roleWord);
+                              std::span<const BYTE, kKeyIdentifierBytes> identifier, WORD roleWord);
   // Takes back the key record naming keyReference that ends the PuKDF, and
   // the one that ends the PrKDF: the records of an installation that could
   // not be completed, for a reference that was free when it began. Zeros
@@ -267,8 +266,7 @@ class CCryptoCard {
   // *certificateLength): 1 when it was read and expanded, 0 when it cannot
   // be taken (too large, does not decompress), -1 when the file could not be
   // reached or read.
-  int ReadCertificateFile(std::span<const WORD> path, BYTE* certificate,
-                          DWORD* certificateLength);
+  int ReadCertificateFile(std::span<const WORD> path, BYTE* certificate, DWORD* certificateLength);
   // Writes the key-container name of the private key whose identifier
   // element opens certificateAttributes.
   void NameCertificateKey(std::span<const BYTE> certificateAttributes,

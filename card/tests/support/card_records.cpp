@@ -17,10 +17,10 @@ Bytes IdElement(const KeyId& id) {
 namespace {
 
 Bytes KeyRecord(std::uint8_t reference, const KeyId& id, bool isPrivate, std::uint16_t roleWord) {
-  Bytes r = {0x30, 0x53,                          // record, 83 content bytes
-             0x30, 0x06, 0x14, 0x00,              // common object attributes: label
-             0x03, 0x02, 0x06, 0xC0,              //   flags
-             0x30, 0x29};                         // common key attributes
+  Bytes r = {0x30, 0x53,              // record, 83 content bytes
+             0x30, 0x06, 0x14, 0x00,  // common object attributes: label
+             0x03, 0x02, 0x06, 0xC0,  //   flags
+             0x30, 0x29};             // common key attributes
   const Bytes idElement = IdElement(id);
   r.insert(r.end(), idElement.begin(), idElement.end());
   if (isPrivate) {
@@ -29,12 +29,12 @@ Bytes KeyRecord(std::uint8_t reference, const KeyId& id, bool isPrivate, std::ui
     r.insert(r.end(), {0x03, 0x03, 0x06, static_cast<std::uint8_t>(roleWord >> 8),
                        static_cast<std::uint8_t>(roleWord & 0xFF)});
   }
-  r.insert(r.end(), {0x01, 0x01, 0xFF});                                          // native
+  r.insert(r.end(), {0x01, 0x01, 0xFF});  // native
   r.insert(r.end(), {0x03, 0x02, 0x03, static_cast<std::uint8_t>(isPrivate ? 0x98 : 0x48)});
-  r.insert(r.end(), {0x02, 0x01, reference});                                     // key reference
-  r.insert(r.end(), {0x18, 0x00, 0x80, 0x00});                                    // dates
-  r.insert(r.end(), {0xA0, 0x02, 0x30, 0x00});                                    // subclass
-  r.insert(r.end(), {0xA1, 0x1A, 0x30, 0x15, 0x04, 0x0C});                        // type, path
+  r.insert(r.end(), {0x02, 0x01, reference});               // key reference
+  r.insert(r.end(), {0x18, 0x00, 0x80, 0x00});              // dates
+  r.insert(r.end(), {0xA0, 0x02, 0x30, 0x00});              // subclass
+  r.insert(r.end(), {0xA1, 0x1A, 0x30, 0x15, 0x04, 0x0C});  // type, path
   const char* path = isPrivate ? "\\3F11\\3F77\\" : "\\3F11\\3F78\\";
   for (const char* p = path; *p != '\0'; ++p) r.push_back(static_cast<std::uint8_t>(*p));
   r.push_back(0x00);

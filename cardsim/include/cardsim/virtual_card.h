@@ -25,14 +25,14 @@ using Bytes = std::vector<std::uint8_t>;
 struct CardSpec {
   std::array<std::uint8_t, 6> serial{};  // bytes 10..15 of the chip information
   std::string pin = "1234";
-  int pinTries = 3;                      // retry counter when fresh
+  int pinTries = 3;  // retry counter when fresh
   // Sizes of the PKCS#15 files (zero-filled when fresh).
   std::size_t odfSize = 64;
-  std::size_t prkdfSize = 1024;          // 6001
-  std::size_t pukdfSize = 1024;          // 6002
-  std::size_t cdfSize = 1024;            // 6004
-  std::size_t aodfSize = 256;            // 6000
-  std::size_t dodfSize = 256;            // 6005
+  std::size_t prkdfSize = 1024;  // 6001
+  std::size_t pukdfSize = 1024;  // 6002
+  std::size_t cdfSize = 1024;    // 6004
+  std::size_t aodfSize = 256;    // 6000
+  std::size_t dodfSize = 256;    // 6005
   // Room for the transparent files made with CREATE FILE (certificate files):
   // the sizes of every transparent file outside the fresh card's own files
   // may add up to at most this many bytes (CREATE FILE answers 6A84 beyond).
@@ -52,12 +52,12 @@ enum class KeyRole : std::uint8_t { Exchange = 0x40, Signature = 0x80 };
 // bytes sent (the public exponent as its three bytes, least significant first,
 // exactly as WRITE KEY PUBLIC PART carries it).
 struct StoredKey {
-  Bytes modulus;          // tag 14
-  Bytes exponent;         // tag 12, as sent
-  Bytes prime1, prime2;   // tags 02, 04
-  Bytes coefficient;      // tag 06
-  Bytes exponent1;        // tag 08
-  Bytes exponent2;        // tag 0A
+  Bytes modulus;            // tag 14
+  Bytes exponent;           // tag 12, as sent
+  Bytes prime1, prime2;     // tags 02, 04
+  Bytes coefficient;        // tag 06
+  Bytes exponent1;          // tag 08
+  Bytes exponent2;          // tag 0A
   bool Complete() const;    // every part present
   bool Consistent() const;  // complete and prime1 * prime2 == modulus
 };

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <sys/socket.h>
 
 #include <cerrno>
 #include <chrono>
@@ -26,8 +26,8 @@ std::shared_ptr<VirtualCard> CardWithSerial(std::array<std::uint8_t, 6> serial) 
   return VirtualCard::MakeFresh(spec);
 }
 
-const Bytes kSelectMasterFile = {0x00, 0xA4, 0x04, 0x00, 0x0B, 'M', 'a', 's', 't',
-                                 'e',  'r',  '.',  'F',  'i',  'l',  'e'};
+const Bytes kSelectMasterFile = {0x00, 0xA4, 0x04, 0x00, 0x0B, 'M', 'a', 's',
+                                 't',  'e',  'r',  '.',  'F',  'i', 'l', 'e'};
 const Bytes kGetChipInfo = {0x90, 0xB8, 0x00, 0x00, 0x12};
 
 bool SomeoneListens(std::uint16_t port) {
@@ -39,16 +39,15 @@ bool SomeoneListens(std::uint16_t port) {
   return ::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
-Bytes ChipSerial(const Bytes& answer) {
-  return Bytes(answer.begin() + 10, answer.begin() + 16);
-}
+Bytes ChipSerial(const Bytes& answer) { return Bytes(answer.begin() + 10, answer.begin() + 16); }
 
 TEST(PcscdRig, SelectGetResponseAndChipInfoThroughPcscd) {
   auto card = CardWithSerial({0x01, 0x23, 0x45, 0x67, 0x89, 0xAB});
   PcscdRig rig({card});
   rig.Start();
   RecordProperty("startup_ms", static_cast<int>(rig.StartupTime().count()));
-  ASSERT_EQ(rig.ReaderNames(), (std::vector<std::string>{"Virtual PCD 00 00", "Virtual PCD 00 01"}));
+  ASSERT_EQ(rig.ReaderNames(),
+            (std::vector<std::string>{"Virtual PCD 00 00", "Virtual PCD 00 01"}));
 
   PcscContext context;
   Bytes atr;
@@ -113,7 +112,8 @@ TEST(PcscdRig, RemovalAndInsertionReachGetStatusChange) {
   rig.Remove(0, /*wait=*/false);
   state.dwCurrentState = state.dwEventState;
   ASSERT_EQ(SCardGetStatusChange(context.Get(), 5000, &state, 1), SCARD_S_SUCCESS);
-  EXPECT_EQ(state.dwEventState & 0xFFFF, static_cast<DWORD>(SCARD_STATE_EMPTY | SCARD_STATE_CHANGED));
+  EXPECT_EQ(state.dwEventState & 0xFFFF,
+            static_cast<DWORD>(SCARD_STATE_EMPTY | SCARD_STATE_CHANGED));
 
   rig.Insert(0, /*wait=*/false);
   const DWORD eventsBefore = state.dwEventState >> 16;

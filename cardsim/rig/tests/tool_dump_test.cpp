@@ -32,11 +32,11 @@ namespace fs = std::filesystem;
 Bytes PrivateKeyRecord(std::uint8_t reference) {
   Bytes r = {0x30, 0x53, 0x30, 0x06, 0x14, 0x00, 0x03, 0x02, 0x06, 0xC0, 0x30, 0x29, 0x04, 0x14};
   for (std::uint8_t i = 1; i <= 20; ++i) r.push_back(i);
-  const Bytes tail = {0x03, 0x03, 0x06, 0x64, 0x00, 0x01, 0x01, 0xFF, 0x03, 0x02, 0x03, 0x98,
-                      0x02, 0x01, reference, 0x18, 0x00, 0x80, 0x00, 0xA0, 0x02, 0x30, 0x00,
-                      0xA1, 0x1A, 0x30, 0x15, 0x04, 0x0C, 0x5C, 0x33, 0x46, 0x31, 0x31, 0x5C,
-                      0x33, 0x46, 0x37, 0x37, 0x5C, 0x00, 0x02, 0x01, 0x00, 0x80, 0x02, 0x04,
-                      0x18, 0x02, 0x01, 0x00};
+  const Bytes tail = {0x03, 0x03, 0x06, 0x64,      0x00, 0x01, 0x01, 0xFF, 0x03, 0x02, 0x03,
+                      0x98, 0x02, 0x01, reference, 0x18, 0x00, 0x80, 0x00, 0xA0, 0x02, 0x30,
+                      0x00, 0xA1, 0x1A, 0x30,      0x15, 0x04, 0x0C, 0x5C, 0x33, 0x46, 0x31,
+                      0x31, 0x5C, 0x33, 0x46,      0x37, 0x37, 0x5C, 0x00, 0x02, 0x01, 0x00,
+                      0x80, 0x02, 0x04, 0x18,      0x02, 0x01, 0x00};
   r.insert(r.end(), tail.begin(), tail.end());
   return r;
 }
@@ -136,10 +136,11 @@ void WriteKey(cardsim::VirtualCard& card, std::uint8_t p1, std::uint8_t referenc
   ASSERT_EQ(Sw(card.Transmit(Apdu({0x90, 0x50, p1, reference}, {0x12, 0x03, 0x01, 0x00, 0x01}))),
             0x9000);
   if (!withPrivate) return;
-  const std::pair<std::uint8_t, const char*> parts[] = {
-      {0x02, OSSL_PKEY_PARAM_RSA_FACTOR1},     {0x04, OSSL_PKEY_PARAM_RSA_FACTOR2},
-      {0x06, OSSL_PKEY_PARAM_RSA_COEFFICIENT1}, {0x08, OSSL_PKEY_PARAM_RSA_EXPONENT1},
-      {0x0A, OSSL_PKEY_PARAM_RSA_EXPONENT2}};
+  const std::pair<std::uint8_t, const char*> parts[] = {{0x02, OSSL_PKEY_PARAM_RSA_FACTOR1},
+                                                        {0x04, OSSL_PKEY_PARAM_RSA_FACTOR2},
+                                                        {0x06, OSSL_PKEY_PARAM_RSA_COEFFICIENT1},
+                                                        {0x08, OSSL_PKEY_PARAM_RSA_EXPONENT1},
+                                                        {0x0A, OSSL_PKEY_PARAM_RSA_EXPONENT2}};
   for (const auto& [tag, name] : parts) {
     Bytes data = {tag, 0x40};
     Bytes value = KeyPart(key, name, 64);
@@ -156,8 +157,8 @@ struct RunResult {
   std::string out, err;
 };
 
-RunResult Invoke(const std::vector<std::string>& args, int (*command)(const std::vector<std::string>&,
-                                                                    std::ostream&, std::ostream&)) {
+RunResult Invoke(const std::vector<std::string>& args,
+                 int (*command)(const std::vector<std::string>&, std::ostream&, std::ostream&)) {
   std::ostringstream out, err;
   RunResult result;
   result.status = command(args, out, err);
@@ -232,8 +233,8 @@ TEST(CardRecords, DirectoryWalkStopsAtTheEndMarkerOrABrokenRecord) {
 
 TEST(CardRecords, MisshapenKeyRecordIsReportedNotTrusted) {
   // Common key attributes cut short: no key reference, no path.
-  const Bytes record = {0x30, 0x0C, 0x30, 0x02, 0x14, 0x00, 0x30, 0x06,
-                        0x04, 0x01, 0xAA, 0x03, 0x01, 0x00};
+  const Bytes record = {0x30, 0x0C, 0x30, 0x02, 0x14, 0x00, 0x30,
+                        0x06, 0x04, 0x01, 0xAA, 0x03, 0x01, 0x00};
   const KeyRecord key = DecodeKeyRecord(*ReadTlv(record, 0));
   EXPECT_EQ(key.identifier, (Bytes{0xAA}));
   EXPECT_FALSE(key.keyReference.has_value());
@@ -300,9 +301,9 @@ TEST(ToolArguments, SerialsPortsAndNumbers) {
 TEST(ToolMake, MakesAFreshImageWithTheGivenSizes) {
   TempDir dir;
   const std::string image = (dir.Path() / "card.json").string();
-  RunResult made = Invoke({image, "--serial", "A1B2C3D4E5F6", "--pin", "4321", "--prkdf-size", "300",
-                        "--cdf-size", "2048"},
-                       RunMake);
+  RunResult made = Invoke({image, "--serial", "A1B2C3D4E5F6", "--pin", "4321", "--prkdf-size",
+                           "300", "--cdf-size", "2048"},
+                          RunMake);
   ASSERT_EQ(made.status, kExitOk) << made.err;
   const auto card = cardsim::VirtualCard::LoadFile(image);
   EXPECT_EQ(card->Serial(), (std::array<std::uint8_t, 6>{0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6}));
@@ -350,7 +351,8 @@ TEST(ToolDump, ShowsRecordsKeysAndCertificatesOfAPreparedCard) {
   ASSERT_TRUE(card->WriteFile({cardsim::kPkcs15Df, 0x6002}, PublicKeyRecord(0x21, 0x6400)));
   ASSERT_TRUE(card->WriteFile({cardsim::kPkcs15Df, 0x6004}, CertificateRecord("\\3F11\\1234")));
   const KeyPtr key = TestKey();
-  const Bytes certificateFile = orvel_test::CertificateFile(SelfSignedCertificate(key.get(), "Orvel Test"), 9);
+  const Bytes certificateFile =
+      orvel_test::CertificateFile(SelfSignedCertificate(key.get(), "Orvel Test"), 9);
   ASSERT_TRUE(card->CreateFile({cardsim::kCryptoDf}, 0x1234, certificateFile.size() + 16));
   ASSERT_TRUE(card->WriteFile({cardsim::kCryptoDf, 0x1234}, certificateFile));
   WriteKey(*card, 0x40, 0x21, key.get(), true);
@@ -374,11 +376,13 @@ TEST(ToolDump, ShowsRecordsKeysAndCertificatesOfAPreparedCard) {
   EXPECT_TRUE(Contains(text, "path: \"\\3F11\\3F78\\\"")) << text;
   EXPECT_TRUE(Contains(text, "Certificates, CDF (5015/6004), 1024 bytes: 1 record")) << text;
   EXPECT_TRUE(Contains(text, "path: \"\\3F11\\1234\"  (file 3F11/1234)")) << text;
-  EXPECT_TRUE(Contains(text, "reference 21 (33), exchange (40): complete, consistent (p·q = n); "
-                             "modulus 1024 bits, e = 65537"))
+  EXPECT_TRUE(Contains(text,
+                       "reference 21 (33), exchange (40): complete, consistent (p·q = n); "
+                       "modulus 1024 bits, e = 65537"))
       << text;
-  EXPECT_TRUE(Contains(text, "reference 21 (33), signature (80): incomplete (missing prime1, "
-                             "prime2, coefficient, exponent1, exponent2)"))
+  EXPECT_TRUE(Contains(text,
+                       "reference 21 (33), signature (80): incomplete (missing prime1, "
+                       "prime2, coefficient, exponent1, exponent2)"))
       << text;
   EXPECT_TRUE(Contains(text, "reference 22 (34), exchange (40): complete, NOT consistent")) << text;
   EXPECT_TRUE(Contains(text, "3F11/1234, " + std::to_string(certificateFile.size() + 16) +
@@ -403,7 +407,8 @@ TEST(ToolDump, BrokenContentsAreReportedNotFollowed) {
   ASSERT_EQ(dump.status, kExitOk) << dump.err;
   EXPECT_TRUE(Contains(dump.out, "0 records")) << dump.out;
   EXPECT_TRUE(Contains(dump.out, "a record that runs past the end of the file")) << dump.out;
-  EXPECT_TRUE(Contains(dump.out, "! the compressed length runs past the end of the file")) << dump.out;
+  EXPECT_TRUE(Contains(dump.out, "! the compressed length runs past the end of the file"))
+      << dump.out;
 }
 
 TEST(ToolDump, BadImagesFailWithAMessage) {
@@ -411,7 +416,8 @@ TEST(ToolDump, BadImagesFailWithAMessage) {
   const fs::path notJson = dir.Path() / "not.json";
   std::ofstream(notJson) << "{ this is not json";
   const fs::path noFiles = dir.Path() / "nofiles.json";
-  std::ofstream(noFiles) << R"({"serial":"0123456789AB","pin":"1234","pinTriesLeft":3,"pinTriesMax":3})";
+  std::ofstream(noFiles)
+      << R"({"serial":"0123456789AB","pin":"1234","pinTriesLeft":3,"pinTriesMax":3})";
   for (const fs::path& path : {notJson, noFiles, dir.Path() / "missing.json"}) {
     const RunResult dump = Invoke({path.string()}, RunDump);
     EXPECT_EQ(dump.status, kExitFailed) << path;
@@ -423,8 +429,8 @@ TEST(ToolDump, BadImagesFailWithAMessage) {
 
 // The program itself: exit status and output streams.
 int RunProgram(const std::string& arguments, const fs::path& out, const fs::path& err) {
-  const std::string command = std::string(ORVELCARD_PATH) + " " + arguments + " >" + out.string() +
-                              " 2>" + err.string();
+  const std::string command =
+      std::string(ORVELCARD_PATH) + " " + arguments + " >" + out.string() + " 2>" + err.string();
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -441,7 +447,8 @@ TEST(OrvelcardProgram, MakeDumpAndFailures) {
   const fs::path image = dir.Path() / "c.json";
   const fs::path out = dir.Path() / "out";
   const fs::path err = dir.Path() / "err";
-  EXPECT_EQ(RunProgram("make " + image.string() + " --serial 00112233AABB --pin 1234", out, err), 0);
+  EXPECT_EQ(RunProgram("make " + image.string() + " --serial 00112233AABB --pin 1234", out, err),
+            0);
   EXPECT_EQ(RunProgram("dump " + image.string(), out, err), 0);
   EXPECT_TRUE(Contains(ReadText(out), "Serial: 00112233AABB"));
 

@@ -1,8 +1,8 @@
 // orvelcard serve against a pcscd of the rig's: the card reaches PC/SC,
 // changes are saved to the image at once, and the commands on standard
 // input take the card out and put it back.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,8 +24,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-const Bytes kSelectCryptoDf = {0x00, 0xA4, 0x04, 0x00, 0x0A, 'I', 'C', 'C', '.',
-                               'C',  'r',  'y',  'p',  't',  'o'};
+const Bytes kSelectCryptoDf = {0x00, 0xA4, 0x04, 0x00, 0x0A, 'I', 'C', 'C',
+                               '.',  'C',  'r',  'y',  'p',  't', 'o'};
 const Bytes kVerifyWrong = {0x00, 0x20, 0x00, 0x00, 0x04, '9', '9', '9', '9'};
 
 using orvel_test::TempDir;

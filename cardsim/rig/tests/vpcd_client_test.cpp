@@ -19,10 +19,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const Bytes kSelectMasterFile = {0x00, 0xA4, 0x04, 0x00, 0x0B, 'M', 'a', 's', 't',
-                                 'e',  'r',  '.',  'F',  'i',  'l',  'e'};
-const Bytes kSelectCryptoDf = {0x00, 0xA4, 0x04, 0x00, 0x0A, 'I', 'C', 'C', '.',
-                               'C',  'r',  'y',  'p',  't',  'o'};
+const Bytes kSelectMasterFile = {0x00, 0xA4, 0x04, 0x00, 0x0B, 'M', 'a', 's',
+                                 't',  'e',  'r',  '.',  'F',  'i', 'l', 'e'};
+const Bytes kSelectCryptoDf = {0x00, 0xA4, 0x04, 0x00, 0x0A, 'I', 'C', 'C',
+                               '.',  'C',  'r',  'y',  'p',  't', 'o'};
 const Bytes kVerify1234 = {0x00, 0x20, 0x00, 0x00, 0x04, '1', '2', '3', '4'};
 
 std::shared_ptr<VirtualCard> FreshCard() { return VirtualCard::MakeFresh(CardSpec{}); }

@@ -29,10 +29,14 @@ constexpr std::array<BYTE, 19> kSha256Prefix = {0x30, 0x31, 0x30, 0x0D, 0x06, 0x
 
 std::span<const BYTE> DigestInfoPrefix(ALG_ID algorithm) {
   switch (algorithm) {
-    case CALG_MD5: return kMd5Prefix;
-    case CALG_SHA1: return kSha1Prefix;
-    case CALG_SHA_256: return kSha256Prefix;
-    default: return {};
+    case CALG_MD5:
+      return kMd5Prefix;
+    case CALG_SHA1:
+      return kSha1Prefix;
+    case CALG_SHA_256:
+      return kSha256Prefix;
+    default:
+      return {};
   }
 }
 
@@ -50,11 +54,20 @@ PkeyCtxPtr PaddedContext(EVP_PKEY* key, int (*init)(EVP_PKEY_CTX*)) {
 DWORD CProviderHash::Create(ALG_ID algorithm, std::unique_ptr<CProviderHash>* hash) {
   std::vector<const EVP_MD*> kinds;
   switch (algorithm) {
-    case CALG_MD5: kinds = {EVP_md5()}; break;
-    case CALG_SHA1: kinds = {EVP_sha1()}; break;
-    case CALG_SHA_256: kinds = {EVP_sha256()}; break;
-    case CALG_SSL3_SHAMD5: kinds = {EVP_md5(), EVP_sha1()}; break;
-    default: return NTE_BAD_ALGID;
+    case CALG_MD5:
+      kinds = {EVP_md5()};
+      break;
+    case CALG_SHA1:
+      kinds = {EVP_sha1()};
+      break;
+    case CALG_SHA_256:
+      kinds = {EVP_sha256()};
+      break;
+    case CALG_SSL3_SHAMD5:
+      kinds = {EVP_md5(), EVP_sha1()};
+      break;
+    default:
+      return NTE_BAD_ALGID;
   }
   std::unique_ptr<CProviderHash> made(new (std::nothrow) CProviderHash(algorithm));
   if (!made) return NTE_NO_MEMORY;
@@ -106,7 +119,8 @@ DWORD CProviderHash::Value(std::span<const BYTE>* value) {
 DWORD CProviderHash::GetParam(DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen) {
   if (pdwDataLen == nullptr) return ERROR_INVALID_PARAMETER;
   switch (dwParam) {
-    case HP_ALGID: return CopyOut(&m_algorithm, sizeof m_algorithm, pbData, pdwDataLen);
+    case HP_ALGID:
+      return CopyOut(&m_algorithm, sizeof m_algorithm, pbData, pdwDataLen);
     case HP_HASHSIZE: {
       const DWORD size = Size();
       return CopyOut(&size, sizeof size, pbData, pdwDataLen);
@@ -121,7 +135,8 @@ DWORD CProviderHash::GetParam(DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen) {
       if (DWORD error = Value(&value)) return error;
       return CopyOut(value.data(), value.size(), pbData, pdwDataLen);
     }
-    default: return NTE_BAD_TYPE;
+    default:
+      return NTE_BAD_TYPE;
   }
 }
 
@@ -226,10 +241,15 @@ DWORD GetRsaKeyParam(EVP_PKEY* key, ALG_ID algorithm, DWORD dwParam, BYTE* pbDat
                      DWORD* pdwDataLen) {
   DWORD value = 0;
   switch (dwParam) {
-    case KP_ALGID: value = algorithm; break;
+    case KP_ALGID:
+      value = algorithm;
+      break;
     case KP_KEYLEN:
-    case KP_BLOCKLEN: value = static_cast<DWORD>(EVP_PKEY_get_bits(key)); break;
-    default: return NTE_BAD_TYPE;
+    case KP_BLOCKLEN:
+      value = static_cast<DWORD>(EVP_PKEY_get_bits(key));
+      break;
+    default:
+      return NTE_BAD_TYPE;
   }
   return CopyOut(&value, sizeof value, pbData, pdwDataLen);
 }

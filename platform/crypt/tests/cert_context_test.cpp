@@ -45,7 +45,10 @@ TEST(CertContext, ExposesEncodingAndDecodedInformation) {
 }
 
 TEST(CertContext, SignatureAlgorithmIsTheDottedOid) {
-  struct Case { const EVP_MD* md; const char* oid; } cases[] = {
+  struct Case {
+    const EVP_MD* md;
+    const char* oid;
+  } cases[] = {
       {EVP_md5(), "1.2.840.113549.1.1.4"},
       {EVP_sha1(), "1.2.840.113549.1.1.5"},
       {EVP_sha256(), "1.2.840.113549.1.1.11"},
@@ -116,24 +119,32 @@ TEST(CertContext, MalformedInputIsRefused) {
   EXPECT_EQ(CertCreateCertificateContext(kEncoding, nullptr, 10), nullptr);
   for (std::size_t cut : {std::size_t{1}, std::size_t{4}, der.size() / 2, der.size() - 1}) {
     SetLastError(0);
-    EXPECT_EQ(CertCreateCertificateContext(kEncoding, der.data(), static_cast<DWORD>(cut)), nullptr) << cut;
+    EXPECT_EQ(CertCreateCertificateContext(kEncoding, der.data(), static_cast<DWORD>(cut)), nullptr)
+        << cut;
     EXPECT_EQ(GetLastError(), CRYPT_E_ASN1_BADTAG);
   }
   Bytes trailing = der;
   trailing.push_back(0);
-  EXPECT_EQ(CertCreateCertificateContext(kEncoding, trailing.data(), static_cast<DWORD>(trailing.size())), nullptr);
+  EXPECT_EQ(
+      CertCreateCertificateContext(kEncoding, trailing.data(), static_cast<DWORD>(trailing.size())),
+      nullptr);
   Bytes wrongTag = der;
   wrongTag[0] = 0x31;
-  EXPECT_EQ(CertCreateCertificateContext(kEncoding, wrongTag.data(), static_cast<DWORD>(wrongTag.size())), nullptr);
+  EXPECT_EQ(
+      CertCreateCertificateContext(kEncoding, wrongTag.data(), static_cast<DWORD>(wrongTag.size())),
+      nullptr);
   // PKCS#7 alone does not name the certificate encoding.
   SetLastError(0);
-  EXPECT_EQ(CertCreateCertificateContext(PKCS_7_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())), nullptr);
+  EXPECT_EQ(
+      CertCreateCertificateContext(PKCS_7_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())),
+      nullptr);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
 TEST(CertContext, DuplicateSharesTheContextUntilTheLastFree) {
   Bytes der = CertDer(CertSpec{Key(1024)});
-  PCCERT_CONTEXT ctx = CertCreateCertificateContext(kEncoding, der.data(), static_cast<DWORD>(der.size()));
+  PCCERT_CONTEXT ctx =
+      CertCreateCertificateContext(kEncoding, der.data(), static_cast<DWORD>(der.size()));
   ASSERT_NE(ctx, nullptr);
   PCCERT_CONTEXT dup = CertDuplicateCertificateContext(ctx);
   EXPECT_EQ(dup, ctx);
@@ -169,13 +180,15 @@ TEST(CertContext, KeyProvInfoRoundTripsWithWideNames) {
   std::vector<BYTE> small(size - 1);
   DWORD smallSize = static_cast<DWORD>(small.size());
   SetLastError(0);
-  EXPECT_FALSE(CertGetCertificateContextProperty(ctx.p, CERT_KEY_PROV_INFO_PROP_ID, small.data(), &smallSize));
+  EXPECT_FALSE(CertGetCertificateContextProperty(ctx.p, CERT_KEY_PROV_INFO_PROP_ID, small.data(),
+                                                 &smallSize));
   EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
   EXPECT_EQ(smallSize, size);
 
   // Heap buffer of exactly that size, as the callers allocate it.
   auto buffer = std::make_unique<std::max_align_t[]>(size / sizeof(std::max_align_t) + 1);
-  ASSERT_TRUE(CertGetCertificateContextProperty(ctx.p, CERT_KEY_PROV_INFO_PROP_ID, buffer.get(), &size));
+  ASSERT_TRUE(
+      CertGetCertificateContextProperty(ctx.p, CERT_KEY_PROV_INFO_PROP_ID, buffer.get(), &size));
   const auto* got = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.get());
   EXPECT_EQ(std::u16string(got->pwszContainerName), container);
   EXPECT_EQ(std::u16string(got->pwszProvName), provider);
@@ -190,7 +203,8 @@ TEST(CertContext, KeyProvInfoRoundTripsWithWideNames) {
   // Removing the property.
   ASSERT_TRUE(CertSetCertificateContextProperty(ctx.p, CERT_KEY_PROV_INFO_PROP_ID, 0, nullptr));
   SetLastError(0);
-  EXPECT_FALSE(CertGetCertificateContextProperty(ctx.p, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size));
+  EXPECT_FALSE(
+      CertGetCertificateContextProperty(ctx.p, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size));
   EXPECT_EQ(GetLastError(), CRYPT_E_NOT_FOUND);
 }
 
@@ -214,7 +228,8 @@ TEST(CertContext, BlobPropertiesAndTheComputedHash) {
   SetLastError(0);
   EXPECT_FALSE(CertGetCertificateContextProperty(ctx.p, 77, nullptr, &size));
   EXPECT_EQ(GetLastError(), CRYPT_E_NOT_FOUND);
-  EXPECT_FALSE(CertGetCertificateContextProperty(ctx.p, CERT_FRIENDLY_NAME_PROP_ID, nullptr, nullptr));
+  EXPECT_FALSE(
+      CertGetCertificateContextProperty(ctx.p, CERT_FRIENDLY_NAME_PROP_ID, nullptr, nullptr));
 }
 
 TEST(CertContext, RandomlyDamagedCertificatesFailCleanly) {
@@ -226,9 +241,11 @@ TEST(CertContext, RandomlyDamagedCertificatesFailCleanly) {
   int decoded = 0;
   for (int round = 0; round < 600; ++round) {
     Bytes damaged = der;
-    for (int n = 1 + next() % 4; n > 0; --n) damaged[next() % damaged.size()] = static_cast<BYTE>(next() >> 16);
+    for (int n = 1 + next() % 4; n > 0; --n)
+      damaged[next() % damaged.size()] = static_cast<BYTE>(next() >> 16);
     SetLastError(0);
-    PCCERT_CONTEXT ctx = CertCreateCertificateContext(kEncoding, damaged.data(), static_cast<DWORD>(damaged.size()));
+    PCCERT_CONTEXT ctx =
+        CertCreateCertificateContext(kEncoding, damaged.data(), static_cast<DWORD>(damaged.size()));
     if (!ctx) {
       EXPECT_NE(GetLastError(), 0u);
       continue;

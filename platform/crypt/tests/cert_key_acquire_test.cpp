@@ -44,10 +44,12 @@ TEST_F(AcquireTest, CachedHandleStaysWithTheCertificate) {
   HCRYPTPROV first = 0, second = 0;
   DWORD spec = 0;
   BOOL callerFrees = TRUE;
-  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(m_cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &first, &spec, &callerFrees));
+  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(m_cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &first,
+                                                &spec, &callerFrees));
   EXPECT_FALSE(callerFrees);
   EXPECT_EQ(spec, AT_KEYEXCHANGE);
-  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(m_cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &second, &spec, &callerFrees));
+  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(m_cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &second,
+                                                &spec, &callerFrees));
   EXPECT_EQ(first, second);
   EXPECT_FALSE(callerFrees);
   // Even without the flag the cached handle is the one handed out.
@@ -81,36 +83,45 @@ TEST_F(AcquireTest, DeletingTheSourceContainer) {
   HCRYPTPROV prov = 0;
   DWORD spec = 0;
   BOOL callerFrees = TRUE;
-  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(m_cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &spec, &callerFrees));
+  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(m_cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov,
+                                                &spec, &callerFrees));
   std::string container = Param(prov, PP_CONTAINER);
   std::string provider = Param(prov, PP_NAME);
   EXPECT_EQ(provider, platform::kSoftwareProviderName);
   EXPECT_EQ(container.size(), 36u);
   HCRYPTPROV ignored = 0;
-  ASSERT_TRUE(CryptAcquireContextA(&ignored, container.c_str(), provider.c_str(), PROV_RSA_FULL, CRYPT_DELETEKEYSET));
+  ASSERT_TRUE(CryptAcquireContextA(&ignored, container.c_str(), provider.c_str(), PROV_RSA_FULL,
+                                   CRYPT_DELETEKEYSET));
 
   // A fresh copy of the certificate finds no key any more, and a second
   // deletion fails without changing anything.
-  PCCERT_CONTEXT copy = CertCreateCertificateContext(X509_ASN_ENCODING, m_cert->pbCertEncoded, m_cert->cbCertEncoded);
+  PCCERT_CONTEXT copy =
+      CertCreateCertificateContext(X509_ASN_ENCODING, m_cert->pbCertEncoded, m_cert->cbCertEncoded);
   DWORD size = 0;
-  ASSERT_TRUE(CertGetCertificateContextProperty(m_cert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size));
+  ASSERT_TRUE(
+      CertGetCertificateContextProperty(m_cert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size));
   std::vector<std::max_align_t> info(size / sizeof(std::max_align_t) + 1);
-  ASSERT_TRUE(CertGetCertificateContextProperty(m_cert, CERT_KEY_PROV_INFO_PROP_ID, info.data(), &size));
+  ASSERT_TRUE(
+      CertGetCertificateContextProperty(m_cert, CERT_KEY_PROV_INFO_PROP_ID, info.data(), &size));
   ASSERT_TRUE(CertSetCertificateContextProperty(copy, CERT_KEY_PROV_INFO_PROP_ID, 0, info.data()));
   SetLastError(0);
-  EXPECT_FALSE(CryptAcquireCertificatePrivateKey(copy, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &spec, &callerFrees));
+  EXPECT_FALSE(CryptAcquireCertificatePrivateKey(copy, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov,
+                                                 &spec, &callerFrees));
   EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET);
-  EXPECT_FALSE(CryptAcquireContextA(&ignored, container.c_str(), provider.c_str(), PROV_RSA_FULL, CRYPT_DELETEKEYSET));
+  EXPECT_FALSE(CryptAcquireContextA(&ignored, container.c_str(), provider.c_str(), PROV_RSA_FULL,
+                                    CRYPT_DELETEKEYSET));
   CertFreeCertificateContext(copy);
 }
 
 TEST_F(AcquireTest, CertificateWithoutKeyInformation) {
-  PCCERT_CONTEXT bare = CertCreateCertificateContext(X509_ASN_ENCODING, m_cert->pbCertEncoded, m_cert->cbCertEncoded);
+  PCCERT_CONTEXT bare =
+      CertCreateCertificateContext(X509_ASN_ENCODING, m_cert->pbCertEncoded, m_cert->cbCertEncoded);
   HCRYPTPROV prov = 0;
   DWORD spec = 0;
   BOOL callerFrees = FALSE;
   SetLastError(0);
-  EXPECT_FALSE(CryptAcquireCertificatePrivateKey(bare, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &spec, &callerFrees));
+  EXPECT_FALSE(CryptAcquireCertificatePrivateKey(bare, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov,
+                                                 &spec, &callerFrees));
   EXPECT_EQ(GetLastError(), CRYPT_E_NO_KEY_PROPERTY);
   EXPECT_EQ(prov, 0u);
   CertFreeCertificateContext(bare);
@@ -124,10 +135,12 @@ TEST_F(AcquireTest, NewKeyInformationDropsTheCachedHandle) {
   HCRYPTPROV cached = 0;
   DWORD spec = 0;
   BOOL callerFrees = TRUE;
-  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(m_cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &cached, &spec, &callerFrees));
+  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(m_cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &cached,
+                                                &spec, &callerFrees));
   ASSERT_TRUE(platform::RegisterProvider("OrvelCSP", PROV_RSA_FULL, "liborvel_test_provider.so"));
   std::u16string container = u"card-0123456789AB200021\\3F11\\3F77\\", provider = u"OrvelCSP";
-  CRYPT_KEY_PROV_INFO info{container.data(), provider.data(), PROV_RSA_FULL, 0, 0, nullptr, AT_SIGNATURE};
+  CRYPT_KEY_PROV_INFO info{container.data(), provider.data(), PROV_RSA_FULL, 0, 0,
+                           nullptr,          AT_SIGNATURE};
   ASSERT_TRUE(CertSetCertificateContextProperty(m_cert, CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
   EXPECT_FALSE(CryptReleaseContext(cached, 0));  // released with the old information
 

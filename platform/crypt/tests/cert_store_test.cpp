@@ -25,7 +25,8 @@ void SetProvider(PCCERT_CONTEXT ctx, const char16_t* container) {
 
 std::u16string ContainerOf(PCCERT_CONTEXT ctx) {
   DWORD size = 0;
-  if (!CertGetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) return u"<none>";
+  if (!CertGetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size))
+    return u"<none>";
   std::vector<std::max_align_t> buffer(size / sizeof(std::max_align_t) + 1);
   CertGetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size);
   return reinterpret_cast<CRYPT_KEY_PROV_INFO*>(buffer.data())->pwszContainerName;
@@ -74,23 +75,29 @@ TEST(CertStore, Dispositions) {
   ASSERT_TRUE(CertAddCertificateContextToStore(store.h, other, CERT_STORE_ADD_NEW, nullptr));
 
   // The same certificate again (a new context of the same bytes).
-  PCCERT_CONTEXT again = CertCreateCertificateContext(kEncoding, first->pbCertEncoded, first->cbCertEncoded);
+  PCCERT_CONTEXT again =
+      CertCreateCertificateContext(kEncoding, first->pbCertEncoded, first->cbCertEncoded);
   SetLastError(0);
   EXPECT_FALSE(CertAddCertificateContextToStore(store.h, again, CERT_STORE_ADD_NEW, nullptr));
   EXPECT_EQ(GetLastError(), CRYPT_E_EXISTS);
 
   // Inheriting: the replacement has no key information and takes the old one.
-  ASSERT_TRUE(CertAddCertificateContextToStore(store.h, again, CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES, nullptr));
-  EXPECT_EQ(Contents(store.h), (std::vector<std::pair<int, std::u16string>>{{5, u"uno"}, {6, u"<none>"}}));
+  ASSERT_TRUE(CertAddCertificateContextToStore(
+      store.h, again, CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES, nullptr));
+  EXPECT_EQ(Contents(store.h),
+            (std::vector<std::pair<int, std::u16string>>{{5, u"uno"}, {6, u"<none>"}}));
 
   // Replacing: stands once, in its place, with the last addition's information.
   SetProvider(again, u"dos");
-  ASSERT_TRUE(CertAddCertificateContextToStore(store.h, again, CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
-  EXPECT_EQ(Contents(store.h), (std::vector<std::pair<int, std::u16string>>{{5, u"dos"}, {6, u"<none>"}}));
+  ASSERT_TRUE(
+      CertAddCertificateContextToStore(store.h, again, CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
+  EXPECT_EQ(Contents(store.h),
+            (std::vector<std::pair<int, std::u16string>>{{5, u"dos"}, {6, u"<none>"}}));
 
   // Inheriting does not override what the new context has.
   SetProvider(again, u"tres");
-  ASSERT_TRUE(CertAddCertificateContextToStore(store.h, again, CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES, nullptr));
+  ASSERT_TRUE(CertAddCertificateContextToStore(
+      store.h, again, CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES, nullptr));
   EXPECT_EQ(Contents(store.h)[0].second, u"tres");
 
   // Always: a second copy.

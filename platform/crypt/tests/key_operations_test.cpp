@@ -22,7 +22,8 @@ class SoftKeyTest : public UserDirTest {
     m_cert = CertEnumCertificatesInStore(m_store, nullptr);
     ASSERT_NE(m_cert, nullptr);
     BOOL callerFrees = FALSE;
-    ASSERT_TRUE(CryptAcquireCertificatePrivateKey(m_cert, 0, nullptr, &m_prov, &m_keySpec, &callerFrees));
+    ASSERT_TRUE(
+        CryptAcquireCertificatePrivateKey(m_cert, 0, nullptr, &m_prov, &m_keySpec, &callerFrees));
     ASSERT_EQ(m_keySpec, AT_KEYEXCHANGE);
   }
   void TearDown() override {
@@ -95,7 +96,8 @@ TEST_P(SoftSignatureTest, EqualsOpenSslAndVerifies) {
   ASSERT_TRUE(CryptExportKey(key, 0, PUBLICKEYBLOB, 0, blob, &blobSize));
   CryptDestroyKey(key);
   HCRYPTPROV verifier = 0;
-  ASSERT_TRUE(CryptAcquireContextA(&verifier, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+  ASSERT_TRUE(
+      CryptAcquireContextA(&verifier, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
   HCRYPTKEY publicKey = 0;
   ASSERT_TRUE(CryptImportKey(verifier, blob, blobSize, 0, 0, &publicKey));
   HCRYPTHASH check = 0;
@@ -137,8 +139,10 @@ TEST_F(SoftKeyTest, Ssl3ShaMd5SignsTheBare36Bytes) {
   ASSERT_TRUE(CryptSetHashParam(hash, HP_HASHVAL, both.data() + 16, 0));
   Bytes signature(128);
   DWORD size = 128;
-  ASSERT_TRUE(CryptSignHashA(hash, AT_KEYEXCHANGE, nullptr, CRYPT_NOHASHOID, signature.data(), &size));
-  EXPECT_EQ(Reversed(signature), OpenSslSign(Key(1024), NoDigest(), Bytes(both.begin() + 16, both.end())));
+  ASSERT_TRUE(
+      CryptSignHashA(hash, AT_KEYEXCHANGE, nullptr, CRYPT_NOHASHOID, signature.data(), &size));
+  EXPECT_EQ(Reversed(signature),
+            OpenSslSign(Key(1024), NoDigest(), Bytes(both.begin() + 16, both.end())));
   CryptDestroyHash(hash);
 }
 
@@ -153,7 +157,8 @@ TEST_F(SoftKeyTest, RefusalsAroundSigning) {
   EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);
   // A verification context has no key to sign with.
   HCRYPTPROV verifier = 0;
-  ASSERT_TRUE(CryptAcquireContextA(&verifier, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+  ASSERT_TRUE(
+      CryptAcquireContextA(&verifier, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
   ASSERT_TRUE(CryptCreateHash(verifier, CALG_SHA1, 0, 0, &hash));
   DWORD size = 0;
   SetLastError(0);
@@ -185,8 +190,8 @@ TEST_F(SoftKeyTest, DecryptsOpenSslCryptogramsAndRefusesBadOnes) {
   };
   const Bad bad[] = {
       {Reversed(OpenSslEncrypt(Key(1024, 1), {1, 2, 3})), NTE_BAD_DATA},  // another key's
-      {Bytes(127, 0x11), NTE_BAD_DATA},                                    // too short
-      {OpenSslEncrypt(Key(1024), {1, 2, 3}), NTE_BAD_DATA},                // big-endian
+      {Bytes(127, 0x11), NTE_BAD_DATA},                                   // too short
+      {OpenSslEncrypt(Key(1024), {1, 2, 3}), NTE_BAD_DATA},               // big-endian
   };
   for (const Bad& b : bad) {
     Bytes data = b.cryptogram;

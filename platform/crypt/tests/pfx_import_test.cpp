@@ -34,7 +34,8 @@ std::vector<ImportedCert> Describe(HCERTSTORE store) {
     DWORD size = 0;
     if (CertGetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) {
       std::vector<std::max_align_t> buffer(size / sizeof(std::max_align_t) + 1);
-      EXPECT_TRUE(CertGetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size));
+      EXPECT_TRUE(
+          CertGetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size));
       const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.data());
       c.hasKey = true;
       c.container = info->pwszContainerName;
@@ -54,7 +55,8 @@ Bytes ExportBlob(PCCERT_CONTEXT cert, DWORD capacity, DWORD* error, DWORD* neede
   DWORD spec = 0;
   BOOL callerFrees = TRUE;
   *error = 0;
-  if (!CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &spec, &callerFrees)) {
+  if (!CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &spec,
+                                         &callerFrees)) {
     *error = GetLastError();
     return {};
   }
@@ -81,7 +83,8 @@ Bytes LittleEndian(EVP_PKEY* key, const char* param, std::size_t size) {
   BIGNUM* bn = nullptr;
   EXPECT_EQ(EVP_PKEY_get_bn_param(key, param, &bn), 1) << param;
   Bytes out(size);
-  EXPECT_EQ(BN_bn2lebinpad(bn, out.data(), static_cast<int>(size)), static_cast<int>(size)) << param;
+  EXPECT_EQ(BN_bn2lebinpad(bn, out.data(), static_cast<int>(size)), static_cast<int>(size))
+      << param;
   BN_free(bn);
   return out;
 }
@@ -97,13 +100,16 @@ void ExpectBlobHoldsKey(const Bytes& blob, EVP_PKEY* key, int bits) {
   Bytes e = LittleEndian(key, OSSL_PKEY_PARAM_RSA_E, 4);
   EXPECT_EQ(Bytes(blob.begin() + 16, blob.begin() + 20), e);
   std::size_t offset = 20;
-  struct Field { const char* name; std::size_t size; } fields[] = {
-      {OSSL_PKEY_PARAM_RSA_N, n},         {OSSL_PKEY_PARAM_RSA_FACTOR1, h},
-      {OSSL_PKEY_PARAM_RSA_FACTOR2, h},   {OSSL_PKEY_PARAM_RSA_EXPONENT1, h},
-      {OSSL_PKEY_PARAM_RSA_EXPONENT2, h}, {OSSL_PKEY_PARAM_RSA_COEFFICIENT1, h},
-      {OSSL_PKEY_PARAM_RSA_D, n}};
+  struct Field {
+    const char* name;
+    std::size_t size;
+  } fields[] = {{OSSL_PKEY_PARAM_RSA_N, n},         {OSSL_PKEY_PARAM_RSA_FACTOR1, h},
+                {OSSL_PKEY_PARAM_RSA_FACTOR2, h},   {OSSL_PKEY_PARAM_RSA_EXPONENT1, h},
+                {OSSL_PKEY_PARAM_RSA_EXPONENT2, h}, {OSSL_PKEY_PARAM_RSA_COEFFICIENT1, h},
+                {OSSL_PKEY_PARAM_RSA_D, n}};
   for (const Field& f : fields) {
-    EXPECT_EQ(Bytes(blob.begin() + offset, blob.begin() + offset + f.size), LittleEndian(key, f.name, f.size))
+    EXPECT_EQ(Bytes(blob.begin() + offset, blob.begin() + offset + f.size),
+              LittleEndian(key, f.name, f.size))
         << f.name;
     offset += f.size;
   }
@@ -120,7 +126,8 @@ class PfxTest : public UserDirTest {
   std::size_t ContainerFiles() {
     std::size_t count = 0;
     if (std::filesystem::exists(m_dir / "keys"))
-      for (const auto& e : std::filesystem::directory_iterator(m_dir / "keys")) count += e.is_regular_file();
+      for (const auto& e : std::filesystem::directory_iterator(m_dir / "keys"))
+        count += e.is_regular_file();
     return count;
   }
 };
@@ -160,7 +167,10 @@ TEST_F(PfxTest, LegacyAndAesFilesImportTheKeyExportably) {
 }
 
 TEST_F(PfxTest, KeySizesAndTheExportBuffer) {
-  struct Case { int bits; std::size_t blobSize; } cases[] = {{512, 308}, {2048, 1172}};
+  struct Case {
+    int bits;
+    std::size_t blobSize;
+  } cases[] = {{512, 308}, {2048, 1172}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.bits);
     X509Ptr cert = MakeCert(CertSpec{Key(c.bits)});
@@ -184,9 +194,13 @@ TEST_F(PfxTest, KeySizesAndTheExportBuffer) {
 }
 
 TEST_F(PfxTest, SignatureAlgorithmsAndKeyUsageSurviveTheImport) {
-  struct Case { const EVP_MD* md; const char* oid; std::optional<int> usage; } cases[] = {
-      {EVP_md5(), szOID_RSA_MD5RSA, 0xA0}, {EVP_sha1(), szOID_RSA_SHA1RSA, std::nullopt},
-      {EVP_sha256(), szOID_RSA_SHA256RSA, 0x20}};
+  struct Case {
+    const EVP_MD* md;
+    const char* oid;
+    std::optional<int> usage;
+  } cases[] = {{EVP_md5(), szOID_RSA_MD5RSA, 0xA0},
+               {EVP_sha1(), szOID_RSA_SHA1RSA, std::nullopt},
+               {EVP_sha256(), szOID_RSA_SHA256RSA, 0x20}};
   for (const Case& c : cases) {
     CertSpec certSpec{Key(1024)};
     certSpec.digest = c.md;
@@ -198,7 +212,8 @@ TEST_F(PfxTest, SignatureAlgorithmsAndKeyUsageSurviveTheImport) {
     PCCERT_CONTEXT ctx = First(store);
     EXPECT_STREQ(ctx->pCertInfo->SignatureAlgorithm.pszObjId, c.oid);
     BYTE usage = 0xFF;
-    EXPECT_EQ(CertGetIntendedKeyUsage(kEncoding, ctx->pCertInfo, &usage, 1), c.usage ? TRUE : FALSE);
+    EXPECT_EQ(CertGetIntendedKeyUsage(kEncoding, ctx->pCertInfo, &usage, 1),
+              c.usage ? TRUE : FALSE);
     EXPECT_EQ(usage, c.usage.value_or(0));
     CertFreeCertificateContext(ctx);
     CertCloseStore(store, 0);
@@ -442,11 +457,12 @@ TEST_F(PfxTest, ContainersPersistAcrossProcessesUntilDeleted) {
 
   auto file = m_dir / "keys";
   for (const auto& e : std::filesystem::directory_iterator(file)) {
-    EXPECT_EQ(e.status().permissions(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(e.status().permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   }
   HCRYPTPROV prov = 0;
-  ASSERT_TRUE(CryptAcquireContextA(&prov, container.c_str(), platform::kSoftwareProviderName, PROV_RSA_FULL,
-                                   CRYPT_DELETEKEYSET));
+  ASSERT_TRUE(CryptAcquireContextA(&prov, container.c_str(), platform::kSoftwareProviderName,
+                                   PROV_RSA_FULL, CRYPT_DELETEKEYSET));
   EXPECT_EQ(probe(), "error 80090016\n");  // NTE_BAD_KEYSET
   EXPECT_EQ(ContainerFiles(), 0u);
 }
@@ -490,7 +506,8 @@ TEST_F(PfxTest, RandomlyDamagedFilesFailCleanly) {
     auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
     for (int round = 0; round < 150; ++round) {
       Bytes damaged = pfx;
-      for (int n = 1 + next() % 3; n > 0; --n) damaged[next() % damaged.size()] = static_cast<BYTE>(next() >> 16);
+      for (int n = 1 + next() % 3; n > 0; --n)
+        damaged[next() % damaged.size()] = static_cast<BYTE>(next() >> 16);
       SetLastError(0);
       HCERTSTORE store = Import(damaged, "secreto");
       if (store) {
@@ -511,7 +528,9 @@ TEST_F(PfxTest, NonAsciiPasswordIsTakenAsUnicode) {
   for (Protection protection : {Protection::kLegacy, Protection::kAes256}) {
     PfxSpec spec{Key(1024), cert.get()};
     spec.protection = protection;
-    spec.password = "contrase\xC3\xB1" "a\xE2\x82\xAC";  // "contraseña€" in UTF-8
+    spec.password =
+        "contrase\xC3\xB1"
+        "a\xE2\x82\xAC";  // "contraseña€" in UTF-8
     Bytes pfx = MakePfx(spec);
     CRYPT_DATA_BLOB blob = BlobOf(pfx);
     EXPECT_TRUE(PFXVerifyPassword(&blob, u"contrase\u00F1a\u20AC", 0));

@@ -18,7 +18,8 @@ std::string ProvParamText(HCRYPTPROV prov, DWORD param) {
   DWORD size = 0;
   if (!CryptGetProvParam(prov, param, nullptr, &size, 0)) return "<error>";
   std::string text(size, '\0');
-  if (!CryptGetProvParam(prov, param, reinterpret_cast<BYTE*>(text.data()), &size, 0)) return "<error>";
+  if (!CryptGetProvParam(prov, param, reinterpret_cast<BYTE*>(text.data()), &size, 0))
+    return "<error>";
   text.resize(std::strlen(text.c_str()));
   return text;
 }
@@ -118,7 +119,8 @@ TEST_F(ProviderTest, BadArgumentsAndHandlesAreRefused) {
   EXPECT_FALSE(CryptAcquireContextA(&prov, "x", nullptr, PROV_RSA_FULL, 0x4000));
   EXPECT_EQ(GetLastError(), NTE_BAD_FLAGS);
   std::string longName(200, 'n');
-  EXPECT_FALSE(CryptAcquireContextA(&prov, longName.c_str(), nullptr, PROV_RSA_FULL, CRYPT_NEWKEYSET));
+  EXPECT_FALSE(
+      CryptAcquireContextA(&prov, longName.c_str(), nullptr, PROV_RSA_FULL, CRYPT_NEWKEYSET));
   EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET_PARAM);
   EXPECT_FALSE(CryptAcquireContextA(nullptr, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
@@ -155,7 +157,8 @@ TEST_F(ProviderTest, BadArgumentsAndHandlesAreRefused) {
 TEST_F(ProviderTest, UnknownOrBrokenProvidersAreRefused) {
   HCRYPTPROV prov = 0;
   SetLastError(0);
-  EXPECT_FALSE(CryptAcquireContextA(&prov, nullptr, "OrvelCSP", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+  EXPECT_FALSE(
+      CryptAcquireContextA(&prov, nullptr, "OrvelCSP", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
   EXPECT_EQ(GetLastError(), NTE_KEYSET_NOT_DEF);
 
   ASSERT_TRUE(platform::RegisterProvider("Missing", PROV_RSA_FULL, "libdoes-not-exist.so"));
@@ -165,11 +168,13 @@ TEST_F(ProviderTest, UnknownOrBrokenProvidersAreRefused) {
   // A library that is not a provider module (the test program itself has no
   // entry point to hand out).
   ASSERT_TRUE(platform::RegisterProvider("NotAModule", PROV_RSA_FULL, "/proc/self/exe"));
-  EXPECT_FALSE(CryptAcquireContextA(&prov, nullptr, "NotAModule", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+  EXPECT_FALSE(
+      CryptAcquireContextA(&prov, nullptr, "NotAModule", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
   EXPECT_EQ(GetLastError(), NTE_PROVIDER_DLL_FAIL);
 
   ASSERT_TRUE(platform::RegisterProvider("OtherType", 24, "liborvel_test_provider.so"));
-  EXPECT_FALSE(CryptAcquireContextA(&prov, nullptr, "OtherType", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+  EXPECT_FALSE(
+      CryptAcquireContextA(&prov, nullptr, "OtherType", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
   EXPECT_EQ(GetLastError(), NTE_PROV_TYPE_NO_MATCH);
 
   // The built-in name cannot be taken over.
@@ -197,7 +202,8 @@ TEST_F(ProviderTest, SystemWideRegistrationsLieBeneathTheUsersOwn) {
   EXPECT_FALSE(platform::UnregisterProvider("OrvelCSP"));  // not the user's
 
   ASSERT_TRUE(platform::RegisterProvider("OrvelCSP", PROV_RSA_FULL, "libdoes-not-exist.so"));
-  EXPECT_FALSE(CryptAcquireContextA(&prov, nullptr, "OrvelCSP", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+  EXPECT_FALSE(
+      CryptAcquireContextA(&prov, nullptr, "OrvelCSP", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
   EXPECT_EQ(GetLastError(), NTE_PROV_DLL_NOT_FOUND);
   const auto list = platform::ListProviders();
   ASSERT_EQ(list.size(), 2u);
@@ -263,5 +269,6 @@ TEST_F(ProviderTest, RegisteredModuleReceivesEveryCall) {
   // Unregistering makes the name unknown again.
   EXPECT_TRUE(platform::UnregisterProvider("OrvelCSP"));
   EXPECT_FALSE(platform::UnregisterProvider("OrvelCSP"));
-  EXPECT_FALSE(CryptAcquireContextA(&prov, nullptr, "OrvelCSP", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+  EXPECT_FALSE(
+      CryptAcquireContextA(&prov, nullptr, "OrvelCSP", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
 }

@@ -57,10 +57,20 @@ struct LocalProvider {
     controlEvent = parameter ? *static_cast<const HANDLE*>(parameter) : nullptr;
     return TRUE;
   }
-  static inline void* table[CERT_STORE_PROV_FUNC_COUNT] = {
-      reinterpret_cast<void*>(&Close), nullptr, reinterpret_cast<void*>(&Write), nullptr, nullptr,
-      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-      reinterpret_cast<void*>(&Control)};
+  static inline void* table[CERT_STORE_PROV_FUNC_COUNT] = {reinterpret_cast<void*>(&Close),
+                                                           nullptr,
+                                                           reinterpret_cast<void*>(&Write),
+                                                           nullptr,
+                                                           nullptr,
+                                                           nullptr,
+                                                           nullptr,
+                                                           nullptr,
+                                                           nullptr,
+                                                           nullptr,
+                                                           nullptr,
+                                                           nullptr,
+                                                           nullptr,
+                                                           reinterpret_cast<void*>(&Control)};
   static BOOL Open(LPCSTR, DWORD, HCRYPTPROV, DWORD flags, const void* parameter, HCERTSTORE store,
                    PCERT_STORE_PROV_INFO info) {
     ++opens;
@@ -71,7 +81,8 @@ struct LocalProvider {
       SetLastError(ERROR_ACCESS_DENIED);
       return FALSE;
     }
-    info->cStoreProvFunc = withControl ? CERT_STORE_PROV_FUNC_COUNT : CERT_STORE_PROV_WRITE_CERT_FUNC + 1;
+    info->cStoreProvFunc =
+        withControl ? CERT_STORE_PROV_FUNC_COUNT : CERT_STORE_PROV_WRITE_CERT_FUNC + 1;
     info->rgpvStoreProvFunc = table;
     info->hStoreProv = store;
     return TRUE;
@@ -80,7 +91,8 @@ struct LocalProvider {
 
 void InstallLocal(const char* name) {
   const CRYPT_OID_FUNC_ENTRY entry{name, reinterpret_cast<void*>(&LocalProvider::Open)};
-  ASSERT_TRUE(CryptInstallOIDFunctionAddress(nullptr, 0, CRYPT_OID_OPEN_STORE_PROV_FUNC, 1, &entry, 0));
+  ASSERT_TRUE(
+      CryptInstallOIDFunctionAddress(nullptr, 0, CRYPT_OID_OPEN_STORE_PROV_FUNC, 1, &entry, 0));
 }
 
 void RegisterTestModule(const char* provider = kTestStoreProvider, const char* function = nullptr,
@@ -123,8 +135,8 @@ TEST_F(StoreProviders, InstalledFunctionOpensAStoreThatKeepsItsCallbacks) {
   Bytes der = CertificateDer(7);
   PCCERT_CONTEXT certificate = NewContext(der);
   PCCERT_CONTEXT stored = nullptr;
-  ASSERT_TRUE(CertAddCertificateContextToStore(store, certificate,
-                                               CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES, &stored));
+  ASSERT_TRUE(CertAddCertificateContextToStore(
+      store, certificate, CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES, &stored));
   EXPECT_EQ(LocalProvider::writes, 1);
   EXPECT_EQ(LocalProvider::writeFlags, 0x50001UL);
   EXPECT_EQ(LocalProvider::written, certificate);
@@ -142,7 +154,8 @@ TEST_F(StoreProviders, InstalledFunctionOpensAStoreThatKeepsItsCallbacks) {
   LocalProvider::acceptWrites = false;
   Bytes otherDer = CertificateDer(8);
   PCCERT_CONTEXT other = NewContext(otherDer);
-  EXPECT_FALSE(CertAddCertificateContextToStore(store, other, CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
+  EXPECT_FALSE(
+      CertAddCertificateContextToStore(store, other, CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
   EXPECT_EQ(LocalProvider::writeFlags, 0x30001UL);
   EXPECT_EQ(Contents(store), (Entries{{7, u""}}));
@@ -196,7 +209,8 @@ TEST_F(StoreProviders, UnknownProvidersAndMissingModulesAreReported) {
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(address, nullptr);
   EXPECT_EQ(kept, nullptr);
-  EXPECT_FALSE(CryptGetOIDFunctionAddress(reinterpret_cast<HCRYPTOIDFUNCSET>(0x99), 0, "x", 0, &address, &kept));
+  EXPECT_FALSE(CryptGetOIDFunctionAddress(reinterpret_cast<HCRYPTOIDFUNCSET>(0x99), 0, "x", 0,
+                                          &address, &kept));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 
   RegisterTestModule("ProviderOfAMissingModule", nullptr, u"NoSuchModule.dll");
@@ -228,8 +242,8 @@ TEST_F(StoreProviders, RegisteredModuleIsAttachedForEveryStoreAndDetachedAtEvery
   HCRYPTOIDFUNCSET set = CryptInitOIDFunctionSet(CRYPT_OID_OPEN_STORE_PROV_FUNC, 0);
   void* address = nullptr;
   HCRYPTOIDFUNCADDR kept = nullptr;
-  EXPECT_FALSE(CryptGetOIDFunctionAddress(set, 0, kTestStoreProvider, CRYPT_GET_INSTALLED_OID_FUNC_FLAG,
-                                          &address, &kept));
+  EXPECT_FALSE(CryptGetOIDFunctionAddress(set, 0, kTestStoreProvider,
+                                          CRYPT_GET_INSTALLED_OID_FUNC_FLAG, &address, &kept));
   // ... and the next store loads it again through the registration.
   HCERTSTORE third = CertOpenStore(kTestStoreProvider, 0, 0, 0, nullptr);
   ASSERT_NE(third, nullptr);
@@ -317,7 +331,8 @@ TEST_F(StoreProviders, RegistrationsAreReplacedAndRemovedOnce) {
   EXPECT_FALSE(CryptRegisterOIDFunction(0, CRYPT_OID_OPEN_STORE_PROV_FUNC, "P", nullptr, nullptr));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   EXPECT_FALSE(CryptRegisterOIDFunction(0, nullptr, "P", u"M.dll", nullptr));
-  EXPECT_FALSE(CryptInstallOIDFunctionAddress(nullptr, 0, CRYPT_OID_OPEN_STORE_PROV_FUNC, 1, nullptr, 0));
+  EXPECT_FALSE(
+      CryptInstallOIDFunctionAddress(nullptr, 0, CRYPT_OID_OPEN_STORE_PROV_FUNC, 1, nullptr, 0));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 

@@ -15,7 +15,8 @@ using namespace teststore;
 
 namespace {
 
-CERT_PHYSICAL_STORE_INFO InfoFor(const char* provider, DWORD flags = CERT_PHYSICAL_STORE_ADD_ENABLE_FLAG) {
+CERT_PHYSICAL_STORE_INFO InfoFor(const char* provider,
+                                 DWORD flags = CERT_PHYSICAL_STORE_ADD_ENABLE_FLAG) {
   CERT_PHYSICAL_STORE_INFO info{};
   info.cbSize = 32;  // what callers written for the 32-bit layout pass
   info.pszOpenStoreProvider = const_cast<LPSTR>(provider);
@@ -45,8 +46,8 @@ TEST_F(PhysicalStores, ASecondRegistrationWithCreateNewFails) {
 
   // Without CREATE_NEW the registration is replaced.
   info.dwPriority = 5;
-  EXPECT_TRUE(CertRegisterPhysicalStore(u"MY", CERT_SYSTEM_STORE_CURRENT_USER, kTestStorePhysicalName, &info,
-                                        nullptr));
+  EXPECT_TRUE(CertRegisterPhysicalStore(u"MY", CERT_SYSTEM_STORE_CURRENT_USER,
+                                        kTestStorePhysicalName, &info, nullptr));
 }
 
 TEST_F(PhysicalStores, UnregisteringWhatIsAbsentFails) {
@@ -54,8 +55,8 @@ TEST_F(PhysicalStores, UnregisteringWhatIsAbsentFails) {
   EXPECT_FALSE(CertUnregisterPhysicalStore(u"MY", flags, kTestStorePhysicalName));
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
   CERT_PHYSICAL_STORE_INFO info = InfoFor(kTestStoreProvider);
-  ASSERT_TRUE(CertRegisterPhysicalStore(u"MY", CERT_SYSTEM_STORE_CURRENT_USER, kTestStorePhysicalName, &info,
-                                        nullptr));
+  ASSERT_TRUE(CertRegisterPhysicalStore(u"MY", CERT_SYSTEM_STORE_CURRENT_USER,
+                                        kTestStorePhysicalName, &info, nullptr));
   EXPECT_TRUE(CertUnregisterPhysicalStore(u"MY", flags, kTestStorePhysicalName));
   EXPECT_FALSE(CertUnregisterPhysicalStore(u"MY", flags, kTestStorePhysicalName));
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
@@ -63,20 +64,27 @@ TEST_F(PhysicalStores, UnregisteringWhatIsAbsentFails) {
 
 TEST_F(PhysicalStores, OtherLocationsAndBadNamesAreRefused) {
   CERT_PHYSICAL_STORE_INFO info = InfoFor(kTestStoreProvider);
-  EXPECT_FALSE(CertRegisterPhysicalStore(u"MY", CERT_SYSTEM_STORE_LOCAL_MACHINE, u"X", &info, nullptr));
+  EXPECT_FALSE(
+      CertRegisterPhysicalStore(u"MY", CERT_SYSTEM_STORE_LOCAL_MACHINE, u"X", &info, nullptr));
   EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
-  EXPECT_FALSE(CertRegisterPhysicalStore(u"../MY", CERT_SYSTEM_STORE_CURRENT_USER, u"X", &info, nullptr));
+  EXPECT_FALSE(
+      CertRegisterPhysicalStore(u"../MY", CERT_SYSTEM_STORE_CURRENT_USER, u"X", &info, nullptr));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-  EXPECT_FALSE(CertRegisterPhysicalStore(u"MY", CERT_SYSTEM_STORE_CURRENT_USER, u"", &info, nullptr));
-  EXPECT_FALSE(CertRegisterPhysicalStore(u"MY", CERT_SYSTEM_STORE_CURRENT_USER, u"X", nullptr, nullptr));
+  EXPECT_FALSE(
+      CertRegisterPhysicalStore(u"MY", CERT_SYSTEM_STORE_CURRENT_USER, u"", &info, nullptr));
+  EXPECT_FALSE(
+      CertRegisterPhysicalStore(u"MY", CERT_SYSTEM_STORE_CURRENT_USER, u"X", nullptr, nullptr));
   info.pszOpenStoreProvider = nullptr;
-  EXPECT_FALSE(CertRegisterPhysicalStore(u"MY", CERT_SYSTEM_STORE_CURRENT_USER, u"X", &info, nullptr));
+  EXPECT_FALSE(
+      CertRegisterPhysicalStore(u"MY", CERT_SYSTEM_STORE_CURRENT_USER, u"X", &info, nullptr));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   EXPECT_FALSE(std::filesystem::exists(m_dir / "physical_stores.json"));
 
-  EXPECT_EQ(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, u"MY"), nullptr);
+  EXPECT_EQ(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, u"MY"),
+            nullptr);
   EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
-  EXPECT_EQ(CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, "a/b"), nullptr);
+  EXPECT_EQ(CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, "a/b"),
+            nullptr);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
@@ -96,8 +104,9 @@ class PersonalStore : public UserDirTest {
     ASSERT_TRUE(CryptRegisterOIDFunction(0, CRYPT_OID_OPEN_STORE_PROV_FUNC, kTestStoreProvider,
                                          kTestStoreModule, CRYPT_OID_OPEN_STORE_PROV_FUNC));
     CERT_PHYSICAL_STORE_INFO info = InfoFor(kTestStoreProvider, flags);
-    ASSERT_TRUE(CertRegisterPhysicalStore(u"MY", CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_CREATE_NEW_FLAG,
-                                          kTestStorePhysicalName, &info, nullptr));
+    ASSERT_TRUE(CertRegisterPhysicalStore(
+        u"MY", CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_CREATE_NEW_FLAG, kTestStorePhysicalName,
+        &info, nullptr));
   }
   // Adds a certificate with a software key container to a store.
   static BOOL AddWithKey(HCERTSTORE store, long serial, const char16_t* container,
@@ -164,7 +173,8 @@ TEST_F(PersonalStore, CardStoreIsOpenedFirstWithItsName) {
   ASSERT_NE(store, nullptr);
   EXPECT_EQ(m_module.Counters().attaches, 1);
   EXPECT_EQ(m_module.Counters().opens, 1);
-  EXPECT_EQ(m_module.Counters().lastOpenFlags & CERT_SYSTEM_STORE_LOCATION_MASK, CERT_SYSTEM_STORE_CURRENT_USER);
+  EXPECT_EQ(m_module.Counters().lastOpenFlags & CERT_SYSTEM_STORE_LOCATION_MASK,
+            CERT_SYSTEM_STORE_CURRENT_USER);
   EXPECT_EQ(std::u16string(m_module.Counters().lastOpenName), u"MY\\Almacén de prueba");
   EXPECT_EQ(Contents(store), (Entries{{9, kTestStoreContainer}}));
   EXPECT_TRUE(CertCloseStore(store, 0));
@@ -220,7 +230,8 @@ TEST_F(PersonalStore, ControlsReachTheCardStore) {
   ASSERT_TRUE(CertControlStore(store, 0, CERT_STORE_CTRL_NOTIFY_CHANGE, &event));
   EXPECT_EQ(m_module.Counters().lastControlType, CERT_STORE_CTRL_NOTIFY_CHANGE);
   EXPECT_EQ(m_module.Counters().lastControlEvent, event);
-  EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));  // the module re-armed it
+  EXPECT_EQ(WaitForSingleObject(event, 0),
+            static_cast<DWORD>(WAIT_TIMEOUT));  // the module re-armed it
 
   EXPECT_TRUE(Contents(store).empty());
   ASSERT_TRUE(CertControlStore(store, 0, CERT_STORE_CTRL_RESYNC, &event));
@@ -258,7 +269,8 @@ TEST_F(PersonalStore, ReadOnlyStoresTakeNothing) {
 
 TEST_F(PersonalStore, PhysicalStoresThatCannotOrMayNotBeOpenedAreLeftOut) {
   CERT_PHYSICAL_STORE_INFO info = InfoFor("NoSuchProvider");
-  ASSERT_TRUE(CertRegisterPhysicalStore(u"MY", CERT_SYSTEM_STORE_CURRENT_USER, u"Roto", &info, nullptr));
+  ASSERT_TRUE(
+      CertRegisterPhysicalStore(u"MY", CERT_SYSTEM_STORE_CURRENT_USER, u"Roto", &info, nullptr));
   RegisterCardStore(CERT_PHYSICAL_STORE_ADD_ENABLE_FLAG | CERT_PHYSICAL_STORE_OPEN_DISABLE_FLAG);
   HCERTSTORE store = OpenPersonal();
   ASSERT_NE(store, nullptr);
@@ -278,14 +290,18 @@ BOOL OpenThePersonalStoreAgain(LPCSTR, DWORD, HCRYPTPROV, DWORD, const void*, HC
 }
 
 TEST_F(PersonalStore, NoSystemStoreContainsItself) {
-  const CRYPT_OID_FUNC_ENTRY entry{"RecursiveProvider", reinterpret_cast<void*>(&OpenThePersonalStoreAgain)};
-  ASSERT_TRUE(CryptInstallOIDFunctionAddress(nullptr, 0, CRYPT_OID_OPEN_STORE_PROV_FUNC, 1, &entry, 0));
+  const CRYPT_OID_FUNC_ENTRY entry{"RecursiveProvider",
+                                   reinterpret_cast<void*>(&OpenThePersonalStoreAgain)};
+  ASSERT_TRUE(
+      CryptInstallOIDFunctionAddress(nullptr, 0, CRYPT_OID_OPEN_STORE_PROV_FUNC, 1, &entry, 0));
   CERT_PHYSICAL_STORE_INFO recursive = InfoFor("RecursiveProvider");
-  ASSERT_TRUE(CertRegisterPhysicalStore(u"MY", CERT_SYSTEM_STORE_CURRENT_USER, u"Recursivo", &recursive, nullptr));
+  ASSERT_TRUE(CertRegisterPhysicalStore(u"MY", CERT_SYSTEM_STORE_CURRENT_USER, u"Recursivo",
+                                        &recursive, nullptr));
   CERT_PHYSICAL_STORE_INFO system = InfoFor(sz_CERT_STORE_PROV_SYSTEM);
   const char16_t own[] = u"MY";
   system.OpenParameters = {sizeof own, reinterpret_cast<BYTE*>(const_cast<char16_t*>(own))};
-  ASSERT_TRUE(CertRegisterPhysicalStore(u"MY", CERT_SYSTEM_STORE_CURRENT_USER, u"Sistema", &system, nullptr));
+  ASSERT_TRUE(CertRegisterPhysicalStore(u"MY", CERT_SYSTEM_STORE_CURRENT_USER, u"Sistema", &system,
+                                        nullptr));
   g_recursiveOpens = 0;
   HCERTSTORE store = OpenPersonal();
   ASSERT_NE(store, nullptr);
@@ -308,8 +324,8 @@ TEST(CertNames, X500TextInEncodedOrderOrReversed) {
   using NamePtr = platform::crypt::OsslPtr<X509_NAME, X509_NAME_free>;
   NamePtr name(X509_NAME_new());
   auto add = [&](const char* field, const char* value, int set) {
-    X509_NAME_add_entry_by_txt(name.get(), field, MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(value),
-                               -1, -1, set);
+    X509_NAME_add_entry_by_txt(name.get(), field, MBSTRING_UTF8,
+                               reinterpret_cast<const unsigned char*>(value), -1, -1, set);
   };
   add("C", "ES", 0);
   add("O", "Orvel, S.A.", 0);
@@ -328,7 +344,8 @@ TEST(CertNames, X500TextInEncodedOrderOrReversed) {
     out.resize(size - 1);
     return out;
   };
-  EXPECT_EQ(text(CERT_X500_NAME_STR), "C=ES, O=\"Orvel, S.A.\", OU=Pruebas + CN=José Pérez, OID.1.2.3.4=x");
+  EXPECT_EQ(text(CERT_X500_NAME_STR),
+            "C=ES, O=\"Orvel, S.A.\", OU=Pruebas + CN=José Pérez, OID.1.2.3.4=x");
   EXPECT_EQ(text(CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG),
             "OID.1.2.3.4=x, OU=Pruebas + CN=José Pérez, O=\"Orvel, S.A.\", C=ES");
   EXPECT_EQ(text(CERT_SIMPLE_NAME_STR), "ES, \"Orvel, S.A.\", Pruebas + José Pérez, x");

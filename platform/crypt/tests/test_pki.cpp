@@ -27,7 +27,8 @@ X509Ptr MakeCert(const CertSpec& spec) {
   X509_gmtime_adj(X509_getm_notAfter(cert.get()), 3600L * 24 * 365);
   X509_NAME* name = X509_get_subject_name(cert.get());
   X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
-                             reinterpret_cast<const unsigned char*>(spec.commonName.c_str()), -1, -1, 0);
+                             reinterpret_cast<const unsigned char*>(spec.commonName.c_str()), -1,
+                             -1, 0);
   X509_set_issuer_name(cert.get(), name);
   X509_set_pubkey(cert.get(), spec.key);
   auto addExt = [&](int nid, const char* value) {
@@ -102,8 +103,10 @@ Bytes MakePfx(const PfxSpec& spec) {
   platform::crypt::EnsureOpenSslProviders();
   STACK_OF(X509)* chain = sk_X509_new_null();
   for (X509* c : spec.chain) sk_X509_push(chain, c);
-  int keyNid = spec.protection == Protection::kLegacy ? NID_pbe_WithSHA1And3_Key_TripleDES_CBC : NID_aes_256_cbc;
-  int certNid = spec.protection == Protection::kLegacy ? NID_pbe_WithSHA1And40BitRC2_CBC : NID_aes_256_cbc;
+  int keyNid = spec.protection == Protection::kLegacy ? NID_pbe_WithSHA1And3_Key_TripleDES_CBC
+                                                      : NID_aes_256_cbc;
+  int certNid =
+      spec.protection == Protection::kLegacy ? NID_pbe_WithSHA1And40BitRC2_CBC : NID_aes_256_cbc;
   PKCS12* p12 = PKCS12_create(spec.password, "Prueba", spec.key, spec.cert, chain, keyNid, certNid,
                               spec.iterations, spec.macIterations, 0);
   sk_X509_free(chain);
@@ -111,7 +114,8 @@ Bytes MakePfx(const PfxSpec& spec) {
   if (!p12) return {};
   if (spec.protection == Protection::kAes256 && spec.macIterations != -1) {
     // Modern files carry a SHA-256 MAC as well.
-    EXPECT_EQ(PKCS12_set_mac(p12, spec.password, -1, nullptr, 0, spec.macIterations, EVP_sha256()), 1);
+    EXPECT_EQ(PKCS12_set_mac(p12, spec.password, -1, nullptr, 0, spec.macIterations, EVP_sha256()),
+              1);
   }
   int length = i2d_PKCS12(p12, nullptr);
   Bytes out(static_cast<std::size_t>(length));
@@ -125,6 +129,8 @@ std::u16string Wide(const std::string& ascii) { return std::u16string(ascii.begi
 
 CRYPT_DATA_BLOB BlobOf(Bytes& bytes) { return {static_cast<DWORD>(bytes.size()), bytes.data()}; }
 
-std::filesystem::path ProgramDir() { return std::filesystem::read_symlink("/proc/self/exe").parent_path(); }
+std::filesystem::path ProgramDir() {
+  return std::filesystem::read_symlink("/proc/self/exe").parent_path();
+}
 
 }  // namespace testpki

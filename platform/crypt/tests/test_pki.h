@@ -24,11 +24,12 @@ using platform::crypt::X509Ptr;
 EVP_PKEY* Key(int bits, int which = 0);
 
 struct CertSpec {
-  explicit CertSpec(EVP_PKEY* subject, EVP_PKEY* issuer = nullptr) : key(subject), issuerKey(issuer) {}
-  EVP_PKEY* key = nullptr;        // subject key
-  EVP_PKEY* issuerKey = nullptr;  // null: self-signed
-  const EVP_MD* digest = nullptr; // null: SHA-1
-  std::optional<int> keyUsage;    // first byte of the key-usage bits
+  explicit CertSpec(EVP_PKEY* subject, EVP_PKEY* issuer = nullptr)
+      : key(subject), issuerKey(issuer) {}
+  EVP_PKEY* key = nullptr;         // subject key
+  EVP_PKEY* issuerKey = nullptr;   // null: self-signed
+  const EVP_MD* digest = nullptr;  // null: SHA-1
+  std::optional<int> keyUsage;     // first byte of the key-usage bits
   std::string commonName = "Prueba";
   long serial = 1;
   bool ca = false;
@@ -38,7 +39,8 @@ Bytes Der(X509* cert);
 
 enum class Protection { kLegacy, kAes256 };
 struct PfxSpec {
-  PfxSpec(EVP_PKEY* k, X509* c, std::vector<X509*> ch = {}) : key(k), cert(c), chain(std::move(ch)) {}
+  PfxSpec(EVP_PKEY* k, X509* c, std::vector<X509*> ch = {})
+      : key(k), cert(c), chain(std::move(ch)) {}
   EVP_PKEY* key = nullptr;  // null: certificates only
   X509* cert = nullptr;     // the key's certificate
   std::vector<X509*> chain;

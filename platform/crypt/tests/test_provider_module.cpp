@@ -54,11 +54,16 @@ DWORD GetProv(ULONG_PTR prov, DWORD param, BYTE* data, DWORD* length, DWORD) {
   if (it == g_contexts.end()) return NTE_BAD_UID;
   static const char name[] = "TestCSP";
   switch (param) {
-    case PP_NAME: return Out(name, sizeof name, data, length);
-    case PP_CONTAINER: return Out(it->second.container.c_str(), it->second.container.size() + 1, data, length);
-    case kParamLastPin: return Out(it->second.pin.c_str(), it->second.pin.size() + 1, data, length);
-    case kParamCertificate: return Out(g_lastCertificate.data(), g_lastCertificate.size(), data, length);
-    default: return NTE_BAD_TYPE;
+    case PP_NAME:
+      return Out(name, sizeof name, data, length);
+    case PP_CONTAINER:
+      return Out(it->second.container.c_str(), it->second.container.size() + 1, data, length);
+    case kParamLastPin:
+      return Out(it->second.pin.c_str(), it->second.pin.size() + 1, data, length);
+    case kParamCertificate:
+      return Out(g_lastCertificate.data(), g_lastCertificate.size(), data, length);
+    default:
+      return NTE_BAD_TYPE;
   }
 }
 DWORD SetProv(ULONG_PTR prov, DWORD param, const BYTE* data, DWORD) {
@@ -132,13 +137,29 @@ DWORD Decrypt(ULONG_PTR, BOOL, DWORD, BYTE*, DWORD*) { return NTE_BAD_KEY; }
 DWORD GetKey(ULONG_PTR, DWORD, BYTE*, DWORD*, DWORD) { return NTE_BAD_TYPE; }
 DWORD Import(ULONG_PTR, const BYTE*, DWORD, DWORD, ULONG_PTR*) { return NTE_BAD_TYPE; }
 
-const ORVEL_PROVIDER_FUNCTIONS kTable = {ORVEL_PROVIDER_INTERFACE_VERSION, Acquire, Release, GetProv, SetProv,
-                                         GetUserKey, Export, SetKey, DestroyKey, CreateHash, HashData,
-                                         GetHash, DestroyHash, SetHash, Sign, Verify, Decrypt, GetKey,
+const ORVEL_PROVIDER_FUNCTIONS kTable = {ORVEL_PROVIDER_INTERFACE_VERSION,
+                                         Acquire,
+                                         Release,
+                                         GetProv,
+                                         SetProv,
+                                         GetUserKey,
+                                         Export,
+                                         SetKey,
+                                         DestroyKey,
+                                         CreateHash,
+                                         HashData,
+                                         GetHash,
+                                         DestroyHash,
+                                         SetHash,
+                                         Sign,
+                                         Verify,
+                                         Decrypt,
+                                         GetKey,
                                          Import};
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) const ORVEL_PROVIDER_FUNCTIONS* OrvelGetProviderFunctions() {
+extern "C" __attribute__((visibility("default"))) const ORVEL_PROVIDER_FUNCTIONS*
+OrvelGetProviderFunctions() {
   return &kTable;
 }

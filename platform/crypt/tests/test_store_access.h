@@ -91,7 +91,8 @@ inline std::vector<std::pair<int, std::u16string>> Contents(HCERTSTORE store) {
     DWORD size = 0;
     if (CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) {
       std::vector<std::max_align_t> buffer(size / sizeof(std::max_align_t) + 1);
-      if (CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size)) {
+      if (CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(),
+                                            &size)) {
         container = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(buffer.data())->pwszContainerName;
       }
     }
@@ -105,10 +106,12 @@ using Entries = std::vector<std::pair<int, std::u16string>>;
 
 // The user's stores as a program opens them.
 inline HCERTSTORE OpenPersonal(DWORD extraFlags = 0) {
-  return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER | extraFlags, u"MY");
+  return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER | extraFlags,
+                       u"MY");
 }
 inline HCERTSTORE OpenPersonalDefault() {
-  return CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, u"MY");
+  return CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER,
+                       u"MY");
 }
 
 }  // namespace teststore

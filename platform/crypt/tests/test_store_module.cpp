@@ -43,8 +43,10 @@ void ReadFile(const char* variable, std::vector<BYTE>& out) {
 void ReadSettings() {
   ReadFile("ORVEL_TEST_STORE_CERT", g_cardCertificate);
   ReadFile("ORVEL_TEST_STORE_RESYNC_CERT", g_resyncCertificate);
-  if (const char* refuse = std::getenv("ORVEL_TEST_STORE_REFUSE")) g_refuseWrites = std::string(refuse) == "1";
-  if (const char* signal = std::getenv("ORVEL_TEST_STORE_SIGNAL_MS")) g_signalMs = std::strtoul(signal, nullptr, 10);
+  if (const char* refuse = std::getenv("ORVEL_TEST_STORE_REFUSE"))
+    g_refuseWrites = std::string(refuse) == "1";
+  if (const char* signal = std::getenv("ORVEL_TEST_STORE_SIGNAL_MS"))
+    g_signalMs = std::strtoul(signal, nullptr, 10);
   if (const char* log = std::getenv("ORVEL_TEST_STORE_LOG")) g_log = log;
 }
 
@@ -56,7 +58,8 @@ void AddCardCertificate(HCERTSTORE store, const std::vector<BYTE>& der) {
       CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
   if (!context) return;
   std::u16string container = kTestStoreContainer, provider = kTestStoreProvName;
-  CRYPT_KEY_PROV_INFO info{container.data(), provider.data(), PROV_RSA_FULL, 0, 0, nullptr, AT_KEYEXCHANGE};
+  CRYPT_KEY_PROV_INFO info{container.data(), provider.data(), PROV_RSA_FULL, 0, 0,
+                           nullptr,          AT_KEYEXCHANGE};
   CertSetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, 0, &info);
   CertAddCertificateContextToStore(store, context, CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
   CertFreeCertificateContext(context);
@@ -106,7 +109,8 @@ BOOL ControlCallback(HCERTSTOREPROV provider, DWORD, DWORD type, void const* par
     Log("control " + std::to_string(type));
     if ((type == CERT_STORE_CTRL_NOTIFY_CHANGE || type == CERT_STORE_CTRL_RESYNC) && event) {
       ResetEvent(event);
-      if (std::find(g_events.begin(), g_events.end(), event) == g_events.end()) g_events.push_back(event);
+      if (std::find(g_events.begin(), g_events.end(), event) == g_events.end())
+        g_events.push_back(event);
       signal = type == CERT_STORE_CTRL_NOTIFY_CHANGE && g_signalMs != 0;
     }
     if (type == CERT_STORE_CTRL_RESYNC) resync = g_resyncCertificate;
@@ -117,8 +121,19 @@ BOOL ControlCallback(HCERTSTOREPROV provider, DWORD, DWORD type, void const* par
 }
 
 void* g_callbacks[CERT_STORE_PROV_FUNC_COUNT] = {
-    reinterpret_cast<void*>(&CloseCallback), nullptr, reinterpret_cast<void*>(&WriteCallback),
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    reinterpret_cast<void*>(&CloseCallback),
+    nullptr,
+    reinterpret_cast<void*>(&WriteCallback),
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
     reinterpret_cast<void*>(&ControlCallback),
 };
 
@@ -132,7 +147,8 @@ BOOL OpenStore(LPCSTR, DWORD, HCRYPTPROV, DWORD flags, const void* parameter, HC
     g_counters.lastOpenFlags = flags;
     const auto* name = static_cast<const char16_t*>(parameter);
     std::size_t i = 0;
-    for (; name && name[i] && i + 1 < std::size(g_counters.lastOpenName); ++i) g_counters.lastOpenName[i] = name[i];
+    for (; name && name[i] && i + 1 < std::size(g_counters.lastOpenName); ++i)
+      g_counters.lastOpenName[i] = name[i];
     g_counters.lastOpenName[i] = u'\0';
     certificate = g_cardCertificate;
     Log("open");
@@ -155,7 +171,8 @@ TEST_STORE_EXPORT BOOL DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
     if (g_refuseAttach) return FALSE;
     ReadSettings();
-    if (!CryptInstallOIDFunctionAddress(instance, 0, CRYPT_OID_OPEN_STORE_PROV_FUNC, 1, &kOpenEntry, 0)) {
+    if (!CryptInstallOIDFunctionAddress(instance, 0, CRYPT_OID_OPEN_STORE_PROV_FUNC, 1, &kOpenEntry,
+                                        0)) {
       return FALSE;
     }
     ++g_counters.attaches;
@@ -168,15 +185,16 @@ TEST_STORE_EXPORT BOOL DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 }
 
 TEST_STORE_EXPORT HRESULT DllRegisterServer(void) {
-  if (!CryptRegisterOIDFunction(0, CRYPT_OID_OPEN_STORE_PROV_FUNC, kTestStoreProvider, kTestStoreModule,
-                                CRYPT_OID_OPEN_STORE_PROV_FUNC)) {
+  if (!CryptRegisterOIDFunction(0, CRYPT_OID_OPEN_STORE_PROV_FUNC, kTestStoreProvider,
+                                kTestStoreModule, CRYPT_OID_OPEN_STORE_PROV_FUNC)) {
     return E_FAIL;
   }
   CERT_PHYSICAL_STORE_INFO info{};
   info.cbSize = sizeof info;
   info.pszOpenStoreProvider = const_cast<LPSTR>(kTestStoreProvider);
   info.dwFlags = CERT_PHYSICAL_STORE_ADD_ENABLE_FLAG;
-  return CertRegisterPhysicalStore(u"MY", CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_CREATE_NEW_FLAG,
+  return CertRegisterPhysicalStore(u"MY",
+                                   CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_CREATE_NEW_FLAG,
                                    kTestStorePhysicalName, &info, nullptr)
              ? S_OK
              : E_FAIL;
@@ -187,12 +205,13 @@ TEST_STORE_EXPORT HRESULT DllUnregisterServer(void) {
                                    kTestStorePhysicalName)) {
     return E_FAIL;
   }
-  return CryptUnregisterOIDFunction(0, CRYPT_OID_OPEN_STORE_PROV_FUNC, kTestStoreProvider) ? S_OK : E_FAIL;
+  return CryptUnregisterOIDFunction(0, CRYPT_OID_OPEN_STORE_PROV_FUNC, kTestStoreProvider) ? S_OK
+                                                                                           : E_FAIL;
 }
 
 // The open function under its export name, for registrations that name it.
-TEST_STORE_EXPORT BOOL TestOpenStoreByExport(LPCSTR provider, DWORD encoding, HCRYPTPROV prov, DWORD flags,
-                                             const void* parameter, HCERTSTORE store,
+TEST_STORE_EXPORT BOOL TestOpenStoreByExport(LPCSTR provider, DWORD encoding, HCRYPTPROV prov,
+                                             DWORD flags, const void* parameter, HCERTSTORE store,
                                              PCERT_STORE_PROV_INFO info) {
   return OpenStore(provider, encoding, prov, flags, parameter, store, info);
 }

@@ -30,7 +30,7 @@ struct TestStoreCounters {
   DWORD lastWriteFlags;
   int controls;
   DWORD lastControlType;
-  HANDLE lastControlEvent;  // what the control parameter pointed to
+  HANDLE lastControlEvent;   // what the control parameter pointed to
   HCERTSTORE lastOpenStore;  // the store the open function was given
   DWORD lastOpenFlags;
   char16_t lastOpenName[128];  // the open parameter, read as a name

@@ -48,8 +48,8 @@ class DialogHost : public QDialog {
  public:
   // Builds the controls of the template (images from module) and sends
   // WM_INITDIALOG with param.
-  DialogHost(HINSTANCE module, const platform::DialogTemplate& dialogTemplate,
-             DialogProc procedure, LPARAM param);
+  DialogHost(HINSTANCE module, const platform::DialogTemplate& dialogTemplate, DialogProc procedure,
+             LPARAM param);
   ~DialogHost() override;
 
   // --- What the procedure does to the dialog ---

@@ -20,9 +20,9 @@ enum class DialogControlKind {
   PushButton,
   DefPushButton,
   Edit,
-  Static,    // text, wrapped at word boundaries within its rectangle
-  Icon,      // shows icon resource imageId
-  Bitmap,    // a picture control: shows bitmap resource imageId
+  Static,  // text, wrapped at word boundaries within its rectangle
+  Icon,    // shows icon resource imageId
+  Bitmap,  // a picture control: shows bitmap resource imageId
   GroupBox,
 };
 

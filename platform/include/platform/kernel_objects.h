@@ -66,8 +66,8 @@ BOOL ResetEvent(HANDLE hEvent);
 // Initial ownership is granted only when the caller makes the object and no
 // other process owns it. ERROR_ALREADY_EXISTS tells of another handle of
 // this process to the same name; other processes' handles go unreported.
-// The mutexes' lock files live in UserStateDir()/mutexes. The security attributes are accepted and not
-// interpreted: every named mutex is private to the user.
+// The mutexes' lock files live in UserStateDir()/mutexes. The security attributes are accepted and
+// not interpreted: every named mutex is private to the user.
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);
 // ERROR_NOT_OWNER when the calling thread does not own the mutex.
 BOOL ReleaseMutex(HANDLE hMutex);

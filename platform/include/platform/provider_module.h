@@ -18,6 +18,8 @@ extern "C" {
 #define ORVEL_PROVIDER_INTERFACE_VERSION 2UL
 #define ORVEL_PROVIDER_ENTRY_POINT "OrvelGetProviderFunctions"
 
+// One entry a line, wrapped as a declaration would be.
+// clang-format off
 typedef struct _ORVEL_PROVIDER_FUNCTIONS {
   DWORD dwVersion;  // ORVEL_PROVIDER_INTERFACE_VERSION
 
@@ -57,6 +59,7 @@ typedef struct _ORVEL_PROVIDER_FUNCTIONS {
   DWORD (*ImportKey)(ULONG_PTR hProv, const BYTE* pbData, DWORD dwDataLen, DWORD dwFlags,
                      ULONG_PTR* phKey);
 } ORVEL_PROVIDER_FUNCTIONS;
+// clang-format on
 
 typedef const ORVEL_PROVIDER_FUNCTIONS* (*PFN_ORVEL_GET_PROVIDER_FUNCTIONS)(void);
 

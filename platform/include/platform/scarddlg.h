@@ -19,20 +19,20 @@ typedef struct {
   SCARDCONTEXT hSCardContext;
   LPSTR lpstrGroupNames;  // not used: every reader is offered
   DWORD nMaxGroupNames;
-  LPSTR lpstrCardNames;   // multi-string of card names from the card database
+  LPSTR lpstrCardNames;  // multi-string of card names from the card database
   DWORD nMaxCardNames;
   LPCGUID rgguidInterfaces;
   DWORD cguidInterfaces;
-  LPSTR lpstrRdr;         // out: the chosen reader
+  LPSTR lpstrRdr;  // out: the chosen reader
   DWORD nMaxRdr;
-  LPSTR lpstrCard;        // out: the name under which its card matched
+  LPSTR lpstrCard;  // out: the name under which its card matched
   DWORD nMaxCard;
-  LPCSTR lpstrTitle;      // NULL: the dialog's own title
+  LPCSTR lpstrTitle;  // NULL: the dialog's own title
   DWORD dwFlags;
   PVOID pvUserData;
-  DWORD dwShareMode;      // 0: choose without connecting
+  DWORD dwShareMode;  // 0: choose without connecting
   DWORD dwPreferredProtocols;
-  DWORD dwActiveProtocol;  // out
+  DWORD dwActiveProtocol;      // out
   LPOCNCONNPROCA lpfnConnect;  // callbacks are not supported: must be NULL
   LPOCNCHKPROC lpfnCheck;
   LPOCNDSCPROC lpfnDisconnect;

@@ -18,9 +18,8 @@ typedef ULONG_PTR HCRYPTPROV_OR_NCRYPT_KEY_HANDLE;
 typedef struct _CRYPTOAPI_BLOB {
   DWORD cbData;
   BYTE* pbData;
-} CRYPT_INTEGER_BLOB, *PCRYPT_INTEGER_BLOB, CRYPT_DATA_BLOB, *PCRYPT_DATA_BLOB,
-    CRYPT_OBJID_BLOB, *PCRYPT_OBJID_BLOB, CERT_NAME_BLOB, *PCERT_NAME_BLOB,
-    CRYPT_HASH_BLOB, *PCRYPT_HASH_BLOB;
+} CRYPT_INTEGER_BLOB, *PCRYPT_INTEGER_BLOB, CRYPT_DATA_BLOB, *PCRYPT_DATA_BLOB, CRYPT_OBJID_BLOB,
+    *PCRYPT_OBJID_BLOB, CERT_NAME_BLOB, *PCERT_NAME_BLOB, CRYPT_HASH_BLOB, *PCRYPT_HASH_BLOB;
 
 typedef struct _CRYPT_BIT_BLOB {
   DWORD cbData;
@@ -29,7 +28,7 @@ typedef struct _CRYPT_BIT_BLOB {
 } CRYPT_BIT_BLOB, *PCRYPT_BIT_BLOB;
 
 typedef struct _CRYPT_ALGORITHM_IDENTIFIER {
-  LPSTR pszObjId;  // dotted OID, e.g. "1.2.840.113549.1.1.5"
+  LPSTR pszObjId;               // dotted OID, e.g. "1.2.840.113549.1.1.5"
   CRYPT_OBJID_BLOB Parameters;  // DER of the parameters, empty when absent
 } CRYPT_ALGORITHM_IDENTIFIER, *PCRYPT_ALGORITHM_IDENTIFIER;
 
@@ -45,7 +44,7 @@ typedef struct _CERT_EXTENSION {
 } CERT_EXTENSION, *PCERT_EXTENSION;
 
 typedef struct _CERT_INFO {
-  DWORD dwVersion;  // CERT_V1, CERT_V2, CERT_V3
+  DWORD dwVersion;                  // CERT_V1, CERT_V2, CERT_V3
   CRYPT_INTEGER_BLOB SerialNumber;  // little-endian, as the platform keeps it
   CRYPT_ALGORITHM_IDENTIFIER SignatureAlgorithm;
   CERT_NAME_BLOB Issuer;  // DER Name
@@ -105,7 +104,7 @@ typedef struct _RSAPUBKEY {
 #define X509_ASN_ENCODING 0x00000001UL
 #define PKCS_7_ASN_ENCODING 0x00010000UL
 #define CERT_ENCODING_TYPE_MASK 0x0000FFFFUL
-#define GET_CERT_ENCODING_TYPE(X) ((X) & CERT_ENCODING_TYPE_MASK)
+#define GET_CERT_ENCODING_TYPE(X) ((X)&CERT_ENCODING_TYPE_MASK)
 
 #define CERT_V1 0UL
 #define CERT_V2 1UL
@@ -241,8 +240,8 @@ typedef BOOL (*PFN_CERT_DLL_OPEN_STORE_PROV_FUNC)(LPCSTR lpszStoreProvider, DWOR
                                                   const void* pvPara, HCERTSTORE hCertStore,
                                                   PCERT_STORE_PROV_INFO pStoreProvInfo);
 typedef void (*PFN_CERT_STORE_PROV_CLOSE)(HCERTSTOREPROV hStoreProv, DWORD dwFlags);
-typedef BOOL (*PFN_CERT_STORE_PROV_WRITE_CERT)(HCERTSTOREPROV hStoreProv, PCCERT_CONTEXT pCertContext,
-                                               DWORD dwFlags);
+typedef BOOL (*PFN_CERT_STORE_PROV_WRITE_CERT)(HCERTSTOREPROV hStoreProv,
+                                               PCCERT_CONTEXT pCertContext, DWORD dwFlags);
 typedef BOOL (*PFN_CERT_STORE_PROV_SET_CERT_PROPERTY)(HCERTSTOREPROV hStoreProv,
                                                       PCCERT_CONTEXT pCertContext, DWORD dwPropId,
                                                       DWORD dwFlags, const void* pvData);
@@ -439,7 +438,8 @@ PCCERT_CONTEXT CertEnumCertificatesInStore(HCERTSTORE hCertStore, PCCERT_CONTEXT
 // re-read their file on CERT_STORE_CTRL_RESYNC and accept COMMIT (they write
 // at once). A system store forwards to each of its physical stores; it
 // succeeds when at least one of them took the control and none failed.
-BOOL CertControlStore(HCERTSTORE hCertStore, DWORD dwFlags, DWORD dwCtrlType, void const* pvCtrlPara);
+BOOL CertControlStore(HCERTSTORE hCertStore, DWORD dwFlags, DWORD dwCtrlType,
+                      void const* pvCtrlPara);
 
 // ---------------------------------------------------------------------------
 // Physical stores and OID functions. Registrations belong to the current

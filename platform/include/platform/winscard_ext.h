@@ -31,10 +31,9 @@ LONG SCardGetStatusChangeA(SCARDCONTEXT hContext, DWORD dwTimeout,
 // per user. pbAtrMask may be NULL (every bit counts). Introducing a name
 // that exists replaces its ATR and mask. The provider and interface GUIDs
 // are accepted and not kept.
-LONG SCardIntroduceCardTypeA(SCARDCONTEXT hContext, LPCSTR szCardName,
-                             LPCGUID pguidPrimaryProvider, LPCGUID rgguidInterfaces,
-                             DWORD dwInterfaceCount, LPCBYTE pbAtr, LPCBYTE pbAtrMask,
-                             DWORD cbAtrLen);
+LONG SCardIntroduceCardTypeA(SCARDCONTEXT hContext, LPCSTR szCardName, LPCGUID pguidPrimaryProvider,
+                             LPCGUID rgguidInterfaces, DWORD dwInterfaceCount, LPCBYTE pbAtr,
+                             LPCBYTE pbAtrMask, DWORD cbAtrLen);
 LONG SCardForgetCardTypeA(SCARDCONTEXT hContext, LPCSTR szCardName);
 
 // For each reader state: reads the reader's current state and ATR (as
@@ -43,7 +42,7 @@ LONG SCardForgetCardTypeA(SCARDCONTEXT hContext, LPCSTR szCardName);
 // matches one of the names of the multi-string mszCards. SCARD_STATE_CHANGED
 // is set when the state differs from dwCurrentState. SCARD_E_UNKNOWN_CARD
 // when a name is not in the card database.
-LONG SCardLocateCardsA(SCARDCONTEXT hContext, LPCSTR mszCards,
-                       LPSCARD_READERSTATEA rgReaderStates, DWORD cReaders);
+LONG SCardLocateCardsA(SCARDCONTEXT hContext, LPCSTR mszCards, LPSCARD_READERSTATEA rgReaderStates,
+                       DWORD cReaders);
 
 }  // extern "C"

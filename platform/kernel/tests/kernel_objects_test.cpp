@@ -3,10 +3,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
-#include <vector>
 #include <chrono>
+#include <cstring>
 #include <thread>
+#include <vector>
 
 #include "platform/kernel.h"
 #include "platform_test/scoped_user_dir.h"
@@ -16,7 +16,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 long ElapsedMs(Clock::time_point since) {
-  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
 }
 
 struct Handle {
@@ -66,7 +67,8 @@ TEST(Events, AThreadWaitsForAnEventAnotherSets) {
   Handle event(CreateEventA(nullptr, FALSE, FALSE, nullptr));
   Signaller signaller{event.h, 100};
   const auto start = Clock::now();
-  Handle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &SignalAfterDelay, &signaller, 0, nullptr)));
+  Handle thread(reinterpret_cast<HANDLE>(
+      _beginthreadex(nullptr, 0, &SignalAfterDelay, &signaller, 0, nullptr)));
   ASSERT_NE(thread.h, nullptr);
   EXPECT_EQ(WaitForSingleObject(event.h, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
   EXPECT_GE(ElapsedMs(start), 90);
@@ -194,12 +196,15 @@ unsigned EndsThroughEndThreadEx(void*) {
 
 TEST(Threads, ThreadHandlesAreSignalledWhenTheThreadEnds) {
   unsigned id = 0;
-  Handle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 64 * 1024, &EndsThroughEndThreadEx, nullptr, 0, &id)));
+  Handle thread(reinterpret_cast<HANDLE>(
+      _beginthreadex(nullptr, 64 * 1024, &EndsThroughEndThreadEx, nullptr, 0, &id)));
   ASSERT_NE(thread.h, nullptr);
   EXPECT_NE(id, 0u);
   EXPECT_EQ(WaitForSingleObject(thread.h, 0), static_cast<DWORD>(WAIT_TIMEOUT));
   EXPECT_EQ(WaitForSingleObject(thread.h, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
-  EXPECT_EQ(_beginthreadex(nullptr, 0, &EndsThroughEndThreadEx, nullptr, 4 /* CREATE_SUSPENDED */, nullptr), 0u);
+  EXPECT_EQ(_beginthreadex(nullptr, 0, &EndsThroughEndThreadEx, nullptr, 4 /* CREATE_SUSPENDED */,
+                           nullptr),
+            0u);
 }
 
 TEST(KernelMisc, SleepWaitsAndSecurityDescriptorsNeedTheirRevision) {

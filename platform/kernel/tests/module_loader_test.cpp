@@ -16,7 +16,9 @@ namespace {
 
 using IntFunction = int (*)();
 
-std::filesystem::path ProgramDir() { return std::filesystem::read_symlink("/proc/self/exe").parent_path(); }
+std::filesystem::path ProgramDir() {
+  return std::filesystem::read_symlink("/proc/self/exe").parent_path();
+}
 
 int Call(HMODULE module, const char* name) {
   auto function = reinterpret_cast<IntFunction>(GetProcAddress(module, name));
@@ -41,7 +43,8 @@ TEST(ModuleLoader, PlatformNamesReachTheBuiltLibrary) {
 TEST(ModuleLoader, ConfiguredDirectoriesAreSearchedFirst) {
   const orvel_test::TempDir temp("orvel-modules");
   const auto& dir = temp.Path();
-  std::filesystem::copy_file(ProgramDir() / "libOrvelKernelTestModule.so", dir / "OrvelKernelTestModule.so",
+  std::filesystem::copy_file(ProgramDir() / "libOrvelKernelTestModule.so",
+                             dir / "OrvelKernelTestModule.so",
                              std::filesystem::copy_options::overwrite_existing);
   ::setenv("ORVEL_MODULE_PATH", ("/nonexistent:" + dir.string()).c_str(), 1);
   const auto found = platform::FindModuleFile("OrvelKernelTestModule.dll");
@@ -124,7 +127,8 @@ TEST(ModuleLoader, MissingAndBrokenModulesFailToLoad) {
   EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
   EXPECT_EQ(LoadLibraryA(nullptr), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-  const auto junk = std::filesystem::temp_directory_path() / ("libjunk-" + std::to_string(::getpid()) + ".so");
+  const auto junk =
+      std::filesystem::temp_directory_path() / ("libjunk-" + std::to_string(::getpid()) + ".so");
   { std::ofstream(junk) << "not a library"; }
   EXPECT_EQ(LoadLibraryA(junk.c_str()), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);

@@ -57,7 +57,8 @@ TEST(NamedMutexes, AnotherProcessHoldsTheMutexUntilItReleasesIt) {
   EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_TIMEOUT));
   const auto start = Clock::now();
   EXPECT_EQ(WaitForSingleObject(mutex, 50), static_cast<DWORD>(WAIT_TIMEOUT));
-  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(), 45);
+  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(),
+            45);
   EXPECT_EQ(WaitForSingleObject(mutex, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
   EXPECT_EQ(probe.Line(), "released 0");
   EXPECT_EQ(probe.Finish(), 0);

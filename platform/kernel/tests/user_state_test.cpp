@@ -139,8 +139,8 @@ TEST(UserState, WithoutHomeTheHomeComesFromThePasswordDatabase) {
     ::unsetenv("HOME");
     const platform::UserStateCheck check = platform::CheckUserStateDir();
     const std::string answer = check.dir.string() + "\n" + check.error;
-    const bool written = ::write(pipe[1], answer.data(), answer.size()) ==
-                         static_cast<ssize_t>(answer.size());
+    const bool written =
+        ::write(pipe[1], answer.data(), answer.size()) == static_cast<ssize_t>(answer.size());
     ::_exit(written ? 0 : 3);
   }
   ::close(pipe[1]);

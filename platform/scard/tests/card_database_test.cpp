@@ -15,9 +15,9 @@ using Bytes = std::vector<std::uint8_t>;
 TEST(HexBytes, ParsesWithAndWithoutSeparators) {
   EXPECT_EQ(platform::ParseHexBytes("3B 8f:00ff"), (Bytes{0x3B, 0x8F, 0x00, 0xFF}));
   EXPECT_EQ(platform::ParseHexBytes(""), Bytes{});
-  EXPECT_FALSE(platform::ParseHexBytes("3B8"));     // half a byte
-  EXPECT_FALSE(platform::ParseHexBytes("3 B"));     // a digit alone
-  EXPECT_FALSE(platform::ParseHexBytes("3G"));      // not hexadecimal
+  EXPECT_FALSE(platform::ParseHexBytes("3B8"));  // half a byte
+  EXPECT_FALSE(platform::ParseHexBytes("3 B"));  // a digit alone
+  EXPECT_FALSE(platform::ParseHexBytes("3G"));   // not hexadecimal
   EXPECT_EQ(platform::FormatHexBytes({0x0A, 0xF0}), "0AF0");
 }
 
@@ -25,7 +25,8 @@ TEST(CardDatabase, RegisterReplaceAndForget) {
   platform_test::ScopedUserDir dir;
   EXPECT_TRUE(platform::ListCardTypes().empty());
 
-  ASSERT_TRUE(platform::RegisterCardType({"DRAV-NOR", {0x3B, 0x02, 0x14, 0x50}, {0xFF, 0xFF, 0xFF, 0xFF}}));
+  ASSERT_TRUE(
+      platform::RegisterCardType({"DRAV-NOR", {0x3B, 0x02, 0x14, 0x50}, {0xFF, 0xFF, 0xFF, 0xFF}}));
   ASSERT_TRUE(platform::RegisterCardType({"OTRA", {0x3B, 0x00}, {0xFF, 0x00}}));
   auto found = platform::FindCardType("DRAV-NOR");
   ASSERT_TRUE(found);
@@ -111,8 +112,8 @@ TEST(CardDatabase, CorruptFileReadsAsEmptyAndIsRewritten) {
 
 TEST(AtrMatch, MaskedBytesDecide) {
   const platform::CardType type{"X", {0x3B, 0x12, 0x34}, {0xFF, 0xF0, 0x00}};
-  const BYTE same[] = {0x3B, 0x1F, 0x99};       // differs only under zero mask bits
-  const BYTE differs[] = {0x3B, 0x22, 0x34};     // differs under the mask
+  const BYTE same[] = {0x3B, 0x1F, 0x99};     // differs only under zero mask bits
+  const BYTE differs[] = {0x3B, 0x22, 0x34};  // differs under the mask
   const BYTE longer[] = {0x3B, 0x12, 0x34, 0x00};
   EXPECT_TRUE(platform::AtrMatches(type, same, 3));
   EXPECT_FALSE(platform::AtrMatches(type, differs, 3));

@@ -18,7 +18,8 @@ class LocateCards : public ::testing::Test {
   void SetUp() override {
     fakepcsc::Reset();
     ASSERT_TRUE(orvel_test::RegisterCardType());
-    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &m_context), SCARD_S_SUCCESS);
+    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &m_context),
+              SCARD_S_SUCCESS);
   }
   void TearDown() override {
     SCardReleaseContext(m_context);
@@ -34,7 +35,8 @@ class LocateCards : public ::testing::Test {
   }
 
   LONG Locate(const char* cards) {
-    return SCardLocateCardsA(m_context, cards, m_states.data(), static_cast<DWORD>(m_states.size()));
+    return SCardLocateCardsA(m_context, cards, m_states.data(),
+                             static_cast<DWORD>(m_states.size()));
   }
 
   platform_test::ScopedUserDir m_dir;
@@ -61,7 +63,8 @@ TEST_F(LocateCards, ACardOfAnotherAtrDoesNotMatch) {
   AddReaders(1, {0});
   auto other = cardsim::VirtualCard::Atr();
   other.back() ^= 0x01;
-  ASSERT_TRUE(platform::RegisterCardType({"OTRA", other, std::vector<std::uint8_t>(other.size(), 0xFF)}));
+  ASSERT_TRUE(
+      platform::RegisterCardType({"OTRA", other, std::vector<std::uint8_t>(other.size(), 0xFF)}));
   ASSERT_EQ(Locate("OTRA\0"), SCARD_S_SUCCESS);
   EXPECT_FALSE(m_states[0].dwEventState & SCARD_STATE_ATRMATCH);
   // Any of several names may match.

@@ -62,11 +62,11 @@ TEST(PlatformTool, HelpAndVersion) {
 
 TEST(PlatformTool, BadArgumentsAreRefusedWithoutWriting) {
   platform_test::ScopedUserDir dir;
-  EXPECT_EQ(Tool("register-card DRAV-NOR 3B02").status, 2);          // no mask
-  EXPECT_EQ(Tool("register-card DRAV-NOR 3B02 FF").status, 2);       // mask too short
-  EXPECT_EQ(Tool("register-card DRAV-NOR 3B0 FFF").status, 2);       // half bytes
-  EXPECT_EQ(Tool("register-card '' 3B02 FFFF").status, 2);           // no name
-  EXPECT_EQ(Tool("register-card DRAV-NOR --reader").status, 2);      // no reader name
+  EXPECT_EQ(Tool("register-card DRAV-NOR 3B02").status, 2);      // no mask
+  EXPECT_EQ(Tool("register-card DRAV-NOR 3B02 FF").status, 2);   // mask too short
+  EXPECT_EQ(Tool("register-card DRAV-NOR 3B0 FFF").status, 2);   // half bytes
+  EXPECT_EQ(Tool("register-card '' 3B02 FFFF").status, 2);       // no name
+  EXPECT_EQ(Tool("register-card DRAV-NOR --reader").status, 2);  // no reader name
   EXPECT_EQ(Tool("no-such-command").status, 2);
   EXPECT_EQ(Tool("").status, 2);
   EXPECT_TRUE(platform::ListCardTypes().empty());

@@ -52,8 +52,8 @@ TEST_F(RegisterCardInReader, TakesTheWholeAtrOfTheNamedReader) {
 TEST_F(RegisterCardInReader, ListsTheReadersHoldingCardsAndReadsTheChoice) {
   ASSERT_EQ(Run("DRAV-NOR", nullptr, "2\n"), 0) << m_err.str();
   EXPECT_NE(m_out.str().find("  1) Lector A  ATR 3B08445241562D4E4F52\n"
-                            "  2) Lector C  ATR 3B08445241562D4E4F52\n"
-                            "Reader number (1-2): "),
+                             "  2) Lector C  ATR 3B08445241562D4E4F52\n"
+                             "Reader number (1-2): "),
             std::string::npos)
       << m_out.str();
   EXPECT_TRUE(platform::FindCardType("DRAV-NOR"));
@@ -85,15 +85,14 @@ TEST_P(RegisterCardRefusals, ExitTwoWithAClearMessageAndNothingWritten) {
 
 INSTANTIATE_TEST_SUITE_P(
     BadInput, RegisterCardRefusals,
-    ::testing::Values(
-        Refusal{"DRAV-NOR", "Lector Z", "", "no reader named \"Lector Z\""},
-        Refusal{"DRAV-NOR", "Lector B", "", "no card in the reader \"Lector B\""},
-        Refusal{"", "Lector A", "", "a card name must not be empty"},
-        Refusal{"DRAV\tNOR", "Lector A", "", "control characters"},
-        Refusal{"DRAV-NOR", nullptr, "3\n", "a number from 1 to 2"},
-        Refusal{"DRAV-NOR", nullptr, "0\n", "a number from 1 to 2"},
-        Refusal{"DRAV-NOR", nullptr, "1x\n", "a number from 1 to 2"},
-        Refusal{"DRAV-NOR", nullptr, "", "a number from 1 to 2"}));
+    ::testing::Values(Refusal{"DRAV-NOR", "Lector Z", "", "no reader named \"Lector Z\""},
+                      Refusal{"DRAV-NOR", "Lector B", "", "no card in the reader \"Lector B\""},
+                      Refusal{"", "Lector A", "", "a card name must not be empty"},
+                      Refusal{"DRAV\tNOR", "Lector A", "", "control characters"},
+                      Refusal{"DRAV-NOR", nullptr, "3\n", "a number from 1 to 2"},
+                      Refusal{"DRAV-NOR", nullptr, "0\n", "a number from 1 to 2"},
+                      Refusal{"DRAV-NOR", nullptr, "1x\n", "a number from 1 to 2"},
+                      Refusal{"DRAV-NOR", nullptr, "", "a number from 1 to 2"}));
 
 TEST_F(RegisterCardInReader, NoCardAnywhereOrNoReaders) {
   fakepcsc::RemoveCard("Lector A");

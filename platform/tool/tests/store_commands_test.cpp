@@ -37,7 +37,8 @@ class StoreCommands : public ::testing::Test {
     const std::filesystem::path errors = m_dir.Path() / "stderr.txt";
     std::string command = "printf %s " + Quote(input) + " | env";
     for (const auto& [name, value] : m_environment) command += " " + name + "=" + Quote(value);
-    command += " " + std::string(ORVELPLATFORM_PATH) + " " + arguments + " 2>" + Quote(errors.string());
+    command +=
+        " " + std::string(ORVELPLATFORM_PATH) + " " + arguments + " 2>" + Quote(errors.string());
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return run;
     std::array<char, 512> chunk{};
@@ -57,8 +58,8 @@ class StoreCommands : public ::testing::Test {
     spec.commonName = commonName;
     const testpki::Bytes der = testpki::Der(testpki::MakeCert(spec).get());
     const std::filesystem::path path = m_dir.Path() / name;
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(der.data()),
-                                               static_cast<std::streamsize>(der.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(der.data()), static_cast<std::streamsize>(der.size()));
     return path.string();
   }
   std::string WritePfx(const std::string& name, const std::string& commonName) {
@@ -69,8 +70,9 @@ class StoreCommands : public ::testing::Test {
     testpki::PfxSpec pfx{testpki::Key(1024, 0), cert.get()};
     const testpki::Bytes bytes = testpki::MakePfx(pfx);
     const std::filesystem::path path = m_dir.Path() / name;
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                               static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     return path.string();
   }
   std::string Log() const { return Read(m_dir.Path() / "module.log"); }
@@ -174,7 +176,8 @@ TEST_F(StoreCommands, ImportFailuresAreReported) {
   ToolRun noPassword = Tool("import-pfx " + Quote(pfx));
   EXPECT_EQ(noPassword.status, 1);
   EXPECT_NE(noPassword.err.find("no password"), std::string::npos);
-  ToolRun missing = Tool("import-pfx " + Quote((m_dir.Path() / "none.pfx").string()) + " --password x");
+  ToolRun missing =
+      Tool("import-pfx " + Quote((m_dir.Path() / "none.pfx").string()) + " --password x");
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("cannot read"), std::string::npos);
   const std::string der = WriteDer("no-pfx.der", 3, "X");
@@ -195,7 +198,8 @@ TEST_F(StoreCommands, WatchStoreWaitsResynchronisesAndListsAgain) {
   EXPECT_EQ(run.status, 0) << run.err;
   const auto changed = run.out.find("MY changed\n");
   ASSERT_NE(changed, std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("1 certificate in MY\nWaiting up to 10 s for a change of MY\n"), std::string::npos);
+  EXPECT_NE(run.out.find("1 certificate in MY\nWaiting up to 10 s for a change of MY\n"),
+            std::string::npos);
   EXPECT_NE(run.out.find("  Subject: CN=Segunda\n", changed), std::string::npos);
   EXPECT_NE(run.out.find("2 certificates in MY\n", changed), std::string::npos);
   EXPECT_NE(Log().find("control 2\ncontrol 1\n"), std::string::npos);
@@ -225,7 +229,10 @@ TEST_F(StoreCommands, RegisterProviderWritesTheProviderDatabase) {
   EXPECT_TRUE(found);
   EXPECT_EQ(Tool("register-provider X m.dll --type 0").status, 2);
   EXPECT_EQ(Tool("register-provider X").status, 2);
-  EXPECT_EQ(Tool(std::string("register-provider ") + Quote(platform::kSoftwareProviderName) + " m.dll").status, 1);
+  EXPECT_EQ(
+      Tool(std::string("register-provider ") + Quote(platform::kSoftwareProviderName) + " m.dll")
+          .status,
+      1);
 }
 
 }  // namespace
@@ -244,8 +251,9 @@ TEST_F(StoreCommands, SignAndDecryptWithTheKeyOfACertificate) {
   const auto in = m_dir.Path() / "in.bin";
   const auto out = m_dir.Path() / "out.bin";
   auto write = [](const std::filesystem::path& path, const testpki::Bytes& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                               static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
   };
   auto read = [](const std::filesystem::path& path) {
     const std::string text = Read(path);
@@ -253,7 +261,8 @@ TEST_F(StoreCommands, SignAndDecryptWithTheKeyOfACertificate) {
   };
   write(in, data);
   const std::string files = " " + Quote(in.string()) + " " + Quote(out.string());
-  for (const auto& [option, digest] : {std::pair{"", EVP_sha256()}, std::pair{" --hash sha1", EVP_sha1()}}) {
+  for (const auto& [option, digest] :
+       {std::pair{"", EVP_sha256()}, std::pair{" --hash sha1", EVP_sha1()}}) {
     ToolRun sign = Tool("sign --thumbprint " + thumbprint + option + files);
     ASSERT_EQ(sign.status, 0) << sign.err;
     EXPECT_EQ(read(out), testpki::OpenSslSign(testpki::Key(1024, 0), digest, data)) << option;

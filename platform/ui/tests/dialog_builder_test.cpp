@@ -21,8 +21,8 @@ using platform::DialogControlKind;
 using platform::DialogTemplate;
 
 // A 4 x 4 icon in two colours.
-const char* const kSquareIcon[] = {"4 4 2 1", "a c #FF0000", "b c #0000FF",
-                                   "aabb",    "aabb",        "bbaa",        "bbaa"};
+const char* const kSquareIcon[] = {"4 4 2 1", "a c #FF0000", "b c #0000FF", "aabb",
+                                   "aabb",    "bbaa",        "bbaa"};
 
 const platform::ImageResource kImages[] = {
     {7, platform::ImageKind::Icon, kSquareIcon, nullptr},

@@ -17,11 +17,11 @@
 #include <unistd.h>
 
 #include "dialog_script.h"
+#include "orvel_test/temp_dir.h"
 #include "platform/dialog_builder.h"
 #include "platform/framework_app.h"
 #include "platform/framework_file.h"
 #include "platform/framework_file_dialog.h"
-#include "orvel_test/temp_dir.h"
 #include "platform/qt_application.h"
 
 namespace {
@@ -157,8 +157,8 @@ struct BoxSeen {
 
 BoxSeen Describe(QDialog& d) {
   auto& box = dynamic_cast<QMessageBox&>(d);
-  BoxSeen seen{box.windowTitle(), box.text(), box.icon(),
-               static_cast<int>(box.buttons().size()), {}};
+  BoxSeen seen{
+      box.windowTitle(), box.text(), box.icon(), static_cast<int>(box.buttons().size()), {}};
   if (QAbstractButton* ok = box.button(QMessageBox::Ok)) seen.okText = ok->text();
   return seen;
 }
@@ -237,12 +237,16 @@ class Files : public Framework {
 };
 
 TEST_F(Files, ReadsARegularFileWhole) {
-  const auto path = Write("a.pfx", std::string("\x30\x82\x00\x00" "datos", 9));
+  const auto path = Write("a.pfx", std::string("\x30\x82\x00\x00"
+                                               "datos",
+                                               9));
   CFile file(path.c_str(), CFile::modeRead);
   ASSERT_EQ(file.GetLength(), 9u);
   char buffer[16] = {};
   EXPECT_EQ(file.Read(buffer, sizeof buffer), 9u);
-  EXPECT_EQ(std::string(buffer, 9), std::string("\x30\x82\x00\x00" "datos", 9));
+  EXPECT_EQ(std::string(buffer, 9), std::string("\x30\x82\x00\x00"
+                                                "datos",
+                                                9));
   EXPECT_EQ(file.Read(buffer, sizeof buffer), 0u);
 }
 
@@ -271,11 +275,11 @@ TEST_F(Files, EveryWayAFileCannotBeReadIsAnException) {
 }
 
 TEST(FileDialogFilter, PairsBecomeNameFiltersAndStarDotStarEveryFile) {
-  EXPECT_EQ(CFileDialog::NameFiltersOf("Ficheros PFX (*.pfx)|*.pfx|Ficheros PKCS#12 (*.p12)|"
-                                       "*.p12|Todos los ficheros (*.*)|*.*||"),
-            (std::vector<std::string>{"Ficheros PFX (*.pfx) (*.pfx)",
-                                      "Ficheros PKCS#12 (*.p12) (*.p12)",
-                                      "Todos los ficheros (*.*) (*)"}));
+  EXPECT_EQ(
+      CFileDialog::NameFiltersOf("Ficheros PFX (*.pfx)|*.pfx|Ficheros PKCS#12 (*.p12)|"
+                                 "*.p12|Todos los ficheros (*.*)|*.*||"),
+      (std::vector<std::string>{"Ficheros PFX (*.pfx) (*.pfx)", "Ficheros PKCS#12 (*.p12) (*.p12)",
+                                "Todos los ficheros (*.*) (*)"}));
   EXPECT_EQ(CFileDialog::NameFiltersOf("Claves|*.pfx;*.p12||"),
             (std::vector<std::string>{"Claves (*.pfx *.p12)"}));
   EXPECT_TRUE(CFileDialog::NameFiltersOf(nullptr).empty());

@@ -41,7 +41,8 @@ const platform::StringTableRegistration kStringRegistration(kStrings);
 // A page that records what happens to it and answers as it is told.
 class RecordingPage : public CPropertyPageEx {
  public:
-  RecordingPage(std::string name, std::vector<std::string>& log) : m_name(std::move(name)), m_log(log) {}
+  RecordingPage(std::string name, std::vector<std::string>& log)
+      : m_name(std::move(name)), m_log(log) {}
 
   DWORD buttons = PSWIZB_BACK | PSWIZB_NEXT;
   LRESULT nextAnswer = 0;
@@ -174,7 +175,7 @@ TEST_F(WizardSheet, NextAnswerStaysGoesOnOrJumpsToATemplate) {
   EXPECT_EQ(afterStay, 0);
   EXPECT_EQ(afterJump, 2);
   EXPECT_EQ(m_log, (std::vector<std::string>{"1:set", "1:next", "1:next", "1:kill", "3:set",
-                                            "3:kill", "1:set"}));
+                                             "3:kill", "1:set"}));
 }
 
 TEST_F(WizardSheet, FinishRefusedStaysAcceptedEnds) {
@@ -205,9 +206,8 @@ TEST_F(WizardSheet, PageTextsSurviveMovingBackAndForth) {
   DialogScript script;
   script.Then([&](QDialog& d) {
     auto& wizard = dynamic_cast<QWizard&>(d);
-    shownFirst = qobject_cast<QLineEdit*>(platform::DialogItem(*wizard.page(0), 1002))
-                     ->text()
-                     .toStdString();
+    shownFirst =
+        qobject_cast<QLineEdit*>(platform::DialogItem(*wizard.page(0), 1002))->text().toStdString();
     Next(wizard);
     qobject_cast<QLineEdit*>(platform::DialogItem(*wizard.page(1), 1002))
         ->setText(QStringLiteral("escrito"));

@@ -43,7 +43,8 @@ class OpenCardName : public ::testing::Test {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     fakepcsc::Reset();
     ASSERT_TRUE(orvel_test::RegisterCardType());
-    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &m_context), SCARD_S_SUCCESS);
+    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &m_context),
+              SCARD_S_SUCCESS);
     m_request.dwStructSize = sizeof(OPENCARDNAMEA);
     m_request.hSCardContext = m_context;
     m_request.lpstrCardNames = m_cardNames;
@@ -135,8 +136,9 @@ TEST_F(OpenCardName, SeveralMatchesAskTheUserAndConnectTheChoice) {
   // Shared: another program may still connect.
   SCARDHANDLE other = 0;
   DWORD protocol = 0;
-  EXPECT_EQ(SCardConnect(m_context, "Lector 2", SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &other, &protocol),
-            SCARD_S_SUCCESS);
+  EXPECT_EQ(
+      SCardConnect(m_context, "Lector 2", SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &other, &protocol),
+      SCARD_S_SUCCESS);
   SCardDisconnect(other, SCARD_LEAVE_CARD);
   SCardDisconnect(m_request.hCardHandle, SCARD_LEAVE_CARD);
 }

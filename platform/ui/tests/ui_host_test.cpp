@@ -18,8 +18,9 @@ struct ProbeRun {
 // a service is; `environment` adds to what it is given.
 ProbeRun RunProbe(const std::string& environment, const std::string& arguments) {
   ProbeRun run;
-  const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + environment + " " +
-                              std::string(UI_HOST_PROBE_PATH) + " " + arguments + " 2>/dev/null";
+  const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " +
+                              environment + " " + std::string(UI_HOST_PROBE_PATH) + " " +
+                              arguments + " 2>/dev/null";
   FILE* pipe = ::popen(command.c_str(), "r");
   if (!pipe) return run;
   std::array<char, 256> chunk{};

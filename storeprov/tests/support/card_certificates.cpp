@@ -16,8 +16,8 @@ constexpr std::uint16_t kCryptoDf = 0x3F11;
 
 void WriteDirectory(cardsim::VirtualCard& card, std::uint16_t fid, const Bytes& records) {
   const auto current = card.ReadFile({kApplicationDf, fid});
-  if (!current || !card.WriteFile({kApplicationDf, fid},
-                                  card_test::DirectoryFile(records, current->size()))) {
+  if (!current ||
+      !card.WriteFile({kApplicationDf, fid}, card_test::DirectoryFile(records, current->size()))) {
     throw std::runtime_error("directory file does not take the records");
   }
 }

@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/kernel_objects.h"  // first: the platform defines INFINITE before PC/SC
 #include "cardsim/fake_pcsc.h"
 #include "change_events.h"
 #include "common/module_instance.h"
+#include "platform/kernel_objects.h"  // first: the platform defines INFINITE before PC/SC
 #include "platform/module_handle.h"
 #include "reader_state.h"
 #include "reader_watcher.h"

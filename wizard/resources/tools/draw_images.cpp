@@ -30,7 +30,8 @@ void DrawChip(QPainter& p, const QRectF& r) {
   p.drawLine(QPointF(r.left(), r.center().y()), QPointF(x1, r.center().y()));
   p.drawLine(QPointF(x2, r.center().y()), QPointF(r.right(), r.center().y()));
   p.drawLine(QPointF(r.left(), r.top() + r.height() / 4), QPointF(x1, r.top() + r.height() / 4));
-  p.drawLine(QPointF(x2, r.bottom() - r.height() / 4), QPointF(r.right(), r.bottom() - r.height() / 4));
+  p.drawLine(QPointF(x2, r.bottom() - r.height() / 4),
+             QPointF(r.right(), r.bottom() - r.height() / 4));
 }
 
 void DrawCard(QPainter& p, const QRectF& r, const QColor& top, const QColor& bottom) {

@@ -6,8 +6,8 @@
 #include <winscard.h>
 
 #include <chrono>
-#include <stdexcept>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
