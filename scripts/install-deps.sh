@@ -11,7 +11,7 @@ packages=(
   qt6-base-dev qt6-translations-l10n
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev
-  clang-14 libclang-rt-14-dev
+  clang-14 libclang-rt-14-dev clang-format-14
   util-linux procps fonts-dejavu-core
   libp11-kit-dev opensc gnutls-bin libengine-pkcs11-openssl libnss3-tools
 )

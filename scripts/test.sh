@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test.
 #   scripts/test.sh
+# 0. every C++ file is checked against .clang-format (scripts/format.sh --check);
 # 1. everything is built with AddressSanitizer and UndefinedBehaviorSanitizer
 #    in build-asan/ and every test runs there (the fuzz corpora included);
 # 2. the store provider's thread tests are built with ThreadSanitizer in
@@ -20,6 +21,9 @@ scripts/install-deps.sh
 jobs=$(nproc)
 started=$SECONDS
 stage() { echo "== $1 ($((SECONDS - started)) s)"; }
+
+stage "layout of every C++ file (.clang-format)"
+scripts/format.sh --check
 
 stage "ASan + UBSan build"
 cmake --preset asan >/dev/null
