@@ -71,6 +71,8 @@ DWORD CProviderHash::Create(ALG_ID algorithm, std::unique_ptr<CProviderHash>* ha
   }
   std::unique_ptr<CProviderHash> made(new (std::nothrow) CProviderHash(algorithm));
   if (!made) return NTE_NO_MEMORY;
+  // Room first, so that no context is left unowned by a failed push_back.
+  made->m_digests.reserve(kinds.size());
   for (const EVP_MD* kind : kinds) {
     EVP_MD_CTX* digest = EVP_MD_CTX_new();
     if (digest == nullptr) return NTE_NO_MEMORY;
