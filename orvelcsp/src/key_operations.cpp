@@ -180,15 +180,8 @@ DWORD VerifySignature(ULONG_PTR hHash, const BYTE* pbSignature, DWORD dwSigLen, 
   if (!key) return NTE_BAD_KEY;
   const auto publicKey = PublicKeyOf(*key);
   if (!publicKey) return NTE_BAD_KEY;
-  std::span<const BYTE> value;
-  if (DWORD error = hash->hash->Value(&value)) return error;
-  std::vector<BYTE> input;
-  if (DWORD error =
-          platform::crypt::SignatureInput(hash->hash->Algorithm(), value, dwFlags, &input)) {
-    return error;
-  }
-  return platform::crypt::RsaVerify(publicKey.get(), input,
-                                    platform::crypt::Reversed({pbSignature, dwSigLen}));
+  return platform::crypt::VerifyHashSignature(*hash->hash, publicKey.get(), pbSignature, dwSigLen,
+                                              dwFlags);
 }
 
 DWORD Decrypt(ULONG_PTR hKey, BOOL, DWORD, BYTE* pbData, DWORD* pdwDataLen) {

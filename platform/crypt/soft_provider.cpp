@@ -202,12 +202,7 @@ DWORD VerifySignature(ULONG_PTR hHash, const BYTE* pbSignature, DWORD dwSigLen, 
   if (!hash) return NTE_BAD_HASH;
   auto key = Keys().Get(hPubKey);
   if (!key) return NTE_BAD_KEY;
-  if (pbSignature == nullptr) return ERROR_INVALID_PARAMETER;
-  std::span<const BYTE> value;
-  if (DWORD error = hash->hash->Value(&value)) return error;
-  std::vector<BYTE> input;
-  if (DWORD error = SignatureInput(hash->hash->Algorithm(), value, dwFlags, &input)) return error;
-  return RsaVerify(key->key.get(), input, Reversed({pbSignature, dwSigLen}));
+  return VerifyHashSignature(*hash->hash, key->key.get(), pbSignature, dwSigLen, dwFlags);
 }
 
 DWORD Decrypt(ULONG_PTR hKey, BOOL, DWORD, BYTE* pbData, DWORD* pdwDataLen) {

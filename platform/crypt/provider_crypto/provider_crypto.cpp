@@ -189,6 +189,16 @@ DWORD RsaVerify(EVP_PKEY* key, std::span<const BYTE> input, std::span<const BYTE
              : NTE_BAD_SIGNATURE;
 }
 
+DWORD VerifyHashSignature(CProviderHash& hash, EVP_PKEY* key, const BYTE* pbSignature,
+                          DWORD dwSigLen, DWORD dwFlags) {
+  if (pbSignature == nullptr) return ERROR_INVALID_PARAMETER;
+  std::span<const BYTE> value;
+  if (DWORD error = hash.Value(&value)) return error;
+  std::vector<BYTE> input;
+  if (DWORD error = SignatureInput(hash.Algorithm(), value, dwFlags, &input)) return error;
+  return RsaVerify(key, input, Reversed({pbSignature, dwSigLen}));
+}
+
 DWORD RsaDecrypt(EVP_PKEY* key, std::span<const BYTE> cryptogram, std::vector<BYTE>* plaintext) {
   if (cryptogram.size() != ModulusBytes(key)) return NTE_BAD_DATA;
   PkeyCtxPtr context = PaddedContext(key, EVP_PKEY_decrypt_init);

@@ -54,6 +54,10 @@ DWORD ModulusBytes(EVP_PKEY* key);
 // RSA with PKCS#1 v1.5 padding; integers big-endian, as OpenSSL has them.
 DWORD RsaSign(EVP_PKEY* key, std::span<const BYTE> input, std::vector<BYTE>* signature);
 DWORD RsaVerify(EVP_PKEY* key, std::span<const BYTE> input, std::span<const BYTE> signature);
+// CryptVerifySignature for any provider: the signature (little-endian, as the
+// platform passes it) over the hash's value, checked with key.
+DWORD VerifyHashSignature(CProviderHash& hash, EVP_PKEY* key, const BYTE* pbSignature,
+                          DWORD dwSigLen, DWORD dwFlags);
 // NTE_BAD_DATA when the cryptogram does not decrypt.
 DWORD RsaDecrypt(EVP_PKEY* key, std::span<const BYTE> cryptogram, std::vector<BYTE>* plaintext);
 
