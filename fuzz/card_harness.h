@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "cardsim/virtual_card.h"
+#include "common/non_copyable.h"
 #include "fuzz_input.h"
 #include "platform/winscard_ext.h"
 
@@ -74,14 +75,12 @@ std::vector<CardFile> FilesOfCard(const cardsim::VirtualCard& card);
 
 // One reader holding a card made of the input's files, connected shared
 // with T=0, and the input's faults counted from the next command on.
-class FuzzCard {
+class FuzzCard : private NonCopyable {
  public:
   explicit FuzzCard(const CardInput& input);
   // The card the rest of the input describes (ReadCardInput).
   explicit FuzzCard(InputReader& in) : FuzzCard(ReadCardInput(in)) {}
   ~FuzzCard();
-  FuzzCard(const FuzzCard&) = delete;
-  FuzzCard& operator=(const FuzzCard&) = delete;
 
   SCARDHANDLE Handle() const { return m_handle; }
   bool Connected() const { return m_handle != 0; }

@@ -10,6 +10,7 @@
 #include <QPushButton>
 
 #include "common/module_instance.h"
+#include "common/non_copyable.h"
 #include "entry_points.h"
 #include "messages.h"
 #include "pin_prompt.h"
@@ -27,7 +28,7 @@ namespace {
 
 constexpr DWORD kImportFlags = 0x50001;
 
-class CStoreProviderPath : public CImportPath {
+class CStoreProviderPath : public CImportPath, private NonCopyable {
  public:
   CStoreProviderPath() {
     ModuleInstance = platform::ProgramModule();
@@ -35,8 +36,6 @@ class CStoreProviderPath : public CImportPath {
     platform::SetDialogShownHook([this](QDialog& dialog) { Answer(dialog); });
   }
   ~CStoreProviderPath() override { platform::SetDialogShownHook({}); }
-  CStoreProviderPath(const CStoreProviderPath&) = delete;
-  CStoreProviderPath& operator=(const CStoreProviderPath&) = delete;
 
   ImportRun Import(const Bytes& pfx) override {
     m_run = ImportRun{};

@@ -2,6 +2,7 @@
 // key block (key commands and directory records, undone on failure), the
 // container name and the certificate handed to the card's provider.
 #include "card/key_installation.h"
+#include "common/non_copyable.h"
 
 #include <string>
 
@@ -14,12 +15,10 @@ namespace {
 
 // Ends the caller's wait cursor exactly once: at End() or when the scope
 // is left, whichever comes first.
-class CWaitCursorScope {
+class CWaitCursorScope : private NonCopyable {
  public:
   explicit CWaitCursorScope(CKeyInstallationUi& ui) : m_ui(ui) { m_ui.BeginWaitCursor(); }
   virtual ~CWaitCursorScope() { End(); }
-  CWaitCursorScope(const CWaitCursorScope&) = delete;
-  CWaitCursorScope& operator=(const CWaitCursorScope&) = delete;
 
   void End() {
     if (m_active) m_ui.EndWaitCursor();

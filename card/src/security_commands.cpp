@@ -4,12 +4,13 @@
 #include <algorithm>
 
 #include "card/crypto_card.h"
+#include "common/non_copyable.h"
 #include "common/secure_wipe.h"
 
 namespace {
 
 // Wipes the object's buffers when the operation's scope ends.
-class CBufferWipe {
+class CBufferWipe : private NonCopyable {
  public:
   CBufferWipe(std::span<BYTE> command, std::span<BYTE> response)
       : m_command(command), m_response(response) {}
@@ -17,8 +18,6 @@ class CBufferWipe {
     SecureWipe(m_command.data(), m_command.size());
     SecureWipe(m_response.data(), m_response.size());
   }
-  CBufferWipe(const CBufferWipe&) = delete;
-  CBufferWipe& operator=(const CBufferWipe&) = delete;
 
  private:
   std::span<BYTE> m_command;

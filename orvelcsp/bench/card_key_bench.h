@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "cardsim/virtual_card.h"
+#include "common/non_copyable.h"
 #include "platform/handle_guards.h"
 #include "platform/wincrypt.h"
 #include "provider_test_support.h"
@@ -41,12 +42,10 @@ class CSigningContext {
 
 // Counts the commands the card answers and the bytes of command and answer
 // APDUs (a T=0 line adds one procedure byte per command, not counted).
-class CLineCount {
+class CLineCount : private NonCopyable {
  public:
   explicit CLineCount(std::shared_ptr<cardsim::VirtualCard> card);
   ~CLineCount();
-  CLineCount(const CLineCount&) = delete;
-  CLineCount& operator=(const CLineCount&) = delete;
   void Restart();
   std::size_t Commands() const;
   std::size_t Bytes() const;

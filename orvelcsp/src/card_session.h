@@ -8,15 +8,14 @@
 
 #include "card/card_types.h"
 #include "card/crypto_card.h"
+#include "common/non_copyable.h"
 #include "platform/handle_guards.h"
 #include "platform/wincrypt.h"
 
-class CCardSession {
+class CCardSession : private NonCopyable {
  public:
   CCardSession() = default;
   ~CCardSession();
-  CCardSession(const CCardSession&) = delete;
-  CCardSession& operator=(const CCardSession&) = delete;
 
   // Looks through every reader for a card whose chip information carries
   // serial. ERROR_SUCCESS with *session set; NTE_BAD_KEYSET when no reader

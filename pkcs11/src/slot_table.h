@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "card/crypto_card.h"
+#include "common/non_copyable.h"
 #include "object_attributes.h"
 #include "token_contents.h"
 
@@ -40,12 +41,10 @@ struct Slot {
   std::uint64_t generation = 1;
 };
 
-class SlotTable {
+class SlotTable : private NonCopyable {
  public:
   SlotTable() = default;
   ~SlotTable();
-  SlotTable(const SlotTable&) = delete;
-  SlotTable& operator=(const SlotTable&) = delete;
 
   // Opens the resource manager; false when it cannot be reached.
   bool Open();

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cardsim/virtual_card.h"
+#include "common/non_copyable.h"
 #include "platform_test/scoped_user_dir.h"
 
 namespace p11_test {
@@ -60,12 +61,10 @@ Bytes OpensslSignature(int which, const EVP_MD* digest, const Bytes& data);
 Bytes OpensslCryptogram(int which, const Bytes& plain);
 
 // The module, loaded from the build directory, and its function list.
-class Module {
+class Module : private NonCopyable {
  public:
   Module();
   ~Module();
-  Module(const Module&) = delete;
-  Module& operator=(const Module&) = delete;
   CK_FUNCTION_LIST* operator->() const { return m_functions; }
   CK_FUNCTION_LIST* Functions() const { return m_functions; }
   static std::string Path();

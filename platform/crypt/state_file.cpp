@@ -1,4 +1,5 @@
 #include "state_file.h"
+#include "common/non_copyable.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -14,7 +15,7 @@ namespace platform::crypt {
 namespace {
 
 // An flock() on the companion lock file for the life of the object.
-class FileLock {
+class FileLock : private NonCopyable {
  public:
   FileLock(const std::filesystem::path& path, int operation) {
     std::error_code ec;
@@ -34,8 +35,6 @@ class FileLock {
   ~FileLock() {
     if (m_fd >= 0) ::close(m_fd);  // closing drops the lock
   }
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
   bool Held() const { return m_fd >= 0; }
 
  private:

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/non_copyable.h"
 #include "platform/card_database.h"
 #include "platform/winscard_ext.h"
 #include "tool_commands.h"
@@ -34,14 +35,12 @@ struct ReaderCard {
 };
 
 // Closes the resource manager context on every path.
-class Context {
+class Context : private NonCopyable {
  public:
   Context() { m_rv = SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &m_context); }
   ~Context() {
     if (m_rv == SCARD_S_SUCCESS) SCardReleaseContext(m_context);
   }
-  Context(const Context&) = delete;
-  Context& operator=(const Context&) = delete;
   LONG Status() const { return m_rv; }
   SCARDCONTEXT Handle() const { return m_context; }
 

@@ -4,15 +4,15 @@
 // last one closes, the program's cursor shows again.
 #pragma once
 
+#include "common/non_copyable.h"
+
 namespace platform {
 
 // For the life of a modal run; on the application's thread.
-class ModalCursorScope {
+class ModalCursorScope : private NonCopyable {
  public:
   ModalCursorScope();
   ~ModalCursorScope();
-  ModalCursorScope(const ModalCursorScope&) = delete;
-  ModalCursorScope& operator=(const ModalCursorScope&) = delete;
 };
 
 }  // namespace platform

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cardsim/virtual_card.h"
+#include "common/non_copyable.h"
 #include "platform_test/scoped_user_dir.h"
 
 namespace reliability {
@@ -51,12 +52,10 @@ class CImportPath {
 const char* ImportPathName();
 std::unique_ptr<CImportPath> MakeImportPath();
 
-class CFaultBench {
+class CFaultBench : private NonCopyable {
  public:
   CFaultBench();
   ~CFaultBench();
-  CFaultBench(const CFaultBench&) = delete;
-  CFaultBench& operator=(const CFaultBench&) = delete;
 
   // The same PFX every time (made once per process).
   static const Bytes& Pfx();

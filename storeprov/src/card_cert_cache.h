@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "card/card_types.h"
+#include "common/non_copyable.h"
 #include "platform/wincrypt.h"
 
 class CCryptoCard;
@@ -27,12 +28,10 @@ struct CardCertEntry {
   WORD keyUsage = 0;                            // the private-key record's usage, high byte first
 };
 
-class CCardCertCache {
+class CCardCertCache : private NonCopyable {
  public:
   explicit CCardCertCache(const ChipInfo& cardIdentifier);
   virtual ~CCardCertCache();
-  CCardCertCache(const CCardCertCache&) = delete;
-  CCardCertCache& operator=(const CCardCertCache&) = delete;
 
   // True when other is a record of the same card (same chip information).
   bool SameCard(const CCardCertCache* other) const;

@@ -5,17 +5,16 @@
 
 #include <string>
 
+#include "common/non_copyable.h"
 #include "platform/win32.h"
 
-class CNamedMutex {
+class CNamedMutex : private NonCopyable {
  public:
   // Opens (or creates, never owned) the mutex of that name. A mutex that
   // cannot be had leaves the handle null; Lock and Unlock then succeed
   // without doing anything.
   explicit CNamedMutex(const char* name);
   virtual ~CNamedMutex();
-  CNamedMutex(const CNamedMutex&) = delete;
-  CNamedMutex& operator=(const CNamedMutex&) = delete;
 
   // Waits without time limit; true only when the mutex was acquired.
   bool Lock();
@@ -27,14 +26,12 @@ class CNamedMutex {
 };
 
 // Does not lock on construction; releases the mutex when it goes.
-class CMutexLock {
+class CMutexLock : private NonCopyable {
  public:
   explicit CMutexLock(CNamedMutex* mutex) : m_mutex(mutex) {}
   virtual ~CMutexLock() {
     if (m_mutex != nullptr) m_mutex->Unlock();
   }
-  CMutexLock(const CMutexLock&) = delete;
-  CMutexLock& operator=(const CMutexLock&) = delete;
 
  private:
   CNamedMutex* m_mutex;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 
+#include "common/non_copyable.h"
 #include "platform/dialog_host.h"
 #include "platform/win32.h"
 
@@ -20,12 +21,10 @@ struct PinDialogParams {
   int maxLength;
 };
 
-class PinPrompt {
+class PinPrompt : private NonCopyable {
  public:
   PinPrompt() = default;
   virtual ~PinPrompt();
-  PinPrompt(const PinPrompt&) = delete;
-  PinPrompt& operator=(const PinPrompt&) = delete;
 
   // Shows the PIN dialog; the typed PIN (kept by this object until it goes),
   // or null when the user cancelled or memory ran out.

@@ -1,4 +1,5 @@
 #include "populate_card_store.h"
+#include "common/non_copyable.h"
 
 #include <mutex>
 #include <new>
@@ -16,24 +17,20 @@
 namespace {
 
 // The card stays as it is (powered, not reset) for other programs.
-class SharedCardGuard {
+class SharedCardGuard : private NonCopyable {
  public:
   explicit SharedCardGuard(SCARDHANDLE card) : m_card(card) {}
   ~SharedCardGuard() { SCardDisconnect(m_card, SCARD_LEAVE_CARD); }
-  SharedCardGuard(const SharedCardGuard&) = delete;
-  SharedCardGuard& operator=(const SharedCardGuard&) = delete;
 
  private:
   SCARDHANDLE m_card;
 };
 
 // Shows the wait cursor until Restore or the end of the scope.
-class WaitCursor {
+class WaitCursor : private NonCopyable {
  public:
   WaitCursor() : m_previous(GetCursor()) { SetCursor(LoadCursorA(nullptr, IDC_WAIT)); }
   ~WaitCursor() { Restore(); }
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
 
   void Restore() {
     if (m_active) SetCursor(m_previous);
@@ -59,7 +56,7 @@ void ListReadersOnce(SCARDCONTEXT context) {
 }
 
 // Puts the reader's changed flag back unless the card was examined.
-class ChangedFlagClaim {
+class ChangedFlagClaim : private NonCopyable {
  public:
   explicit ChangedFlagClaim(std::size_t reader) : m_reader(reader) {}
   ~ChangedFlagClaim() {
@@ -67,8 +64,6 @@ class ChangedFlagClaim {
     std::lock_guard state(ReaderStateLock());
     ReaderChanged[m_reader] = 1;
   }
-  ChangedFlagClaim(const ChangedFlagClaim&) = delete;
-  ChangedFlagClaim& operator=(const ChangedFlagClaim&) = delete;
 
   void Examined() { m_examined = true; }
 

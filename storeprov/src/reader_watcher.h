@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "common/non_copyable.h"
 #include "platform/winscard_ext.h"
 
 // 0 while the watcher is to run; 1 once the module's last detach asked it to
@@ -23,12 +24,10 @@ void ReaderWatcherThread();
 LONG PollReadersOnce(SCARDCONTEXT context);
 
 // The watcher thread of the process (one, owned by the module's state).
-class ReaderWatcher {
+class ReaderWatcher : private NonCopyable {
  public:
   ReaderWatcher() = default;
   ~ReaderWatcher() { Stop(); }
-  ReaderWatcher(const ReaderWatcher&) = delete;
-  ReaderWatcher& operator=(const ReaderWatcher&) = delete;
 
   // Starts the thread (clearing WatcherStop), after joining one that an
   // earlier stop request left finishing its last poll.

@@ -1,4 +1,5 @@
 #include "import_driver.h"
+#include "common/non_copyable.h"
 
 #include <span>
 
@@ -32,12 +33,10 @@ class InstallationUi : public CKeyInstallationUi {
 
 // Deletes the software key container that PFX import made for the
 // certificate, whatever became of the card installation.
-class SourceContainerDeletion {
+class SourceContainerDeletion : private NonCopyable {
  public:
   explicit SourceContainerDeletion(PCCERT_CONTEXT certificate) : m_certificate(certificate) {}
   ~SourceContainerDeletion() { DeleteSourceKeyContainer(m_certificate); }
-  SourceContainerDeletion(const SourceContainerDeletion&) = delete;
-  SourceContainerDeletion& operator=(const SourceContainerDeletion&) = delete;
 
  private:
   PCCERT_CONTEXT m_certificate;
@@ -48,7 +47,7 @@ class SourceContainerDeletion {
 // there: a stopped run never reaches the later certificates, and a key that
 // no card took must not stay behind in software. A key of the card's own
 // provider is never touched.
-class ImportedContainersDeletion {
+class ImportedContainersDeletion : private NonCopyable {
  public:
   explicit ImportedContainersDeletion(HCERTSTORE store) : m_store(store) {}
   ~ImportedContainersDeletion() {
@@ -57,8 +56,6 @@ class ImportedContainersDeletion {
       if (!KeyLivesOnCard(certificate)) DeleteSourceKeyContainer(certificate);
     }
   }
-  ImportedContainersDeletion(const ImportedContainersDeletion&) = delete;
-  ImportedContainersDeletion& operator=(const ImportedContainersDeletion&) = delete;
 
  private:
   HCERTSTORE m_store;

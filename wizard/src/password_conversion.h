@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "common/non_copyable.h"
 #include "platform/win32.h"
 
 enum class PasswordConversion {
@@ -22,12 +23,10 @@ class CWidePassword;
 PasswordConversion ConvertPassword(const std::string& password, CWidePassword* wide);
 
 // The converted password; wiped when it goes.
-class CWidePassword {
+class CWidePassword : private NonCopyable {
  public:
   CWidePassword() = default;
   ~CWidePassword();
-  CWidePassword(const CWidePassword&) = delete;
-  CWidePassword& operator=(const CWidePassword&) = delete;
 
   // Zero-terminated; null before a conversion.
   LPCWSTR c_str() const { return m_text.get(); }

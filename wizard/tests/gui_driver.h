@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "common/non_copyable.h"
+
 namespace wizard_test {
 
 struct BoxSeen {
@@ -24,12 +26,10 @@ struct BoxSeen {
   int buttons;
 };
 
-class GuiDriver {
+class GuiDriver : private NonCopyable {
  public:
   GuiDriver();
   ~GuiDriver();
-  GuiDriver(const GuiDriver&) = delete;
-  GuiDriver& operator=(const GuiDriver&) = delete;
 
   // What to do with the sheet once it is on screen.
   std::function<void(QWizard&)> onSheet;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/non_copyable.h"
 #include "platform/winscard_ext.h"
 
 // The card's name in the resource manager's card database, as a multi-string:
@@ -30,12 +31,10 @@ bool ListCardReaders(SCARDCONTEXT context, LPCSTR cardName, LPSTR* readers);
 
 // Reader states for SCardLocateCardsA: one record per reader name, each
 // pointing at a copy of its name owned by the list, every other member zero.
-class CReaderStateList {
+class CReaderStateList : private NonCopyable {
  public:
   CReaderStateList() = default;
   ~CReaderStateList() { Clear(); }
-  CReaderStateList(const CReaderStateList&) = delete;
-  CReaderStateList& operator=(const CReaderStateList&) = delete;
 
   // Replaces the contents with one record per name of the multi-string.
   // The list is left empty when there are no names or memory runs out.

@@ -6,14 +6,13 @@
 #pragma once
 
 #include "card/card_connection.h"
+#include "common/non_copyable.h"
 #include "platform/handle_guards.h"
 
-class CCardContextGuard {
+class CCardContextGuard : private NonCopyable {
  public:
   CCardContextGuard() = default;
   virtual ~CCardContextGuard() = default;
-  CCardContextGuard(const CCardContextGuard&) = delete;
-  CCardContextGuard& operator=(const CCardContextGuard&) = delete;
 
   // A context in user scope, or failing that in system scope.
   bool Establish() {
@@ -27,14 +26,12 @@ class CCardContextGuard {
   CResourceManagerContext m_context;
 };
 
-class CCardHandleGuard {
+class CCardHandleGuard : private NonCopyable {
  public:
   explicit CCardHandleGuard(DWORD disposition = SCARD_UNPOWER_CARD) : m_disposition(disposition) {}
   virtual ~CCardHandleGuard() {
     if (m_connected) DisconnectCard(m_card, m_disposition);
   }
-  CCardHandleGuard(const CCardHandleGuard&) = delete;
-  CCardHandleGuard& operator=(const CCardHandleGuard&) = delete;
 
   bool Connect(SCARDCONTEXT context, LPCSTR cardNames) {
     if (!m_connected) m_connected = ConnectToCard(context, cardNames, &m_card);
@@ -52,15 +49,13 @@ class CCardHandleGuard {
 // A PC/SC card transaction over the guard's life: no other connection's
 // commands reach the card in between. Result() is that of
 // SCardBeginTransaction; only a transaction begun is ended.
-class CCardTransactionGuard {
+class CCardTransactionGuard : private NonCopyable {
  public:
   explicit CCardTransactionGuard(SCARDHANDLE card)
       : m_card(card), m_result(SCardBeginTransaction(card)) {}
   virtual ~CCardTransactionGuard() {
     if (m_result == SCARD_S_SUCCESS) SCardEndTransaction(m_card, SCARD_LEAVE_CARD);
   }
-  CCardTransactionGuard(const CCardTransactionGuard&) = delete;
-  CCardTransactionGuard& operator=(const CCardTransactionGuard&) = delete;
 
   LONG Result() const { return m_result; }
 

@@ -20,9 +20,10 @@
 #include "card/card_protocol.h"
 #include "card/card_types.h"
 #include "card/directory_walk.h"
+#include "common/non_copyable.h"
 #include "platform/winscard_ext.h"
 
-class CCryptoCard {
+class CCryptoCard : private NonCopyable {
  public:
   // What a SELECT asks of the card (its P2): the file control information,
   // fetched with GET RESPONSE, or only the status word (P2 0C), for callers
@@ -33,8 +34,6 @@ class CCryptoCard {
   // its selections made as directorySelection says.
   explicit CCryptoCard(SCARDHANDLE card, Fci directorySelection = Fci::Returned);
   virtual ~CCryptoCard();
-  CCryptoCard(const CCryptoCard&) = delete;
-  CCryptoCard& operator=(const CCryptoCard&) = delete;
 
   // --- Transport and ISO 7816-4 commands ---------------------------------
 

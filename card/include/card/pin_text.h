@@ -6,7 +6,9 @@
 #include <memory>
 #include <string_view>
 
-class CPinText {
+#include "common/non_copyable.h"
+
+class CPinText : private NonCopyable {
  public:
   CPinText() = default;
   // Copies the typed characters (the caller wipes its own copy).
@@ -14,8 +16,6 @@ class CPinText {
   ~CPinText();
   CPinText(CPinText&& other) noexcept;
   CPinText& operator=(CPinText&& other) noexcept;
-  CPinText(const CPinText&) = delete;
-  CPinText& operator=(const CPinText&) = delete;
 
   // Zero-terminated; "" when empty.
   const char* c_str() const { return m_text ? m_text.get() : ""; }

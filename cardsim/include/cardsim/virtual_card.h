@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "common/non_copyable.h"
+
 namespace cardsim {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -62,7 +64,7 @@ struct StoredKey {
   bool Consistent() const;  // complete and prime1 * prime2 == modulus
 };
 
-class VirtualCard {
+class VirtualCard : private NonCopyable {
  public:
   static std::shared_ptr<VirtualCard> MakeFresh(const CardSpec& spec);
   static std::shared_ptr<VirtualCard> FromJson(const std::string& json);
@@ -109,8 +111,6 @@ class VirtualCard {
   std::size_t CommandCount() const;  // APDUs processed since creation
 
   ~VirtualCard();
-  VirtualCard(const VirtualCard&) = delete;
-  VirtualCard& operator=(const VirtualCard&) = delete;
 
   struct State;  // the card's contents and session state
 

@@ -7,9 +7,10 @@
 #include <array>
 #include <cstddef>
 
+#include "common/non_copyable.h"
 #include "platform/win32.h"
 
-class PrivateKeyBlob {
+class PrivateKeyBlob : private NonCopyable {
  public:
   static constexpr std::size_t kSize = 596;
   static constexpr DWORD kBitLength = 1024;
@@ -29,8 +30,6 @@ class PrivateKeyBlob {
 
   PrivateKeyBlob() = default;
   ~PrivateKeyBlob() { Wipe(); }
-  PrivateKeyBlob(const PrivateKeyBlob&) = delete;
-  PrivateKeyBlob& operator=(const PrivateKeyBlob&) = delete;
 
   BYTE* Data() { return m_bytes.data(); }
   const BYTE* Data() const { return m_bytes.data(); }

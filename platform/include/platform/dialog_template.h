@@ -12,6 +12,7 @@
 
 #include <span>
 
+#include "common/non_copyable.h"
 #include "platform/win32.h"
 
 namespace platform {
@@ -67,12 +68,10 @@ struct DialogTemplate {
 
 // Registers the templates of the module holding them (found from their
 // address) for the lifetime of the object. The templates must outlive it.
-class DialogTemplateRegistration {
+class DialogTemplateRegistration : private NonCopyable {
  public:
   explicit DialogTemplateRegistration(std::span<const DialogTemplate> templates);
   ~DialogTemplateRegistration();
-  DialogTemplateRegistration(const DialogTemplateRegistration&) = delete;
-  DialogTemplateRegistration& operator=(const DialogTemplateRegistration&) = delete;
 
   HINSTANCE Module() const { return m_module; }
 

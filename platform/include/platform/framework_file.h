@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "common/non_copyable.h"
 #include "platform/win32.h"
 
 typedef unsigned long long ULONGLONG;
@@ -29,7 +30,7 @@ class CFileException {
   std::string m_strFileName;
 };
 
-class CFile {
+class CFile : private NonCopyable {
  public:
   enum OpenFlags : UINT {
     modeRead = 0x0000,
@@ -42,8 +43,6 @@ class CFile {
   // Opens the file; throws CFileException.
   CFile(LPCSTR lpszFileName, UINT nOpenFlags);
   ~CFile();
-  CFile(const CFile&) = delete;
-  CFile& operator=(const CFile&) = delete;
 
   // Opens a regular file for reading (the only mode there is). FALSE, with
   // the reason in *pError when given, for an empty or missing name, a file

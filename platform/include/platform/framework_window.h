@@ -13,18 +13,17 @@
 
 #include <string>
 
+#include "common/non_copyable.h"
 #include "platform/message_box.h"
 #include "platform/win32.h"
 #include "platform/winuser.h"
 
 // Base of every framework object that takes commands. The wait cursor is
 // the program's: nested Begin/End pairs show it until the outermost End.
-class CCmdTarget {
+class CCmdTarget : private NonCopyable {
  public:
   CCmdTarget() = default;
   virtual ~CCmdTarget() = default;
-  CCmdTarget(const CCmdTarget&) = delete;
-  CCmdTarget& operator=(const CCmdTarget&) = delete;
 
   void BeginWaitCursor();
   void EndWaitCursor();

@@ -9,16 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "common/non_copyable.h"
 #include "platform/wincrypt.h"
 #include "platform/winscard_ext.h"
 
 // A resource-manager context, released when the guard goes.
-class CResourceManagerContext {
+class CResourceManagerContext : private NonCopyable {
  public:
   CResourceManagerContext() = default;
   ~CResourceManagerContext() { Release(); }
-  CResourceManagerContext(const CResourceManagerContext&) = delete;
-  CResourceManagerContext& operator=(const CResourceManagerContext&) = delete;
 
   // SCardEstablishContext in that scope; its result. A context the guard
   // already holds is kept.
@@ -50,12 +49,10 @@ class CResourceManagerContext {
 // calls pcsc-lite's own SCardListReaders (the platform's SCardListReadersA
 // forwards to it), so that provider modules, which link no platform
 // library, can use it too.
-class CReaderNames {
+class CReaderNames : private NonCopyable {
  public:
   explicit CReaderNames(SCARDCONTEXT context) : m_context(context) {}
   ~CReaderNames() { Free(); }
-  CReaderNames(const CReaderNames&) = delete;
-  CReaderNames& operator=(const CReaderNames&) = delete;
 
   // Lists the readers of the context's groups; SCardListReaders' result.
   // The list is null unless the result is SCARD_S_SUCCESS.
@@ -106,12 +103,10 @@ class CReaderNames {
 };
 
 // A certificate store, closed with flags 0 when the guard goes.
-class CCertStore {
+class CCertStore : private NonCopyable {
  public:
   explicit CCertStore(HCERTSTORE store = nullptr) : m_store(store) {}
   ~CCertStore() { Close(); }
-  CCertStore(const CCertStore&) = delete;
-  CCertStore& operator=(const CCertStore&) = delete;
 
   HCERTSTORE Get() const { return m_store; }
   explicit operator bool() const { return m_store != nullptr; }
@@ -131,12 +126,10 @@ class CCertStore {
 };
 
 // A certificate that the platform created and the guard frees.
-class CCertificateContext {
+class CCertificateContext : private NonCopyable {
  public:
   explicit CCertificateContext(PCCERT_CONTEXT context = nullptr) : m_context(context) {}
   ~CCertificateContext() { Reset(); }
-  CCertificateContext(const CCertificateContext&) = delete;
-  CCertificateContext& operator=(const CCertificateContext&) = delete;
 
   PCCERT_CONTEXT Get() const { return m_context; }
   explicit operator bool() const { return m_context != nullptr; }
@@ -159,12 +152,10 @@ class CCertificateContext {
 // A provider context, released with flags 0 when the guard goes, unless the
 // guard was told that someone else owns it (a context cached with a
 // certificate).
-class CProviderContext {
+class CProviderContext : private NonCopyable {
  public:
   CProviderContext() = default;
   ~CProviderContext() { Release(); }
-  CProviderContext(const CProviderContext&) = delete;
-  CProviderContext& operator=(const CProviderContext&) = delete;
 
   HCRYPTPROV* Receive() {
     Release();
@@ -195,12 +186,10 @@ class CProviderContext {
 
 // A key or hash handle, destroyed with Destroy when the guard goes.
 template <class Handle, BOOL (*Destroy)(Handle)>
-class CCryptHandle {
+class CCryptHandle : private NonCopyable {
  public:
   CCryptHandle() = default;
   ~CCryptHandle() { Reset(); }
-  CCryptHandle(const CCryptHandle&) = delete;
-  CCryptHandle& operator=(const CCryptHandle&) = delete;
 
   Handle* Receive() {
     Reset();

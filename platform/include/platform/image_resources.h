@@ -12,6 +12,7 @@
 
 #include <span>
 
+#include "common/non_copyable.h"
 #include "platform/win32.h"
 
 namespace platform {
@@ -27,12 +28,10 @@ struct ImageResource {
 
 // Registers the images of the module holding them (found from their
 // address) for the lifetime of the object.
-class ImageResourceRegistration {
+class ImageResourceRegistration : private NonCopyable {
  public:
   explicit ImageResourceRegistration(std::span<const ImageResource> images);
   ~ImageResourceRegistration();
-  ImageResourceRegistration(const ImageResourceRegistration&) = delete;
-  ImageResourceRegistration& operator=(const ImageResourceRegistration&) = delete;
 
  private:
   HINSTANCE m_module;

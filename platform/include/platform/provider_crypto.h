@@ -11,6 +11,7 @@
 #include <span>
 #include <vector>
 
+#include "common/non_copyable.h"
 #include "platform/wincrypt.h"
 
 namespace platform::crypt {
@@ -18,13 +19,11 @@ namespace platform::crypt {
 // A hash of CALG_SHA1, CALG_SHA_256, CALG_MD5 or CALG_SSL3_SHAMD5 (MD5 and
 // SHA-1 of the same data, 36 bytes). Its value is final once it has been read
 // or set (HP_HASHVAL); data after that is refused.
-class CProviderHash {
+class CProviderHash : private NonCopyable {
  public:
   // NTE_BAD_ALGID for another algorithm.
   static DWORD Create(ALG_ID algorithm, std::unique_ptr<CProviderHash>* hash);
   ~CProviderHash();
-  CProviderHash(const CProviderHash&) = delete;
-  CProviderHash& operator=(const CProviderHash&) = delete;
 
   ALG_ID Algorithm() const { return m_algorithm; }
   DWORD Size() const;

@@ -11,6 +11,7 @@
 
 #include <span>
 
+#include "common/non_copyable.h"
 #include "platform/win32.h"
 
 namespace platform {
@@ -23,12 +24,10 @@ struct StringResource {
 // Registers the string table of the module holding the entries (the module
 // is found from their address) for the lifetime of the object. The entries
 // must outlive it; a static array beside the registration does.
-class StringTableRegistration {
+class StringTableRegistration : private NonCopyable {
  public:
   explicit StringTableRegistration(std::span<const StringResource> entries);
   ~StringTableRegistration();
-  StringTableRegistration(const StringTableRegistration&) = delete;
-  StringTableRegistration& operator=(const StringTableRegistration&) = delete;
 
   HINSTANCE Module() const { return m_module; }
 

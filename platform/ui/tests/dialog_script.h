@@ -8,11 +8,12 @@
 #include <deque>
 #include <functional>
 
+#include "common/non_copyable.h"
 #include "platform/modal_dialog.h"
 
 namespace ui_test {
 
-class DialogScript {
+class DialogScript : private NonCopyable {
  public:
   using Answer = std::function<void(QDialog&)>;
 
@@ -20,8 +21,6 @@ class DialogScript {
     platform::SetDialogShownHook([this](QDialog& dialog) { Respond(dialog); });
   }
   ~DialogScript() { platform::SetDialogShownHook({}); }
-  DialogScript(const DialogScript&) = delete;
-  DialogScript& operator=(const DialogScript&) = delete;
 
   DialogScript& Then(Answer answer) {
     m_answers.push_back(std::move(answer));

@@ -4,16 +4,15 @@
 #include <chrono>
 #include <optional>
 
+#include "common/non_copyable.h"
 #include "platform/kernel_objects.h"
 
 namespace storeprov_test {
 
-class Event {
+class Event : private NonCopyable {
  public:
   Event() : m_handle(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
   ~Event() { CloseHandle(m_handle); }
-  Event(const Event&) = delete;
-  Event& operator=(const Event&) = delete;
   HANDLE Get() const { return m_handle; }
   HANDLE* Address() { return &m_handle; }
   bool IsSet() const { return WaitForSingleObject(m_handle, 0) == WAIT_OBJECT_0; }

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+#include "common/non_copyable.h"
+
 namespace storeprov_test {
 
 struct ToolRun {
@@ -17,13 +19,11 @@ struct ToolRun {
 
 // Starts `command` (with `environment`, "NAME=value ...", before it); Finish
 // waits for it. Several can run at once.
-class StartedTool {
+class StartedTool : private NonCopyable {
  public:
   StartedTool(const std::string& command, const std::string& environment = "")
       : m_pipe(::popen(("env " + environment + " " + command + " 2>&1").c_str(), "r")) {}
   ~StartedTool() { Finish(); }
-  StartedTool(const StartedTool&) = delete;
-  StartedTool& operator=(const StartedTool&) = delete;
 
   ToolRun Finish() {
     if (m_pipe == nullptr) return m_run;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cardsim/virtual_card.h"
+#include "common/non_copyable.h"
 
 namespace cardsim {
 
@@ -25,13 +26,11 @@ class PcscError : public std::runtime_error {
   LONG m_result;
 };
 
-class PcscContext {
+class PcscContext : private NonCopyable {
  public:
   // Establishes a SCARD_SCOPE_SYSTEM context; throws PcscError.
   PcscContext();
   ~PcscContext();
-  PcscContext(const PcscContext&) = delete;
-  PcscContext& operator=(const PcscContext&) = delete;
 
   SCARDCONTEXT Get() const { return m_context; }
   // Names of the readers pcscd knows (empty when there are none).
@@ -44,13 +43,11 @@ class PcscContext {
   SCARDCONTEXT m_context = 0;
 };
 
-class PcscCard {
+class PcscCard : private NonCopyable {
  public:
   // Connects shared with T=0; throws PcscError.
   PcscCard(const PcscContext& context, const std::string& reader);
   ~PcscCard();  // disconnects, leaving the card powered
-  PcscCard(const PcscCard&) = delete;
-  PcscCard& operator=(const PcscCard&) = delete;
 
   SCARDHANDLE Get() const { return m_card; }
   DWORD Protocol() const { return m_protocol; }

@@ -26,10 +26,11 @@
 
 #include "cardsim/virtual_card.h"
 #include "cardsim/vpcd_client.h"
+#include "common/non_copyable.h"
 
 namespace cardsim {
 
-class PcscdRig {
+class PcscdRig : private NonCopyable {
  public:
   // Reader i holds cards[i]; one or two cards. The vpcd driver always brings
   // two readers ("Virtual PCD 00 00" and "Virtual PCD 00 01") and cannot run
@@ -39,8 +40,6 @@ class PcscdRig {
   // tool), which connects to Port(i).
   explicit PcscdRig(std::vector<std::shared_ptr<VirtualCard>> cards);
   ~PcscdRig();
-  PcscdRig(const PcscdRig&) = delete;
-  PcscdRig& operator=(const PcscdRig&) = delete;
 
   // Starts the daemon and the card clients and returns once every reader is
   // listed and every card is present; throws std::runtime_error (with the

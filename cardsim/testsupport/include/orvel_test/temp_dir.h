@@ -8,9 +8,11 @@
 #include <string>
 #include <system_error>
 
+#include "common/non_copyable.h"
+
 namespace orvel_test {
 
-class TempDir {
+class TempDir : private NonCopyable {
  public:
   explicit TempDir(const std::string& prefix = "orvel-test") {
     std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
@@ -23,8 +25,6 @@ class TempDir {
     std::error_code ignored;
     std::filesystem::remove_all(m_path, ignored);
   }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
 
   const std::filesystem::path& Path() const { return m_path; }
 

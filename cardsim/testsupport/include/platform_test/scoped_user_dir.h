@@ -9,11 +9,12 @@
 #include <filesystem>
 #include <string>
 
+#include "common/non_copyable.h"
 #include "orvel_test/temp_dir.h"
 
 namespace platform_test {
 
-class ScopedUserDir {
+class ScopedUserDir : private NonCopyable {
  public:
   ScopedUserDir() : m_dir("orvel-user") {
     if (const char* old = std::getenv("ORVEL_USER_DIR")) m_previous = old, m_hadPrevious = true;
@@ -27,8 +28,6 @@ class ScopedUserDir {
     Restore("ORVEL_USER_DIR", m_hadPrevious, m_previous);
     Restore("ORVEL_SYSTEM_DIR", m_hadPreviousSystem, m_previousSystem);
   }
-  ScopedUserDir(const ScopedUserDir&) = delete;
-  ScopedUserDir& operator=(const ScopedUserDir&) = delete;
 
   const std::filesystem::path& Path() const { return m_dir.Path(); }
   // Where this test's system-wide defaults go (made by the test).

@@ -5,9 +5,11 @@
 
 #include <utility>
 
+#include "common/non_copyable.h"
+
 namespace cardsim {
 
-class UniqueFd {
+class UniqueFd : private NonCopyable {
  public:
   UniqueFd() = default;
   explicit UniqueFd(int fd) : m_fd(fd) {}
@@ -17,8 +19,6 @@ class UniqueFd {
     if (this != &other) Reset(std::exchange(other.m_fd, -1));
     return *this;
   }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
 
   int Get() const { return m_fd; }
   bool Valid() const { return m_fd >= 0; }

@@ -17,13 +17,14 @@
 
 #include "cardsim/unique_fd.h"
 #include "cardsim/virtual_card.h"
+#include "common/non_copyable.h"
 
 namespace cardsim {
 
 // The port of the first slot in the installed vpcd reader configuration.
 inline constexpr std::uint16_t kDefaultVpcdPort = 35963;
 
-class VpcdClient {
+class VpcdClient : private NonCopyable {
  public:
   // Runs on the client's thread after every APDU the card answered.
   using CommandObserver = std::function<void(const Bytes& command, const Bytes& answer)>;
@@ -33,8 +34,6 @@ class VpcdClient {
   VpcdClient(std::shared_ptr<VirtualCard> card, std::string host, std::uint16_t port,
              bool inserted = true, CommandObserver observer = {});
   ~VpcdClient();
-  VpcdClient(const VpcdClient&) = delete;
-  VpcdClient& operator=(const VpcdClient&) = delete;
 
   void Insert();  // connect (again), retrying until the driver listens
   void Remove();  // disconnect: the reader becomes empty
