@@ -32,12 +32,8 @@ bool RemoveHandle(HANDLE handle) {
 using namespace platform::kernel;
 
 extern "C" DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
-  std::shared_ptr<KernelObject> object = FindHandle(hHandle);
-  if (!object) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return WAIT_FAILED;
-  }
-  return object->Wait(dwMilliseconds);
+  std::shared_ptr<KernelObject> object = FindHandleOf<KernelObject>(hHandle);
+  return object ? object->Wait(dwMilliseconds) : WAIT_FAILED;
 }
 
 extern "C" BOOL CloseHandle(HANDLE hObject) {
