@@ -9,12 +9,12 @@
 
 namespace {
 
-// The PIN dialog takes at most 20 characters; an empty PIN goes to the card.
+// A PIN as long as the PIN dialog takes; an empty PIN goes to the card.
 constexpr KeyInstallationProfile kStoreProviderInstallation = {
     {IDS_NO_CONTEXT_NT, IDS_NO_CONTEXT_OTHER, IDS_NO_CARD, IDS_INVALID_PIN, IDS_KEYS_NOT_WRITTEN,
      IDS_CARD_ERROR, IDS_CARD_FULL, IDS_NOT_ATTACHED},
     0,
-    20};
+    kMaxPinLength};
 
 // Failures are notices; the PIN comes from the module's PIN dialog.
 class StoreProviderInstallationUi : public CKeyInstallationUi {
