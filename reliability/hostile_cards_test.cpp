@@ -115,7 +115,7 @@ TEST_F(HostileCard, BlockedPinIsRefusedWithTheMessageAndNothingIsWritten) {
   ASSERT_EQ(m_card->PinTriesLeft(), 0);
 
   for (const KeyInstallationProfile* profile :
-       {&kStoreProviderInstallation, &kWizardInstallation}) {
+       {&card_test::kStoreProviderInstallation, &card_test::kWizardInstallation}) {
     m_ui = card_test::RecordingUi{};
     StartCounting();
     EXPECT_FALSE(Install(*profile));
@@ -145,7 +145,7 @@ TEST_F(HostileCard, FullCertificateDirectoryShowsTheMessageAndKeepsWhatWasThere)
   const Bytes cdfBefore = m_card->ReadFile({kApplicationDf, kCdf}).value();
   StartCounting();
 
-  EXPECT_FALSE(Install(kStoreProviderInstallation));
+  EXPECT_FALSE(Install(card_test::kStoreProviderInstallation));
   EXPECT_EQ(m_ui.messages, (std::vector<UINT>{15}));
   // The key went under the next reference with both records: the state a
   // failed certificate binding leaves.

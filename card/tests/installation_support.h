@@ -18,6 +18,15 @@ namespace card_test {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// The deliverables' installation profiles, in the numbers of their string
+// tables: the store provider's (a PIN of up to 20 characters, an empty one
+// sent) and the wizard's (an empty PIN refused, up to what one VERIFY
+// carries).
+inline constexpr KeyInstallationProfile kStoreProviderInstallation = {
+    {4, 5, 2, 11, 12, 13, 14, 15}, 0, 20};
+inline constexpr KeyInstallationProfile kWizardInstallation = {
+    {24, 25, 23, 31, 32, 33, 34, 35}, 1, kMaxVerifyPinLength};
+
 // The key's RSA parameter (OSSL_PKEY_PARAM_RSA_*) big-endian in size bytes.
 Bytes KeyPart(const EVP_PKEY* key, const char* name, std::size_t size);
 

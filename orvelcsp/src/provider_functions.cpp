@@ -19,16 +19,16 @@
 
 namespace orvelcsp {
 
-platform::crypt::HandleTable<ProviderContext>& Contexts() {
-  static auto& table = *new platform::crypt::HandleTable<ProviderContext>(1);
+platform::HandleTable<ProviderContext>& Contexts() {
+  static auto& table = *new platform::HandleTable<ProviderContext>(1);
   return table;
 }
-platform::crypt::HandleTable<KeyObject>& Keys() {
-  static auto& table = *new platform::crypt::HandleTable<KeyObject>(2);
+platform::HandleTable<KeyObject>& Keys() {
+  static auto& table = *new platform::HandleTable<KeyObject>(2);
   return table;
 }
-platform::crypt::HandleTable<HashObject>& Hashes() {
-  static auto& table = *new platform::crypt::HandleTable<HashObject>(3);
+platform::HandleTable<HashObject>& Hashes() {
+  static auto& table = *new platform::HandleTable<HashObject>(3);
   return table;
 }
 

@@ -44,8 +44,8 @@ struct HashObject {
   std::unique_ptr<platform::crypt::CProviderHash> hash;
 };
 
-platform::crypt::HandleTable<ProviderContext>& Contexts();
-platform::crypt::HandleTable<KeyObject>& Keys();
-platform::crypt::HandleTable<HashObject>& Hashes();
+platform::HandleTable<ProviderContext>& Contexts();
+platform::HandleTable<KeyObject>& Keys();
+platform::HandleTable<HashObject>& Hashes();
 
 }  // namespace orvelcsp

@@ -36,6 +36,8 @@
 #include <mutex>
 
 using namespace platform::crypt;
+using platform::HandleTable;
+using platform::HandleTableOf;
 
 namespace {
 
@@ -67,10 +69,7 @@ OidState& State() {
   return state;
 }
 
-HandleTable<FunctionAddress>& Addresses() {
-  static auto& table = *new HandleTable<FunctionAddress>(4);
-  return table;
-}
+HandleTable<FunctionAddress>& Addresses() { return HandleTableOf<FunctionAddress, 4>(); }
 
 StateFile Registrations() { return StateFile(platform::UserStateDir() / "oid_functions.json"); }
 

@@ -36,18 +36,9 @@ ALG_ID KeyAlgorithm(DWORD keySpec) {
   return keySpec == AT_SIGNATURE ? CALG_RSA_SIGN : CALG_RSA_KEYX;
 }
 
-HandleTable<SoftProvider>& Providers() {
-  static auto& table = *new HandleTable<SoftProvider>(9);
-  return table;
-}
-HandleTable<SoftKey>& Keys() {
-  static auto& table = *new HandleTable<SoftKey>(10);
-  return table;
-}
-HandleTable<SoftHash>& Hashes() {
-  static auto& table = *new HandleTable<SoftHash>(11);
-  return table;
-}
+HandleTable<SoftProvider>& Providers() { return HandleTableOf<SoftProvider, 9>(); }
+HandleTable<SoftKey>& Keys() { return HandleTableOf<SoftKey, 10>(); }
+HandleTable<SoftHash>& Hashes() { return HandleTableOf<SoftHash, 11>(); }
 
 // Without a name the provider uses the user's default container.
 std::string DefaultContainerName() {

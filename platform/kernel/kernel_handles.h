@@ -4,7 +4,9 @@
 #include "platform/kernel_objects.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 namespace platform::kernel {
@@ -22,9 +24,13 @@ std::shared_ptr<KernelObject> FindHandle(HANDLE handle);
 // False when the handle is unknown.
 bool RemoveHandle(HANDLE handle);
 
+// The object of type T behind a handle; null, with the last error
+// ERROR_INVALID_HANDLE, when the handle is unknown or of another type.
 template <class T>
 std::shared_ptr<T> FindHandleOf(HANDLE handle) {
-  return std::dynamic_pointer_cast<T>(FindHandle(handle));
+  auto object = std::dynamic_pointer_cast<T>(FindHandle(handle));
+  if (!object) SetLastError(ERROR_INVALID_HANDLE);
+  return object;
 }
 
 // The moment a wait of `milliseconds` ends; nothing for INFINITE.
@@ -32,6 +38,18 @@ using Deadline = std::optional<std::chrono::steady_clock::time_point>;
 inline Deadline DeadlineAfter(DWORD milliseconds) {
   if (milliseconds == INFINITE) return std::nullopt;
   return std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
+// Waits on `changed`, with `lock` held around each test, until ready()
+// holds; false when the deadline came first.
+template <class Ready>
+bool WaitUntil(std::condition_variable& changed, std::unique_lock<std::mutex>& lock,
+               const Deadline& deadline, Ready ready) {
+  if (!deadline) {
+    changed.wait(lock, ready);
+    return true;
+  }
+  return changed.wait_until(lock, *deadline, ready);
 }
 
 }  // namespace platform::kernel

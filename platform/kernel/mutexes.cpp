@@ -42,10 +42,7 @@ class MutexObject final : public KernelObject, public std::enable_shared_from_th
       ++m_recursion;
       return WAIT_OBJECT_0;
     }
-    auto available = [this] { return !m_owned && !m_acquiring; };
-    if (!deadline) {
-      m_changed.wait(lock, available);
-    } else if (!m_changed.wait_until(lock, *deadline, available)) {
+    if (!WaitUntil(m_changed, lock, deadline, [this] { return !m_owned && !m_acquiring; })) {
       return WAIT_TIMEOUT;
     }
     bool abandoned = m_abandoned;
@@ -139,52 +136,26 @@ using namespace platform::kernel;
 
 extern "C" HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
                                LPCSTR lpName) {
-  std::shared_ptr<MutexObject> mutex;
-  DWORD error = ERROR_SUCCESS;
-  bool created = true;
-  if (lpName && *lpName) {
-    if (std::char_traits<char>::length(lpName) >= 260) {  // MAX_PATH
-      SetLastError(ERROR_FILENAME_EXCED_RANGE);
-      return nullptr;
-    }
-    DWORD openError = ERROR_SUCCESS;
-    std::function<std::shared_ptr<MutexObject>()> make = [&]() -> std::shared_ptr<MutexObject> {
-      std::optional<MutexLockFile> file = MutexLockFile::Open(lpName);
-      if (!file) {
-        openError = GetLastError();
-        return nullptr;
-      }
-      return std::make_shared<MutexObject>(std::move(file));
-    };
-    switch (FindOrCreateNamed<MutexObject>(lpName, mutex, make)) {
-      case NameLookup::kCreated:
-        break;
-      case NameLookup::kExisting:
-        error = ERROR_ALREADY_EXISTS;
-        created = false;
-        break;
-      case NameLookup::kWrongType:
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-      case NameLookup::kFailed:
-        SetLastError(openError);
-        return nullptr;
-    }
-  } else {
-    mutex = std::make_shared<MutexObject>(std::nullopt);
+  if (lpName && std::char_traits<char>::length(lpName) >= 260) {  // MAX_PATH
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return nullptr;
   }
-  if (bInitialOwner && created) mutex->TryTakeInitially();
-  HANDLE handle = AddHandle(mutex);
-  SetLastError(error);
-  return handle;
+  return CreateObjectHandle<MutexObject>(
+      lpName,
+      [](LPCSTR name) -> std::shared_ptr<MutexObject> {
+        if (!name) return std::make_shared<MutexObject>(std::nullopt);
+        std::optional<MutexLockFile> file = MutexLockFile::Open(name);
+        if (!file) return nullptr;  // with the last error set
+        return std::make_shared<MutexObject>(std::move(file));
+      },
+      [&](MutexObject& mutex) {
+        if (bInitialOwner) mutex.TryTakeInitially();
+      });
 }
 
 extern "C" BOOL ReleaseMutex(HANDLE hMutex) {
   auto mutex = FindHandleOf<MutexObject>(hMutex);
-  if (!mutex) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (!mutex) return FALSE;
   if (!mutex->Release()) {
     SetLastError(ERROR_NOT_OWNER);
     return FALSE;

@@ -35,4 +35,41 @@ NameLookup FindOrCreateNamed(const std::string& name, std::shared_ptr<T>& object
   return result;
 }
 
+// A Create...A call: the handle of a new object, or of the live object of
+// that name, with the last error set as the platform sets it. Without a name
+// (null or empty) make(nullptr) makes the object; with one, the object of
+// that name is opened (last error ERROR_ALREADY_EXISTS) or make(name) makes
+// one under the name. `made` runs on an object just made, before its handle
+// is handed out. Null when the name belongs to an object of another type
+// (ERROR_INVALID_HANDLE) or make failed (returning null with the last error
+// set).
+template <class T>
+HANDLE CreateObjectHandle(LPCSTR name, const std::function<std::shared_ptr<T>(LPCSTR)>& make,
+                          const std::function<void(T&)>& made = nullptr) {
+  std::shared_ptr<T> object;
+  DWORD error = ERROR_SUCCESS;
+  if (name && *name) {
+    const std::function<std::shared_ptr<T>()> makeNamed = [&] { return make(name); };
+    switch (FindOrCreateNamed<T>(name, object, makeNamed)) {
+      case NameLookup::kCreated:
+        break;
+      case NameLookup::kExisting:
+        error = ERROR_ALREADY_EXISTS;
+        break;
+      case NameLookup::kWrongType:
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+      case NameLookup::kFailed:
+        return nullptr;
+    }
+  } else {
+    object = make(nullptr);
+    if (!object) return nullptr;
+  }
+  if (error == ERROR_SUCCESS && made) made(*object);
+  HANDLE handle = AddHandle(std::move(object));
+  SetLastError(error);
+  return handle;
+}
+
 }  // namespace platform::kernel

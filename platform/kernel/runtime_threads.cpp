@@ -9,39 +9,16 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <condition_variable>
-#include <mutex>
 
-#include "kernel_handles.h"
+#include "signal_object.h"
 
 namespace platform::kernel {
 namespace {
 
-class ThreadObject final : public KernelObject {
+// Signalled once the thread has ended.
+class ThreadObject final : public SignalObject {
  public:
-  DWORD Wait(DWORD milliseconds) override {
-    std::unique_lock lock(m_mutex);
-    auto ended = [this] { return m_ended; };
-    if (milliseconds == INFINITE) {
-      m_changed.wait(lock, ended);
-    } else if (!m_changed.wait_for(lock, std::chrono::milliseconds(milliseconds), ended)) {
-      return WAIT_TIMEOUT;
-    }
-    return WAIT_OBJECT_0;
-  }
-
-  void End() {
-    {
-      std::lock_guard lock(m_mutex);
-      m_ended = true;
-    }
-    m_changed.notify_all();
-  }
-
- private:
-  std::mutex m_mutex;
-  std::condition_variable m_changed;
-  bool m_ended = false;
+  ThreadObject() : SignalObject(true, false) {}
 };
 
 struct ThreadStart {
@@ -58,7 +35,7 @@ struct ThreadStart {
 struct EndOfThread {
   const ThreadStart& start;
   ~EndOfThread() {
-    start.object->End();
+    start.object->Set();
     if (start.closeAtEnd) RemoveHandle(start.handle);
   }
 };

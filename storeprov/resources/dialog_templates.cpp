@@ -5,20 +5,7 @@
 
 namespace {
 
-using platform::DialogControl;
-using platform::DialogControlKind;
-using platform::DialogTemplate;
-using platform::kBorder;
-using platform::kEditAutoHScroll;
-using platform::kEditMultiLine;
-using platform::kEditPassword;
-using platform::kEditReadOnly;
-using platform::kNoControlId;
-using platform::kTabStop;
-
-constexpr DWORD kDialogStyle = platform::kWindowPopup | platform::kWindowCaption |
-                               platform::kWindowSysMenu | platform::kDialogModalFrame |
-                               platform::kDialogSetFont;
+using namespace platform;
 
 constexpr char kDialogFont[] = "MS Sans Serif";
 
@@ -44,11 +31,11 @@ const DialogControl kNoticeDialogControls[] = {
 
 const DialogTemplate kTemplates[] = {
     {kPinDialogTemplateId, "Verificación de PIN", 156, 101, kDialogFont, 8, kPinDialogControls,
-     kDialogStyle},
+     kModalDialogStyle},
     {kNoticeDialogTemplateId, "Atención", 207, 117, kDialogFont, 8, kNoticeDialogControls,
-     kDialogStyle},
+     kModalDialogStyle},
 };
 
-const platform::DialogTemplateRegistration kRegistration(kTemplates);
+const DialogTemplateRegistration kRegistration(kTemplates);
 
 }  // namespace

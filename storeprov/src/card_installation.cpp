@@ -5,8 +5,16 @@
 #include "card/key_installation.h"
 #include "messages.h"
 #include "pin_prompt.h"
+#include "storeprov_resources.h"
 
 namespace {
+
+// A PIN as long as the PIN dialog takes; an empty PIN goes to the card.
+constexpr KeyInstallationProfile kStoreProviderInstallation = {
+    {IDS_NO_CONTEXT_NT, IDS_NO_CONTEXT_OTHER, IDS_NO_CARD, IDS_INVALID_PIN, IDS_KEYS_NOT_WRITTEN,
+     IDS_CARD_ERROR, IDS_CARD_FULL, IDS_NOT_ATTACHED},
+    0,
+    kMaxPinLength};
 
 // Failures are notices; the PIN comes from the module's PIN dialog.
 class StoreProviderInstallationUi : public CKeyInstallationUi {

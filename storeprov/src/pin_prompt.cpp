@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr UINT kPinTitleStringId = 8;
-constexpr UINT kPinPromptStringId = 9;
 constexpr std::size_t kTitleSize = 100;
 constexpr std::size_t kPromptSize = 75;
 
@@ -53,8 +51,8 @@ const char* PinPrompt::GetPin() {
   std::unique_ptr<char[]> prompt(new (std::nothrow) char[kPromptSize]);
   std::unique_ptr<PinDialogParams> params(new (std::nothrow) PinDialogParams{});
   if (!title || !prompt || !params) return nullptr;
-  LoadStringA(ModuleInstance, kPinTitleStringId, title.get(), kTitleSize);
-  LoadStringA(ModuleInstance, kPinPromptStringId, prompt.get(), kPromptSize);
+  LoadStringA(ModuleInstance, IDS_PIN_TITLE, title.get(), kTitleSize);
+  LoadStringA(ModuleInstance, IDS_PIN_PROMPT, prompt.get(), kPromptSize);
   *params = PinDialogParams{title.get(), prompt.get(), m_pin, kMaxPinLength};
 
   const INT_PTR result = RunDialog(ModuleInstance, kPinDialogTemplateId, PinDialogProc,
@@ -78,7 +76,7 @@ INT_PTR PinDialogProc(DialogHost& dialog, UINT message, WPARAM wParam, LPARAM lP
       g_drawing.textColor = kPromptColor;
       g_drawing.prompt.reset(new (std::nothrow) char[kPromptSize]);
       if (g_drawing.prompt) {
-        LoadStringA(ModuleInstance, kPinPromptStringId, g_drawing.prompt.get(), kPromptSize);
+        LoadStringA(ModuleInstance, IDS_PIN_PROMPT, g_drawing.prompt.get(), kPromptSize);
       }
       if (!g_drawing.brush) g_drawing.brush = kPinEditBackground;
       return TRUE;

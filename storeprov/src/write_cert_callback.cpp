@@ -11,6 +11,7 @@
 #include "keyprep/provider_values.h"
 #include "messages.h"
 #include "platform/message_box.h"
+#include "storeprov_resources.h"
 
 namespace {
 
@@ -18,18 +19,11 @@ namespace {
 // into the personal store (add, replacing and inheriting properties).
 constexpr DWORD kImportWriteFlags = 0x50001;
 
-constexpr UINT kErrorCaptionId = 3;
-constexpr UINT kNoPrivateKeyId = 6;
-constexpr UINT kUnsupportedAlgorithmsId = 7;
-constexpr UINT kUnsupportedCertificateId = 10;
-constexpr UINT kQuestionTextId = 16;
-constexpr UINT kQuestionCaptionId = 18;
-
-void Error(UINT textId) { ShowMessage(nullptr, MB_OK | MB_ICONHAND, kErrorCaptionId, textId); }
+void Error(UINT textId) { ShowMessage(nullptr, MB_OK | MB_ICONHAND, IDS_CAPTION_ERROR, textId); }
 
 bool UserWantsCardImport() {
-  return ShowMessage(nullptr, MB_YESNO | MB_ICONQUESTION, kQuestionCaptionId, kQuestionTextId) ==
-         IDYES;
+  return ShowMessage(nullptr, MB_YESNO | MB_ICONQUESTION, IDS_CAPTION_WARNING,
+                     IDS_CARD_IMPORT_QUESTION) == IDYES;
 }
 
 BOOL WriteCert(PCCERT_CONTEXT pCertContext, DWORD dwFlags) {
@@ -37,14 +31,14 @@ BOOL WriteCert(PCCERT_CONTEXT pCertContext, DWORD dwFlags) {
   if (KeyLivesOnCard(pCertContext)) return TRUE;
 
   if (!CheckCertificateAlgorithms(pCertContext)) {
-    Error(kUnsupportedAlgorithmsId);
+    Error(IDS_ALGORITHM_REFUSED);
     return FALSE;
   }
   KeyRoleWord role = 0;
   ClassifyKeyUsage(pCertContext, &role);
   BYTE usage = 0;
   if (!GetCertificateKeyUsage(pCertContext, &usage)) {
-    Error(kUnsupportedCertificateId);
+    Error(IDS_NOT_SUPPORTED);
     return FALSE;
   }
 
@@ -55,14 +49,14 @@ BOOL WriteCert(PCCERT_CONTEXT pCertContext, DWORD dwFlags) {
     // usual: left to the personal store's next store, which keeps it. This
     // store would hold it only in memory, and lose it when it closes.
     if ((usage & CERT_KEY_CERT_SIGN_KEY_USAGE) != 0) return FALSE;
-    if (UserWantsCardImport()) ShowNotice(kNoPrivateKeyId);
+    if (UserWantsCardImport()) ShowNotice(IDS_KEY_NOT_EXPORTED);
     return FALSE;
   }
   if (!UserWantsCardImport()) return FALSE;
 
   KeyIdentifier identifier{};
   if (!ComputeKeyIdentifier(blob.Modulus(), blob.BitLength() / 8, &identifier)) {
-    ShowNotice(kUnsupportedCertificateId);
+    ShowNotice(IDS_NOT_SUPPORTED);
     return FALSE;
   }
 

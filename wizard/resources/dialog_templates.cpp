@@ -7,21 +7,11 @@
 
 namespace {
 
-using platform::DialogControl;
-using platform::DialogControlKind;
-using platform::DialogTemplate;
-using platform::kBorder;
-using platform::kEditAutoHScroll;
-using platform::kEditPassword;
-using platform::kNoControlId;
-using platform::kTabStop;
+using namespace platform;
 
 constexpr char kFont[] = "MS Sans Serif";
 constexpr char kPageCaption[] = "Asistente para la importación de certificados";
-constexpr DWORD kPageStyle = platform::kWindowChild | platform::kDialogSetFont;
-constexpr DWORD kDialogStyle = platform::kWindowPopup | platform::kWindowCaption |
-                               platform::kWindowSysMenu | platform::kDialogModalFrame |
-                               platform::kDialogSetFont;
+constexpr DWORD kPageStyle = kWindowChild | kDialogSetFont;
 
 const DialogControl kWelcomeControls[] = {
     {DialogControlKind::Bitmap, kNoControlId, 13, 28, 80, 90, nullptr, 0, IDB_WELCOME},
@@ -75,9 +65,9 @@ const DialogTemplate kTemplates[] = {
     {IDD_FILE_PAGE, kPageCaption, 235, 156, kFont, 8, kFileControls, kPageStyle},
     {IDD_PASSWORD_PAGE, kPageCaption, 235, 156, kFont, 8, kPasswordControls, kPageStyle},
     {IDD_PIN_DIALOG, "Verificación de PIN de la tarjeta", 157, 103, kFont, 8, kPinControls,
-     kDialogStyle},
+     kModalDialogStyle},
 };
 
-const platform::DialogTemplateRegistration kRegistration(kTemplates);
+const DialogTemplateRegistration kRegistration(kTemplates);
 
 }  // namespace

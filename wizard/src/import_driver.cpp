@@ -15,6 +15,13 @@
 
 namespace {
 
+// An empty PIN is refused, and so is one VERIFY cannot carry.
+constexpr KeyInstallationProfile kWizardInstallation = {
+    {IDS_NO_CONTEXT_NT, IDS_NO_CONTEXT_OTHER, IDS_NO_CARD, IDS_INVALID_PIN, IDS_KEYS_NOT_WRITTEN,
+     IDS_CARD_ERROR, IDS_CARD_FULL, IDS_NOT_ATTACHED},
+    1,
+    kMaxVerifyPinLength};
+
 // Every failure of the card installation is an error box of the page.
 class InstallationUi : public CKeyInstallationUi {
  public:

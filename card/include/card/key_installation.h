@@ -27,6 +27,7 @@ struct KeyInstallationMessages {
   UINT notAttached;     // the card's provider did not take the certificate
 };
 
+// What one deliverable's installation shows and accepts; each defines its own.
 struct KeyInstallationProfile {
   KeyInstallationMessages messages;
   // PINs outside these lengths (in characters) are refused before the card
@@ -37,14 +38,6 @@ struct KeyInstallationProfile {
 
 // The longest PIN one VERIFY carries.
 inline constexpr std::size_t kMaxVerifyPinLength = CCryptoCard::kMaxCommandData;
-
-// The store provider: its PIN dialog takes at most 20 characters; an empty
-// PIN goes to the card.
-inline constexpr KeyInstallationProfile kStoreProviderInstallation = {
-    {4, 5, 2, 11, 12, 13, 14, 15}, 0, 20};
-// The wizard: an empty PIN is refused, and so is one VERIFY cannot carry.
-inline constexpr KeyInstallationProfile kWizardInstallation = {
-    {24, 25, 23, 31, 32, 33, 34, 35}, 1, kMaxVerifyPinLength};
 
 // The user-interface operations an installation needs from its caller.
 class CKeyInstallationUi {

@@ -43,6 +43,10 @@ inline constexpr DWORD kWindowPopup = 0x80000000;       // WS_POPUP
 inline constexpr DWORD kWindowCaption = 0x00C00000;     // WS_CAPTION
 inline constexpr DWORD kWindowSysMenu = 0x00080000;     // WS_SYSMENU
 inline constexpr DWORD kWindowDisabled = 0x08000000;    // WS_DISABLED
+// A modal dialog box: a pop-up window with a caption and a system menu, in
+// the font its template names.
+inline constexpr DWORD kModalDialogStyle =
+    kWindowPopup | kWindowCaption | kWindowSysMenu | kDialogModalFrame | kDialogSetFont;
 
 // Controls without an identifier.
 inline constexpr int kNoControlId = -1;

@@ -1,8 +1,9 @@
-// Tables that turn objects into opaque handle values for callers. A handle is
-// never reused within a process, and its low bits name the table, so a freed
-// handle, a forged one or a handle of another kind is refused instead of being
-// dereferenced. Tables are created once and never destroyed, so that handles
-// released by static destructors at process end still meet a live table.
+// Tables that turn objects into opaque handle values for callers: the kernel
+// objects, and the providers' contexts, keys and hashes. A handle is never
+// reused within a process, so a freed handle or a forged one is refused
+// instead of being dereferenced. Tables are created once and never destroyed
+// (HandleTableOf), so that handles released by static destructors at process
+// end still meet a live table.
 #pragma once
 
 #include "platform/win32.h"
@@ -11,17 +12,22 @@
 #include <mutex>
 #include <unordered_map>
 
-namespace platform::crypt {
+namespace platform {
 
 template <class T>
 class HandleTable {
  public:
-  // kind: 1..15, distinct for every table that hands out values of one type.
-  explicit HandleTable(unsigned kind) : m_kind(kind) {}
+  // Hands out first, first + step, first + 2 * step, ...
+  HandleTable(ULONG_PTR first, ULONG_PTR step) : m_next(first), m_step(step) {}
+  // Handles whose low four bits are kind: 1..15, distinct for every table
+  // that hands out values of one type, so that a handle of another kind is
+  // refused too.
+  explicit HandleTable(unsigned kind) : HandleTable(0x1010 | kind, 0x10) {}
 
   ULONG_PTR Add(std::shared_ptr<T> object) {
     std::lock_guard lock(m_mutex);
-    ULONG_PTR handle = (++m_counter << 4) | m_kind;
+    const ULONG_PTR handle = m_next;
+    m_next += m_step;
     m_objects.emplace(handle, std::move(object));
     return handle;
   }
@@ -32,7 +38,8 @@ class HandleTable {
     return it == m_objects.end() ? nullptr : it->second;
   }
 
-  // Removes the handle and hands back its object (null when unknown).
+  // Removes the handle and hands back its object (null when unknown), so
+  // that the object is destroyed outside the table's lock.
   std::shared_ptr<T> Take(ULONG_PTR handle) {
     std::lock_guard lock(m_mutex);
     auto it = m_objects.find(handle);
@@ -45,8 +52,16 @@ class HandleTable {
  private:
   mutable std::mutex m_mutex;
   std::unordered_map<ULONG_PTR, std::shared_ptr<T>> m_objects;
-  ULONG_PTR m_counter = 0x100;
-  unsigned m_kind;
+  ULONG_PTR m_next;
+  const ULONG_PTR m_step;
 };
 
-}  // namespace platform::crypt
+// The table of the handles of kind kKind to objects of type T, made at its
+// first use and never destroyed.
+template <class T, unsigned kKind>
+HandleTable<T>& HandleTableOf() {
+  static auto& table = *new HandleTable<T>(kKind);
+  return table;
+}
+
+}  // namespace platform

@@ -13,6 +13,7 @@
 #include <QRadialGradient>
 
 #include <cstdio>
+#include <functional>
 
 namespace {
 
@@ -111,23 +112,25 @@ QImage WelcomePicture() {
   return image;
 }
 
-QImage ProgramIcon(int size) {
+// An icon of size pixels on a transparent ground, drawn by draw in units of
+// a 32-pixel icon.
+QImage Icon(int size, const std::function<void(QPainter&)>& draw) {
   QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
   image.fill(Qt::transparent);
   QPainter p(&image);
   p.setRenderHint(QPainter::Antialiasing);
   p.scale(size / 32.0, size / 32.0);
-  DrawCertificate(p, QRectF(12, 1, 18, 22), 0.32);
-  DrawCard(p, QRectF(1, 12, 26, 17), QColor(0xF9, 0xF9, 0xFF), QColor(0x9F, 0xB6, 0xE0));
+  draw(p);
+  p.end();
   return image;
 }
 
-QImage PinIcon(int size) {
-  QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
-  image.fill(Qt::transparent);
-  QPainter p(&image);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.scale(size / 32.0, size / 32.0);
+void DrawProgramIcon(QPainter& p) {
+  DrawCertificate(p, QRectF(12, 1, 18, 22), 0.32);
+  DrawCard(p, QRectF(1, 12, 26, 17), QColor(0xF9, 0xF9, 0xFF), QColor(0x9F, 0xB6, 0xE0));
+}
+
+void DrawPinIcon(QPainter& p) {
   DrawChip(p, QRectF(2, 4, 20, 16));
   // A key across the chip's corner.
   p.setPen(QPen(QColor(0x3A, 0x3A, 0x3A), 1.2));
@@ -142,7 +145,6 @@ QImage PinIcon(int size) {
   shaft.addRect(QRectF(5, 21.2, 2, 3));
   shaft.addRect(QRectF(8.5, 21.2, 2, 2));
   p.drawPath(shaft.simplified());
-  return image;
 }
 
 }  // namespace
@@ -156,7 +158,7 @@ int main(int argc, char** argv) {
   QGuiApplication app(argc, argv);
   const QDir out(QString::fromLocal8Bit(argv[1]));
   const bool ok = WelcomePicture().save(out.filePath("bitmap135.png")) &&
-                  ProgramIcon(32).save(out.filePath("icon128.png")) &&
-                  PinIcon(32).save(out.filePath("icon110.png"));
+                  Icon(32, DrawProgramIcon).save(out.filePath("icon128.png")) &&
+                  Icon(32, DrawPinIcon).save(out.filePath("icon110.png"));
   return ok ? 0 : 1;
 }
