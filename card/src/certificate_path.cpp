@@ -1,5 +1,7 @@
 #include "card/certificate_path.h"
 
+#include "card/der_element.h"
+
 namespace {
 
 constexpr std::size_t kGroupLength = 5;  // a backslash and four digits
@@ -38,4 +40,14 @@ std::optional<std::vector<WORD>> ParseCertificatePath(std::span<const BYTE> text
   }
   if (identifiers.empty()) return std::nullopt;
   return identifiers;
+}
+
+std::span<const BYTE> TypeAttributesPath(const BYTE* element, const BYTE* end) {
+  const auto type = ExpectDerElement(element, end, 0xA1);
+  if (!type) return {};
+  const auto path = ExpectDerElement(type->content, type->end, 0x30);
+  if (!path) return {};
+  const auto text = ExpectDerElement(path->content, path->end, 0x04);
+  if (!text) return {};
+  return {text->content, text->Size()};
 }
