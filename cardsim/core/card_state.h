@@ -68,6 +68,7 @@ Node* FindPath(Node* mf, const std::vector<std::uint16_t>& path);
 bool IsSystemFile(const Node& node);
 std::size_t CertificateSpaceUsed(const Node& mf);
 std::unique_ptr<Node> MakeDf(std::uint16_t fid, const std::string& name);
+std::unique_ptr<Node> MakeDf(std::uint16_t fid, Bytes name);
 std::unique_ptr<Node> MakeEf(std::uint16_t fid, std::size_t size);
 std::unique_ptr<Node> MakeKeyFile(std::uint16_t fid, std::size_t size);
 
