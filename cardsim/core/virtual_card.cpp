@@ -33,15 +33,13 @@ constexpr std::size_t kKeyFileSize = 0x0418;
 constexpr std::size_t kModulusSize =
     128;  // 1024-bit keys  // the path length the key records carry
 
-Bytes Sw(std::uint16_t sw) {
-  return {static_cast<std::uint8_t>(sw >> 8), static_cast<std::uint8_t>(sw & 0xFF)};
-}
+Bytes Sw(std::uint16_t sw) { return {HighByte(sw), LowByte(sw)}; }
 
 // Answers are built with room for their status word, so that appending it
 // does not move them: the emulator runs under the fuzzers for every command.
 Bytes DataSw(Bytes data, std::uint16_t sw) {
-  data.push_back(static_cast<std::uint8_t>(sw >> 8));
-  data.push_back(static_cast<std::uint8_t>(sw & 0xFF));
+  data.push_back(HighByte(sw));
+  data.push_back(LowByte(sw));
   return data;
 }
 
@@ -71,12 +69,7 @@ Bytes ChipInfoOf(const std::array<std::uint8_t, 6>& serial) {
 Bytes Fci(const Node& n) {
   Bytes fci;
   fci.reserve(16 + n.dfName.size());  // the template, its status word when sent
-  fci = {0x6F,
-         0x00,
-         0x83,
-         0x02,
-         static_cast<std::uint8_t>(n.fid >> 8),
-         static_cast<std::uint8_t>(n.fid & 0xFF)};
+  fci = {0x6F, 0x00, 0x83, 0x02, HighByte(n.fid), LowByte(n.fid)};
   if (n.IsDf()) {
     fci.insert(fci.end(), {0x82, 0x01, 0x38});
     fci.push_back(0x84);
@@ -84,8 +77,7 @@ Bytes Fci(const Node& n) {
     fci.insert(fci.end(), n.dfName.begin(), n.dfName.end());
   } else {
     std::size_t size = n.kind == NodeKind::KeyFile ? n.keyFileSize : n.data.size();
-    fci.insert(fci.end(), {0x80, 0x02, static_cast<std::uint8_t>(size >> 8),
-                           static_cast<std::uint8_t>(size & 0xFF)});
+    fci.insert(fci.end(), {0x80, 0x02, HighByte(size), LowByte(size)});
     // File descriptor byte: 01 working transparent EF, 09 internal EF.
     fci.insert(fci.end(),
                {0x82, 0x01, n.kind == NodeKind::KeyFile ? std::uint8_t{0x09} : std::uint8_t{0x01}});
@@ -95,14 +87,7 @@ Bytes Fci(const Node& n) {
 }
 
 Bytes OdfEntry(std::uint8_t tag, std::uint16_t fid) {
-  return {tag,
-          0x06,
-          0x30,
-          0x04,
-          0x04,
-          0x02,
-          static_cast<std::uint8_t>(fid >> 8),
-          static_cast<std::uint8_t>(fid & 0xFF)};
+  return {tag, 0x06, 0x30, 0x04, 0x04, 0x02, HighByte(fid), LowByte(fid)};
 }
 
 struct Apdu {

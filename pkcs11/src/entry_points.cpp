@@ -16,6 +16,7 @@
 
 #include "card/pin_text.h"
 #include "card_operations.h"
+#include "common/hex_text.h"
 #include "slot_table.h"
 
 #define ORVEL_P11_EXPORT extern "C" __attribute__((visibility("default")))
@@ -98,14 +99,7 @@ void Pad(unsigned char (&field)[N], std::string_view text) {
 }
 
 std::string SerialText(const ChipInfo& chipInfo) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string text;
-  for (std::size_t i = 0; i < kCardSerialSize; ++i) {
-    const BYTE b = chipInfo[kCardSerialOffset + i];
-    text += kHex[b >> 4];
-    text += kHex[b & 0x0F];
-  }
-  return text;
+  return HexText(std::span(chipInfo).subspan(kCardSerialOffset, kCardSerialSize));
 }
 
 struct MechanismEntry {
