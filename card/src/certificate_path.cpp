@@ -1,15 +1,13 @@
 #include "card/certificate_path.h"
 
+#include <algorithm>
+#include <charconv>
+
+#include "card/der_element.h"
+
 namespace {
 
 constexpr std::size_t kGroupLength = 5;  // a backslash and four digits
-
-int HexValue(BYTE c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 }  // namespace
 
@@ -19,15 +17,10 @@ std::optional<std::vector<WORD>> ParseCertificatePath(std::span<const BYTE> text
     if (text[pos] != '\\') return std::nullopt;
     // The digits of this group: up to four, up to the first character that
     // is not one, never past the end of the text.
-    std::size_t digits = 0;
+    const char* const first = reinterpret_cast<const char*>(text.data()) + pos + 1;
+    const std::size_t room = std::min(kGroupLength - 1, text.size() - pos - 1);
     unsigned value = 0;
-    while (digits < kGroupLength - 1 && pos + 1 + digits < text.size()) {
-      const int digit = HexValue(text[pos + 1 + digits]);
-      if (digit < 0) break;
-      value = value << 4 | static_cast<unsigned>(digit);
-      ++digits;
-    }
-    if (digits == 0) {
+    if (std::from_chars(first, first + room, value, 16).ec != std::errc()) {
       // A closing backslash ends the path; anything after it does not.
       const std::size_t next = pos + 1;
       if (next == text.size() || text[next] == '\0') break;
@@ -38,4 +31,14 @@ std::optional<std::vector<WORD>> ParseCertificatePath(std::span<const BYTE> text
   }
   if (identifiers.empty()) return std::nullopt;
   return identifiers;
+}
+
+std::span<const BYTE> TypeAttributesPath(const BYTE* element, const BYTE* end) {
+  const auto type = ExpectDerElement(element, end, 0xA1);
+  if (!type) return {};
+  const auto path = ExpectDerElement(type->content, type->end, 0x30);
+  if (!path) return {};
+  const auto text = ExpectDerElement(path->content, path->end, 0x04);
+  if (!text) return {};
+  return {text->content, text->Size()};
 }

@@ -32,3 +32,8 @@ std::optional<DerContent> EnterDerElement(const BYTE* element, const BYTE* end) 
   if (!length || *length > available - header) return std::nullopt;
   return DerContent{element + header, element + header + *length};
 }
+
+std::optional<DerContent> ExpectDerElement(const BYTE* element, const BYTE* end, BYTE tag) {
+  if (element == nullptr || element >= end || *element != tag) return std::nullopt;
+  return EnterDerElement(element, end);
+}

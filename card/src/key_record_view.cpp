@@ -1,28 +1,12 @@
 #include "card/key_record_view.h"
 
+#include "card/certificate_path.h"
 #include "card/der_element.h"
 
 namespace {
 
-// The element at p if it has the tag and lies within limit.
-std::optional<DerContent> Expect(const BYTE* p, const BYTE* limit, BYTE tag) {
-  if (p == nullptr || p >= limit || *p != tag) return std::nullopt;
-  return EnterDerElement(p, limit);
-}
-
 std::span<const BYTE> SpanOf(const DerContent& element) {
   return {element.content, element.Size()};
-}
-
-// The path text of type attributes: A1 { 30 { 04 text, ... } }.
-std::span<const BYTE> PathOf(const BYTE* p, const BYTE* limit) {
-  const auto type = Expect(p, limit, 0xA1);
-  if (!type) return {};
-  const auto path = Expect(type->content, type->end, 0x30);
-  if (!path) return {};
-  const auto text = Expect(path->content, path->end, 0x04);
-  if (!text) return {};
-  return SpanOf(*text);
 }
 
 }  // namespace
@@ -35,9 +19,9 @@ WORD KeyRecordView::UsageWord() const {
 
 std::optional<KeyRecordView> ParseKeyRecord(std::span<const BYTE> content) {
   const BYTE* const end = content.data() + content.size();
-  const auto objectAttributes = Expect(content.data(), end, 0x30);
+  const auto objectAttributes = ExpectDerElement(content.data(), end, 0x30);
   if (!objectAttributes) return std::nullopt;
-  const auto keyAttributes = Expect(objectAttributes->end, end, 0x30);
+  const auto keyAttributes = ExpectDerElement(objectAttributes->end, end, 0x30);
   if (!keyAttributes) return std::nullopt;
 
   KeyRecordView view;
@@ -49,7 +33,7 @@ std::optional<KeyRecordView> ParseKeyRecord(std::span<const BYTE> content) {
   std::span<const BYTE>* const fields[] = {nullptr, &view.usage, nullptr, &view.accessFlags};
   int present = 0;
   for (std::size_t i = 0; i < std::size(optional); ++i) {
-    const auto element = Expect(p, limit, optional[i]);
+    const auto element = ExpectDerElement(p, limit, optional[i]);
     if (!element) {
       if (p < limit && *p == optional[i]) return std::nullopt;
       continue;
@@ -60,7 +44,7 @@ std::optional<KeyRecordView> ParseKeyRecord(std::span<const BYTE> content) {
     p = element->end;
   }
   view.allKeyAttributes = present == static_cast<int>(std::size(optional));
-  const auto reference = Expect(p, limit, 0x02);
+  const auto reference = ExpectDerElement(p, limit, 0x02);
   if (!reference || reference->Size() == 0) return std::nullopt;
   view.keyReference = *reference->content;
 
@@ -71,6 +55,6 @@ std::optional<KeyRecordView> ParseKeyRecord(std::span<const BYTE> content) {
     const auto subclass = EnterDerElement(p, end);
     p = subclass ? subclass->end : nullptr;
   }
-  if (p != nullptr) view.path = PathOf(p, end);
+  if (p != nullptr) view.path = TypeAttributesPath(p, end);
   return view;
 }

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "card_state.h"
+#include "common/hex_text.h"
 
 namespace cardsim {
 
@@ -20,19 +21,9 @@ constexpr int kVersion = 1;
   throw CardImageError("cardsim: card image: " + where + ": " + what);
 }
 
-std::string Hex(const Bytes& b) {
-  static const char* digits = "0123456789ABCDEF";
-  std::string s;
-  s.reserve(b.size() * 2);
-  for (std::uint8_t x : b) {
-    s.push_back(digits[x >> 4]);
-    s.push_back(digits[x & 0x0F]);
-  }
-  return s;
-}
-
 std::string Hex16(std::uint16_t v) {
-  return Hex({static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v & 0xFF)});
+  const std::uint8_t bytes[] = {HighByte(v), LowByte(v)};
+  return HexText(bytes);
 }
 
 int HexDigit(char c) {
@@ -119,7 +110,7 @@ json NodeToJson(const Node& n) {
       if (Printable(n.dfName))
         j["name"] = std::string(n.dfName.begin(), n.dfName.end());
       else
-        j["nameHex"] = Hex(n.dfName);
+        j["nameHex"] = HexText(n.dfName);
       json children = json::array();
       for (const auto& c : n.children) children.push_back(NodeToJson(*c));
       j["children"] = std::move(children);
@@ -130,7 +121,7 @@ json NodeToJson(const Node& n) {
       // Trailing zero bytes are left out; loading pads the contents to "size".
       std::size_t used = n.data.size();
       while (used > 0 && n.data[used - 1] == 0) --used;
-      j["data"] = Hex(Bytes(n.data.begin(), n.data.begin() + static_cast<std::ptrdiff_t>(used)));
+      j["data"] = HexText(std::span(n.data).first(used));
       break;
     }
     case NodeKind::KeyFile:
@@ -203,11 +194,11 @@ std::string VirtualCard::ToJson() const {
   json j;
   j["format"] = kFormat;
   j["version"] = kVersion;
-  j["serial"] = Hex(Bytes(s.serial.begin(), s.serial.end()));
+  j["serial"] = HexText(s.serial);
   if (Printable(s.pin))
     j["pin"] = std::string(s.pin.begin(), s.pin.end());
   else
-    j["pinHex"] = Hex(s.pin);
+    j["pinHex"] = HexText(s.pin);
   j["pinTriesLeft"] = s.triesLeft;
   j["pinTriesMax"] = s.triesMax;
   j["certificateSpace"] = s.certificateSpace;
@@ -218,7 +209,7 @@ std::string VirtualCard::ToJson() const {
     k["reference"] = id.first;
     k["role"] = id.second == KeyRole::Exchange ? "exchange" : "signature";
     for (const auto& p : kParts)
-      if (!(key.*p.member).empty()) k[p.name] = Hex(key.*p.member);
+      if (!(key.*p.member).empty()) k[p.name] = HexText(key.*p.member);
     // Information for people; ignored when loading.
     k["complete"] = key.Complete();
     k["consistent"] = key.Consistent();

@@ -64,10 +64,14 @@ struct VirtualCard::State {
 };
 
 // Helpers shared by the card and its image code.
+// The bytes of a 16-bit value (identifiers, sizes, status words), high first.
+inline std::uint8_t HighByte(std::size_t value) { return static_cast<std::uint8_t>(value >> 8); }
+inline std::uint8_t LowByte(std::size_t value) { return static_cast<std::uint8_t>(value & 0xFF); }
 Node* FindPath(Node* mf, const std::vector<std::uint16_t>& path);
 bool IsSystemFile(const Node& node);
 std::size_t CertificateSpaceUsed(const Node& mf);
 std::unique_ptr<Node> MakeDf(std::uint16_t fid, const std::string& name);
+std::unique_ptr<Node> MakeDf(std::uint16_t fid, Bytes name);
 std::unique_ptr<Node> MakeEf(std::uint16_t fid, std::size_t size);
 std::unique_ptr<Node> MakeKeyFile(std::uint16_t fid, std::size_t size);
 

@@ -33,15 +33,13 @@ constexpr std::size_t kKeyFileSize = 0x0418;
 constexpr std::size_t kModulusSize =
     128;  // 1024-bit keys  // the path length the key records carry
 
-Bytes Sw(std::uint16_t sw) {
-  return {static_cast<std::uint8_t>(sw >> 8), static_cast<std::uint8_t>(sw & 0xFF)};
-}
+Bytes Sw(std::uint16_t sw) { return {HighByte(sw), LowByte(sw)}; }
 
 // Answers are built with room for their status word, so that appending it
 // does not move them: the emulator runs under the fuzzers for every command.
 Bytes DataSw(Bytes data, std::uint16_t sw) {
-  data.push_back(static_cast<std::uint8_t>(sw >> 8));
-  data.push_back(static_cast<std::uint8_t>(sw & 0xFF));
+  data.push_back(HighByte(sw));
+  data.push_back(LowByte(sw));
   return data;
 }
 
@@ -59,16 +57,19 @@ constexpr std::array<std::uint8_t, 10> kChipInfoHead = {0x4F, 0x52, 0x56, 0x01, 
                                                         0x10, 0x13, 0x07, 0x91, 0x0A};
 constexpr std::array<std::uint8_t, 2> kChipInfoTail = {0x5A, 0xA5};
 
+// The 18 bytes of chip information of a card with that serial.
+Bytes ChipInfoOf(const std::array<std::uint8_t, 6>& serial) {
+  Bytes info(kChipInfoHead.begin(), kChipInfoHead.end());
+  info.insert(info.end(), serial.begin(), serial.end());
+  info.insert(info.end(), kChipInfoTail.begin(), kChipInfoTail.end());
+  return info;
+}
+
 // File control information of a file, as GET RESPONSE gives it after a SELECT.
 Bytes Fci(const Node& n) {
   Bytes fci;
   fci.reserve(16 + n.dfName.size());  // the template, its status word when sent
-  fci = {0x6F,
-         0x00,
-         0x83,
-         0x02,
-         static_cast<std::uint8_t>(n.fid >> 8),
-         static_cast<std::uint8_t>(n.fid & 0xFF)};
+  fci = {0x6F, 0x00, 0x83, 0x02, HighByte(n.fid), LowByte(n.fid)};
   if (n.IsDf()) {
     fci.insert(fci.end(), {0x82, 0x01, 0x38});
     fci.push_back(0x84);
@@ -76,8 +77,7 @@ Bytes Fci(const Node& n) {
     fci.insert(fci.end(), n.dfName.begin(), n.dfName.end());
   } else {
     std::size_t size = n.kind == NodeKind::KeyFile ? n.keyFileSize : n.data.size();
-    fci.insert(fci.end(), {0x80, 0x02, static_cast<std::uint8_t>(size >> 8),
-                           static_cast<std::uint8_t>(size & 0xFF)});
+    fci.insert(fci.end(), {0x80, 0x02, HighByte(size), LowByte(size)});
     // File descriptor byte: 01 working transparent EF, 09 internal EF.
     fci.insert(fci.end(),
                {0x82, 0x01, n.kind == NodeKind::KeyFile ? std::uint8_t{0x09} : std::uint8_t{0x01}});
@@ -87,14 +87,7 @@ Bytes Fci(const Node& n) {
 }
 
 Bytes OdfEntry(std::uint8_t tag, std::uint16_t fid) {
-  return {tag,
-          0x06,
-          0x30,
-          0x04,
-          0x04,
-          0x02,
-          static_cast<std::uint8_t>(fid >> 8),
-          static_cast<std::uint8_t>(fid & 0xFF)};
+  return {tag, 0x06, 0x30, 0x04, 0x04, 0x02, HighByte(fid), LowByte(fid)};
 }
 
 struct Apdu {
@@ -127,71 +120,34 @@ class Interpreter {
       m_s.pendingResponse.clear();
     }
     using Handler = Bytes (Interpreter::*)(const Apdu&);
-    Handler handler = nullptr;
-    switch (a.cla) {
-      case 0x00:
-        switch (a.ins) {
-          case 0xA4:
-            handler = &Interpreter::Select;
-            break;
-          case 0xC0:
-            handler = &Interpreter::GetResponse;
-            break;
-          case 0xB0:
-            handler = &Interpreter::ReadBinary;
-            break;
-          case 0xD6:
-            handler = &Interpreter::UpdateBinary;
-            break;
-          case 0x20:
-            handler = &Interpreter::Verify;
-            break;
-          case 0x22:
-            handler = &Interpreter::ManageSecurityEnvironment;
-            break;
-          case 0x2A:
-            handler = &Interpreter::PerformSecurityOperation;
-            break;
-          default:
-            return Sw(kSwInsNotSupported);
-        }
-        break;
-      case 0x90:
-        switch (a.ins) {
-          case 0xB8:
-            handler = &Interpreter::GetChipInfo;
-            break;
-          case 0x50:
-            handler = &Interpreter::WriteKeyPublic;
-            break;
-          case 0x52:
-            handler = &Interpreter::WriteKeyPrivate;
-            break;
-          case 0x54:
-            handler = &Interpreter::EraseKey;
-            break;
-          default:
-            return Sw(kSwInsNotSupported);
-        }
-        break;
-      case 0x80:
-        switch (a.ins) {
-          case 0xE0:
-            handler = &Interpreter::CreateFile;
-            break;
-          case 0xE4:
-            handler = &Interpreter::DeleteFile;
-            break;
-          default:
-            return Sw(kSwInsNotSupported);
-        }
-        break;
-      default:
-        return Sw(kSwClaNotSupported);
+    static constexpr struct {
+      std::uint8_t cla, ins;
+      Handler handler;
+    } kCommands[] = {
+        {0x00, 0xA4, &Interpreter::Select},
+        {0x00, 0xC0, &Interpreter::GetResponse},
+        {0x00, 0xB0, &Interpreter::ReadBinary},
+        {0x00, 0xD6, &Interpreter::UpdateBinary},
+        {0x00, 0x20, &Interpreter::Verify},
+        {0x00, 0x22, &Interpreter::ManageSecurityEnvironment},
+        {0x00, 0x2A, &Interpreter::PerformSecurityOperation},
+        {0x90, 0xB8, &Interpreter::GetChipInfo},
+        {0x90, 0x50, &Interpreter::WriteKeyPublic},
+        {0x90, 0x52, &Interpreter::WriteKeyPrivate},
+        {0x90, 0x54, &Interpreter::EraseKey},
+        {0x80, 0xE0, &Interpreter::CreateFile},
+        {0x80, 0xE4, &Interpreter::DeleteFile},
+    };
+    const auto command = std::ranges::find_if(
+        kCommands, [&a](const auto& c) { return c.cla == a.cla && c.ins == a.ins; });
+    if (command == std::end(kCommands)) {
+      const bool knownClass =
+          std::ranges::any_of(kCommands, [&a](const auto& c) { return c.cla == a.cla; });
+      return Sw(knownClass ? kSwInsNotSupported : kSwClaNotSupported);
     }
     // Under T=0 P3 counts the data bytes that follow; a mismatch is a wrong length.
     if (!a.data.empty() && a.data.size() != a.p3) return Sw(kSwWrongLength);
-    return (this->*handler)(a);
+    return (this->*command->handler)(a);
   }
 
  private:
@@ -200,11 +156,16 @@ class Interpreter {
   // Commands that expect no data (P3 is Le, or Lc = 0).
   static bool NoData(const Apdu& a) { return a.data.empty(); }
 
-  Bytes Answer(const Node& selected, std::uint8_t p2) {
-    if (p2 == 0x0C) return Sw(kSwOk);  // no FCI wanted
-    m_s.pendingResponse = Fci(selected);
+  // 61xx: the response waits for GET RESPONSE.
+  Bytes Pending(Bytes response) {
+    m_s.pendingResponse = std::move(response);
     m_s.hasPendingResponse = true;
     return Sw(static_cast<std::uint16_t>(0x6100 | (m_s.pendingResponse.size() & 0xFF)));
+  }
+
+  Bytes Answer(const Node& selected, std::uint8_t p2) {
+    if (p2 == 0x0C) return Sw(kSwOk);  // no FCI wanted
+    return Pending(Fci(selected));
   }
 
   Bytes Select(const Apdu& a) {
@@ -326,10 +287,7 @@ class Interpreter {
     if (a.p1 != 0 || a.p2 != 0) return Sw(kSwIncorrectP1P2);
     if (!NoData(a)) return Sw(kSwWrongLength);
     if (a.p3 != 0x12) return Sw(0x6C12);
-    Bytes info(kChipInfoHead.begin(), kChipInfoHead.end());
-    info.insert(info.end(), m_s.serial.begin(), m_s.serial.end());
-    info.insert(info.end(), kChipInfoTail.begin(), kChipInfoTail.end());
-    return DataSw(std::move(info), kSwOk);
+    return DataSw(ChipInfoOf(m_s.serial), kSwOk);
   }
 
   static bool ValidRole(std::uint8_t p1) { return p1 == 0x40 || p1 == 0x80; }
@@ -358,26 +316,17 @@ class Interpreter {
     if (!m_s.verified) return Sw(kSwSecurityNotSatisfied);
     const std::span<const std::uint8_t> d = a.data;
     if (d[1] != 0x40) return Sw(kSwWrongData);
-    Bytes StoredKey::*part = nullptr;
-    switch (d[0]) {
-      case 0x02:
-        part = &StoredKey::prime1;
-        break;
-      case 0x04:
-        part = &StoredKey::prime2;
-        break;
-      case 0x06:
-        part = &StoredKey::coefficient;
-        break;
-      case 0x08:
-        part = &StoredKey::exponent1;
-        break;
-      case 0x0A:
-        part = &StoredKey::exponent2;
-        break;
-      default:
-        return Sw(kSwWrongData);
-    }
+    // The part each tag carries.
+    static constexpr std::pair<std::uint8_t, Bytes StoredKey::*> kParts[] = {
+        {0x02, &StoredKey::prime1},
+        {0x04, &StoredKey::prime2},
+        {0x06, &StoredKey::coefficient},
+        {0x08, &StoredKey::exponent1},
+        {0x0A, &StoredKey::exponent2}};
+    const auto found =
+        std::ranges::find(kParts, d[0], &std::pair<std::uint8_t, Bytes StoredKey::*>::first);
+    if (found == std::end(kParts)) return Sw(kSwWrongData);
+    Bytes StoredKey::*part = found->second;
     StoredKey& key = m_s.keys[{a.p2, static_cast<KeyRole>(a.p1)}];
     key.*part = Bytes(d.begin() + 2, d.end());
     return Sw(kSwOk);
@@ -448,9 +397,7 @@ class Interpreter {
       result = Bytes(separator + 1, block->end());
       if (result->empty()) return Sw(kSwOk);
     }
-    m_s.pendingResponse = std::move(*result);
-    m_s.hasPendingResponse = true;
-    return Sw(static_cast<std::uint16_t>(0x6100 | (m_s.pendingResponse.size() & 0xFF)));
+    return Pending(std::move(*result));
   }
 
   Bytes CreateFile(const Apdu& a) {
@@ -497,26 +444,35 @@ const Bytes& Pkcs15Aid() {
   return aid;
 }
 
-std::unique_ptr<Node> MakeDf(std::uint16_t fid, const std::string& name) {
+namespace {
+
+std::unique_ptr<Node> MakeNode(std::uint16_t fid, NodeKind kind) {
   auto n = std::make_unique<Node>();
   n->fid = fid;
-  n->kind = NodeKind::Df;
-  n->dfName = NameBytes(name);
+  n->kind = kind;
+  return n;
+}
+
+}  // namespace
+
+std::unique_ptr<Node> MakeDf(std::uint16_t fid, const std::string& name) {
+  return MakeDf(fid, NameBytes(name));
+}
+
+std::unique_ptr<Node> MakeDf(std::uint16_t fid, Bytes name) {
+  auto n = MakeNode(fid, NodeKind::Df);
+  n->dfName = std::move(name);
   return n;
 }
 
 std::unique_ptr<Node> MakeEf(std::uint16_t fid, std::size_t size) {
-  auto n = std::make_unique<Node>();
-  n->fid = fid;
-  n->kind = NodeKind::Transparent;
+  auto n = MakeNode(fid, NodeKind::Transparent);
   n->data.assign(size, 0);
   return n;
 }
 
 std::unique_ptr<Node> MakeKeyFile(std::uint16_t fid, std::size_t size) {
-  auto n = std::make_unique<Node>();
-  n->fid = fid;
-  n->kind = NodeKind::KeyFile;
+  auto n = MakeNode(fid, NodeKind::KeyFile);
   n->keyFileSize = size;
   return n;
 }
@@ -577,11 +533,7 @@ std::shared_ptr<VirtualCard> VirtualCard::MakeFresh(const CardSpec& spec) {
   crypto->AddChild(MakeKeyFile(kPrivateKeyFile, kKeyFileSize));
   crypto->AddChild(MakeKeyFile(kPublicKeyFile, kKeyFileSize));
 
-  auto app = std::make_unique<Node>();
-  app->fid = kPkcs15Df;
-  app->kind = NodeKind::Df;
-  app->dfName = Pkcs15Aid();
-  Node* p15 = s.mf->AddChild(std::move(app));
+  Node* p15 = s.mf->AddChild(MakeDf(kPkcs15Df, Pkcs15Aid()));
 
   // ODF: the five entries the library parses, then FF (end of the object directory).
   Bytes odf;
@@ -630,17 +582,17 @@ void VirtualCard::Reset() {
   m_state->pendingResponse.clear();
 }
 
-std::array<std::uint8_t, 6> VirtualCard::Serial() const {
+template <class T>
+T VirtualCard::Read(T State::*member) const {
   std::lock_guard lock(m_mutex);
-  return m_state->serial;
+  return (*m_state).*member;
 }
+
+std::array<std::uint8_t, 6> VirtualCard::Serial() const { return Read(&State::serial); }
 
 Bytes VirtualCard::ChipInfo() const {
   std::lock_guard lock(m_mutex);
-  Bytes info(kChipInfoHead.begin(), kChipInfoHead.end());
-  info.insert(info.end(), m_state->serial.begin(), m_state->serial.end());
-  info.insert(info.end(), kChipInfoTail.begin(), kChipInfoTail.end());
-  return info;
+  return ChipInfoOf(m_state->serial);
 }
 
 std::optional<Bytes> VirtualCard::ReadFile(const std::vector<std::uint16_t>& path) const {
@@ -689,23 +641,13 @@ void VirtualCard::PutKey(std::uint8_t reference, KeyRole role, StoredKey key) {
 }
 
 std::map<std::pair<std::uint8_t, KeyRole>, StoredKey> VirtualCard::Keys() const {
-  std::lock_guard lock(m_mutex);
-  return m_state->keys;
+  return Read(&State::keys);
 }
 
-int VirtualCard::PinTriesLeft() const {
-  std::lock_guard lock(m_mutex);
-  return m_state->triesLeft;
-}
+int VirtualCard::PinTriesLeft() const { return Read(&State::triesLeft); }
 
-bool VirtualCard::PinVerified() const {
-  std::lock_guard lock(m_mutex);
-  return m_state->verified;
-}
+bool VirtualCard::PinVerified() const { return Read(&State::verified); }
 
-std::size_t VirtualCard::CommandCount() const {
-  std::lock_guard lock(m_mutex);
-  return m_state->commandCount;
-}
+std::size_t VirtualCard::CommandCount() const { return Read(&State::commandCount); }
 
 }  // namespace cardsim

@@ -182,6 +182,41 @@ LONG HandleCardState(const ReaderRec* r, const HandleRec& h) {
   return SCARD_S_SUCCESS;
 }
 
+// What SCardConnect and SCardReconnect check before a connection is attached
+// to the reader: a card unless the connection is direct, the sharing, the
+// protocol.
+LONG CheckAttach(const World& w, const ReaderRec& r, SCARDHANDLE self, DWORD shareMode,
+                 DWORD preferred, DWORD* protocol) {
+  if (!r.card && shareMode != SCARD_SHARE_DIRECT) return SCARD_E_NO_SMARTCARD;
+  if (LONG rv = CheckSharing(w, r, self, shareMode); rv != SCARD_S_SUCCESS) return rv;
+  return ChooseProtocol(shareMode, preferred, protocol);
+}
+
+// Attaches a connection to the card the reader holds now.
+void Attach(HandleRec& h, const ReaderRec& r, DWORD shareMode, DWORD protocol) {
+  h.readerId = r.id;
+  h.shareMode = shareMode;
+  h.protocol = protocol;
+  h.insertion = r.insertion;
+  h.resetsSeen = r.resets;
+}
+
+// A call on a connection, with the world locked: the connection's record
+// (null for an unknown handle) and its reader (null when it is gone).
+struct ConnectionCall {
+  explicit ConnectionCall(SCARDHANDLE hCard) : w(W()), lock(w.mu) {
+    if (auto it = w.handles.find(hCard); it != w.handles.end()) {
+      handle = &it->second;
+      reader = FindReader(w, handle->readerId);
+    }
+  }
+
+  World& w;
+  std::lock_guard<std::mutex> lock;
+  HandleRec* handle = nullptr;
+  ReaderRec* reader = nullptr;
+};
+
 // Copies `data` out under pcsc-lite's buffer rules (SCARD_AUTOALLOCATE, size query,
 // SCARD_E_INSUFFICIENT_BUFFER). `length` may be absent (nothing is returned then).
 LONG CopyOut(const void* data, DWORD size, void* buffer, LPDWORD length) {
@@ -371,19 +406,14 @@ LONG SCardConnect(SCARDCONTEXT hContext, LPCSTR szReader, DWORD dwShareMode,
   if (!ValidShareMode(dwShareMode)) return SCARD_E_INVALID_VALUE;
   ReaderRec* r = FindReader(w, std::string(szReader));
   if (!r) return SCARD_E_UNKNOWN_READER;
-  if (!r->card && dwShareMode != SCARD_SHARE_DIRECT) return SCARD_E_NO_SMARTCARD;
-  if (LONG rv = CheckSharing(w, *r, 0, dwShareMode); rv != SCARD_S_SUCCESS) return rv;
   DWORD protocol = 0;
-  if (LONG rv = ChooseProtocol(dwShareMode, dwPreferredProtocols, &protocol); rv != SCARD_S_SUCCESS)
+  if (LONG rv = CheckAttach(w, *r, 0, dwShareMode, dwPreferredProtocols, &protocol);
+      rv != SCARD_S_SUCCESS)
     return rv;
   const SCARDHANDLE h = w.nextId++;
   HandleRec rec;
   rec.context = hContext;
-  rec.readerId = r->id;
-  rec.shareMode = dwShareMode;
-  rec.protocol = protocol;
-  rec.insertion = r->insertion;
-  rec.resetsSeen = r->resets;
+  Attach(rec, *r, dwShareMode, protocol);
   w.handles[h] = rec;
   *phCard = h;
   *pdwActiveProtocol = protocol;
@@ -393,57 +423,45 @@ LONG SCardConnect(SCARDCONTEXT hContext, LPCSTR szReader, DWORD dwShareMode,
 
 LONG SCardReconnect(SCARDHANDLE hCard, DWORD dwShareMode, DWORD dwPreferredProtocols,
                     DWORD dwInitialization, LPDWORD pdwActiveProtocol) {
-  World& w = W();
-  std::lock_guard lock(w.mu);
-  auto it = w.handles.find(hCard);
-  if (it == w.handles.end()) return SCARD_E_INVALID_HANDLE;
+  ConnectionCall call(hCard);
+  if (!call.handle) return SCARD_E_INVALID_HANDLE;
   if (!pdwActiveProtocol) return SCARD_E_INVALID_PARAMETER;
   if (!ValidShareMode(dwShareMode) || !ValidDisposition(dwInitialization))
     return SCARD_E_INVALID_VALUE;
-  HandleRec& h = it->second;
-  ReaderRec* r = FindReader(w, h.readerId);
+  ReaderRec* r = call.reader;
   if (!r) return SCARD_E_READER_UNAVAILABLE;
-  if (!r->card && dwShareMode != SCARD_SHARE_DIRECT) return SCARD_E_NO_SMARTCARD;
-  if (LONG rv = CheckSharing(w, *r, hCard, dwShareMode); rv != SCARD_S_SUCCESS) return rv;
   DWORD protocol = 0;
-  if (LONG rv = ChooseProtocol(dwShareMode, dwPreferredProtocols, &protocol); rv != SCARD_S_SUCCESS)
+  if (LONG rv = CheckAttach(call.w, *r, hCard, dwShareMode, dwPreferredProtocols, &protocol);
+      rv != SCARD_S_SUCCESS)
     return rv;
   if (dwInitialization != SCARD_LEAVE_CARD) ResetCard(*r);
-  h.insertion = r->insertion;
-  h.resetsSeen = r->resets;
-  h.shareMode = dwShareMode;
-  h.protocol = protocol;
+  Attach(*call.handle, *r, dwShareMode, protocol);
   *pdwActiveProtocol = protocol;
-  w.cv.notify_all();
+  call.w.cv.notify_all();
   return SCARD_S_SUCCESS;
 }
 
 LONG SCardDisconnect(SCARDHANDLE hCard, DWORD dwDisposition) {
-  World& w = W();
-  std::lock_guard lock(w.mu);
-  auto it = w.handles.find(hCard);
-  if (it == w.handles.end()) return SCARD_E_INVALID_HANDLE;
+  ConnectionCall call(hCard);
+  if (!call.handle) return SCARD_E_INVALID_HANDLE;
   if (!ValidDisposition(dwDisposition)) return SCARD_E_INVALID_VALUE;
-  ReaderRec* r = FindReader(w, it->second.readerId);
-  if (r) {
+  if (ReaderRec* r = call.reader) {
     if (r->transactionOwner == hCard) r->transactionOwner = 0;
     // Reset, power down and eject (the fake reader cannot eject: the card is
     // powered down and stays) all end the card's session state.
-    if (dwDisposition != SCARD_LEAVE_CARD && r->card && r->insertion == it->second.insertion)
+    if (dwDisposition != SCARD_LEAVE_CARD && r->card && r->insertion == call.handle->insertion)
       ResetCard(*r);
   }
-  w.handles.erase(it);
-  w.cv.notify_all();
+  call.w.handles.erase(hCard);
+  call.w.cv.notify_all();
   return SCARD_S_SUCCESS;
 }
 
 LONG SCardBeginTransaction(SCARDHANDLE hCard) {
-  World& w = W();
-  std::lock_guard lock(w.mu);
-  auto it = w.handles.find(hCard);
-  if (it == w.handles.end()) return SCARD_E_INVALID_HANDLE;
-  ReaderRec* r = FindReader(w, it->second.readerId);
-  if (LONG rv = HandleCardState(r, it->second); rv != SCARD_S_SUCCESS) return rv;
+  ConnectionCall call(hCard);
+  if (!call.handle) return SCARD_E_INVALID_HANDLE;
+  ReaderRec* r = call.reader;
+  if (LONG rv = HandleCardState(r, *call.handle); rv != SCARD_S_SUCCESS) return rv;
   if (r->heldByOther) return SCARD_E_SHARING_VIOLATION;
   if (r->transactionOwner && r->transactionOwner != hCard) return SCARD_E_SHARING_VIOLATION;
   r->transactionOwner = hCard;
@@ -451,34 +469,29 @@ LONG SCardBeginTransaction(SCARDHANDLE hCard) {
 }
 
 LONG SCardEndTransaction(SCARDHANDLE hCard, DWORD dwDisposition) {
-  World& w = W();
-  std::lock_guard lock(w.mu);
-  auto it = w.handles.find(hCard);
-  if (it == w.handles.end()) return SCARD_E_INVALID_HANDLE;
+  ConnectionCall call(hCard);
+  if (!call.handle) return SCARD_E_INVALID_HANDLE;
   if (!ValidDisposition(dwDisposition)) return SCARD_E_INVALID_VALUE;
-  ReaderRec* r = FindReader(w, it->second.readerId);
-  if (LONG rv = HandleCardState(r, it->second); rv != SCARD_S_SUCCESS) return rv;
+  ReaderRec* r = call.reader;
+  if (LONG rv = HandleCardState(r, *call.handle); rv != SCARD_S_SUCCESS) return rv;
   if (r->transactionOwner != hCard) return SCARD_E_NOT_TRANSACTED;
   r->transactionOwner = 0;
   if (dwDisposition != SCARD_LEAVE_CARD) {
     ResetCard(*r);
-    it->second.resetsSeen = r->resets;  // the caller itself is not told
+    call.handle->resetsSeen = r->resets;  // the caller itself is not told
   }
   return SCARD_S_SUCCESS;
 }
 
 LONG SCardStatus(SCARDHANDLE hCard, LPSTR mszReaderName, LPDWORD pcchReaderLen, LPDWORD pdwState,
                  LPDWORD pdwProtocol, LPBYTE pbAtr, LPDWORD pcbAtrLen) {
-  World& w = W();
-  std::lock_guard lock(w.mu);
-  auto it = w.handles.find(hCard);
-  if (it == w.handles.end()) return SCARD_E_INVALID_HANDLE;
-  ReaderRec* r = FindReader(w, it->second.readerId);
-  if (LONG rv = HandleCardState(r, it->second); rv != SCARD_S_SUCCESS) return rv;
-  const std::string name = r->name;
+  ConnectionCall call(hCard);
+  if (!call.handle) return SCARD_E_INVALID_HANDLE;
+  if (LONG rv = HandleCardState(call.reader, *call.handle); rv != SCARD_S_SUCCESS) return rv;
+  const std::string name = call.reader->name;
   const Bytes atr = VirtualCard::Atr();
   if (pdwState) *pdwState = kStatusPresent;
-  if (pdwProtocol) *pdwProtocol = it->second.protocol;
+  if (pdwProtocol) *pdwProtocol = call.handle->protocol;
   LONG rv =
       CopyOut(name.c_str(), static_cast<DWORD>(name.size() + 1), mszReaderName, pcchReaderLen);
   if (rv != SCARD_S_SUCCESS) return rv;
@@ -552,13 +565,12 @@ LONG SCardTransmit(SCARDHANDLE hCard, const SCARD_IO_REQUEST* pioSendPci, LPCBYT
     }
   }
   if (action) action();
-  std::lock_guard lock(w.mu);
-  auto it = w.handles.find(hCard);
-  if (it == w.handles.end()) return SCARD_E_INVALID_HANDLE;
+  ConnectionCall call(hCard);
+  if (!call.handle) return SCARD_E_INVALID_HANDLE;
   if (!pioSendPci || !pbSendBuffer || !pbRecvBuffer || !pcbRecvLength || cbSendLength == 0)
     return SCARD_E_INVALID_PARAMETER;
   if (cbSendLength > MAX_BUFFER_SIZE) return SCARD_E_INSUFFICIENT_BUFFER;
-  HandleRec& h = it->second;
+  HandleRec& h = *call.handle;
   if (pioSendPci->dwProtocol != SCARD_PROTOCOL_T0 || h.protocol != SCARD_PROTOCOL_T0)
     return SCARD_E_PROTO_MISMATCH;
 
@@ -566,7 +578,7 @@ LONG SCardTransmit(SCARDHANDLE hCard, const SCARD_IO_REQUEST* pioSendPci, LPCBYT
   const std::span<const std::uint8_t> command(pbSendBuffer, cbSendLength);
   const std::size_t n = ++w.faultCounter;
   ++w.traceCounter;
-  ReaderRec* r = FindReader(w, h.readerId);
+  ReaderRec* r = call.reader;
 
   std::optional<Fault> fault;
   if (auto f = w.faults.find(n); f != w.faults.end()) fault = f->second;
@@ -621,23 +633,19 @@ LONG SCardTransmit(SCARDHANDLE hCard, const SCARD_IO_REQUEST* pioSendPci, LPCBYT
 LONG SCardControl(SCARDHANDLE hCard, DWORD /*dwControlCode*/, LPCVOID /*pbSendBuffer*/,
                   DWORD /*cbSendLength*/, LPVOID /*pbRecvBuffer*/, DWORD /*cbRecvLength*/,
                   LPDWORD lpBytesReturned) {
-  World& w = W();
-  std::lock_guard lock(w.mu);
-  if (!w.handles.count(hCard)) return SCARD_E_INVALID_HANDLE;
+  if (!ConnectionCall(hCard).handle) return SCARD_E_INVALID_HANDLE;
   if (lpBytesReturned) *lpBytesReturned = 0;
   return SCARD_E_UNSUPPORTED_FEATURE;
 }
 
 LONG SCardGetAttrib(SCARDHANDLE hCard, DWORD dwAttrId, LPBYTE pbAttr, LPDWORD pcbAttrLen) {
-  World& w = W();
-  std::lock_guard lock(w.mu);
-  auto it = w.handles.find(hCard);
-  if (it == w.handles.end()) return SCARD_E_INVALID_HANDLE;
+  ConnectionCall call(hCard);
+  if (!call.handle) return SCARD_E_INVALID_HANDLE;
   if (!pcbAttrLen) return SCARD_E_INVALID_PARAMETER;
-  ReaderRec* r = FindReader(w, it->second.readerId);
+  ReaderRec* r = call.reader;
   if (!r) return SCARD_E_READER_UNAVAILABLE;
   if (dwAttrId == SCARD_ATTR_ATR_STRING) {
-    if (LONG rv = HandleCardState(r, it->second); rv != SCARD_S_SUCCESS) return rv;
+    if (LONG rv = HandleCardState(r, *call.handle); rv != SCARD_S_SUCCESS) return rv;
     const Bytes atr = VirtualCard::Atr();
     return CopyOut(atr.data(), static_cast<DWORD>(atr.size()), pbAttr, pcbAttrLen);
   }
@@ -649,10 +657,7 @@ LONG SCardGetAttrib(SCARDHANDLE hCard, DWORD dwAttrId, LPBYTE pbAttr, LPDWORD pc
 
 LONG SCardSetAttrib(SCARDHANDLE hCard, DWORD /*dwAttrId*/, LPCBYTE /*pbAttr*/,
                     DWORD /*cbAttrLen*/) {
-  World& w = W();
-  std::lock_guard lock(w.mu);
-  if (!w.handles.count(hCard)) return SCARD_E_INVALID_HANDLE;
-  return SCARD_E_UNSUPPORTED_FEATURE;
+  return ConnectionCall(hCard).handle ? SCARD_E_UNSUPPORTED_FEATURE : SCARD_E_INVALID_HANDLE;
 }
 
 const char* pcsc_stringify_error(const LONG pcscError) {

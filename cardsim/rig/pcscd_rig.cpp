@@ -203,20 +203,23 @@ void PcscdRig::WaitForState(std::size_t i, bool present, Clock::time_point deadl
   Fail(m_readers[i].name + (present ? ": the card did not arrive" : ": the card did not leave"));
 }
 
-void PcscdRig::Insert(std::size_t i, bool wait) {
-  if (!Running()) throw std::logic_error("PcscdRig::Insert before Start()");
-  Reader& reader = m_readers.at(i);
-  if (!reader.client) throw std::logic_error("reader " + reader.name + " has no card of the rig");
-  reader.client->Insert();
-  if (wait) WaitForState(i, true, Clock::now() + kCardTimeout);
-}
+void PcscdRig::Insert(std::size_t i, bool wait) { MoveCard(i, true, wait); }
 
-void PcscdRig::Remove(std::size_t i, bool wait) {
-  if (!Running()) throw std::logic_error("PcscdRig::Remove before Start()");
+void PcscdRig::Remove(std::size_t i, bool wait) { MoveCard(i, false, wait); }
+
+void PcscdRig::MoveCard(std::size_t i, bool present, bool wait) {
+  if (!Running()) {
+    throw std::logic_error(std::string("PcscdRig::") + (present ? "Insert" : "Remove") +
+                           " before Start()");
+  }
   Reader& reader = m_readers.at(i);
   if (!reader.client) throw std::logic_error("reader " + reader.name + " has no card of the rig");
-  reader.client->Remove();
-  if (wait) WaitForState(i, false, Clock::now() + kCardTimeout);
+  if (present) {
+    reader.client->Insert();
+  } else {
+    reader.client->Remove();
+  }
+  if (wait) WaitForState(i, present, Clock::now() + kCardTimeout);
 }
 
 void PcscdRig::Stop() {

@@ -1,16 +1,10 @@
 #include "card_records.h"
 
+#include <charconv>
 #include <cstdio>
 
 namespace orvelcard {
 namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 std::string Text(ByteView bytes) {
   std::string text;
@@ -45,6 +39,25 @@ void DecodeCommonObject(const Tlv& element, std::optional<std::string>& label,
     if ((child.tag == 0x0C || child.tag == 0x14) && !label) label = Text(child.content);
     if (child.tag == 0x03 && flags && !*flags) *flags = FirstFlagByte(child);
   }
+}
+
+// The elements of a record and its common object attributes, the first of
+// them (their label, and their flags when asked for); *next is the index of
+// the element after them.
+std::vector<Tlv> RecordParts(const Tlv& record, std::optional<std::string>& label,
+                             std::optional<std::uint8_t>* flags, std::vector<std::string>& problems,
+                             std::size_t* next) {
+  bool complete = true;
+  std::vector<Tlv> parts = ReadChildren(record.content, &complete);
+  if (!complete) problems.push_back("the record's contents do not parse");
+  *next = 0;
+  if (!parts.empty() && parts[0].tag == 0x30) {
+    DecodeCommonObject(parts[0], label, flags);
+    *next = 1;
+  } else {
+    problems.push_back("no common object attributes");
+  }
+  return parts;
 }
 
 // Type attributes A1 { 30 { 04 path text, ... } }.
@@ -163,16 +176,8 @@ DirectoryContents WalkDirectory(ByteView file) {
 
 KeyRecord DecodeKeyRecord(const Tlv& record) {
   KeyRecord key;
-  bool complete = true;
-  const std::vector<Tlv> parts = ReadChildren(record.content, &complete);
-  if (!complete) key.problems.push_back("the record's contents do not parse");
   std::size_t i = 0;
-  if (i < parts.size() && parts[i].tag == 0x30) {
-    DecodeCommonObject(parts[i], key.label, &key.objectFlags);
-    ++i;
-  } else {
-    key.problems.push_back("no common object attributes");
-  }
+  const std::vector<Tlv> parts = RecordParts(record, key.label, &key.objectFlags, key.problems, &i);
   if (i < parts.size() && parts[i].tag == 0x30) {
     for (const Tlv& element : ReadChildren(parts[i].content)) {
       switch (element.tag) {
@@ -215,16 +220,9 @@ KeyRecord DecodeKeyRecord(const Tlv& record) {
 
 CertificateRecord DecodeCertificateRecord(const Tlv& record) {
   CertificateRecord certificate;
-  bool complete = true;
-  const std::vector<Tlv> parts = ReadChildren(record.content, &complete);
-  if (!complete) certificate.problems.push_back("the record's contents do not parse");
   std::size_t i = 0;
-  if (i < parts.size() && parts[i].tag == 0x30) {
-    DecodeCommonObject(parts[i], certificate.label, nullptr);
-    ++i;
-  } else {
-    certificate.problems.push_back("no common object attributes");
-  }
+  const std::vector<Tlv> parts =
+      RecordParts(record, certificate.label, nullptr, certificate.problems, &i);
   if (i < parts.size() && parts[i].tag == 0x30) {
     const std::vector<Tlv> attributes = ReadChildren(parts[i].content);
     if (!attributes.empty() && attributes[0].tag == 0x04)
@@ -250,11 +248,9 @@ std::vector<std::uint16_t> PathIdentifiers(const std::string& text) {
     if (pos + 1 == text.size()) break;  // a closing backslash
     if (pos + 5 > text.size()) return {};
     std::uint16_t id = 0;
-    for (std::size_t k = 1; k <= 4; ++k) {
-      const int digit = HexDigit(text[pos + k]);
-      if (digit < 0) return {};
-      id = static_cast<std::uint16_t>(id << 4 | digit);
-    }
+    const char* const digits = text.data() + pos + 1;
+    const auto [end, error] = std::from_chars(digits, digits + 4, id, 16);
+    if (error != std::errc() || end != digits + 4) return {};
     ids.push_back(id);
     pos += 5;
   }

@@ -7,14 +7,10 @@ bool ExportPrivateKeyBlob(PCCERT_CONTEXT certificate, PrivateKeyBlob* blob) {
   blob->Wipe();
 
   CProviderContext provider;
-  HCRYPTPROV_OR_NCRYPT_KEY_HANDLE handle = 0;
   DWORD keySpec = 0;
-  BOOL callerReleases = FALSE;
-  if (CryptAcquireCertificatePrivateKey(certificate, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &handle,
-                                        &keySpec, &callerReleases) != TRUE) {
+  if (!provider.AcquireCertificateKey(certificate, CRYPT_ACQUIRE_CACHE_FLAG, &keySpec)) {
     return false;
   }
-  provider.Adopt(handle, callerReleases == TRUE);
 
   CKeyHandle key;
   if (CryptGetUserKey(provider.Get(), keySpec, key.Receive()) != TRUE) return false;

@@ -28,14 +28,10 @@ bool DeleteSourceKeyContainer(PCCERT_CONTEXT certificate) {
   std::string providerName;
   {
     CProviderContext provider;
-    HCRYPTPROV_OR_NCRYPT_KEY_HANDLE handle = 0;
     DWORD keySpec = 0;
-    BOOL callerReleases = FALSE;
-    if (CryptAcquireCertificatePrivateKey(certificate, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &handle,
-                                          &keySpec, &callerReleases) != TRUE) {
+    if (!provider.AcquireCertificateKey(certificate, CRYPT_ACQUIRE_CACHE_FLAG, &keySpec)) {
       return false;
     }
-    provider.Adopt(handle, callerReleases == TRUE);
     if (!GetProviderText(provider.Get(), PP_CONTAINER, &container)) return false;
     if (!GetProviderText(provider.Get(), PP_NAME, &providerName)) return false;
     // Released before the deletion, when it is ours to release.

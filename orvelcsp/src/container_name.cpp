@@ -1,5 +1,6 @@
 #include "container_name.h"
 
+#include <charconv>
 #include <cstring>
 
 namespace {
@@ -7,13 +8,6 @@ namespace {
 // Containers names are short; anything longer is not one of ours.
 constexpr std::size_t kMaxNameLength = 128;
 constexpr std::size_t kDigits = 18;  // serial 12, usage 4, key reference 2
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 }  // namespace
 
@@ -24,10 +18,9 @@ std::optional<ContainerName> ParseContainerName(const char* name) {
 
   BYTE bytes[kDigits / 2];
   for (std::size_t i = 0; i < kDigits / 2; ++i) {
-    const int high = HexValue(name[2 * i]);
-    const int low = HexValue(name[2 * i + 1]);
-    if (high < 0 || low < 0) return std::nullopt;
-    bytes[i] = static_cast<BYTE>(high << 4 | low);
+    const char* const digits = name + 2 * i;
+    const auto [end, error] = std::from_chars(digits, digits + 2, bytes[i], 16);
+    if (error != std::errc() || end != digits + 2) return std::nullopt;
   }
   if (name[kDigits] != '\\') return std::nullopt;
 

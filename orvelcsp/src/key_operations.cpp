@@ -12,13 +12,10 @@
 #include "certificate_format.h"
 #include "container_name.h"
 #include "pin_prompt.h"
-#include "platform/copy_out.h"
 #include "provider_objects.h"
 
 namespace orvelcsp {
 namespace {
-
-using platform::crypt::CopyOut;
 
 // The card asks for the PIN before it computes with a key.
 constexpr WORD kSwPinNotVerified = 0x6982;
@@ -55,10 +52,6 @@ DWORD WithPin(ProviderContext& context, const std::function<DWORD()>& operation)
   return error == ERROR_SUCCESS ? operation() : error;
 }
 
-ALG_ID KeyAlgorithm(DWORD keySpec) {
-  return keySpec == AT_SIGNATURE ? CALG_RSA_SIGN : CALG_RSA_KEYX;
-}
-
 // The public key of the certificate bound to the container's key, read from
 // the card the first time; the caller holds the card lock.
 std::shared_ptr<EVP_PKEY> BoundCertificateKey(ProviderContext& context) {
@@ -80,15 +73,6 @@ std::shared_ptr<EVP_PKEY> BoundCertificateKey(ProviderContext& context) {
     }
   }
   return context.certificateKey;
-}
-
-// The public key of a key handle: an imported key's own, or that of the
-// certificate bound to the card key.
-std::shared_ptr<EVP_PKEY> PublicKeyOf(KeyObject& key) {
-  if (key.publicKey) return key.publicKey;
-  if (!key.context || !key.context->session) return nullptr;
-  std::lock_guard lock(key.context->cardLock);
-  return BoundCertificateKey(*key.context);
 }
 
 }  // namespace
@@ -122,6 +106,18 @@ std::shared_ptr<EVP_PKEY> CertificatePublicKey(std::span<const BYTE> certificate
   return std::shared_ptr<EVP_PKEY>(key, EVP_PKEY_free);
 }
 
+std::shared_ptr<EVP_PKEY> PublicKeyOf(KeyObject& key) {
+  if (key.publicKey) return key.publicKey;
+  if (!key.context || !key.context->session) return nullptr;
+  std::lock_guard lock(key.context->cardLock);
+  return BoundCertificateKey(*key.context);
+}
+
+std::shared_ptr<KeyObject> ImportedKey(EVP_PKEY* key, DWORD keySpec) {
+  return std::make_shared<KeyObject>(
+      KeyObject{nullptr, keySpec, std::shared_ptr<EVP_PKEY>(key, EVP_PKEY_free)});
+}
+
 DWORD ExportKey(ULONG_PTR hKey, DWORD dwBlobType, DWORD dwFlags, BYTE* pbData, DWORD* pdwDataLen) {
   auto key = Keys().Get(hKey);
   if (!key) return NTE_BAD_KEY;
@@ -130,8 +126,7 @@ DWORD ExportKey(ULONG_PTR hKey, DWORD dwBlobType, DWORD dwFlags, BYTE* pbData, D
   if (dwBlobType != PUBLICKEYBLOB) return NTE_BAD_KEY_STATE;
   const auto publicKey = PublicKeyOf(*key);
   if (!publicKey) return NTE_BAD_KEY_STATE;  // no certificate bound to the key yet
-  return platform::crypt::ExportPublicKeyBlob(publicKey.get(), KeyAlgorithm(key->keySpec), pbData,
-                                              pdwDataLen);
+  return platform::crypt::ExportPublicKeyBlob(publicKey.get(), key->keySpec, pbData, pdwDataLen);
 }
 
 DWORD SignHash(ULONG_PTR hHash, DWORD dwKeySpec, DWORD dwFlags, BYTE* pbSignature,
@@ -145,43 +140,20 @@ DWORD SignHash(ULONG_PTR hHash, DWORD dwKeySpec, DWORD dwFlags, BYTE* pbSignatur
       (context.roles & kRoleSignature) == 0) {
     return NTE_NO_KEY;
   }
-  if (pbSignature == nullptr || *pdwSigLen < kModulusBytes) {
-    const bool query = pbSignature == nullptr;
-    *pdwSigLen = static_cast<DWORD>(kModulusBytes);
-    return query ? ERROR_SUCCESS : ERROR_MORE_DATA;
-  }
-  std::span<const BYTE> value;
-  if (DWORD error = hash->hash->Value(&value)) return error;
-  std::vector<BYTE> input;
-  if (DWORD error =
-          platform::crypt::SignatureInput(hash->hash->Algorithm(), value, dwFlags, &input)) {
-    return error;
-  }
-  std::array<BYTE, kModulusBytes> signature{};
-  std::lock_guard lock(context.cardLock);
-  CCryptoCard& card = context.session->Card();
-  const DWORD error = WithPin(context, [&]() -> DWORD {
-    card.SetSecurityEnvironment(true, context.container.keyReference);
-    if (!card.StepSucceeded()) return KeyCommandError(card);
-    card.ComputeSignature(input, signature);
-    return card.StepSucceeded() ? ERROR_SUCCESS : KeyCommandError(card);
-  });
-  if (error) return error;
-  // The card answers big-endian; the platform's providers give it little-endian.
-  const auto littleEndian = platform::crypt::Reversed(signature);
-  return CopyOut(littleEndian.data(), littleEndian.size(), pbSignature, pdwSigLen);
-}
-
-DWORD VerifySignature(ULONG_PTR hHash, const BYTE* pbSignature, DWORD dwSigLen, ULONG_PTR hPubKey,
-                      DWORD dwFlags) {
-  auto hash = Hashes().Get(hHash);
-  if (!hash) return NTE_BAD_HASH;
-  auto key = Keys().Get(hPubKey);
-  if (!key) return NTE_BAD_KEY;
-  const auto publicKey = PublicKeyOf(*key);
-  if (!publicKey) return NTE_BAD_KEY;
-  return platform::crypt::VerifyHashSignature(*hash->hash, publicKey.get(), pbSignature, dwSigLen,
-                                              dwFlags);
+  const auto signOnCard = [&context](std::span<const BYTE> input, std::vector<BYTE>* signature) {
+    signature->assign(kModulusBytes, 0);
+    std::lock_guard lock(context.cardLock);
+    CCryptoCard& card = context.session->Card();
+    return WithPin(context, [&]() -> DWORD {
+      card.SetSecurityEnvironment(true, context.container.keyReference);
+      if (!card.StepSucceeded()) return KeyCommandError(card);
+      card.ComputeSignature(input,
+                            std::span<BYTE, kModulusBytes>(signature->data(), kModulusBytes));
+      return card.StepSucceeded() ? ERROR_SUCCESS : KeyCommandError(card);
+    });
+  };
+  return platform::crypt::SignHashValue(*hash->hash, kModulusBytes, dwFlags, signOnCard,
+                                        pbSignature, pdwSigLen);
 }
 
 DWORD Decrypt(ULONG_PTR hKey, BOOL, DWORD, BYTE* pbData, DWORD* pdwDataLen) {
@@ -217,41 +189,10 @@ DWORD GetKeyParam(ULONG_PTR hKey, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen
   auto key = Keys().Get(hKey);
   if (!key) return NTE_BAD_KEY;
   if (dwFlags != 0) return NTE_BAD_FLAGS;
-  if (key->publicKey) {
-    return platform::crypt::GetRsaKeyParam(key->publicKey.get(), KeyAlgorithm(key->keySpec),
-                                           dwParam, pbData, pdwDataLen);
-  }
   // The card holds 1024-bit keys only: no need to read the certificate.
-  DWORD value = 0;
-  switch (dwParam) {
-    case KP_ALGID:
-      value = KeyAlgorithm(key->keySpec);
-      break;
-    case KP_KEYLEN:
-    case KP_BLOCKLEN:
-      value = static_cast<DWORD>(kModulusBytes * 8);
-      break;
-    default:
-      return NTE_BAD_TYPE;
-  }
-  return CopyOut(&value, sizeof value, pbData, pdwDataLen);
-}
-
-DWORD ImportKey(ULONG_PTR hProv, const BYTE* pbData, DWORD dwDataLen, DWORD dwFlags,
-                ULONG_PTR* phKey) {
-  if (!Contexts().Get(hProv)) return NTE_BAD_UID;
-  if (dwFlags != 0) return NTE_BAD_FLAGS;
-  EVP_PKEY* decoded = nullptr;
-  ALG_ID algorithm = 0;
-  if (DWORD error =
-          platform::crypt::ImportPublicKeyBlob({pbData, dwDataLen}, &decoded, &algorithm)) {
-    return error;
-  }
-  auto key = std::make_shared<KeyObject>();
-  key->keySpec = algorithm == CALG_RSA_SIGN ? AT_SIGNATURE : AT_KEYEXCHANGE;
-  key->publicKey.reset(decoded, EVP_PKEY_free);
-  *phKey = Keys().Add(std::move(key));
-  return ERROR_SUCCESS;
+  const DWORD bits = key->publicKey ? static_cast<DWORD>(EVP_PKEY_get_bits(key->publicKey.get()))
+                                    : static_cast<DWORD>(kModulusBytes * 8);
+  return platform::crypt::GetRsaKeyParam(bits, key->keySpec, dwParam, pbData, pdwDataLen);
 }
 
 }  // namespace orvelcsp

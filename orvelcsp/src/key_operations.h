@@ -19,6 +19,7 @@
 namespace orvelcsp {
 
 struct ProviderContext;
+struct KeyObject;
 
 // VERIFY with the card; the caller holds the context's card lock.
 // SCARD_W_WRONG_CHV, SCARD_W_CHV_BLOCKED for the card's refusals.
@@ -27,14 +28,15 @@ DWORD VerifyCardPin(ProviderContext& context, const char* pin);
 // The public key of a DER certificate; null when it does not decode.
 std::shared_ptr<EVP_PKEY> CertificatePublicKey(std::span<const BYTE> certificate);
 
+// The public key of a key handle: an imported key's own, or that of the
+// certificate bound to the card key; null when there is none yet.
+std::shared_ptr<EVP_PKEY> PublicKeyOf(KeyObject& key);
+// The key object of an imported public key (taking it) in that role.
+std::shared_ptr<KeyObject> ImportedKey(EVP_PKEY* key, DWORD keySpec);
+
 DWORD ExportKey(ULONG_PTR hKey, DWORD dwBlobType, DWORD dwFlags, BYTE* pbData, DWORD* pdwDataLen);
 DWORD SignHash(ULONG_PTR hHash, DWORD dwKeySpec, DWORD dwFlags, BYTE* pbSignature,
                DWORD* pdwSigLen);
-DWORD VerifySignature(ULONG_PTR hHash, const BYTE* pbSignature, DWORD dwSigLen, ULONG_PTR hPubKey,
-                      DWORD dwFlags);
 DWORD Decrypt(ULONG_PTR hKey, BOOL fFinal, DWORD dwFlags, BYTE* pbData, DWORD* pdwDataLen);
 DWORD GetKeyParam(ULONG_PTR hKey, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen, DWORD dwFlags);
-DWORD ImportKey(ULONG_PTR hProv, const BYTE* pbData, DWORD dwDataLen, DWORD dwFlags,
-                ULONG_PTR* phKey);
-
 }  // namespace orvelcsp

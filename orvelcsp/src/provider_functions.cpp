@@ -11,7 +11,6 @@
 #include "certificate_writer.h"
 #include "directory_records.h"
 #include "key_operations.h"
-#include "platform/copy_out.h"
 #include "platform/provider_module.h"
 #include "provider_objects.h"
 
@@ -20,21 +19,12 @@
 namespace orvelcsp {
 
 platform::HandleTable<ProviderContext>& Contexts() {
-  static auto& table = *new platform::HandleTable<ProviderContext>(1);
-  return table;
+  return platform::HandleTableOf<ProviderContext, 1>();
 }
-platform::HandleTable<KeyObject>& Keys() {
-  static auto& table = *new platform::HandleTable<KeyObject>(2);
-  return table;
-}
-platform::HandleTable<HashObject>& Hashes() {
-  static auto& table = *new platform::HandleTable<HashObject>(3);
-  return table;
-}
+platform::HandleTable<KeyObject>& Keys() { return platform::HandleTableOf<KeyObject, 2>(); }
+platform::HandleTable<HashObject>& Hashes() { return platform::HandleTableOf<HashObject, 3>(); }
 
 namespace {
-
-using platform::crypt::CopyOut;
 
 constexpr char kProviderName[] = "OrvelCSP";
 // A PIN the card can be sent in one VERIFY.
@@ -95,25 +85,11 @@ DWORD AcquireContext(LPCSTR szContainer, LPCSTR, DWORD dwProvType, DWORD dwFlags
   return ERROR_SUCCESS;
 }
 
-DWORD ReleaseContext(ULONG_PTR hProv) {
-  // The card session ends with the last key that uses it.
-  return Contexts().Take(hProv) ? ERROR_SUCCESS : NTE_BAD_UID;
-}
-
 DWORD GetProvParam(ULONG_PTR hProv, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen, DWORD) {
   auto context = Contexts().Get(hProv);
   if (!context) return NTE_BAD_UID;
-  switch (dwParam) {
-    case PP_NAME:
-      return CopyOut(kProviderName, sizeof kProviderName, pbData, pdwDataLen);
-    case PP_CONTAINER:
-    case PP_UNIQUE_CONTAINER:
-      if (context->containerName.empty()) return NTE_BAD_KEYSET;
-      return CopyOut(context->containerName.c_str(), context->containerName.size() + 1, pbData,
-                     pdwDataLen);
-    default:
-      return NTE_BAD_TYPE;
-  }
+  return platform::crypt::GetNameParam(kProviderName, context->containerName, dwParam, pbData,
+                                       pdwDataLen);
 }
 
 DWORD SetProvParam(ULONG_PTR hProv, DWORD dwParam, const BYTE* pbData, DWORD dwFlags) {
@@ -174,38 +150,9 @@ DWORD SetKeyParam(ULONG_PTR hKey, DWORD dwParam, const BYTE* pbData, DWORD dwFla
   return error;
 }
 
-DWORD DestroyKey(ULONG_PTR hKey) { return Keys().Take(hKey) ? ERROR_SUCCESS : NTE_BAD_KEY; }
-
-DWORD CreateHash(ULONG_PTR hProv, ALG_ID algId, DWORD dwFlags, ULONG_PTR* phHash) {
-  auto context = Contexts().Get(hProv);
-  if (!context) return NTE_BAD_UID;
-  if (dwFlags != 0) return NTE_BAD_FLAGS;
-  auto hash = std::make_shared<HashObject>();
-  hash->context = std::move(context);
-  if (DWORD error = platform::crypt::CProviderHash::Create(algId, &hash->hash)) return error;
-  *phHash = Hashes().Add(std::move(hash));
-  return ERROR_SUCCESS;
-}
-
-DWORD HashData(ULONG_PTR hHash, const BYTE* pbData, DWORD dwDataLen, DWORD dwFlags) {
-  auto hash = Hashes().Get(hHash);
-  if (!hash) return NTE_BAD_HASH;
-  return hash->hash->HashData(pbData, dwDataLen, dwFlags);
-}
-
-DWORD GetHashParam(ULONG_PTR hHash, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen, DWORD) {
-  auto hash = Hashes().Get(hHash);
-  if (!hash) return NTE_BAD_HASH;
-  return hash->hash->GetParam(dwParam, pbData, pdwDataLen);
-}
-
-DWORD SetHashParam(ULONG_PTR hHash, DWORD dwParam, const BYTE* pbData, DWORD dwFlags) {
-  auto hash = Hashes().Get(hHash);
-  if (!hash) return NTE_BAD_HASH;
-  return hash->hash->SetParam(dwParam, pbData, dwFlags);
-}
-
-DWORD DestroyHash(ULONG_PTR hHash) { return Hashes().Take(hHash) ? ERROR_SUCCESS : NTE_BAD_HASH; }
+// A context's card session ends with the last key that uses it.
+using HandleOperations =
+    platform::crypt::ProviderHandleOperations<Contexts, Keys, Hashes, PublicKeyOf, ImportedKey>;
 
 // Every operation the platform calls runs through this guard: no exception
 // leaves the module. Running out of memory is NTE_NO_MEMORY, any other
@@ -226,13 +173,25 @@ struct Guarded<Operation> {
 };
 
 constexpr ORVEL_PROVIDER_FUNCTIONS kFunctions = {
-    ORVEL_PROVIDER_INTERFACE_VERSION, Guarded<AcquireContext>::Call, Guarded<ReleaseContext>::Call,
-    Guarded<GetProvParam>::Call,      Guarded<SetProvParam>::Call,   Guarded<GetUserKey>::Call,
-    Guarded<ExportKey>::Call,         Guarded<SetKeyParam>::Call,    Guarded<DestroyKey>::Call,
-    Guarded<CreateHash>::Call,        Guarded<HashData>::Call,       Guarded<GetHashParam>::Call,
-    Guarded<DestroyHash>::Call,       Guarded<SetHashParam>::Call,   Guarded<SignHash>::Call,
-    Guarded<VerifySignature>::Call,   Guarded<Decrypt>::Call,        Guarded<GetKeyParam>::Call,
-    Guarded<ImportKey>::Call,
+    ORVEL_PROVIDER_INTERFACE_VERSION,
+    Guarded<AcquireContext>::Call,
+    Guarded<HandleOperations::ReleaseContext>::Call,
+    Guarded<GetProvParam>::Call,
+    Guarded<SetProvParam>::Call,
+    Guarded<GetUserKey>::Call,
+    Guarded<ExportKey>::Call,
+    Guarded<SetKeyParam>::Call,
+    Guarded<HandleOperations::DestroyKey>::Call,
+    Guarded<HandleOperations::CreateHash>::Call,
+    Guarded<HandleOperations::HashData>::Call,
+    Guarded<HandleOperations::GetHashParam>::Call,
+    Guarded<HandleOperations::DestroyHash>::Call,
+    Guarded<HandleOperations::SetHashParam>::Call,
+    Guarded<SignHash>::Call,
+    Guarded<HandleOperations::VerifySignature>::Call,
+    Guarded<Decrypt>::Call,
+    Guarded<GetKeyParam>::Call,
+    Guarded<HandleOperations::ImportKey>::Call,
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 // the module offers return CKR_FUNCTION_NOT_SUPPORTED.
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
+#include <openssl/x509.h>
 #include <p11-kit/pkcs11.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 
 #include "card/pin_text.h"
 #include "card_operations.h"
+#include "common/hex_text.h"
 #include "slot_table.h"
 
 #define ORVEL_P11_EXPORT extern "C" __attribute__((visibility("default")))
@@ -97,49 +99,21 @@ void Pad(unsigned char (&field)[N], std::string_view text) {
 }
 
 std::string SerialText(const ChipInfo& chipInfo) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string text;
-  for (std::size_t i = 0; i < kCardSerialSize; ++i) {
-    const BYTE b = chipInfo[kCardSerialOffset + i];
-    text += kHex[b >> 4];
-    text += kHex[b & 0x0F];
-  }
-  return text;
+  return HexText(std::span(chipInfo).subspan(kCardSerialOffset, kCardSerialSize));
 }
 
 struct MechanismEntry {
   CK_MECHANISM_TYPE type;
   CK_FLAGS flags;
-  const EVP_MD* (*digest)();
-  std::array<BYTE, 19> prefix;  // DigestInfo before the hash
-  std::size_t prefixLength;
+  const EVP_MD* (*digest)();  // null: the data is signed as given
 };
 
 const MechanismEntry kMechanisms[] = {
-    {CKM_RSA_PKCS, CKF_HW | CKF_SIGN | CKF_DECRYPT, nullptr, {}, 0},
-    {CKM_SHA1_RSA_PKCS,
-     CKF_HW | CKF_SIGN,
-     EVP_sha1,
-     {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2B, 0x0E, 0x03, 0x02, 0x1A, 0x05, 0x00, 0x04, 0x14},
-     15},
-    {CKM_SHA256_RSA_PKCS,
-     CKF_HW | CKF_SIGN,
-     EVP_sha256,
-     {0x30, 0x31, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01,
-      0x05, 0x00, 0x04, 0x20},
-     19},
-    {CKM_SHA384_RSA_PKCS,
-     CKF_HW | CKF_SIGN,
-     EVP_sha384,
-     {0x30, 0x41, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x02,
-      0x05, 0x00, 0x04, 0x30},
-     19},
-    {CKM_SHA512_RSA_PKCS,
-     CKF_HW | CKF_SIGN,
-     EVP_sha512,
-     {0x30, 0x51, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x03,
-      0x05, 0x00, 0x04, 0x40},
-     19},
+    {CKM_RSA_PKCS, CKF_HW | CKF_SIGN | CKF_DECRYPT, nullptr},
+    {CKM_SHA1_RSA_PKCS, CKF_HW | CKF_SIGN, EVP_sha1},
+    {CKM_SHA256_RSA_PKCS, CKF_HW | CKF_SIGN, EVP_sha256},
+    {CKM_SHA384_RSA_PKCS, CKF_HW | CKF_SIGN, EVP_sha384},
+    {CKM_SHA512_RSA_PKCS, CKF_HW | CKF_SIGN, EVP_sha512},
 };
 
 const MechanismEntry* FindMechanism(CK_MECHANISM_TYPE type) {
@@ -175,6 +149,28 @@ CK_RV FindSession(Module& m, CK_SESSION_HANDLE handle, Session** session, Slot**
 std::size_t SessionsOf(const Module& m, CK_SLOT_ID slot) {
   return static_cast<std::size_t>(std::count_if(
       m.sessions.begin(), m.sessions.end(), [&](const auto& s) { return s.second.slot == slot; }));
+}
+
+// A slot that holds a card, looked at anew: CKR_SLOT_ID_INVALID for an
+// unknown slot, CKR_TOKEN_NOT_PRESENT for an empty one.
+CK_RV CheckCardSlot(Module& m, CK_SLOT_ID id) {
+  m.slots.Refresh();
+  const Slot* slot = m.slots.Find(id);
+  if (slot == nullptr) return CKR_SLOT_ID_INVALID;
+  return slot->cardPresent ? CKR_OK : CKR_TOKEN_NOT_PRESENT;
+}
+
+// A list handed out in the two-call pattern: its length alone when list is
+// null, CKR_BUFFER_TOO_SMALL (and the length) when *count is less.
+template <class T>
+CK_RV CopyList(const std::vector<T>& items, T* list, CK_ULONG_PTR count) {
+  if (list != nullptr && *count < items.size()) {
+    *count = items.size();
+    return CKR_BUFFER_TOO_SMALL;
+  }
+  if (list != nullptr) std::copy(items.begin(), items.end(), list);
+  *count = items.size();
+  return CKR_OK;
 }
 
 // The object visible in the session, or null.
@@ -224,6 +220,25 @@ CK_RV CardOperationResult(Module& m, Slot& slot, LONG result, CK_RV badData) {
 }
 
 void EndOperation(Session& session) { session.operation = Operation{}; }
+
+// The DigestInfo of a hash as PKCS#1 v1.5 signs it: the digest algorithm with
+// NULL parameters, then the hash. False when it cannot be encoded.
+bool EncodeDigestInfo(const EVP_MD* digest, std::span<const BYTE> hash, WipedBytes* digestInfo) {
+  std::unique_ptr<X509_SIG, decltype(&X509_SIG_free)> info(X509_SIG_new(), X509_SIG_free);
+  if (!info) return false;
+  X509_ALGOR* algorithm = nullptr;
+  ASN1_OCTET_STRING* value = nullptr;
+  X509_SIG_getm(info.get(), &algorithm, &value);
+  if (X509_ALGOR_set0(algorithm, OBJ_nid2obj(EVP_MD_get_type(digest)), V_ASN1_NULL, nullptr) != 1 ||
+      ASN1_OCTET_STRING_set(value, hash.data(), static_cast<int>(hash.size())) != 1) {
+    return false;
+  }
+  const int length = i2d_X509_SIG(info.get(), nullptr);
+  if (length <= 0) return false;
+  digestInfo->bytes.resize(static_cast<std::size_t>(length));
+  BYTE* cursor = digestInfo->bytes.data();
+  return i2d_X509_SIG(info.get(), &cursor) == length;
+}
 
 #define ORVEL_P11_LOCKED()                   \
   Module& m = TheModule();                   \
@@ -312,12 +327,11 @@ CK_RV SignFinalLocked(Module& m, Session& session, Slot& slot, CK_BYTE_PTR signa
     const MechanismEntry* entry = FindMechanism(op.mechanism);
     std::array<BYTE, EVP_MAX_MD_SIZE> hash{};
     unsigned int hashLength = 0;
-    if (EVP_DigestFinal_ex(op.digest.get(), hash.data(), &hashLength) != 1) {
+    if (EVP_DigestFinal_ex(op.digest.get(), hash.data(), &hashLength) != 1 ||
+        !EncodeDigestInfo(entry->digest(), {hash.data(), hashLength}, &digestInfo)) {
       EndOperation(session);
       return CKR_FUNCTION_FAILED;
     }
-    digestInfo.Append(entry->prefix.data(), entry->prefixLength);
-    digestInfo.Append(hash.data(), hashLength);
   } else {
     if (op.input.bytes.empty()) {
       EndOperation(session);
@@ -395,17 +409,7 @@ ORVEL_P11_EXPORT CK_RV C_GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR list,
     const Slot* slot = m.slots.Find(id);
     if (slot->readerPresent && (tokenPresent == CK_FALSE || slot->cardPresent)) ids.push_back(id);
   }
-  if (list == nullptr) {
-    *count = ids.size();
-    return CKR_OK;
-  }
-  if (*count < ids.size()) {
-    *count = ids.size();
-    return CKR_BUFFER_TOO_SMALL;
-  }
-  std::copy(ids.begin(), ids.end(), list);
-  *count = ids.size();
-  return CKR_OK;
+  return CopyList(ids, list, count);
 }
 
 ORVEL_P11_EXPORT CK_RV C_GetSlotInfo(CK_SLOT_ID id, CK_SLOT_INFO_PTR info) {
@@ -478,32 +482,17 @@ ORVEL_P11_EXPORT CK_RV C_GetMechanismList(CK_SLOT_ID id, CK_MECHANISM_TYPE_PTR l
                                           CK_ULONG_PTR count) {
   ORVEL_P11_LOCKED();
   if (count == nullptr) return CKR_ARGUMENTS_BAD;
-  m.slots.Refresh();
-  const Slot* slot = m.slots.Find(id);
-  if (slot == nullptr) return CKR_SLOT_ID_INVALID;
-  if (!slot->cardPresent) return CKR_TOKEN_NOT_PRESENT;
-  const CK_ULONG needed = std::size(kMechanisms);
-  if (list == nullptr) {
-    *count = needed;
-    return CKR_OK;
-  }
-  if (*count < needed) {
-    *count = needed;
-    return CKR_BUFFER_TOO_SMALL;
-  }
-  for (CK_ULONG i = 0; i < needed; ++i) list[i] = kMechanisms[i].type;
-  *count = needed;
-  return CKR_OK;
+  if (const CK_RV rv = CheckCardSlot(m, id); rv != CKR_OK) return rv;
+  std::vector<CK_MECHANISM_TYPE> types;
+  for (const MechanismEntry& entry : kMechanisms) types.push_back(entry.type);
+  return CopyList(types, list, count);
 }
 
 ORVEL_P11_EXPORT CK_RV C_GetMechanismInfo(CK_SLOT_ID id, CK_MECHANISM_TYPE type,
                                           CK_MECHANISM_INFO_PTR info) {
   ORVEL_P11_LOCKED();
   if (info == nullptr) return CKR_ARGUMENTS_BAD;
-  m.slots.Refresh();
-  const Slot* slot = m.slots.Find(id);
-  if (slot == nullptr) return CKR_SLOT_ID_INVALID;
-  if (!slot->cardPresent) return CKR_TOKEN_NOT_PRESENT;
+  if (const CK_RV rv = CheckCardSlot(m, id); rv != CKR_OK) return rv;
   const MechanismEntry* entry = FindMechanism(type);
   if (entry == nullptr) return CKR_MECHANISM_INVALID;
   info->ulMinKeySize = kModulusBits;
@@ -763,127 +752,69 @@ ORVEL_P11_EXPORT CK_RV C_Decrypt(CK_SESSION_HANDLE handle, CK_BYTE_PTR encrypted
 
 namespace {
 
-template <class... Args>
-CK_RV NotSupported(Args...) {
+CK_RV NotSupported() {
   Module& m = TheModule();
   std::lock_guard<std::mutex> lock(m.mutex);
   return m.initialized ? CKR_FUNCTION_NOT_SUPPORTED : CKR_CRYPTOKI_NOT_INITIALIZED;
 }
 
-#define ORVEL_P11_NOT_SUPPORTED(name, params, args) \
-  ORVEL_P11_EXPORT CK_RV name params { return NotSupported args; }
+// An entry point the module does not offer, given by its parameter types.
+#define ORVEL_P11_NOT_SUPPORTED(name, ...) \
+  ORVEL_P11_EXPORT CK_RV name(__VA_ARGS__) { return NotSupported(); }
+// The parameters of the functions that take data and give output in the
+// two-call pattern.
+#define ORVEL_P11_DATA_TO_OUTPUT CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG_PTR
 
 }  // namespace
 
-ORVEL_P11_NOT_SUPPORTED(C_InitToken,
-                        (CK_SLOT_ID a, CK_UTF8CHAR_PTR b, CK_ULONG c, CK_UTF8CHAR_PTR d),
-                        (a, b, c, d))
-ORVEL_P11_NOT_SUPPORTED(C_InitPIN, (CK_SESSION_HANDLE a, CK_UTF8CHAR_PTR b, CK_ULONG c), (a, b, c))
-ORVEL_P11_NOT_SUPPORTED(C_SetPIN,
-                        (CK_SESSION_HANDLE a, CK_UTF8CHAR_PTR b, CK_ULONG c, CK_UTF8CHAR_PTR d,
-                         CK_ULONG e),
-                        (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_GetOperationState, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG_PTR c),
-                        (a, b, c))
-ORVEL_P11_NOT_SUPPORTED(C_SetOperationState,
-                        (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_OBJECT_HANDLE d,
-                         CK_OBJECT_HANDLE e),
-                        (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_CreateObject,
-                        (CK_SESSION_HANDLE a, CK_ATTRIBUTE_PTR b, CK_ULONG c,
-                         CK_OBJECT_HANDLE_PTR d),
-                        (a, b, c, d))
-ORVEL_P11_NOT_SUPPORTED(C_CopyObject,
-                        (CK_SESSION_HANDLE a, CK_OBJECT_HANDLE b, CK_ATTRIBUTE_PTR c, CK_ULONG d,
-                         CK_OBJECT_HANDLE_PTR e),
-                        (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_DestroyObject, (CK_SESSION_HANDLE a, CK_OBJECT_HANDLE b), (a, b))
-ORVEL_P11_NOT_SUPPORTED(C_SetAttributeValue,
-                        (CK_SESSION_HANDLE a, CK_OBJECT_HANDLE b, CK_ATTRIBUTE_PTR c, CK_ULONG d),
-                        (a, b, c, d))
-ORVEL_P11_NOT_SUPPORTED(C_EncryptInit,
-                        (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_OBJECT_HANDLE c), (a, b, c))
-ORVEL_P11_NOT_SUPPORTED(C_Encrypt,
-                        (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d,
-                         CK_ULONG_PTR e),
-                        (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_EncryptUpdate,
-                        (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d,
-                         CK_ULONG_PTR e),
-                        (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_EncryptFinal, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG_PTR c),
-                        (a, b, c))
-ORVEL_P11_NOT_SUPPORTED(C_DecryptUpdate,
-                        (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d,
-                         CK_ULONG_PTR e),
-                        (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_DecryptFinal, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG_PTR c),
-                        (a, b, c))
-ORVEL_P11_NOT_SUPPORTED(C_DigestInit, (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b), (a, b))
-ORVEL_P11_NOT_SUPPORTED(C_Digest,
-                        (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d,
-                         CK_ULONG_PTR e),
-                        (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_DigestUpdate, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c), (a, b, c))
-ORVEL_P11_NOT_SUPPORTED(C_DigestKey, (CK_SESSION_HANDLE a, CK_OBJECT_HANDLE b), (a, b))
-ORVEL_P11_NOT_SUPPORTED(C_DigestFinal, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG_PTR c),
-                        (a, b, c))
-ORVEL_P11_NOT_SUPPORTED(C_SignRecoverInit,
-                        (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_OBJECT_HANDLE c), (a, b, c))
-ORVEL_P11_NOT_SUPPORTED(C_SignRecover,
-                        (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d,
-                         CK_ULONG_PTR e),
-                        (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_VerifyInit, (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_OBJECT_HANDLE c),
-                        (a, b, c))
-ORVEL_P11_NOT_SUPPORTED(C_Verify,
-                        (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d, CK_ULONG e),
-                        (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_VerifyUpdate, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c), (a, b, c))
-ORVEL_P11_NOT_SUPPORTED(C_VerifyFinal, (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c), (a, b, c))
-ORVEL_P11_NOT_SUPPORTED(C_VerifyRecoverInit,
-                        (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_OBJECT_HANDLE c), (a, b, c))
-ORVEL_P11_NOT_SUPPORTED(C_VerifyRecover,
-                        (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d,
-                         CK_ULONG_PTR e),
-                        (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_DigestEncryptUpdate,
-                        (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d,
-                         CK_ULONG_PTR e),
-                        (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_DecryptDigestUpdate,
-                        (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d,
-                         CK_ULONG_PTR e),
-                        (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_SignEncryptUpdate,
-                        (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d,
-                         CK_ULONG_PTR e),
-                        (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_DecryptVerifyUpdate,
-                        (CK_SESSION_HANDLE a, CK_BYTE_PTR b, CK_ULONG c, CK_BYTE_PTR d,
-                         CK_ULONG_PTR e),
-                        (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_GenerateKey,
-                        (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_ATTRIBUTE_PTR c, CK_ULONG d,
-                         CK_OBJECT_HANDLE_PTR e),
-                        (a, b, c, d, e))
-ORVEL_P11_NOT_SUPPORTED(C_GenerateKeyPair,
-                        (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_ATTRIBUTE_PTR c, CK_ULONG d,
-                         CK_ATTRIBUTE_PTR e, CK_ULONG f, CK_OBJECT_HANDLE_PTR g,
-                         CK_OBJECT_HANDLE_PTR h),
-                        (a, b, c, d, e, f, g, h))
-ORVEL_P11_NOT_SUPPORTED(C_WrapKey,
-                        (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_OBJECT_HANDLE c,
-                         CK_OBJECT_HANDLE d, CK_BYTE_PTR e, CK_ULONG_PTR f),
-                        (a, b, c, d, e, f))
-ORVEL_P11_NOT_SUPPORTED(C_UnwrapKey,
-                        (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_OBJECT_HANDLE c, CK_BYTE_PTR d,
-                         CK_ULONG e, CK_ATTRIBUTE_PTR f, CK_ULONG g, CK_OBJECT_HANDLE_PTR h),
-                        (a, b, c, d, e, f, g, h))
-ORVEL_P11_NOT_SUPPORTED(C_DeriveKey,
-                        (CK_SESSION_HANDLE a, CK_MECHANISM_PTR b, CK_OBJECT_HANDLE c,
-                         CK_ATTRIBUTE_PTR d, CK_ULONG e, CK_OBJECT_HANDLE_PTR f),
-                        (a, b, c, d, e, f))
+ORVEL_P11_NOT_SUPPORTED(C_InitToken, CK_SLOT_ID, CK_UTF8CHAR_PTR, CK_ULONG, CK_UTF8CHAR_PTR)
+ORVEL_P11_NOT_SUPPORTED(C_InitPIN, CK_SESSION_HANDLE, CK_UTF8CHAR_PTR, CK_ULONG)
+ORVEL_P11_NOT_SUPPORTED(C_SetPIN, CK_SESSION_HANDLE, CK_UTF8CHAR_PTR, CK_ULONG, CK_UTF8CHAR_PTR,
+                        CK_ULONG)
+ORVEL_P11_NOT_SUPPORTED(C_GetOperationState, CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG_PTR)
+ORVEL_P11_NOT_SUPPORTED(C_SetOperationState, CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG,
+                        CK_OBJECT_HANDLE, CK_OBJECT_HANDLE)
+ORVEL_P11_NOT_SUPPORTED(C_CreateObject, CK_SESSION_HANDLE, CK_ATTRIBUTE_PTR, CK_ULONG,
+                        CK_OBJECT_HANDLE_PTR)
+ORVEL_P11_NOT_SUPPORTED(C_CopyObject, CK_SESSION_HANDLE, CK_OBJECT_HANDLE, CK_ATTRIBUTE_PTR,
+                        CK_ULONG, CK_OBJECT_HANDLE_PTR)
+ORVEL_P11_NOT_SUPPORTED(C_DestroyObject, CK_SESSION_HANDLE, CK_OBJECT_HANDLE)
+ORVEL_P11_NOT_SUPPORTED(C_SetAttributeValue, CK_SESSION_HANDLE, CK_OBJECT_HANDLE, CK_ATTRIBUTE_PTR,
+                        CK_ULONG)
+ORVEL_P11_NOT_SUPPORTED(C_EncryptInit, CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE)
+ORVEL_P11_NOT_SUPPORTED(C_Encrypt, ORVEL_P11_DATA_TO_OUTPUT)
+ORVEL_P11_NOT_SUPPORTED(C_EncryptUpdate, ORVEL_P11_DATA_TO_OUTPUT)
+ORVEL_P11_NOT_SUPPORTED(C_EncryptFinal, CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG_PTR)
+ORVEL_P11_NOT_SUPPORTED(C_DecryptUpdate, ORVEL_P11_DATA_TO_OUTPUT)
+ORVEL_P11_NOT_SUPPORTED(C_DecryptFinal, CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG_PTR)
+ORVEL_P11_NOT_SUPPORTED(C_DigestInit, CK_SESSION_HANDLE, CK_MECHANISM_PTR)
+ORVEL_P11_NOT_SUPPORTED(C_Digest, ORVEL_P11_DATA_TO_OUTPUT)
+ORVEL_P11_NOT_SUPPORTED(C_DigestUpdate, CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG)
+ORVEL_P11_NOT_SUPPORTED(C_DigestKey, CK_SESSION_HANDLE, CK_OBJECT_HANDLE)
+ORVEL_P11_NOT_SUPPORTED(C_DigestFinal, CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG_PTR)
+ORVEL_P11_NOT_SUPPORTED(C_SignRecoverInit, CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE)
+ORVEL_P11_NOT_SUPPORTED(C_SignRecover, ORVEL_P11_DATA_TO_OUTPUT)
+ORVEL_P11_NOT_SUPPORTED(C_VerifyInit, CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE)
+ORVEL_P11_NOT_SUPPORTED(C_Verify, CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG)
+ORVEL_P11_NOT_SUPPORTED(C_VerifyUpdate, CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG)
+ORVEL_P11_NOT_SUPPORTED(C_VerifyFinal, CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG)
+ORVEL_P11_NOT_SUPPORTED(C_VerifyRecoverInit, CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE)
+ORVEL_P11_NOT_SUPPORTED(C_VerifyRecover, ORVEL_P11_DATA_TO_OUTPUT)
+ORVEL_P11_NOT_SUPPORTED(C_DigestEncryptUpdate, ORVEL_P11_DATA_TO_OUTPUT)
+ORVEL_P11_NOT_SUPPORTED(C_DecryptDigestUpdate, ORVEL_P11_DATA_TO_OUTPUT)
+ORVEL_P11_NOT_SUPPORTED(C_SignEncryptUpdate, ORVEL_P11_DATA_TO_OUTPUT)
+ORVEL_P11_NOT_SUPPORTED(C_DecryptVerifyUpdate, ORVEL_P11_DATA_TO_OUTPUT)
+ORVEL_P11_NOT_SUPPORTED(C_GenerateKey, CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_ATTRIBUTE_PTR,
+                        CK_ULONG, CK_OBJECT_HANDLE_PTR)
+ORVEL_P11_NOT_SUPPORTED(C_GenerateKeyPair, CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_ATTRIBUTE_PTR,
+                        CK_ULONG, CK_ATTRIBUTE_PTR, CK_ULONG, CK_OBJECT_HANDLE_PTR,
+                        CK_OBJECT_HANDLE_PTR)
+ORVEL_P11_NOT_SUPPORTED(C_WrapKey, CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE,
+                        CK_OBJECT_HANDLE, CK_BYTE_PTR, CK_ULONG_PTR)
+ORVEL_P11_NOT_SUPPORTED(C_UnwrapKey, CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE,
+                        CK_BYTE_PTR, CK_ULONG, CK_ATTRIBUTE_PTR, CK_ULONG, CK_OBJECT_HANDLE_PTR)
+ORVEL_P11_NOT_SUPPORTED(C_DeriveKey, CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE,
+                        CK_ATTRIBUTE_PTR, CK_ULONG, CK_OBJECT_HANDLE_PTR)
 
 // The token has no random number generator (no CKF_RNG): the standard's
 // answer for that, which clients take as "not available" rather than failure.
@@ -897,8 +828,8 @@ ORVEL_P11_EXPORT CK_RV C_GenerateRandom(CK_SESSION_HANDLE handle, CK_BYTE_PTR, C
   return CKR_RANDOM_NO_RNG;
 }
 
-ORVEL_P11_NOT_SUPPORTED(C_GetFunctionStatus, (CK_SESSION_HANDLE a), (a))
-ORVEL_P11_NOT_SUPPORTED(C_CancelFunction, (CK_SESSION_HANDLE a), (a))
+ORVEL_P11_NOT_SUPPORTED(C_GetFunctionStatus, CK_SESSION_HANDLE)
+ORVEL_P11_NOT_SUPPORTED(C_CancelFunction, CK_SESSION_HANDLE)
 
 namespace {
 

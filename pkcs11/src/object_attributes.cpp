@@ -9,6 +9,8 @@
 #include <cstring>
 #include <memory>
 
+#include "common/hex_text.h"
+
 namespace orvel_p11 {
 namespace {
 
@@ -117,8 +119,7 @@ void KeyCommon(TokenObject& object, const CertificateFacts* facts) {
 
 std::string KeyLabel(const CertificateFacts* facts, BYTE keyReference) {
   if (facts != nullptr && !facts->commonName.empty()) return facts->commonName;
-  static const char kHex[] = "0123456789ABCDEF";
-  return std::string("Orvel key ") + kHex[keyReference >> 4] + kHex[keyReference & 0x0F];
+  return "Orvel key " + HexText({&keyReference, 1});
 }
 
 }  // namespace

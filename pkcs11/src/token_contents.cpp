@@ -18,12 +18,6 @@ DWORD LittleEndian32(const BYTE* p) {
          static_cast<DWORD>(p[3]) << 24;
 }
 
-// The element at p when it has the tag and lies within limit.
-std::optional<DerContent> Expect(const BYTE* p, const BYTE* limit, BYTE tag) {
-  if (p == nullptr || p >= limit || *p != tag) return std::nullopt;
-  return EnterDerElement(p, limit);
-}
-
 ReadOutcome Failure(const CCryptoCard& card) {
   return CardGone(card.LastResult()) ? ReadOutcome::CardGone : ReadOutcome::CardError;
 }
@@ -130,43 +124,33 @@ std::vector<std::span<const BYTE>> DirectoryRecords(std::span<const BYTE> data, 
 }
 
 std::optional<KeyRecordFields> DecodeKeyRecord(std::span<const BYTE> record) {
-  const BYTE* const end = record.data() + record.size();
-  const auto whole = Expect(record.data(), end, 0x30);
+  const auto whole = ExpectDerElement(record.data(), record.data() + record.size(), 0x30);
   if (!whole) return std::nullopt;
-  const std::span<const BYTE> content(whole->content, whole->Size());
-  const auto view = ParseKeyRecord(content);
-  if (!view) return std::nullopt;
-  // The identifier opens the common key attributes.
-  const auto objectAttributes = Expect(content.data(), whole->end, 0x30);
-  const auto keyAttributes = Expect(objectAttributes->end, whole->end, 0x30);
-  const auto identifier = Expect(keyAttributes->content, keyAttributes->end, 0x04);
-  if (!identifier) return std::nullopt;
+  const auto view = ParseKeyRecord({whole->content, whole->Size()});
+  if (!view || view->identifier.empty()) return std::nullopt;
+  const BYTE* const identifier = view->identifier.data();
+  const auto id = EnterDerElement(identifier, identifier + view->identifier.size());
+  if (!id) return std::nullopt;
   KeyRecordFields fields;
-  fields.id.assign(identifier->content, identifier->end);
-  const BYTE high = view->usage.size() > 1 ? view->usage[1] : 0;
-  const BYTE low = view->usage.size() > 2 ? view->usage[2] : 0;
-  fields.usage = static_cast<WORD>(high << 8 | low);
+  fields.id.assign(id->content, id->end);
+  fields.usage = view->UsageWord();
   fields.keyReference = view->keyReference;
   return fields;
 }
 
 std::optional<CertificateRecordFields> DecodeCertificateRecord(std::span<const BYTE> record) {
-  const BYTE* const end = record.data() + record.size();
-  const auto whole = Expect(record.data(), end, 0x30);
+  const auto whole = ExpectDerElement(record.data(), record.data() + record.size(), 0x30);
   if (!whole) return std::nullopt;
-  const auto objectAttributes = Expect(whole->content, whole->end, 0x30);
+  const auto objectAttributes = ExpectDerElement(whole->content, whole->end, 0x30);
   if (!objectAttributes) return std::nullopt;
-  const auto certificateAttributes = Expect(objectAttributes->end, whole->end, 0x30);
+  const auto certificateAttributes = ExpectDerElement(objectAttributes->end, whole->end, 0x30);
   if (!certificateAttributes) return std::nullopt;
-  const auto identifier = Expect(certificateAttributes->content, certificateAttributes->end, 0x04);
+  const auto identifier =
+      ExpectDerElement(certificateAttributes->content, certificateAttributes->end, 0x04);
   if (!identifier) return std::nullopt;
-  const auto type = Expect(certificateAttributes->end, whole->end, 0xA1);
-  if (!type) return std::nullopt;
-  const auto path = Expect(type->content, type->end, 0x30);
-  if (!path) return std::nullopt;
-  const auto text = Expect(path->content, path->end, 0x04);
-  if (!text || text->Size() > kMaxPathTextBytes) return std::nullopt;
-  auto identifiers = ParseCertificatePath({text->content, text->Size()});
+  const auto text = TypeAttributesPath(certificateAttributes->end, whole->end);
+  if (text.size() > kMaxPathTextBytes) return std::nullopt;
+  auto identifiers = ParseCertificatePath(text);
   if (!identifiers) return std::nullopt;
   CertificateRecordFields fields;
   fields.id.assign(identifier->content, identifier->end);

@@ -1,5 +1,6 @@
 #include "key_container.h"
 
+#include "common/hex_text.h"
 #include "platform/user_state.h"
 #include "platform/wincrypt.h"
 #include "secure_bytes.h"
@@ -33,13 +34,8 @@ std::filesystem::path ContainerDir() {
 
 bool PathFor(const std::string& name, std::filesystem::path& path) {
   if (name.empty() || name.size() > kMaxNameLength) return false;
-  static const char* digits = "0123456789abcdef";
-  std::string file;
-  for (unsigned char c : name) {
-    file.push_back(digits[c >> 4]);
-    file.push_back(digits[c & 15]);
-  }
-  path = ContainerDir() / (file + ".key");
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(name.data());
+  path = ContainerDir() / (HexText({bytes, name.size()}, true) + ".key");
   return true;
 }
 

@@ -1,60 +1,19 @@
 // String tables of the loaded modules, by instance handle.
-#include <algorithm>
 #include <cstring>
-#include <mutex>
-#include <vector>
 
-#include "platform/module_handle.h"
 #include "platform/resources.h"
 
 namespace platform {
-namespace {
 
-struct RegisteredTable {
-  HINSTANCE module;
-  std::span<const StringResource> entries;
-};
-
-struct Registry {
-  std::mutex mutex;
-  std::vector<RegisteredTable> tables;
-};
-
-Registry& TheRegistry() {
-  static Registry registry;
+ModuleResourceRegistry<StringResource>& StringTables() {
+  static ModuleResourceRegistry<StringResource> registry;
   return registry;
 }
 
-}  // namespace
-
-StringTableRegistration::StringTableRegistration(std::span<const StringResource> entries)
-    : m_module(ModuleOfAddress(entries.data())), m_entries(entries) {
-  Registry& registry = TheRegistry();
-  std::lock_guard lock(registry.mutex);
-  registry.tables.push_back({m_module, m_entries});
-}
-
-StringTableRegistration::~StringTableRegistration() {
-  Registry& registry = TheRegistry();
-  std::lock_guard lock(registry.mutex);
-  auto& tables = registry.tables;
-  tables.erase(std::remove_if(tables.begin(), tables.end(),
-                              [this](const RegisteredTable& t) {
-                                return t.module == m_module && t.entries.data() == m_entries.data();
-                              }),
-               tables.end());
-}
-
 const char* FindStringResource(HINSTANCE module, UINT id) {
-  Registry& registry = TheRegistry();
-  std::lock_guard lock(registry.mutex);
-  for (const RegisteredTable& table : registry.tables) {
-    if (table.module != module) continue;
-    for (const StringResource& entry : table.entries) {
-      if (entry.id == id && entry.text != nullptr) return entry.text;
-    }
-  }
-  return nullptr;
+  const StringResource* entry = StringTables().Find(
+      module, [id](const StringResource& e) { return e.id == id && e.text != nullptr; });
+  return entry != nullptr ? entry->text : nullptr;
 }
 
 }  // namespace platform

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <system_error>
 
+#include "common/hex_text.h"
 #include "platform/user_state.h"
 
 namespace platform {
@@ -97,16 +98,7 @@ std::optional<std::vector<std::uint8_t>> ParseHexBytes(const std::string& text) 
   return bytes;
 }
 
-std::string FormatHexBytes(const std::vector<std::uint8_t>& bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(bytes.size() * 2);
-  for (std::uint8_t b : bytes) {
-    text.push_back(kDigits[b >> 4]);
-    text.push_back(kDigits[b & 0x0F]);
-  }
-  return text;
-}
+std::string FormatHexBytes(const std::vector<std::uint8_t>& bytes) { return HexText(bytes); }
 
 std::vector<CardType> ListCardTypes() {
   std::lock_guard lock(DatabaseMutex());

@@ -136,14 +136,10 @@ class CertificateKey {
       return false;
     }
     // Silent: the tool asks for nothing; a PIN comes with --pin.
-    HCRYPTPROV provider = 0;
-    BOOL callerFrees = FALSE;
-    if (!CryptAcquireCertificatePrivateKey(m_certificate.Get(), CRYPT_ACQUIRE_SILENT_FLAG, nullptr,
-                                           &provider, &m_keySpec, &callerFrees)) {
+    if (!m_prov.AcquireCertificateKey(m_certificate.Get(), CRYPT_ACQUIRE_SILENT_FLAG, &m_keySpec)) {
       ReportKeyError(command, "opening the certificate's key", GetLastError());
       return false;
     }
-    m_prov.Adopt(provider, callerFrees != FALSE);
     if (!args.pin.empty()) {
       const DWORD param = m_keySpec == AT_KEYEXCHANGE ? PP_KEYEXCHANGE_PIN : PP_SIGNATURE_PIN;
       const BOOL given =
@@ -170,30 +166,48 @@ class CertificateKey {
   CKeyHandle m_key;
 };
 
-bool WriteFileBytes(const std::string& path, const std::vector<BYTE>& bytes) {
+constexpr char kSignUsage[] = "--thumbprint HEX [--hash sha1|sha256] [--pin PIN] IN OUT";
+constexpr char kDecryptUsage[] = "--thumbprint HEX [--pin PIN] IN OUT";
+
+// What both commands start with: their arguments, the bytes of IN and the
+// key of the certificate. 0, or the status to exit with after a message (2
+// for arguments that do not fit the usage).
+int StartKeyCommand(const char* command, const char* usage, std::span<const std::string> rawArgs,
+                    bool withHash, KeyArguments* args, std::vector<BYTE>* input,
+                    CertificateKey* key) {
+  if (!ParseArguments(rawArgs, withHash, args)) {
+    std::fprintf(stderr, "%s: expected %s\n", command, usage);
+    return 2;
+  }
+  auto data = ReadFileBytes(args->in);
+  if (!data) {
+    std::fprintf(stderr, "%s: cannot read %s\n", command, args->in.c_str());
+    return 1;
+  }
+  *input = std::move(*data);
+  return key->Open(command, *args) ? 0 : 1;
+}
+
+// Writes OUT; 0, or 1 after a message.
+int WriteOutput(const char* command, const std::string& path, const std::vector<BYTE>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(out.flush());
+  if (out.flush()) return 0;
+  std::fprintf(stderr, "%s: cannot write %s\n", command, path.c_str());
+  return 1;
 }
 
 int Sign(std::span<const std::string> rawArgs) {
   KeyArguments args;
-  if (!ParseArguments(rawArgs, true, &args)) {
-    std::fprintf(stderr,
-                 "sign: expected --thumbprint HEX [--hash sha1|sha256] [--pin PIN] IN OUT\n");
-    return 2;
-  }
-  auto data = ReadFileBytes(args.in);
-  if (!data) {
-    std::fprintf(stderr, "sign: cannot read %s\n", args.in.c_str());
-    return 1;
-  }
+  std::vector<BYTE> data;
   CertificateKey key;
-  if (!key.Open("sign", args)) return 1;
+  if (int status = StartKeyCommand("sign", kSignUsage, rawArgs, true, &args, &data, &key)) {
+    return status;
+  }
   CHashHandle hash;
   if (!CryptCreateHash(key.Provider(), args.hash, 0, 0, hash.Receive()) ||
-      !CryptHashData(hash.Get(), data->data(), static_cast<DWORD>(data->size()), 0)) {
+      !CryptHashData(hash.Get(), data.data(), static_cast<DWORD>(data.size()), 0)) {
     ReportKeyError("sign", "hashing", GetLastError());
     return 1;
   }
@@ -216,27 +230,17 @@ int Sign(std::span<const std::string> rawArgs) {
   }
   signature.resize(size);
   // The platform gives it little-endian; files hold it as OpenSSL does.
-  const std::vector<BYTE> bigEndian(signature.rbegin(), signature.rend());
-  if (!WriteFileBytes(args.out, bigEndian)) {
-    std::fprintf(stderr, "sign: cannot write %s\n", args.out.c_str());
-    return 1;
-  }
-  return 0;
+  return WriteOutput("sign", args.out, std::vector<BYTE>(signature.rbegin(), signature.rend()));
 }
 
 int Decrypt(std::span<const std::string> rawArgs) {
   KeyArguments args;
-  if (!ParseArguments(rawArgs, false, &args)) {
-    std::fprintf(stderr, "decrypt: expected --thumbprint HEX [--pin PIN] IN OUT\n");
-    return 2;
-  }
-  auto cryptogram = ReadFileBytes(args.in);
-  if (!cryptogram) {
-    std::fprintf(stderr, "decrypt: cannot read %s\n", args.in.c_str());
-    return 1;
-  }
+  std::vector<BYTE> cryptogram;
   CertificateKey key;
-  if (!key.Open("decrypt", args)) return 1;
+  if (int status =
+          StartKeyCommand("decrypt", kDecryptUsage, rawArgs, false, &args, &cryptogram, &key)) {
+    return status;
+  }
   if (!CryptGetUserKey(key.Provider(), AT_KEYEXCHANGE, key.Key().Receive())) {
     const DWORD error = GetLastError();
     if (error == NTE_NO_KEY) {
@@ -248,29 +252,25 @@ int Decrypt(std::span<const std::string> rawArgs) {
     return 1;
   }
   // OpenSSL writes it big-endian; the platform takes it little-endian.
-  std::vector<BYTE> data(cryptogram->rbegin(), cryptogram->rend());
+  std::vector<BYTE> data(cryptogram.rbegin(), cryptogram.rend());
   DWORD length = static_cast<DWORD>(data.size());
   if (!CryptDecrypt(key.Key().Get(), 0, TRUE, 0, data.data(), &length)) {
     ReportKeyError("decrypt", "deciphering", GetLastError());
     return 1;
   }
   data.resize(length);
-  const bool written = WriteFileBytes(args.out, data);
+  const int status = WriteOutput("decrypt", args.out, data);
   explicit_bzero(data.data(), data.size());
-  if (!written) {
-    std::fprintf(stderr, "decrypt: cannot write %s\n", args.out.c_str());
-    return 1;
-  }
-  return 0;
+  return status;
 }
 
 const Command kKeyCommands[] = {
-    {"sign", "--thumbprint HEX [--hash sha1|sha256] [--pin PIN] IN OUT",
+    {"sign", kSignUsage,
      "sign IN (SHA-256 by default, PKCS#1 v1.5) with the key of the MY certificate with that "
      "SHA-1 thumbprint, whatever its provider; OUT gets the signature big-endian, as "
      "'openssl dgst -verify' reads it",
      Sign},
-    {"decrypt", "--thumbprint HEX [--pin PIN] IN OUT",
+    {"decrypt", kDecryptUsage,
      "decipher IN, a PKCS#1 v1.5 cryptogram as 'openssl pkeyutl -encrypt' writes it, with the "
      "exchange key of that certificate; OUT gets the plaintext",
      Decrypt},

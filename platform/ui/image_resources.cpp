@@ -1,25 +1,15 @@
 // Icons and bitmaps of the loaded modules, by instance handle.
 #include "platform/image_resources.h"
 
-#include "module_resource_registry.h"
-
 namespace platform {
-namespace {
 
-ModuleResourceRegistry<ImageResource>& Images() {
+ModuleResourceRegistry<ImageResource>& ImageResources() {
   static ModuleResourceRegistry<ImageResource> registry;
   return registry;
 }
 
-}  // namespace
-
-ImageResourceRegistration::ImageResourceRegistration(std::span<const ImageResource> images)
-    : m_module(Images().Add(images)), m_images(images) {}
-
-ImageResourceRegistration::~ImageResourceRegistration() { Images().Remove(m_module, m_images); }
-
 QPixmap LoadImageResource(HINSTANCE module, int id, ImageKind kind) {
-  const ImageResource* image = Images().Find(
+  const ImageResource* image = ImageResources().Find(
       module, [id, kind](const ImageResource& r) { return r.id == id && r.kind == kind; });
   if (image == nullptr) return {};
   if (image->xpm != nullptr) return QPixmap(image->xpm);

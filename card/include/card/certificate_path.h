@@ -19,3 +19,8 @@ inline constexpr std::size_t kMaxPathTextBytes = 64;
 // A closing backslash adds none. nullopt when the text names no identifier,
 // more than kMaxPathIdentifiers, or is not made of such groups.
 std::optional<std::vector<WORD>> ParseCertificatePath(std::span<const BYTE> text);
+
+// The path text of an object's type attributes in a directory record, a key
+// file's or a certificate file's: A1 { 30 { 04 text, ... } } at element,
+// within end. Empty when they are not shaped so.
+std::span<const BYTE> TypeAttributesPath(const BYTE* element, const BYTE* end);

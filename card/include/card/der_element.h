@@ -27,3 +27,6 @@ struct DerContent {
   std::size_t Size() const { return static_cast<std::size_t>(end - content); }
 };
 std::optional<DerContent> EnterDerElement(const BYTE* element, const BYTE* end);
+// The same for an element that must have that tag; nullopt for another tag
+// and when element is null or at end.
+std::optional<DerContent> ExpectDerElement(const BYTE* element, const BYTE* end, BYTE tag);

@@ -116,6 +116,10 @@ class VirtualCard : private NonCopyable {
 
  private:
   VirtualCard();
+  // A member of the state, read under the card's lock.
+  template <class T>
+  T Read(T State::*member) const;
+
   mutable std::mutex m_mutex;
   std::unique_ptr<State> m_state;
   AnswerFilter m_filter;

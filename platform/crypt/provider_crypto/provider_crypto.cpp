@@ -189,6 +189,23 @@ DWORD RsaVerify(EVP_PKEY* key, std::span<const BYTE> input, std::span<const BYTE
              : NTE_BAD_SIGNATURE;
 }
 
+DWORD SignHashValue(CProviderHash& hash, DWORD modulusBytes, DWORD dwFlags, const RsaSigner& sign,
+                    BYTE* pbSignature, DWORD* pdwSigLen) {
+  if (pbSignature == nullptr || *pdwSigLen < modulusBytes) {
+    const bool query = pbSignature == nullptr;
+    *pdwSigLen = modulusBytes;
+    return query ? ERROR_SUCCESS : ERROR_MORE_DATA;
+  }
+  std::span<const BYTE> value;
+  if (DWORD error = hash.Value(&value)) return error;
+  std::vector<BYTE> input;
+  if (DWORD error = SignatureInput(hash.Algorithm(), value, dwFlags, &input)) return error;
+  std::vector<BYTE> signature;
+  if (DWORD error = sign(input, &signature)) return error;
+  const auto littleEndian = Reversed(signature);
+  return CopyOut(littleEndian.data(), littleEndian.size(), pbSignature, pdwSigLen);
+}
+
 DWORD VerifyHashSignature(CProviderHash& hash, EVP_PKEY* key, const BYTE* pbSignature,
                           DWORD dwSigLen, DWORD dwFlags) {
   if (pbSignature == nullptr) return ERROR_INVALID_PARAMETER;
@@ -219,7 +236,11 @@ std::vector<BYTE> Reversed(std::span<const BYTE> bytes) {
   return std::vector<BYTE>(bytes.rbegin(), bytes.rend());
 }
 
-DWORD ExportPublicKeyBlob(EVP_PKEY* key, ALG_ID algorithm, BYTE* pbData, DWORD* pdwDataLen) {
+ALG_ID KeyAlgorithm(DWORD keySpec) {
+  return keySpec == AT_SIGNATURE ? CALG_RSA_SIGN : CALG_RSA_KEYX;
+}
+
+DWORD ExportPublicKeyBlob(EVP_PKEY* key, DWORD keySpec, BYTE* pbData, DWORD* pdwDataLen) {
   std::unique_ptr<BIO, decltype(&BIO_free_all)> bio(BIO_new(BIO_s_mem()), BIO_free_all);
   if (!bio) return NTE_NO_MEMORY;
   char* blob = nullptr;
@@ -227,11 +248,12 @@ DWORD ExportPublicKeyBlob(EVP_PKEY* key, ALG_ID algorithm, BYTE* pbData, DWORD* 
   const long size = BIO_get_mem_data(bio.get(), &blob);
   if (size < static_cast<long>(sizeof(BLOBHEADER))) return NTE_BAD_KEY;
   // The blob names the key's algorithm by its role, as the platform does.
+  const ALG_ID algorithm = KeyAlgorithm(keySpec);
   for (int i = 0; i < 4; ++i) blob[4 + i] = static_cast<char>((algorithm >> (8 * i)) & 0xFF);
   return CopyOut(blob, static_cast<std::size_t>(size), pbData, pdwDataLen);
 }
 
-DWORD ImportPublicKeyBlob(std::span<const BYTE> blob, EVP_PKEY** key, ALG_ID* algorithm) {
+DWORD ImportPublicKeyBlob(std::span<const BYTE> blob, EVP_PKEY** key, DWORD* keySpec) {
   if (blob.size() < sizeof(BLOBHEADER) + sizeof(RSAPUBKEY)) return NTE_BAD_DATA;
   if (blob[0] != PUBLICKEYBLOB) return NTE_BAD_TYPE;
   ALG_ID named = 0;
@@ -245,25 +267,38 @@ DWORD ImportPublicKeyBlob(std::span<const BYTE> blob, EVP_PKEY** key, ALG_ID* al
     return NTE_BAD_DATA;
   }
   *key = decoded;
-  *algorithm = named;
+  *keySpec = named == CALG_RSA_SIGN ? AT_SIGNATURE : AT_KEYEXCHANGE;
   return ERROR_SUCCESS;
 }
 
-DWORD GetRsaKeyParam(EVP_PKEY* key, ALG_ID algorithm, DWORD dwParam, BYTE* pbData,
-                     DWORD* pdwDataLen) {
+DWORD GetRsaKeyParam(DWORD bits, DWORD keySpec, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen) {
   DWORD value = 0;
   switch (dwParam) {
     case KP_ALGID:
-      value = algorithm;
+      value = KeyAlgorithm(keySpec);
       break;
     case KP_KEYLEN:
     case KP_BLOCKLEN:
-      value = static_cast<DWORD>(EVP_PKEY_get_bits(key));
+      value = bits;
       break;
     default:
       return NTE_BAD_TYPE;
   }
   return CopyOut(&value, sizeof value, pbData, pdwDataLen);
+}
+
+DWORD GetNameParam(const char* providerName, const std::string& container, DWORD dwParam,
+                   BYTE* pbData, DWORD* pdwDataLen) {
+  switch (dwParam) {
+    case PP_NAME:
+      return CopyOut(providerName, std::strlen(providerName) + 1, pbData, pdwDataLen);
+    case PP_CONTAINER:
+    case PP_UNIQUE_CONTAINER:
+      if (container.empty()) return NTE_BAD_KEYSET;
+      return CopyOut(container.c_str(), container.size() + 1, pbData, pdwDataLen);
+    default:
+      return NTE_BAD_TYPE;
+  }
 }
 
 }  // namespace platform::crypt

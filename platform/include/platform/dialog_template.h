@@ -12,7 +12,7 @@
 
 #include <span>
 
-#include "common/non_copyable.h"
+#include "platform/module_resource_registry.h"
 #include "platform/win32.h"
 
 namespace platform {
@@ -70,19 +70,12 @@ struct DialogTemplate {
   DWORD style = 0;  // kWindowChild for property pages, kWindowPopup | ... for dialogs
 };
 
+// The templates of the loaded modules.
+ModuleResourceRegistry<DialogTemplate>& DialogTemplates();
+
 // Registers the templates of the module holding them (found from their
 // address) for the lifetime of the object. The templates must outlive it.
-class DialogTemplateRegistration : private NonCopyable {
- public:
-  explicit DialogTemplateRegistration(std::span<const DialogTemplate> templates);
-  ~DialogTemplateRegistration();
-
-  HINSTANCE Module() const { return m_module; }
-
- private:
-  HINSTANCE m_module;
-  std::span<const DialogTemplate> m_templates;
-};
+using DialogTemplateRegistration = ModuleResourceRegistration<DialogTemplate, DialogTemplates>;
 
 // Template id of a module; nullptr when the module has none of that number.
 const DialogTemplate* FindDialogTemplate(HINSTANCE module, int id);

@@ -102,89 +102,41 @@ class CReaderNames : private NonCopyable {
   DWORD m_length = 0;
 };
 
-// A certificate store, closed with flags 0 when the guard goes.
-class CCertStore : private NonCopyable {
+// A platform object that the guard frees with Free when it goes.
+template <class Handle, void (*Free)(Handle)>
+class CPlatformObject : private NonCopyable {
  public:
-  explicit CCertStore(HCERTSTORE store = nullptr) : m_store(store) {}
-  ~CCertStore() { Close(); }
+  explicit CPlatformObject(Handle handle = nullptr) : m_handle(handle) {}
+  ~CPlatformObject() { Reset(); }
 
-  HCERTSTORE Get() const { return m_store; }
-  explicit operator bool() const { return m_store != nullptr; }
-  // Takes another store, closing the one held.
-  void Reset(HCERTSTORE store = nullptr) {
-    Close();
-    m_store = store;
-  }
-
- private:
-  void Close() {
-    if (m_store != nullptr) CertCloseStore(m_store, 0);
-    m_store = nullptr;
-  }
-
-  HCERTSTORE m_store;
-};
-
-// A certificate that the platform created and the guard frees.
-class CCertificateContext : private NonCopyable {
- public:
-  explicit CCertificateContext(PCCERT_CONTEXT context = nullptr) : m_context(context) {}
-  ~CCertificateContext() { Reset(); }
-
-  PCCERT_CONTEXT Get() const { return m_context; }
-  explicit operator bool() const { return m_context != nullptr; }
-  // Takes another certificate, freeing the one held.
-  void Reset(PCCERT_CONTEXT context = nullptr) {
-    if (m_context != nullptr) CertFreeCertificateContext(m_context);
-    m_context = context;
-  }
-  // Hands the certificate to the caller, who frees it.
-  PCCERT_CONTEXT Detach() {
-    PCCERT_CONTEXT context = m_context;
-    m_context = nullptr;
-    return context;
-  }
-
- private:
-  PCCERT_CONTEXT m_context;
-};
-
-// A provider context, released with flags 0 when the guard goes, unless the
-// guard was told that someone else owns it (a context cached with a
-// certificate).
-class CProviderContext : private NonCopyable {
- public:
-  CProviderContext() = default;
-  ~CProviderContext() { Release(); }
-
-  HCRYPTPROV* Receive() {
-    Release();
-    m_owned = true;
-    return &m_handle;
-  }
-  // Keeps a handle that the guard must release only when callerReleases.
-  void Adopt(HCRYPTPROV handle, bool callerReleases) {
-    Release();
+  Handle Get() const { return m_handle; }
+  explicit operator bool() const { return m_handle != nullptr; }
+  // Takes another object, freeing the one held.
+  void Reset(Handle handle = nullptr) {
+    if (m_handle != nullptr) Free(m_handle);
     m_handle = handle;
-    m_owned = callerReleases;
   }
-  HCRYPTPROV Get() const { return m_handle; }
-  // Releases now; true when there was nothing to release or the release
-  // succeeded.
-  bool Release() {
-    bool released = true;
-    if (m_owned && m_handle != 0) released = CryptReleaseContext(m_handle, 0) == TRUE;
-    m_handle = 0;
-    m_owned = false;
-    return released;
+  // Hands the object to the caller, who frees it.
+  Handle Detach() {
+    Handle handle = m_handle;
+    m_handle = nullptr;
+    return handle;
   }
 
  private:
-  HCRYPTPROV m_handle = 0;
-  bool m_owned = false;
+  Handle m_handle;
 };
 
-// A key or hash handle, destroyed with Destroy when the guard goes.
+inline void CloseCertStore(HCERTSTORE store) { CertCloseStore(store, 0); }
+inline void FreeCertificateContext(PCCERT_CONTEXT context) { CertFreeCertificateContext(context); }
+
+// A certificate store, closed with flags 0 when the guard goes.
+using CCertStore = CPlatformObject<HCERTSTORE, CloseCertStore>;
+// A certificate that the platform created and the guard frees.
+using CCertificateContext = CPlatformObject<PCCERT_CONTEXT, FreeCertificateContext>;
+
+// A provider, key or hash handle, given back with Destroy when the guard
+// goes, unless the guard was told that someone else owns it.
 template <class Handle, BOOL (*Destroy)(Handle)>
 class CCryptHandle : private NonCopyable {
  public:
@@ -193,18 +145,53 @@ class CCryptHandle : private NonCopyable {
 
   Handle* Receive() {
     Reset();
+    m_owned = true;
     return &m_handle;
   }
+  // Keeps a handle that the guard must give back only when callerReleases.
+  void Adopt(Handle handle, bool callerReleases) {
+    Reset();
+    m_handle = handle;
+    m_owned = callerReleases;
+  }
   Handle Get() const { return m_handle; }
-  // Destroys the handle now; true when there was none or it was destroyed.
+  // Gives the handle back now; true when there was nothing to give back or
+  // it was given back.
   bool Reset() {
-    const bool destroyed = m_handle == 0 || Destroy(m_handle) == TRUE;
+    const bool done = m_handle == 0 || !m_owned || Destroy(m_handle) == TRUE;
     m_handle = 0;
-    return destroyed;
+    m_owned = false;
+    return done;
   }
 
  private:
   Handle m_handle = 0;
+  bool m_owned = false;
+};
+
+inline BOOL ReleaseProviderContext(HCRYPTPROV provider) { return CryptReleaseContext(provider, 0); }
+
+// A provider context, released with flags 0 when the guard goes, unless the
+// guard was told that someone else owns it (a context cached with a
+// certificate).
+class CProviderContext : public CCryptHandle<HCRYPTPROV, ReleaseProviderContext> {
+ public:
+  // CryptAcquireCertificatePrivateKey with those flags: the provider of the
+  // certificate's key, released by the guard only when the caller must
+  // release it, and the key's spec. False when it fails.
+  bool AcquireCertificateKey(PCCERT_CONTEXT certificate, DWORD flags, DWORD* keySpec) {
+    HCRYPTPROV_OR_NCRYPT_KEY_HANDLE handle = 0;
+    BOOL callerReleases = FALSE;
+    if (CryptAcquireCertificatePrivateKey(certificate, flags, nullptr, &handle, keySpec,
+                                          &callerReleases) != TRUE) {
+      return false;
+    }
+    Adopt(handle, callerReleases == TRUE);
+    return true;
+  }
+  // Releases now; true when there was nothing to release or the release
+  // succeeded.
+  bool Release() { return Reset(); }
 };
 
 using CKeyHandle = CCryptHandle<HCRYPTKEY, CryptDestroyKey>;

@@ -12,7 +12,7 @@
 
 #include <span>
 
-#include "common/non_copyable.h"
+#include "platform/module_resource_registry.h"
 #include "platform/win32.h"
 
 namespace platform {
@@ -26,17 +26,12 @@ struct ImageResource {
   const char* qtResourcePath;  // ":/..." when xpm is null
 };
 
+// The images of the loaded modules.
+ModuleResourceRegistry<ImageResource>& ImageResources();
+
 // Registers the images of the module holding them (found from their
 // address) for the lifetime of the object.
-class ImageResourceRegistration : private NonCopyable {
- public:
-  explicit ImageResourceRegistration(std::span<const ImageResource> images);
-  ~ImageResourceRegistration();
-
- private:
-  HINSTANCE m_module;
-  std::span<const ImageResource> m_images;
-};
+using ImageResourceRegistration = ModuleResourceRegistration<ImageResource, ImageResources>;
 
 // The image of that number and kind; a null pixmap when the module has none
 // or it cannot be decoded. Needs the Qt application (qt_application.h).

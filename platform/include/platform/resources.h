@@ -11,7 +11,7 @@
 
 #include <span>
 
-#include "common/non_copyable.h"
+#include "platform/module_resource_registry.h"
 #include "platform/win32.h"
 
 namespace platform {
@@ -21,20 +21,13 @@ struct StringResource {
   const char* text;
 };
 
+// The string tables of the loaded modules.
+ModuleResourceRegistry<StringResource>& StringTables();
+
 // Registers the string table of the module holding the entries (the module
 // is found from their address) for the lifetime of the object. The entries
 // must outlive it; a static array beside the registration does.
-class StringTableRegistration : private NonCopyable {
- public:
-  explicit StringTableRegistration(std::span<const StringResource> entries);
-  ~StringTableRegistration();
-
-  HINSTANCE Module() const { return m_module; }
-
- private:
-  HINSTANCE m_module;
-  std::span<const StringResource> m_entries;
-};
+using StringTableRegistration = ModuleResourceRegistration<StringResource, StringTables>;
 
 // The text of a string-table entry of a module, or nullptr when the module
 // has no such entry.

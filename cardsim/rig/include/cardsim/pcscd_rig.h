@@ -82,6 +82,8 @@ class PcscdRig : private NonCopyable {
   void LaunchDaemon();
   void WaitUntilReady(std::chrono::steady_clock::time_point deadline);
   void WaitForState(std::size_t i, bool present, std::chrono::steady_clock::time_point deadline);
+  // Insert (present) or Remove.
+  void MoveCard(std::size_t i, bool present, bool wait);
   [[noreturn]] void Fail(const std::string& what);
   void KillDaemon();
 

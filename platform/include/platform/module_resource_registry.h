@@ -1,5 +1,8 @@
 // A registry of resource arrays by module: each module registers the arrays
 // compiled into it, and lookups by instance handle and number find them.
+// Every kind of resource (string tables, dialog templates, images) has one
+// registry in the process, reached through a function of the platform
+// library that looks its entries up.
 #pragma once
 
 #include <algorithm>
@@ -7,6 +10,7 @@
 #include <span>
 #include <vector>
 
+#include "common/non_copyable.h"
 #include "platform/module_handle.h"
 
 namespace platform {
@@ -48,6 +52,23 @@ class ModuleResourceRegistry {
   };
   mutable std::mutex m_mutex;
   std::vector<Table> m_tables;
+};
+
+// Registers the entries of the module holding them (the module is found from
+// their address) with Registry() for the lifetime of the object. The entries
+// must outlive it; a static array beside the registration does.
+template <class Entry, ModuleResourceRegistry<Entry>& (*Registry)()>
+class ModuleResourceRegistration : private NonCopyable {
+ public:
+  explicit ModuleResourceRegistration(std::span<const Entry> entries)
+      : m_module(Registry().Add(entries)), m_entries(entries) {}
+  ~ModuleResourceRegistration() { Registry().Remove(m_module, m_entries); }
+
+  HINSTANCE Module() const { return m_module; }
+
+ private:
+  HINSTANCE m_module;
+  std::span<const Entry> m_entries;
 };
 
 }  // namespace platform
