@@ -100,6 +100,16 @@ void CLineCount::Report(benchmark::State& state) const {
   state.counters["t0_9600_ms"] = bytes * 1.25 + commands * 3.0;
 }
 
+void SignRounds(benchmark::State& state, CLineCount& count) {
+  CSigningContext context;
+  if (!context.Ready()) return state.SkipWithError("no context with the PIN");
+  for (auto _ : state) {
+    count.Restart();
+    if (!context.Sign()) return state.SkipWithError("not signed");
+  }
+  count.Report(state);
+}
+
 int RunBenchmarks(int argc, char** argv) {
   platform_test::ScopedUserDir userDir;
   if (!platform::RegisterProvider("OrvelCSP", PROV_RSA_FULL, "liborvelcsp.so")) return 1;
