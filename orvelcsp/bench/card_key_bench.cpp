@@ -2,7 +2,7 @@
 
 #include "installation_support.h"
 #include "keyprep/card_provider.h"
-#include "platform/provider_registry.h"
+#include "orvel_test/registration.h"
 #include "platform_test/scoped_user_dir.h"
 #include "test_pki.h"
 
@@ -112,7 +112,7 @@ void SignRounds(benchmark::State& state, CLineCount& count) {
 
 int RunBenchmarks(int argc, char** argv) {
   platform_test::ScopedUserDir userDir;
-  if (!platform::RegisterProvider("OrvelCSP", PROV_RSA_FULL, "liborvelcsp.so")) return 1;
+  if (!orvel_test::RegisterCardProvider()) return 1;
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
