@@ -182,12 +182,9 @@ FuzzCard::FuzzCard(const CardInput& input) {
   }
   fakepcsc::AddReader(kReader);
   fakepcsc::InsertCard(kReader, m_card);
-  if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &m_context) != SCARD_S_SUCCESS) {
-    m_context = 0;
-    return;
-  }
+  if (m_context.Establish(SCARD_SCOPE_USER) != SCARD_S_SUCCESS) return;
   DWORD protocol = 0;
-  if (SCardConnect(m_context, kReader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &m_handle,
+  if (SCardConnect(m_context.Get(), kReader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &m_handle,
                    &protocol) != SCARD_S_SUCCESS) {
     m_handle = 0;
   }
@@ -198,9 +195,9 @@ FuzzCard::FuzzCard(const CardInput& input) {
 
 FuzzCard::~FuzzCard() {
   if (m_handle != 0) SCardDisconnect(m_handle, SCARD_LEAVE_CARD);
-  if (m_context != 0) SCardReleaseContext(m_context);
-  fakepcsc::Reset();
 }
+
+FuzzCard::FakeReset::~FakeReset() { fakepcsc::Reset(); }
 
 namespace {
 // Made on first use, removed when the process ends.

@@ -19,9 +19,11 @@
 #include <string>
 #include <vector>
 
+#include "card/crypto_card.h"
 #include "cardsim/virtual_card.h"
 #include "common/non_copyable.h"
 #include "fuzz_input.h"
+#include "platform/handle_guards.h"
 #include "platform/winscard_ext.h"
 
 namespace orvel_fuzz {
@@ -90,10 +92,25 @@ class FuzzCard : private NonCopyable {
   static constexpr char kPin[] = "1234";
 
  private:
+  // Empties the fake resource manager when the card goes, once the context
+  // below is released.
+  struct FakeReset {
+    ~FakeReset();
+  } m_fakeReset;
   std::shared_ptr<cardsim::VirtualCard> m_card;
-  SCARDCONTEXT m_context = 0;
+  CResourceManagerContext m_context;
   SCARDHANDLE m_handle = 0;
 };
+
+// The card library's object on the card the rest of the input describes,
+// handed to use(CCryptoCard&) when the reader connects.
+template <typename Use>
+void WithInputCard(InputReader& in, Use&& use) {
+  FuzzCard fake(in);
+  if (!fake.Connected()) return;
+  CCryptoCard card(fake.Handle());
+  use(card);
+}
 
 // Once per process: a private user directory (ORVEL_USER_DIR) and the
 // module instance, as the libraries expect of their program.

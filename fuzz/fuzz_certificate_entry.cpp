@@ -22,24 +22,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   InputReader in(data, size);
   const std::uint16_t capacityField = in.Word();
   const std::size_t nameSize = std::size_t{in.Byte()} + 1;
-  FuzzCard fake(in);
-  if (!fake.Connected()) return 0;
-
   const bool withBuffer = capacityField != kNoBuffer;
   const DWORD capacity = withBuffer ? capacityField % 4097 : 0;
   auto certificate = std::make_unique<BYTE[]>(capacity);
   auto name = std::make_unique<char[]>(nameSize);
-  CCryptoCard card(fake.Handle());
-  DWORD cursor = 0;
-  for (int call = 0; call < kMaxCalls; ++call) {
-    DWORD length = capacity;
-    WORD usage = 0;
-    const DWORD before = cursor;
-    const int more = card.ReadCertificateEntry(&cursor, withBuffer ? certificate.get() : nullptr,
-                                               &length, {name.get(), nameSize}, &usage);
-    if (more == 0) break;
-    // A processed record moves the cursor on, and what was written fits.
-    if (cursor <= before || length > capacity) __builtin_trap();
-  }
+  WithInputCard(in, [&](CCryptoCard& card) {
+    DWORD cursor = 0;
+    for (int call = 0; call < kMaxCalls; ++call) {
+      DWORD length = capacity;
+      WORD usage = 0;
+      const DWORD before = cursor;
+      const int more = card.ReadCertificateEntry(&cursor, withBuffer ? certificate.get() : nullptr,
+                                                 &length, {name.get(), nameSize}, &usage);
+      if (more == 0) break;
+      // A processed record moves the cursor on, and what was written fits.
+      if (cursor <= before || length > capacity) __builtin_trap();
+    }
+  });
   return 0;
 }

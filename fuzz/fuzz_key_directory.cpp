@@ -24,21 +24,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto idBytes = in.Take(in.Byte() % 65);
   // An exact-size copy, so that a read past the identifier is seen.
   const std::vector<BYTE> idElement(idBytes.begin(), idBytes.end());
-  FuzzCard fake(in);
-  if (!fake.Connected()) return 0;
-
-  CCryptoCard card(fake.Handle());
-  if ((flags & 0x01) != 0) card.VerifyPin(FuzzCard::kPin);
-  KeyReferenceMap map{};
-  // Success whatever the card did, as the installation relies on.
-  if (card.ScanKeyReferences(&map) != 1) __builtin_trap();
-  card.FindPrivateKeyById(idElement);
-  if ((flags & 0x02) != 0) {
-    std::array<BYTE, kKeyIdentifierBytes> identifier{};
-    const std::size_t n = std::min(idElement.size(), identifier.size());
-    std::copy_n(idElement.begin(), n, identifier.begin());
-    card.AddKeyDirectoryEntries(reference, identifier, roleWord);
+  WithInputCard(in, [&](CCryptoCard& card) {
+    if ((flags & 0x01) != 0) card.VerifyPin(FuzzCard::kPin);
+    KeyReferenceMap map{};
+    // Success whatever the card did, as the installation relies on.
     if (card.ScanKeyReferences(&map) != 1) __builtin_trap();
-  }
+    card.FindPrivateKeyById(idElement);
+    if ((flags & 0x02) != 0) {
+      std::array<BYTE, kKeyIdentifierBytes> identifier{};
+      const std::size_t n = std::min(idElement.size(), identifier.size());
+      std::copy_n(idElement.begin(), n, identifier.begin());
+      card.AddKeyDirectoryEntries(reference, identifier, roleWord);
+      if (card.ScanKeyReferences(&map) != 1) __builtin_trap();
+    }
+  });
   return 0;
 }

@@ -11,12 +11,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace orvel_fuzz;
   PrepareProcess();
   InputReader in(data, size);
-  FuzzCard fake(in);
-  if (!fake.Connected()) return 0;
-  CCryptoCard card(fake.Handle());
-  card.ReadObjectDirectory();
-  // The table then leads every directory operation; its first SELECT goes
-  // to whatever identifier the ODF named.
-  card.SelectApplication(card.DirectoryFiles()[kCertificateDirectory]);
+  WithInputCard(in, [](CCryptoCard& card) {
+    card.ReadObjectDirectory();
+    // The table then leads every directory operation; its first SELECT goes
+    // to whatever identifier the ODF named.
+    card.SelectApplication(card.DirectoryFiles()[kCertificateDirectory]);
+  });
   return 0;
 }

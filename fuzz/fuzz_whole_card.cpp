@@ -16,21 +16,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace orvel_fuzz;
   PrepareProcess();
   InputReader in(data, size);
-  FuzzCard fake(in);
-  if (!fake.Connected()) return 0;
-
-  CCryptoCard card(fake.Handle());
-  ChipInfo identifier{};
-  card.GetChipInfo(&identifier);
-  CCardCertCache cache(identifier);
-  cache.ReadFromCard(card);
-  for (const CardCertEntry* entry = cache.Entries(); entry != nullptr; entry = entry->next.get()) {
-    if (entry->certificateLength == 0 || entry->certificateLength > kCertificateBufferSize) {
-      __builtin_trap();
+  WithInputCard(in, [](CCryptoCard& card) {
+    ChipInfo identifier{};
+    card.GetChipInfo(&identifier);
+    CCardCertCache cache(identifier);
+    cache.ReadFromCard(card);
+    for (const CardCertEntry* entry = cache.Entries(); entry != nullptr;
+         entry = entry->next.get()) {
+      if (entry->certificateLength == 0 || entry->certificateLength > kCertificateBufferSize) {
+        __builtin_trap();
+      }
     }
-  }
-  const CCertStore store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
-  if (!store) return 0;
-  cache.AddToStore(store.Get());
+    const CCertStore store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+    if (store) cache.AddToStore(store.Get());
+  });
   return 0;
 }

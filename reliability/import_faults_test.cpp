@@ -125,22 +125,22 @@ TEST_P(ImportFault, LeavesAnAllowedStateAndTheImportCanBeRepeated) {
     Unharmed()[FaultName(c.fault)] += " " + std::to_string(c.command);
     EXPECT_EQ(state, LeftState::Installed) << "reported success";
     EXPECT_TRUE(first.failureMessages.empty());
-    EXPECT_EQ(m_bench.SoftwareContainers(), 0u);
+    EXPECT_EQ(orvel_test::SoftwareKeyContainers(), 0u);
   } else {
     EXPECT_FALSE(first.failureMessages.empty()) << "failed without telling the user";
     EXPECT_TRUE(state == LeftState::NothingNew || state == LeftState::KeyWithoutCertificate ||
                 (state == LeftState::Unreachable && c.fault == CardFault::CardRemoved))
         << "not an allowed state";
-    EXPECT_EQ(m_bench.SoftwareContainers(), m_path->KeepsSoftwareKeyOnFailure() ? 1u : 0u);
+    EXPECT_EQ(orvel_test::SoftwareKeyContainers(), m_path->KeepsSoftwareKeyOnFailure() ? 1u : 0u);
   }
 
   // The same PFX again, nothing broken this time.
   m_bench.ReinsertCardIfRemoved();
-  const std::size_t containersBefore = m_bench.SoftwareContainers();
+  const std::size_t containersBefore = orvel_test::SoftwareKeyContainers();
   const ImportRun second = m_path->Import(CFaultBench::Pfx());
   EXPECT_TRUE(second.succeeded);
   EXPECT_TRUE(second.failureMessages.empty()) << second.failureMessages.front();
-  EXPECT_EQ(m_bench.SoftwareContainers(), containersBefore);
+  EXPECT_EQ(orvel_test::SoftwareKeyContainers(), containersBefore);
   ExpectCertificateInstalled(m_bench.Card(), state == LeftState::Unreachable);
 }
 

@@ -75,7 +75,7 @@ class CStoreProviderPath : public CImportPath, private NonCopyable {
     ASSERT_NE(host, nullptr);
     if (host->Item(kPinEditId) != nullptr) {
       m_run.shown.push_back("pin");
-      storeprov_test::TypeText(host->Item(kPinEditId), QString::fromLatin1(kCardPin));
+      storeprov_test::TypeText(host->Item(kPinEditId), QString::fromLatin1(orvel_test::kImportPin));
       qobject_cast<QPushButton*>(host->Item(IDOK))->click();
       return;
     }

@@ -19,7 +19,7 @@ class CWizardPath : public CImportPath {
   ImportRun Import(const Bytes& pfx) override {
     ModuleInstance = platform::ProgramModule();
     wizard_test::ScriptedUi ui;
-    ui.pins = {std::string(kCardPin)};
+    ui.pins = {std::string(orvel_test::kImportPin)};
     Bytes data = pfx;
     CRYPT_DATA_BLOB blob{static_cast<DWORD>(data.size()), data.data()};
     const std::u16string password = testpki::Wide(kPfxPassword);

@@ -25,15 +25,7 @@ work=$(mktemp -d /tmp/orvel-demo-XXXXXX)
 password="Contraseña-Orvel"
 pin=1234
 
-# A sample PFX: a 1024-bit RSA key and its self-signed sha1RSA certificate,
-# for signing and encipherment.
-openssl req -x509 -newkey rsa:1024 -sha1 -nodes -days 3650 \
-  -keyout "$work/clave.pem" -out "$work/certificado.pem" \
-  -subj "/O=DRAV-NOR/CN=Usuaria de prueba" \
-  -addext "keyUsage=digitalSignature,keyEncipherment" 2>/dev/null
-openssl pkcs12 -export -in "$work/certificado.pem" -inkey "$work/clave.pem" \
-  -name "Usuaria de prueba" -out "$work/muestra.pfx" -passout "pass:$password"
-rm -f "$work/clave.pem"
+scripts/sample-pfx.sh "$work/muestra.pfx" "Usuaria de prueba" "$password"
 
 echo "Sample PFX:    $work/muestra.pfx"
 echo "Its password:  $password"

@@ -127,12 +127,7 @@ state=$HOME/.local/share/orvel-platform
 
 step "the installed wizard imports a PFX (offscreen, autopilot)"
 password="Contraseña-Orvel"
-openssl req -x509 -newkey rsa:1024 -sha1 -nodes -days 3650 \
-  -keyout "$work/clave.pem" -out "$work/certificado.pem" \
-  -subj "/O=DRAV-NOR/CN=Usuaria del paquete" \
-  -addext "keyUsage=digitalSignature,keyEncipherment" 2>/dev/null
-openssl pkcs12 -export -in "$work/certificado.pem" -inkey "$work/clave.pem" \
-  -name "Usuaria del paquete" -out "$work/muestra.pfx" -passout "pass:$password"
+scripts/sample-pfx.sh "$work/muestra.pfx" "Usuaria del paquete" "$password"
 # The autopilot links the platform's user interface: LD_LIBRARY_PATH binds it
 # to the installed libraries, not to the build tree's.
 QT_QPA_PLATFORM=offscreen LD_LIBRARY_PATH=$libdir/orvel LD_PRELOAD=$autopilot \

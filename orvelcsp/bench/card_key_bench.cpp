@@ -2,7 +2,7 @@
 
 #include "installation_support.h"
 #include "keyprep/card_provider.h"
-#include "platform/provider_registry.h"
+#include "orvel_test/registration.h"
 #include "platform_test/scoped_user_dir.h"
 #include "test_pki.h"
 
@@ -100,9 +100,19 @@ void CLineCount::Report(benchmark::State& state) const {
   state.counters["t0_9600_ms"] = bytes * 1.25 + commands * 3.0;
 }
 
+void SignRounds(benchmark::State& state, CLineCount& count) {
+  CSigningContext context;
+  if (!context.Ready()) return state.SkipWithError("no context with the PIN");
+  for (auto _ : state) {
+    count.Restart();
+    if (!context.Sign()) return state.SkipWithError("not signed");
+  }
+  count.Report(state);
+}
+
 int RunBenchmarks(int argc, char** argv) {
   platform_test::ScopedUserDir userDir;
-  if (!platform::RegisterProvider("OrvelCSP", PROV_RSA_FULL, "liborvelcsp.so")) return 1;
+  if (!orvel_test::RegisterCardProvider()) return 1;
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

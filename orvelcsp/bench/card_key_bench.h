@@ -60,6 +60,10 @@ class CLineCount : private NonCopyable {
   std::size_t m_bytes = 0;
 };
 
+// One signature a round, with a context holding the verified PIN on the card
+// that count watches; reports the line of the last round.
+void SignRounds(benchmark::State& state, CLineCount& count);
+
 // Registers the provider in a private user directory for the run, then runs
 // the benchmarks.
 int RunBenchmarks(int argc, char** argv);

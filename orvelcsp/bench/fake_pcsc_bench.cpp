@@ -34,13 +34,7 @@ BENCHMARK(BM_CertificateAttachFakePcsc)->Unit(benchmark::kMicrosecond);
 
 void BM_SignatureWithVerifiedPinFakePcsc(benchmark::State& state) {
   CLineCount count(InsertKeyCard());
-  orvelcsp_bench::CSigningContext context;
-  if (!context.Ready()) return state.SkipWithError("no context with the PIN");
-  for (auto _ : state) {
-    count.Restart();
-    if (!context.Sign()) return state.SkipWithError("not signed");
-  }
-  count.Report(state);
+  orvelcsp_bench::SignRounds(state, count);
 }
 BENCHMARK(BM_SignatureWithVerifiedPinFakePcsc)->Unit(benchmark::kMicrosecond);
 

@@ -3,10 +3,9 @@
 // root: it starts a private pcscd).
 #include <chrono>
 #include <memory>
-#include <stdexcept>
 
 #include "card_key_bench.h"
-#include "cardsim/pcscd_rig.h"
+#include "orvel_test/benchmark_rig.h"
 
 namespace {
 
@@ -19,13 +18,8 @@ void BM_CertificateAttachThroughPcscd(benchmark::State& state) {
     auto card = orvelcsp_bench::KeyCard();
     count.reset();
     count = std::make_unique<CLineCount>(card);
-    std::unique_ptr<cardsim::PcscdRig> rig;
-    try {
-      rig = std::make_unique<cardsim::PcscdRig>(std::vector{card});
-      rig->Start();
-    } catch (const std::exception& e) {
-      return state.SkipWithError(e.what());
-    }
+    const auto rig = orvel_test::StartRig(state, card);
+    if (!rig) return;
     count->Restart();
     const auto start = std::chrono::steady_clock::now();
     if (!orvelcsp_bench::AttachCertificate()) return state.SkipWithError("not attached");
@@ -42,19 +36,8 @@ BENCHMARK(BM_CertificateAttachThroughPcscd)
 void BM_SignatureWithVerifiedPinThroughPcscd(benchmark::State& state) {
   auto card = orvelcsp_bench::KeyCard();
   CLineCount count(card);
-  cardsim::PcscdRig rig({card});
-  try {
-    rig.Start();
-  } catch (const std::exception& e) {
-    return state.SkipWithError(e.what());
-  }
-  orvelcsp_bench::CSigningContext context;
-  if (!context.Ready()) return state.SkipWithError("no context with the PIN");
-  for (auto _ : state) {
-    count.Restart();
-    if (!context.Sign()) return state.SkipWithError("not signed");
-  }
-  count.Report(state);
+  const auto rig = orvel_test::StartRig(state, card);
+  if (rig) orvelcsp_bench::SignRounds(state, count);
 }
 BENCHMARK(BM_SignatureWithVerifiedPinThroughPcscd)->Unit(benchmark::kMillisecond);
 

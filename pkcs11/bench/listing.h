@@ -35,6 +35,19 @@ inline int ListToken(CK_FUNCTION_LIST* f) {
   return static_cast<int>(found);
 }
 
+// Initializes the module and opens a session on the first slot's token,
+// logged in with the PIN 1234; the session, or 0 when the login failed.
+inline CK_SESSION_HANDLE OpenLoggedInSession(CK_FUNCTION_LIST* f) {
+  f->C_Initialize(nullptr);
+  CK_SLOT_ID slot = 0;
+  CK_ULONG count = 1;
+  f->C_GetSlotList(CK_TRUE, &slot, &count);
+  CK_SESSION_HANDLE session = 0;
+  f->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &session);
+  CK_UTF8CHAR pin[] = {'1', '2', '3', '4'};
+  return f->C_Login(session, CKU_USER, pin, sizeof(pin)) == CKR_OK ? session : 0;
+}
+
 // Logs in and signs a SHA-256 hash of data with the first private key.
 inline bool LoginAndSign(CK_FUNCTION_LIST* f, CK_SESSION_HANDLE session) {
   CK_OBJECT_CLASS keyClass = CKO_PRIVATE_KEY;

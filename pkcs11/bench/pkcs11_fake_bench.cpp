@@ -17,14 +17,13 @@ struct Traffic {
   double bytes = 0;
 };
 
-Traffic TakeTraffic() {
-  Traffic t;
+// The commands and bytes traced since the last call, added to total.
+void TakeTraffic(Traffic& total) {
   for (const auto& entry : fakepcsc::Trace()) {
-    ++t.commands;
-    t.bytes += static_cast<double>(entry.command.size() + entry.answer.size());
+    ++total.commands;
+    total.bytes += static_cast<double>(entry.command.size() + entry.answer.size());
   }
   fakepcsc::ClearTrace();
-  return t;
 }
 
 void Report(benchmark::State& state, const Traffic& total) {
@@ -49,16 +48,20 @@ class Bench {
   p11_test::Module module;
 };
 
+// One listing, its traffic added to total; the benchmark fails when the
+// listing does.
+void ListAndTakeTraffic(benchmark::State& state, Bench& bench, Traffic& total) {
+  if (p11_bench::ListToken(bench.module.Functions()) != 20) state.SkipWithError("listing");
+  TakeTraffic(total);
+}
+
 void BM_FirstListingOfTenKeys(benchmark::State& state) {
   Bench bench;
   Traffic total;
   for (auto _ : state) {
     bench.module->C_Initialize(nullptr);
     fakepcsc::ClearTrace();
-    if (p11_bench::ListToken(bench.module.Functions()) != 20) state.SkipWithError("listing");
-    const Traffic t = TakeTraffic();
-    total.commands += t.commands;
-    total.bytes += t.bytes;
+    ListAndTakeTraffic(state, bench, total);
     bench.module->C_Finalize(nullptr);
   }
   Report(state, total);
@@ -71,12 +74,7 @@ void BM_LaterListing(benchmark::State& state) {
   p11_bench::ListToken(bench.module.Functions());
   fakepcsc::ClearTrace();
   Traffic total;
-  for (auto _ : state) {
-    if (p11_bench::ListToken(bench.module.Functions()) != 20) state.SkipWithError("listing");
-    const Traffic t = TakeTraffic();
-    total.commands += t.commands;
-    total.bytes += t.bytes;
-  }
+  for (auto _ : state) ListAndTakeTraffic(state, bench, total);
   bench.module->C_Finalize(nullptr);
   Report(state, total);
 }
@@ -85,14 +83,8 @@ BENCHMARK(BM_LaterListing)->Unit(benchmark::kMicrosecond);
 void BM_SignatureAfterLogin(benchmark::State& state) {
   Bench bench;
   CK_FUNCTION_LIST* f = bench.module.Functions();
-  f->C_Initialize(nullptr);
-  CK_SLOT_ID slot = 0;
-  CK_ULONG count = 1;
-  f->C_GetSlotList(CK_TRUE, &slot, &count);
-  CK_SESSION_HANDLE session = 0;
-  f->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &session);
-  CK_UTF8CHAR pin[] = {'1', '2', '3', '4'};
-  f->C_Login(session, CKU_USER, pin, 4);
+  const CK_SESSION_HANDLE session = p11_bench::OpenLoggedInSession(f);
+  if (session == 0) state.SkipWithError("login");
   fakepcsc::ClearTrace();
   Traffic total;
   for (auto _ : state) {
@@ -100,9 +92,7 @@ void BM_SignatureAfterLogin(benchmark::State& state) {
       state.SkipWithError("signature");
       break;
     }
-    const Traffic t = TakeTraffic();
-    total.commands += t.commands;
-    total.bytes += t.bytes;
+    TakeTraffic(total);
   }
   f->C_Finalize(nullptr);
   Report(state, total);

@@ -30,17 +30,26 @@ Bench& TheBench() {
   return bench;
 }
 
+// The card commands of one listing; the benchmark fails when the listing does.
+double CommandsOfListing(benchmark::State& state, Bench& bench) {
+  const std::size_t before = bench.card->CommandCount();
+  if (p11_bench::ListToken(bench.module.Functions()) != 20) state.SkipWithError("listing");
+  return static_cast<double>(bench.card->CommandCount() - before);
+}
+
+void ReportCommands(benchmark::State& state, double commands) {
+  state.counters["commands"] = commands / static_cast<double>(state.iterations());
+}
+
 void BM_PcscdFirstListingOfTenKeys(benchmark::State& state) {
   Bench& bench = TheBench();
   double commands = 0;
   for (auto _ : state) {
     bench.module->C_Initialize(nullptr);
-    const std::size_t before = bench.card->CommandCount();
-    if (p11_bench::ListToken(bench.module.Functions()) != 20) state.SkipWithError("listing");
-    commands += static_cast<double>(bench.card->CommandCount() - before);
+    commands += CommandsOfListing(state, bench);
     bench.module->C_Finalize(nullptr);
   }
-  state.counters["commands"] = commands / static_cast<double>(state.iterations());
+  ReportCommands(state, commands);
 }
 BENCHMARK(BM_PcscdFirstListingOfTenKeys)->Unit(benchmark::kMillisecond);
 
@@ -49,27 +58,17 @@ void BM_PcscdLaterListing(benchmark::State& state) {
   bench.module->C_Initialize(nullptr);
   p11_bench::ListToken(bench.module.Functions());
   double commands = 0;
-  for (auto _ : state) {
-    const std::size_t before = bench.card->CommandCount();
-    if (p11_bench::ListToken(bench.module.Functions()) != 20) state.SkipWithError("listing");
-    commands += static_cast<double>(bench.card->CommandCount() - before);
-  }
+  for (auto _ : state) commands += CommandsOfListing(state, bench);
   bench.module->C_Finalize(nullptr);
-  state.counters["commands"] = commands / static_cast<double>(state.iterations());
+  ReportCommands(state, commands);
 }
 BENCHMARK(BM_PcscdLaterListing)->Unit(benchmark::kMillisecond);
 
 void BM_PcscdSignatureAfterLogin(benchmark::State& state) {
   Bench& bench = TheBench();
   CK_FUNCTION_LIST* f = bench.module.Functions();
-  f->C_Initialize(nullptr);
-  CK_SLOT_ID slot = 0;
-  CK_ULONG count = 1;
-  f->C_GetSlotList(CK_TRUE, &slot, &count);
-  CK_SESSION_HANDLE session = 0;
-  f->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &session);
-  CK_UTF8CHAR pin[] = {'1', '2', '3', '4'};
-  if (f->C_Login(session, CKU_USER, pin, sizeof(pin)) != CKR_OK) state.SkipWithError("login");
+  const CK_SESSION_HANDLE session = p11_bench::OpenLoggedInSession(f);
+  if (session == 0) state.SkipWithError("login");
   double commands = 0;
   for (auto _ : state) {
     const std::size_t before = bench.card->CommandCount();
@@ -80,7 +79,7 @@ void BM_PcscdSignatureAfterLogin(benchmark::State& state) {
     commands += static_cast<double>(bench.card->CommandCount() - before);
   }
   f->C_Finalize(nullptr);
-  state.counters["commands"] = commands / static_cast<double>(state.iterations());
+  ReportCommands(state, commands);
 }
 BENCHMARK(BM_PcscdSignatureAfterLogin)->Unit(benchmark::kMillisecond);
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "card_harness.h"
-#include "platform/card_database.h"
+#include "orvel_test/registration.h"
 
 extern "C" CK_RV C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR list);
 
@@ -61,11 +61,7 @@ void ListObjects(CK_FUNCTION_LIST* f, CK_SESSION_HANDLE session) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace orvel_fuzz;
   PrepareProcess();
-  static const bool registered = [] {
-    const auto atr = cardsim::VirtualCard::Atr();
-    return platform::RegisterCardType(
-        {"DRAV-NOR", atr, std::vector<std::uint8_t>(atr.size(), 0xFF)});
-  }();
+  static const bool registered = orvel_test::RegisterCardType();
   (void)registered;
   InputReader in(data, size);
   const CardInput input = ReadCardInput(in);

@@ -6,19 +6,17 @@
 
 #include <algorithm>
 #include <array>
-#include <filesystem>
 #include <sstream>
 
 #include "card/card_scope_guards.h"
+#include "card/card_types.h"
 #include "card/crypto_card.h"
 #include "cardsim/fake_pcsc.h"
 #include "orvel_test/certificate_files.h"
-#include "orvel_test/fake_readers.h"
 #include "orvel_test/registration.h"
 #include "platform/card_database.h"
 #include "platform/handle_guards.h"
 #include "platform/provider_registry.h"
-#include "platform/user_state.h"
 #include "platform/wincrypt.h"
 #include "support/card_records.h"
 #include "test_pki.h"
@@ -26,10 +24,6 @@
 namespace reliability {
 namespace {
 
-constexpr std::uint16_t kApplicationDf = 0x5015;
-constexpr std::uint16_t kPrkdf = 0x6001;
-constexpr std::uint16_t kPukdf = 0x6002;
-constexpr std::uint16_t kCdf = 0x6004;
 constexpr std::size_t kKeyRecordSize = 85;
 constexpr std::size_t kKeyReferenceOffset = 48;
 
@@ -109,47 +103,34 @@ bool HoldsTheKeyInBothRoles(const cardsim::VirtualCard& card, std::uint8_t refer
 using orvel_test::ReadCardCertificates;
 using orvel_test::ReadEntry;
 
+// What each fault is called and how the fake library injects it, in the
+// order of CardFault.
+struct FaultInjection {
+  const char* name;
+  void (*inject)(std::size_t command);
+};
+constexpr FaultInjection kFaultInjections[] = {
+    {"transport", [](std::size_t n) { fakepcsc::FailTransmitAt(n, SCARD_E_NOT_TRANSACTED); }},
+    {"removed", fakepcsc::RemoveCardAt},
+    {"reset", fakepcsc::ResetCardAt},
+    {"sw6A80", [](std::size_t n) { fakepcsc::AnswerStatusAt(n, 0x6A80); }},
+};
+static_assert(std::size(kFaultInjections) == std::size(kAllFaults));
+
+const FaultInjection& InjectionOf(CardFault fault) {
+  return kFaultInjections[static_cast<std::size_t>(fault)];
+}
+
 }  // namespace
 
-const char* FaultName(CardFault fault) {
-  switch (fault) {
-    case CardFault::TransportError:
-      return "transport";
-    case CardFault::CardRemoved:
-      return "removed";
-    case CardFault::CardReset:
-      return "reset";
-    case CardFault::Status6A80:
-      return "sw6A80";
-  }
-  return "?";
-}
+const char* FaultName(CardFault fault) { return InjectionOf(fault).name; }
 
-void InjectFault(std::size_t command, CardFault fault) {
-  switch (fault) {
-    case CardFault::TransportError:
-      fakepcsc::FailTransmitAt(command, SCARD_E_NOT_TRANSACTED);
-      break;
-    case CardFault::CardRemoved:
-      fakepcsc::RemoveCardAt(command);
-      break;
-    case CardFault::CardReset:
-      fakepcsc::ResetCardAt(command);
-      break;
-    case CardFault::Status6A80:
-      fakepcsc::AnswerStatusAt(command, 0x6A80);
-      break;
-  }
-}
+void InjectFault(std::size_t command, CardFault fault) { InjectionOf(fault).inject(command); }
 
 CFaultBench::CFaultBench() {
   EXPECT_TRUE(orvel_test::RegisterCardProvider());
   EXPECT_TRUE(orvel_test::RegisterCardType());
-  fakepcsc::Reset();
-  cardsim::CardSpec spec;
-  spec.serial = {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F};
-  spec.pin = kCardPin;
-  m_card = orvel_test::AddReaderWithCard(kReader, spec);
+  m_card = orvel_test::InsertImportCard();
   TheMaterial();
 }
 
@@ -158,28 +139,22 @@ CFaultBench::~CFaultBench() { fakepcsc::Reset(); }
 const Bytes& CFaultBench::Pfx() { return TheMaterial().pfx; }
 
 void CFaultBench::ReinsertCardIfRemoved() {
-  if (fakepcsc::CardIn(kReader) == nullptr) fakepcsc::InsertCard(kReader, m_card);
-}
-
-std::size_t CFaultBench::SoftwareContainers() const {
-  const auto keys = platform::UserStateDir() / "keys";
-  std::error_code error;
-  std::size_t count = 0;
-  if (!std::filesystem::exists(keys, error)) return 0;
-  for (const auto& entry : std::filesystem::directory_iterator(keys, error)) {
-    if (entry.is_regular_file()) ++count;
-  }
-  return count;
+  using orvel_test::kImportReader;
+  if (fakepcsc::CardIn(kImportReader) == nullptr) fakepcsc::InsertCard(kImportReader, m_card);
 }
 
 CardContents InspectCard(const cardsim::VirtualCard& card) {
   CardContents contents;
   contents.keyParts = card.Keys().size();
-  const Bytes prkdf = card.ReadFile({kApplicationDf, kPrkdf}).value_or(Bytes{});
-  const Bytes pukdf = card.ReadFile({kApplicationDf, kPukdf}).value_or(Bytes{});
-  const Bytes cdf = card.ReadFile({kApplicationDf, kCdf}).value_or(Bytes{});
-  contents.privateRecords = KeyRecords(prkdf, false, contents.recordProblems);
-  contents.publicRecords = KeyRecords(pukdf, true, contents.recordProblems);
+  // The directory files at their default identifiers, as a fresh card has them.
+  const auto directory = [&card](std::size_t which) {
+    return card.ReadFile({cardsim::kPkcs15Df, kDefaultDirectoryFiles[which]}).value_or(Bytes{});
+  };
+  contents.privateRecords =
+      KeyRecords(directory(kPrivateKeyDirectory), false, contents.recordProblems);
+  contents.publicRecords =
+      KeyRecords(directory(kPublicKeyDirectory), true, contents.recordProblems);
+  const Bytes cdf = directory(kCertificateDirectory);
   contents.cdfEmpty = cdf.empty() || cdf[0] != 0x30;
   for (std::uint16_t fid : card.ListFiles({cardsim::kCryptoDf})) {
     if (fid != cardsim::kPrivateKeyFile && fid != cardsim::kPublicKeyFile) {

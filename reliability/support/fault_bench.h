@@ -14,14 +14,13 @@
 
 #include "cardsim/virtual_card.h"
 #include "common/non_copyable.h"
+#include "orvel_test/import_card.h"
 #include "platform_test/scoped_user_dir.h"
 
 namespace reliability {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline constexpr char kReader[] = "Lector Orvel 0";
-inline constexpr char kCardPin[] = "1234";
 inline constexpr char kPfxPassword[] = "secreto";
 inline constexpr std::uint8_t kFirstReference = 0x20;
 inline constexpr std::uint16_t kRoleWord = 0x6400;  // digital signature and key encipherment
@@ -63,8 +62,6 @@ class CFaultBench : private NonCopyable {
   cardsim::VirtualCard& Card() { return *m_card; }
   // Puts the card back into the reader when a fault took it out.
   void ReinsertCardIfRemoved();
-  // Software key containers in the user's directory.
-  std::size_t SoftwareContainers() const;
 
  private:
   platform_test::ScopedUserDir m_userDir;

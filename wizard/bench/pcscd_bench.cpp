@@ -2,11 +2,9 @@
 // pcscd, with the virtual card in a vpcd reader (needs root).
 #include <benchmark/benchmark.h>
 
-#include <memory>
-
 #include "bench_import_ui.h"
 #include "bench_setup.h"
-#include "cardsim/pcscd_rig.h"
+#include "orvel_test/benchmark_rig.h"
 
 namespace {
 
@@ -18,13 +16,8 @@ void BM_CardWorkThroughPcscd(benchmark::State& state) {
     cardsim::CardSpec spec;
     spec.serial = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB};
     auto card = cardsim::VirtualCard::MakeFresh(spec);
-    std::unique_ptr<cardsim::PcscdRig> rig;
-    try {
-      rig = std::make_unique<cardsim::PcscdRig>(std::vector{card});
-      rig->Start();
-    } catch (const std::exception& e) {
-      return state.SkipWithError(e.what());
-    }
+    const auto rig = orvel_test::StartRig(state, card);
+    if (!rig) return;
     CBenchImportUi ui(wizard_bench::kPin, [&card] { return card->CommandCount(); });
     if (!wizard_bench::ImportSample(ui)) return state.SkipWithError("the import did not complete");
     state.SetIterationTime(ui.Seconds());

@@ -1,7 +1,5 @@
 #include "wizard_test_support.h"
 
-#include <filesystem>
-
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
@@ -10,13 +8,11 @@
 
 #include "cardsim/fake_pcsc.h"
 #include "common/module_instance.h"
-#include "orvel_test/fake_readers.h"
 #include "orvel_test/registration.h"
 #include "platform/card_database.h"
 #include "platform/message_box.h"
 #include "platform/module_handle.h"
 #include "platform/provider_registry.h"
-#include "platform/user_state.h"
 
 namespace wizard_test {
 
@@ -57,11 +53,7 @@ void WizardTest::SetUp() {
   ModuleInstance = platform::ProgramModule();
   ASSERT_TRUE(orvel_test::RegisterCardProvider());
   ASSERT_TRUE(orvel_test::RegisterCardType());
-  fakepcsc::Reset();
-  cardsim::CardSpec spec;
-  spec.serial = {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F};
-  spec.pin = kCardPin;
-  m_card = orvel_test::AddReaderWithCard(kReader, spec);
+  m_card = orvel_test::InsertImportCard();
 }
 
 void WizardTest::TearDown() {
@@ -125,17 +117,6 @@ Bytes WizardTest::Modulus(EVP_PKEY* key) {
   BN_bn2binpad(n, out.data(), static_cast<int>(out.size()));
   BN_free(n);
   return out;
-}
-
-std::size_t WizardTest::SoftwareContainers() const {
-  const auto keys = platform::UserStateDir() / "keys";
-  std::error_code error;
-  if (!std::filesystem::exists(keys, error)) return 0;
-  std::size_t count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(keys, error)) {
-    if (entry.is_regular_file()) ++count;
-  }
-  return count;
 }
 
 }  // namespace wizard_test

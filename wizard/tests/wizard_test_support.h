@@ -15,14 +15,15 @@
 
 #include "cardsim/virtual_card.h"
 #include "import_ui.h"
+#include "orvel_test/import_card.h"
 #include "test_pki.h"
 
 namespace wizard_test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline constexpr char kReader[] = "Lector Orvel 0";
-inline constexpr char kCardPin[] = "1234";
+inline constexpr const auto& kReader = orvel_test::kImportReader;
+inline constexpr const auto& kCardPin = orvel_test::kImportPin;
 inline constexpr char kPassword[] = "secreto";
 
 // A message as the driver asked for it.
@@ -80,7 +81,7 @@ class WizardTest : public testpki::UserDirTest {
   static Bytes Modulus(EVP_PKEY* key);
 
   // Number of software key containers of the user.
-  std::size_t SoftwareContainers() const;
+  static std::size_t SoftwareContainers() { return orvel_test::SoftwareKeyContainers(); }
 
   std::shared_ptr<cardsim::VirtualCard> m_card;
 };

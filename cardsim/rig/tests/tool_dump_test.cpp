@@ -3,14 +3,11 @@
 #include <gtest/gtest.h>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
-#include <openssl/rsa.h>
-#include <openssl/x509.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <sstream>
 
 #include "card_dump.h"
@@ -19,7 +16,10 @@
 #include "certificate_file.h"
 #include "commands.h"
 #include "orvel_test/certificate_files.h"
+#include "orvel_test/file_text.h"
 #include "orvel_test/temp_dir.h"
+#include "support/card_records.h"
+#include "test_pki.h"
 #include "tool_args.h"
 
 namespace orvelcard {
@@ -27,61 +27,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The private-key record the card library appends for reference r, with the
-// identifier 01..14; the public-key record differs in four bytes.
+// The records the card library writes, with the identifier 01..14.
+const card_test::KeyId kKeyId = card_test::MakeKeyId(0x01);
+
 Bytes PrivateKeyRecord(std::uint8_t reference) {
-  Bytes r = {0x30, 0x53, 0x30, 0x06, 0x14, 0x00, 0x03, 0x02, 0x06, 0xC0, 0x30, 0x29, 0x04, 0x14};
-  for (std::uint8_t i = 1; i <= 20; ++i) r.push_back(i);
-  const Bytes tail = {0x03, 0x03, 0x06, 0x64,      0x00, 0x01, 0x01, 0xFF, 0x03, 0x02, 0x03,
-                      0x98, 0x02, 0x01, reference, 0x18, 0x00, 0x80, 0x00, 0xA0, 0x02, 0x30,
-                      0x00, 0xA1, 0x1A, 0x30,      0x15, 0x04, 0x0C, 0x5C, 0x33, 0x46, 0x31,
-                      0x31, 0x5C, 0x33, 0x46,      0x37, 0x37, 0x5C, 0x00, 0x02, 0x01, 0x00,
-                      0x80, 0x02, 0x04, 0x18,      0x02, 0x01, 0x00};
-  r.insert(r.end(), tail.begin(), tail.end());
-  return r;
+  return card_test::PrivateKeyRecord(reference, kKeyId);
 }
-
 Bytes PublicKeyRecord(std::uint8_t reference, std::uint16_t role) {
-  Bytes r = PrivateKeyRecord(reference);
-  r[9] = 0x40;
-  r[37] = static_cast<std::uint8_t>(role >> 8);
-  r[38] = static_cast<std::uint8_t>(role & 0xFF);
-  r[45] = 0x48;
-  r[72] = 0x38;
-  return r;
+  return card_test::PublicKeyRecord(reference, kKeyId, role);
 }
-
-// A certificate record whose identifier is 01..14 and whose path is the text.
-Bytes CertificateRecord(const std::string& path) {
-  Bytes id = {0x04, 0x14};
-  for (std::uint8_t i = 1; i <= 20; ++i) id.push_back(i);
-  Bytes pathElement = {0x04, static_cast<std::uint8_t>(path.size())};
-  pathElement.insert(pathElement.end(), path.begin(), path.end());
-  const Bytes index = {0x02, 0x01, 0x00, 0x80, 0x02, 0x04, 0x00};
-  Bytes pathSeq = {0x30, static_cast<std::uint8_t>(pathElement.size() + index.size())};
-  pathSeq.insert(pathSeq.end(), pathElement.begin(), pathElement.end());
-  pathSeq.insert(pathSeq.end(), index.begin(), index.end());
-  Bytes type = {0xA1, static_cast<std::uint8_t>(pathSeq.size())};
-  type.insert(type.end(), pathSeq.begin(), pathSeq.end());
-  Bytes common = {0x30, static_cast<std::uint8_t>(id.size())};
-  common.insert(common.end(), id.begin(), id.end());
-  Bytes content = {0x30, 0x02, 0x14, 0x00};
-  content.insert(content.end(), common.begin(), common.end());
-  content.insert(content.end(), type.begin(), type.end());
-  Bytes record = {0x30, static_cast<std::uint8_t>(content.size())};
-  record.insert(record.end(), content.begin(), content.end());
-  return record;
-}
-
-struct PkeyFree {
-  void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); }
-};
-struct X509Free {
-  void operator()(X509* x) const { X509_free(x); }
-};
-using KeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
-
-KeyPtr TestKey() { return KeyPtr(EVP_RSA_gen(1024)); }
 
 Bytes KeyPart(const EVP_PKEY* key, const char* name, int size) {
   BIGNUM* value = nullptr;
@@ -92,23 +46,12 @@ Bytes KeyPart(const EVP_PKEY* key, const char* name, int size) {
   return out;
 }
 
+// A self-signed certificate for key (SHA-256).
 Bytes SelfSignedCertificate(EVP_PKEY* key, const std::string& commonName) {
-  std::unique_ptr<X509, X509Free> cert(X509_new());
-  X509_set_version(cert.get(), 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 7);
-  X509_gmtime_adj(X509_getm_notBefore(cert.get()), 0);
-  X509_gmtime_adj(X509_getm_notAfter(cert.get()), 3600);
-  X509_NAME* name = X509_get_subject_name(cert.get());
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
-                             reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0);
-  X509_set_issuer_name(cert.get(), name);
-  X509_set_pubkey(cert.get(), key);
-  X509_sign(cert.get(), key, EVP_sha256());
-  unsigned char* der = nullptr;
-  const int length = i2d_X509(cert.get(), &der);
-  Bytes out(der, der + length);
-  OPENSSL_free(der);
-  return out;
+  testpki::CertSpec spec(key);
+  spec.digest = EVP_sha256();
+  spec.commonName = commonName;
+  return testpki::Der(testpki::MakeCert(spec).get());
 }
 
 Bytes Apdu(Bytes header, const Bytes& data) {
@@ -150,6 +93,7 @@ void WriteKey(cardsim::VirtualCard& card, std::uint8_t p1, std::uint8_t referenc
   }
 }
 
+using orvel_test::ReadText;
 using orvel_test::TempDir;
 
 struct RunResult {
@@ -254,8 +198,8 @@ TEST(CardRecords, OdfEntriesAndDefaults) {
 }
 
 TEST(CertificateFiles, HeaderAndContentsAreCheckedBeforeUse) {
-  const KeyPtr key = TestKey();
-  const Bytes der = SelfSignedCertificate(key.get(), "Orvel Test");
+  EVP_PKEY* const key = testpki::Key(1024);
+  const Bytes der = SelfSignedCertificate(key, "Orvel Test");
   const Bytes file = orvel_test::CertificateFile(der, 9);
   const auto good = ReadCertificateFile(file);
   ASSERT_TRUE(good.has_value());
@@ -349,46 +293,46 @@ TEST(ToolDump, ShowsRecordsKeysAndCertificatesOfAPreparedCard) {
   const auto card = cardsim::VirtualCard::LoadFile(image);
   ASSERT_TRUE(card->WriteFile({cardsim::kPkcs15Df, 0x6001}, PrivateKeyRecord(0x21)));
   ASSERT_TRUE(card->WriteFile({cardsim::kPkcs15Df, 0x6002}, PublicKeyRecord(0x21, 0x6400)));
-  ASSERT_TRUE(card->WriteFile({cardsim::kPkcs15Df, 0x6004}, CertificateRecord("\\3F11\\1234")));
-  const KeyPtr key = TestKey();
+  ASSERT_TRUE(
+      card->WriteFile({cardsim::kPkcs15Df, 0x6004},
+                      card_test::CertificateRecord(card_test::IdElement(kKeyId), "\\3F11\\1234")));
+  EVP_PKEY* const key = testpki::Key(1024);
   const Bytes certificateFile =
-      orvel_test::CertificateFile(SelfSignedCertificate(key.get(), "Orvel Test"), 9);
+      orvel_test::CertificateFile(SelfSignedCertificate(key, "Orvel Test"), 9);
   ASSERT_TRUE(card->CreateFile({cardsim::kCryptoDf}, 0x1234, certificateFile.size() + 16));
   ASSERT_TRUE(card->WriteFile({cardsim::kCryptoDf, 0x1234}, certificateFile));
-  WriteKey(*card, 0x40, 0x21, key.get(), true);
-  WriteKey(*card, 0x80, 0x21, key.get(), false);
-  WriteKey(*card, 0x40, 0x22, key.get(), true, /*spoilPrime2=*/true);
+  WriteKey(*card, 0x40, 0x21, key, true);
+  WriteKey(*card, 0x80, 0x21, key, false);
+  WriteKey(*card, 0x40, 0x22, key, true, /*spoilPrime2=*/true);
   card->SaveFile(image);
 
   const RunResult dump = Invoke({image.string()}, RunDump);
   ASSERT_EQ(dump.status, kExitOk) << dump.err;
   const std::string& text = dump.out;
-  EXPECT_TRUE(Contains(text, "Serial: 0123456789AB")) << text;
-  EXPECT_TRUE(Contains(text, "PIN tries left: 3")) << text;
-  EXPECT_TRUE(Contains(text, "A0 private keys (PrKDF) -> 6001")) << text;
-  EXPECT_TRUE(Contains(text, "Private keys, PrKDF (5015/6001), 1024 bytes: 1 record")) << text;
-  EXPECT_TRUE(Contains(text, "identifier: 0102030405060708090A0B0C0D0E0F1011121314")) << text;
-  EXPECT_TRUE(Contains(text, "usage: 6400 (decrypt, sign, unwrap)")) << text;
-  EXPECT_TRUE(Contains(text, "access flags: 98 (sensitive, never extractable, local)")) << text;
-  EXPECT_TRUE(Contains(text, "access flags: 48 (extractable, local)")) << text;
-  EXPECT_TRUE(Contains(text, "key reference: 21 (33)")) << text;
-  EXPECT_TRUE(Contains(text, "path: \"\\3F11\\3F77\\\"  (file 3F11/3F77)")) << text;
-  EXPECT_TRUE(Contains(text, "path: \"\\3F11\\3F78\\\"")) << text;
-  EXPECT_TRUE(Contains(text, "Certificates, CDF (5015/6004), 1024 bytes: 1 record")) << text;
-  EXPECT_TRUE(Contains(text, "path: \"\\3F11\\1234\"  (file 3F11/1234)")) << text;
-  EXPECT_TRUE(Contains(text,
-                       "reference 21 (33), exchange (40): complete, consistent (p·q = n); "
-                       "modulus 1024 bits, e = 65537"))
-      << text;
-  EXPECT_TRUE(Contains(text,
-                       "reference 21 (33), signature (80): incomplete (missing prime1, "
-                       "prime2, coefficient, exponent1, exponent2)"))
-      << text;
-  EXPECT_TRUE(Contains(text, "reference 22 (34), exchange (40): complete, NOT consistent")) << text;
-  EXPECT_TRUE(Contains(text, "3F11/1234, " + std::to_string(certificateFile.size() + 16) +
-                                 " bytes; header: uncompressed "))
-      << text;
-  EXPECT_TRUE(Contains(text, "subject: CN=Orvel Test")) << text;
+  const std::string expected[] = {
+      "Serial: 0123456789AB",
+      "PIN tries left: 3",
+      "A0 private keys (PrKDF) -> 6001",
+      "Private keys, PrKDF (5015/6001), 1024 bytes: 1 record",
+      "identifier: 0102030405060708090A0B0C0D0E0F1011121314",
+      "usage: 6400 (decrypt, sign, unwrap)",
+      "access flags: 98 (sensitive, never extractable, local)",
+      "access flags: 48 (extractable, local)",
+      "key reference: 21 (33)",
+      "path: \"\\3F11\\3F77\\\"  (file 3F11/3F77)",
+      "path: \"\\3F11\\3F78\\\"",
+      "Certificates, CDF (5015/6004), 1024 bytes: 1 record",
+      "path: \"\\3F11\\1234\"  (file 3F11/1234)",
+      "reference 21 (33), exchange (40): complete, consistent (p·q = n); "
+      "modulus 1024 bits, e = 65537",
+      "reference 21 (33), signature (80): incomplete (missing prime1, "
+      "prime2, coefficient, exponent1, exponent2)",
+      "reference 22 (34), exchange (40): complete, NOT consistent",
+      "3F11/1234, " + std::to_string(certificateFile.size() + 16) + " bytes; header: uncompressed ",
+      "subject: CN=Orvel Test",
+  };
+  for (const std::string& line : expected)
+    EXPECT_TRUE(Contains(text, line)) << line << "\n" << text;
 }
 
 TEST(ToolDump, BrokenContentsAreReportedNotFollowed) {
@@ -433,13 +377,6 @@ int RunProgram(const std::string& arguments, const fs::path& out, const fs::path
       std::string(ORVELCARD_PATH) + " " + arguments + " >" + out.string() + " 2>" + err.string();
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 TEST(OrvelcardProgram, MakeDumpAndFailures) {

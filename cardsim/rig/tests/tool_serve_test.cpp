@@ -9,13 +9,12 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "cardsim/pcsc_session.h"
 #include "cardsim/pcscd_rig.h"
 #include "cardsim/unique_fd.h"
+#include "orvel_test/file_text.h"
 #include "orvel_test/temp_dir.h"
 
 namespace cardsim {
@@ -28,6 +27,7 @@ const Bytes kSelectCryptoDf = {0x00, 0xA4, 0x04, 0x00, 0x0A, 'I', 'C', 'C',
                                '.',  'C',  'r',  'y',  'p',  't', 'o'};
 const Bytes kVerifyWrong = {0x00, 0x20, 0x00, 0x00, 0x04, '9', '9', '9', '9'};
 
+using orvel_test::ReadText;
 using orvel_test::TempDir;
 
 // orvelcard serve as a child process with a pipe on its standard input; killed
@@ -112,13 +112,6 @@ bool WaitForTries(const fs::path& image, int tries) {
     std::this_thread::sleep_for(5ms);
   }
   return false;
-}
-
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 TEST(OrvelcardServe, ServesSavesAndObeysItsCommands) {
