@@ -63,6 +63,27 @@ Bytes Der(X509* cert) {
   return out;
 }
 
+namespace {
+
+// OpenSSL's private (sign) or public (encrypt) operation on input.
+Bytes RsaOperate(EVP_PKEY* key, decltype(&EVP_PKEY_sign_init) init,
+                 decltype(&EVP_PKEY_sign) operation, int padding, const EVP_MD* digest,
+                 const Bytes& input) {
+  platform::crypt::EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr));
+  init(ctx.get());
+  EVP_PKEY_CTX_set_rsa_padding(ctx.get(), padding);
+  if (digest) EVP_PKEY_CTX_set_signature_md(ctx.get(), digest);
+  Bytes output(static_cast<std::size_t>(EVP_PKEY_get_size(key)));
+  std::size_t length = output.size();
+  if (operation(ctx.get(), output.data(), &length, input.data(), input.size()) != 1) {
+    ADD_FAILURE() << "OpenSSL refused the RSA operation";
+  }
+  output.resize(length);
+  return output;
+}
+
+}  // namespace
+
 Bytes OpenSslSign(EVP_PKEY* key, const EVP_MD* digest, const Bytes& data) {
   Bytes input = data;
   if (digest) {
@@ -71,30 +92,11 @@ Bytes OpenSslSign(EVP_PKEY* key, const EVP_MD* digest, const Bytes& data) {
     EVP_Digest(data.data(), data.size(), input.data(), &size, digest, nullptr);
     input.resize(size);
   }
-  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
-  EVP_PKEY_sign_init(ctx);
-  EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING);
-  if (digest) EVP_PKEY_CTX_set_signature_md(ctx, digest);
-  Bytes signature(static_cast<std::size_t>(EVP_PKEY_get_size(key)));
-  std::size_t length = signature.size();
-  int ok = EVP_PKEY_sign(ctx, signature.data(), &length, input.data(), input.size());
-  EVP_PKEY_CTX_free(ctx);
-  if (ok != 1) ADD_FAILURE() << "OpenSSL did not sign";
-  signature.resize(length);
-  return signature;
+  return RsaOperate(key, EVP_PKEY_sign_init, EVP_PKEY_sign, RSA_PKCS1_PADDING, digest, input);
 }
 
-Bytes OpenSslEncrypt(EVP_PKEY* key, const Bytes& plaintext) {
-  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
-  EVP_PKEY_encrypt_init(ctx);
-  EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING);
-  Bytes cryptogram(static_cast<std::size_t>(EVP_PKEY_get_size(key)));
-  std::size_t length = cryptogram.size();
-  int ok = EVP_PKEY_encrypt(ctx, cryptogram.data(), &length, plaintext.data(), plaintext.size());
-  EVP_PKEY_CTX_free(ctx);
-  if (ok != 1) ADD_FAILURE() << "OpenSSL did not encrypt";
-  cryptogram.resize(length);
-  return cryptogram;
+Bytes OpenSslEncrypt(EVP_PKEY* key, const Bytes& plaintext, int padding) {
+  return RsaOperate(key, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, padding, nullptr, plaintext);
 }
 
 Bytes Reversed(const Bytes& bytes) { return Bytes(bytes.rbegin(), bytes.rend()); }
@@ -128,6 +130,30 @@ Bytes MakePfx(const PfxSpec& spec) {
 std::u16string Wide(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
 CRYPT_DATA_BLOB BlobOf(Bytes& bytes) { return {static_cast<DWORD>(bytes.size()), bytes.data()}; }
+
+std::optional<DWORD> KeyParam(HCRYPTKEY key, DWORD param) {
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  if (!CryptGetKeyParam(key, param, reinterpret_cast<BYTE*>(&value), &size, 0)) return {};
+  return value;
+}
+
+void ImportedPfxTest::SetUp() {
+  UserDirTest::SetUp();
+  X509Ptr cert = MakeCert(CertSpec{Key(1024)});
+  Bytes pfx = MakePfx(PfxSpec{Key(1024), cert.get()});
+  CRYPT_DATA_BLOB blob = BlobOf(pfx);
+  m_store = PFXImportCertStore(&blob, u"secreto", m_importFlags);
+  ASSERT_NE(m_store, nullptr);
+  m_cert = CertEnumCertificatesInStore(m_store, nullptr);
+  ASSERT_NE(m_cert, nullptr);
+}
+
+void ImportedPfxTest::TearDown() {
+  CertFreeCertificateContext(m_cert);
+  CertCloseStore(m_store, 0);
+  UserDirTest::TearDown();
+}
 
 std::filesystem::path ProgramDir() {
   return std::filesystem::read_symlink("/proc/self/exe").parent_path();

@@ -1,9 +1,13 @@
 // Test material made with OpenSSL on the spot: RSA keys, certificates with a
 // chosen signature digest and key usage, PKCS#12 files with legacy or AES
-// protection, and a private per-user state directory for every test.
+// protection, and a private per-user state directory for every test (with a
+// PKCS#12 file imported in it for the tests of an imported key).
 #pragma once
 
+#include <openssl/rsa.h>
+
 #include "openssl_types.h"
+#include "platform/handle_guards.h"
 #include "platform/wincrypt.h"
 #include "platform_test/scoped_user_dir.h"
 
@@ -53,13 +57,15 @@ Bytes MakePfx(const PfxSpec& spec);
 
 // OpenSSL's own PKCS#1 v1.5 results, big-endian: the signature of data with
 // digest (null: data signed as it is, no DigestInfo), and a cryptogram as
-// `openssl pkeyutl -encrypt` makes it.
+// `openssl pkeyutl -encrypt` makes it (with RSA_NO_PADDING: of the bare block).
 Bytes OpenSslSign(EVP_PKEY* key, const EVP_MD* digest, const Bytes& data);
-Bytes OpenSslEncrypt(EVP_PKEY* key, const Bytes& plaintext);
+Bytes OpenSslEncrypt(EVP_PKEY* key, const Bytes& plaintext, int padding = RSA_PKCS1_PADDING);
 Bytes Reversed(const Bytes& bytes);
 
 std::u16string Wide(const std::string& ascii);
 CRYPT_DATA_BLOB BlobOf(Bytes& bytes);
+// A DWORD parameter of a key (KP_KEYLEN, KP_ALGID); none when it is refused.
+std::optional<DWORD> KeyParam(HCRYPTKEY key, DWORD param);
 
 // Sets ORVEL_USER_DIR to a fresh directory for the test and removes it after;
 // ORVEL_SYSTEM_DIR to SystemDir() in it, absent until a test makes it.
@@ -70,6 +76,22 @@ class UserDirTest : public ::testing::Test {
   std::optional<platform_test::ScopedUserDir> m_userDir;
   std::filesystem::path SystemDir() const { return m_userDir->SystemDir(); }
   std::filesystem::path m_dir;
+};
+
+// A PKCS#12 file of Key(1024) and its self-signed certificate imported with
+// the flags given (PFXImportCertStore) in a private user directory: the
+// store and that certificate, freed after the test (one that the test frees
+// itself is set to null).
+class ImportedPfxTest : public UserDirTest {
+ protected:
+  explicit ImportedPfxTest(DWORD importFlags = 0) : m_importFlags(importFlags) {}
+  void SetUp() override;
+  void TearDown() override;
+  HCERTSTORE m_store = nullptr;
+  PCCERT_CONTEXT m_cert = nullptr;
+
+ private:
+  DWORD m_importFlags;
 };
 
 // Directory of the running test program (modules and helpers are built there).
