@@ -28,21 +28,11 @@ Bytes ModulusOf(const Bytes& certificateDer);
 // SHA-1 by OpenSSL.
 Bytes Sha1(const Bytes& data);
 
-// A PFX holding a key of that size and its certificate, imported into a new
-// memory store with flags (CRYPT_EXPORTABLE or 0); the first certificate of
-// the store, with its key-provider information.
-class ImportedCertificate {
+// A PFX holding Key(bits, which) and its certificate (serial 100 + bits +
+// which), imported with flags (CRYPT_EXPORTABLE or 0).
+class ImportedCertificate : public testpki::ImportedCertificate {
  public:
   ImportedCertificate(int bits, DWORD flags, int which = 0);
-
-  PCCERT_CONTEXT Get() const { return m_certificate.Get(); }
-  Bytes Der() const;
-  // The key container named by the certificate's key-provider information.
-  std::string ContainerName() const;
-
- private:
-  CCertStore m_store;
-  CCertificateContext m_certificate;
 };
 
 // Whether the software provider has that key container.

@@ -33,22 +33,19 @@ class AcquireTest : public ImportedPfxTest {
 
 TEST_F(AcquireTest, CachedHandleStaysWithTheCertificate) {
   HCRYPTPROV first = 0, second = 0;
-  ASSERT_TRUE(Acquire(m_cert, CRYPT_ACQUIRE_CACHE_FLAG, &first));
+  ASSERT_TRUE(Acquire(Cert(), CRYPT_ACQUIRE_CACHE_FLAG, &first));
   EXPECT_FALSE(m_callerFrees);
   EXPECT_EQ(m_spec, AT_KEYEXCHANGE);
-  ASSERT_TRUE(Acquire(m_cert, CRYPT_ACQUIRE_CACHE_FLAG, &second));
+  ASSERT_TRUE(Acquire(Cert(), CRYPT_ACQUIRE_CACHE_FLAG, &second));
   EXPECT_EQ(first, second);
   EXPECT_FALSE(m_callerFrees);
   // Even without the flag the cached handle is the one handed out.
-  ASSERT_TRUE(Acquire(m_cert, 0, &second));
+  ASSERT_TRUE(Acquire(Cert(), 0, &second));
   EXPECT_EQ(first, second);
   EXPECT_FALSE(m_callerFrees);
 
   // The context goes with the last reference: here the store's and ours.
-  CertFreeCertificateContext(m_cert);
-  m_cert = nullptr;
-  EXPECT_TRUE(CertCloseStore(m_store, 0));
-  m_store = nullptr;
+  EXPECT_TRUE(m_imported->Close());
   SetLastError(0);
   EXPECT_FALSE(CryptReleaseContext(first, 0));
   EXPECT_EQ(GetLastError(), NTE_BAD_UID);
@@ -57,9 +54,9 @@ TEST_F(AcquireTest, CachedHandleStaysWithTheCertificate) {
 TEST_F(AcquireTest, WithoutTheCacheTheCallerReleases) {
   HCRYPTPROV a = 0, b = 0;
   m_callerFrees = FALSE;
-  ASSERT_TRUE(Acquire(m_cert, 0, &a));
+  ASSERT_TRUE(Acquire(Cert(), 0, &a));
   EXPECT_TRUE(m_callerFrees);
-  ASSERT_TRUE(Acquire(m_cert, 0, &b));
+  ASSERT_TRUE(Acquire(Cert(), 0, &b));
   EXPECT_NE(a, b);
   EXPECT_TRUE(CryptReleaseContext(a, 0));
   EXPECT_TRUE(CryptReleaseContext(b, 0));
@@ -67,7 +64,7 @@ TEST_F(AcquireTest, WithoutTheCacheTheCallerReleases) {
 
 TEST_F(AcquireTest, DeletingTheSourceContainer) {
   HCRYPTPROV prov = 0;
-  ASSERT_TRUE(Acquire(m_cert, CRYPT_ACQUIRE_CACHE_FLAG, &prov));
+  ASSERT_TRUE(Acquire(Cert(), CRYPT_ACQUIRE_CACHE_FLAG, &prov));
   std::string container = Param(prov, PP_CONTAINER);
   std::string provider = Param(prov, PP_NAME);
   EXPECT_EQ(provider, platform::kSoftwareProviderName);
@@ -78,14 +75,14 @@ TEST_F(AcquireTest, DeletingTheSourceContainer) {
 
   // A fresh copy of the certificate finds no key any more, and a second
   // deletion fails without changing anything.
-  CCertificateContext copy(CertCreateCertificateContext(X509_ASN_ENCODING, m_cert->pbCertEncoded,
-                                                        m_cert->cbCertEncoded));
+  CCertificateContext copy(CertCreateCertificateContext(X509_ASN_ENCODING, Cert()->pbCertEncoded,
+                                                        Cert()->cbCertEncoded));
   DWORD size = 0;
   ASSERT_TRUE(
-      CertGetCertificateContextProperty(m_cert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size));
+      CertGetCertificateContextProperty(Cert(), CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size));
   std::vector<std::max_align_t> info(size / sizeof(std::max_align_t) + 1);
   ASSERT_TRUE(
-      CertGetCertificateContextProperty(m_cert, CERT_KEY_PROV_INFO_PROP_ID, info.data(), &size));
+      CertGetCertificateContextProperty(Cert(), CERT_KEY_PROV_INFO_PROP_ID, info.data(), &size));
   ASSERT_TRUE(
       CertSetCertificateContextProperty(copy.Get(), CERT_KEY_PROV_INFO_PROP_ID, 0, info.data()));
   SetLastError(0);
@@ -97,7 +94,7 @@ TEST_F(AcquireTest, DeletingTheSourceContainer) {
 
 TEST_F(AcquireTest, CertificateWithoutKeyInformation) {
   PCCERT_CONTEXT bare =
-      CertCreateCertificateContext(X509_ASN_ENCODING, m_cert->pbCertEncoded, m_cert->cbCertEncoded);
+      CertCreateCertificateContext(X509_ASN_ENCODING, Cert()->pbCertEncoded, Cert()->cbCertEncoded);
   HCRYPTPROV prov = 0;
   SetLastError(0);
   EXPECT_FALSE(Acquire(bare, CRYPT_ACQUIRE_CACHE_FLAG, &prov));
@@ -112,16 +109,16 @@ TEST_F(AcquireTest, CertificateWithoutKeyInformation) {
 
 TEST_F(AcquireTest, NewKeyInformationDropsTheCachedHandle) {
   HCRYPTPROV cached = 0;
-  ASSERT_TRUE(Acquire(m_cert, CRYPT_ACQUIRE_CACHE_FLAG, &cached));
+  ASSERT_TRUE(Acquire(Cert(), CRYPT_ACQUIRE_CACHE_FLAG, &cached));
   ASSERT_TRUE(platform::RegisterProvider("OrvelCSP", PROV_RSA_FULL, "liborvel_test_provider.so"));
   std::u16string container = u"card-0123456789AB200021\\3F11\\3F77\\", provider = u"OrvelCSP";
   CRYPT_KEY_PROV_INFO info{container.data(), provider.data(), PROV_RSA_FULL, 0, 0,
                            nullptr,          AT_SIGNATURE};
-  ASSERT_TRUE(CertSetCertificateContextProperty(m_cert, CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
+  ASSERT_TRUE(CertSetCertificateContextProperty(Cert(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
   EXPECT_FALSE(CryptReleaseContext(cached, 0));  // released with the old information
 
   HCRYPTPROV prov = 0;
-  ASSERT_TRUE(Acquire(m_cert, 0, &prov));
+  ASSERT_TRUE(Acquire(Cert(), 0, &prov));
   EXPECT_EQ(m_spec, AT_SIGNATURE);
   EXPECT_TRUE(m_callerFrees);
   EXPECT_EQ(Param(prov, PP_NAME), "TestCSP");

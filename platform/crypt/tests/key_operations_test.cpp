@@ -15,7 +15,7 @@ class SoftKeyTest : public ImportedPfxTest {
   void SetUp() override {
     ImportedPfxTest::SetUp();
     BOOL callerFrees = FALSE;
-    ASSERT_TRUE(CryptAcquireCertificatePrivateKey(m_cert, 0, nullptr, m_prov.Receive(), &m_keySpec,
+    ASSERT_TRUE(CryptAcquireCertificatePrivateKey(Cert(), 0, nullptr, m_prov.Receive(), &m_keySpec,
                                                   &callerFrees));
     ASSERT_EQ(m_keySpec, AT_KEYEXCHANGE);
   }

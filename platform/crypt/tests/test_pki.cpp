@@ -4,6 +4,7 @@
 #include <openssl/rsa.h>
 #include <openssl/x509v3.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -138,20 +139,59 @@ std::optional<DWORD> KeyParam(HCRYPTKEY key, DWORD param) {
   return value;
 }
 
+ImportedCertificate::ImportedCertificate(Bytes pfx, DWORD flags) {
+  CRYPT_DATA_BLOB blob = BlobOf(pfx);
+  m_store = PFXImportCertStore(&blob, u"secreto", flags);
+  if (m_store) m_certificate.Reset(CertEnumCertificatesInStore(m_store, nullptr));
+}
+
+ImportedCertificate::ImportedCertificate(const CertSpec& spec, DWORD flags)
+    : ImportedCertificate(MakePfx(PfxSpec{spec.key, MakeCert(spec).get()}), flags) {}
+
+Bytes ImportedCertificate::Der() const {
+  const PCCERT_CONTEXT c = m_certificate.Get();
+  return Bytes(c->pbCertEncoded, c->pbCertEncoded + c->cbCertEncoded);
+}
+
+std::string ImportedCertificate::KeyProviderName(bool provider) const {
+  DWORD size = 0;
+  if (!CertGetCertificateContextProperty(Get(), CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) {
+    return {};
+  }
+  std::vector<std::max_align_t> buffer(size / sizeof(std::max_align_t) + 1);
+  if (!CertGetCertificateContextProperty(Get(), CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size)) {
+    return {};
+  }
+  const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.data());
+  std::string name;
+  for (const char16_t* c = provider ? info->pwszProvName : info->pwszContainerName; *c; ++c) {
+    name.push_back(static_cast<char>(*c));
+  }
+  return name;
+}
+
+bool ImportedCertificate::KeyContainerExists() const {
+  const std::string container = ContainerName();
+  CProviderContext context;
+  return !container.empty() && CryptAcquireContextA(context.Receive(), container.c_str(),
+                                                    ProviderName().c_str(), PROV_RSA_FULL, 0);
+}
+
+BOOL ImportedCertificate::Close() {
+  m_certificate.Reset();
+  const BOOL closed = m_store == nullptr || CertCloseStore(m_store, 0);
+  m_store = nullptr;
+  return closed;
+}
+
 void ImportedPfxTest::SetUp() {
   UserDirTest::SetUp();
-  X509Ptr cert = MakeCert(CertSpec{Key(1024)});
-  Bytes pfx = MakePfx(PfxSpec{Key(1024), cert.get()});
-  CRYPT_DATA_BLOB blob = BlobOf(pfx);
-  m_store = PFXImportCertStore(&blob, u"secreto", m_importFlags);
-  ASSERT_NE(m_store, nullptr);
-  m_cert = CertEnumCertificatesInStore(m_store, nullptr);
-  ASSERT_NE(m_cert, nullptr);
+  m_imported.emplace(CertSpec{Key(1024)}, m_importFlags);
+  ASSERT_NE(m_imported->Get(), nullptr);
 }
 
 void ImportedPfxTest::TearDown() {
-  CertFreeCertificateContext(m_cert);
-  CertCloseStore(m_store, 0);
+  m_imported.reset();
   UserDirTest::TearDown();
 }
 

@@ -1,7 +1,7 @@
 // Test material made with OpenSSL on the spot: RSA keys, certificates with a
 // chosen signature digest and key usage, PKCS#12 files with legacy or AES
-// protection, and a private per-user state directory for every test (with a
-// PKCS#12 file imported in it for the tests of an imported key).
+// protection and their certificates imported, and a private per-user state
+// directory for every test.
 #pragma once
 
 #include <openssl/rsa.h>
@@ -78,17 +78,43 @@ class UserDirTest : public ::testing::Test {
   std::filesystem::path m_dir;
 };
 
-// A PKCS#12 file of Key(1024) and its self-signed certificate imported with
-// the flags given (PFXImportCertStore) in a private user directory: the
-// store and that certificate, freed after the test (one that the test frees
-// itself is set to null).
+// A PKCS#12 file (password "secreto") imported into a new memory store with
+// flags (CRYPT_EXPORTABLE or 0): the store's first certificate, with its
+// key-provider information, freed with the store when the object goes.
+class ImportedCertificate : private NonCopyable {
+ public:
+  ImportedCertificate(Bytes pfx, DWORD flags);
+  // The file of spec's key and the certificate made from spec.
+  ImportedCertificate(const CertSpec& spec, DWORD flags);
+  ~ImportedCertificate() { Close(); }
+
+  PCCERT_CONTEXT Get() const { return m_certificate.Get(); }
+  Bytes Der() const;
+  // The key container and its provider that the key-provider information
+  // names ("" without it), and whether that container opens.
+  std::string ContainerName() const { return KeyProviderName(false); }
+  std::string ProviderName() const { return KeyProviderName(true); }
+  bool KeyContainerExists() const;
+  // Frees the certificate and closes the store now; CertCloseStore's result
+  // (TRUE when already closed).
+  BOOL Close();
+
+ private:
+  std::string KeyProviderName(bool provider) const;
+
+  HCERTSTORE m_store = nullptr;  // bare, for Close to give the result
+  CCertificateContext m_certificate;
+};
+
+// A certificate of Key(1024) imported with the flags given in a private user
+// directory, released before the directory goes.
 class ImportedPfxTest : public UserDirTest {
  protected:
   explicit ImportedPfxTest(DWORD importFlags = 0) : m_importFlags(importFlags) {}
   void SetUp() override;
   void TearDown() override;
-  HCERTSTORE m_store = nullptr;
-  PCCERT_CONTEXT m_cert = nullptr;
+  PCCERT_CONTEXT Cert() const { return m_imported->Get(); }
+  std::optional<ImportedCertificate> m_imported;
 
  private:
   DWORD m_importFlags;
