@@ -20,9 +20,7 @@
 #include "platform/dialog_host.h"
 #include "platform/handle_guards.h"
 #include "platform/modal_dialog.h"
-#include "platform/module_handle.h"
 #include "platform/provider_registry.h"
-#include "platform/qt_application.h"
 #include "platform/resources.h"
 #include "platform_test/scoped_user_dir.h"
 #include "support/card_certificates.h"
@@ -56,9 +54,6 @@ class Imported : public testpki::ImportedCertificate {
 class WriteInterception : public ::testing::Test {
  protected:
   void SetUp() override {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    ModuleInstance = platform::ProgramModule();
-    ASSERT_NE(platform::EnsureQtApplication(), nullptr);
     fakepcsc::Reset();
     ASSERT_TRUE(orvel_test::RegisterCardType());
     ASSERT_TRUE(orvel_test::RegisterCardProvider());
