@@ -17,28 +17,29 @@ ProgramRun RunProbe(const std::string& environment, const std::string& arguments
                                 arguments + " 2>/dev/null");
 }
 
-TEST(DialogsInOtherPrograms, ThePlatformMakesTheApplicationOnFirstUse) {
-  // No platform chosen and no display: the platform's application falls
-  // back to the offscreen platform.
-  const ProgramRun run = RunProbe("", "");
+// No platform chosen and no display: the platform's application falls back
+// to the offscreen platform. A program's own application, which needs a
+// platform without a display and chooses offscreen itself, is left alone.
+struct HostCase {
+  const char* name;
+  const char* environment;
+  const char* arguments;
+  const char* application;  // whose application shows the dialog
+};
+class DialogsInOtherPrograms : public ::testing::TestWithParam<HostCase> {};
+
+TEST_P(DialogsInOtherPrograms, AreShownOffscreen) {
+  const ProgramRun run = RunProbe(GetParam().environment, GetParam().arguments);
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out,
-            "cursor wait\n"
-            "application platform\n"
-            "platform offscreen\n"
-            "dialog 1 shown 1\n");
+  EXPECT_EQ(run.out, std::string("cursor wait\napplication ") + GetParam().application +
+                         "\nplatform offscreen\ndialog 1 shown 1\n");
 }
 
-TEST(DialogsInOtherPrograms, AProgramsOwnApplicationIsLeftAlone) {
-  // The program's own application needs a platform without a display; it
-  // chooses offscreen itself.
-  const ProgramRun run = RunProbe("QT_QPA_PLATFORM=offscreen", "own-app");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out,
-            "cursor wait\n"
-            "application own\n"
-            "platform offscreen\n"
-            "dialog 1 shown 1\n");
-}
+INSTANTIATE_TEST_SUITE_P(Applications, DialogsInOtherPrograms,
+                         ::testing::Values(HostCase{"ThePlatformMakesTheApplicationOnFirstUse", "",
+                                                    "", "platform"},
+                                           HostCase{"AProgramsOwnApplicationIsLeftAlone",
+                                                    "QT_QPA_PLATFORM=offscreen", "own-app", "own"}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
