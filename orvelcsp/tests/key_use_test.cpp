@@ -57,18 +57,6 @@ class KeyUse : public FakeReaderTest {
     }
     SCardDisconnect(handle, SCARD_RESET_CARD);
   }
-  void TearDown() override {
-    m_provider.Release();
-    FakeReaderTest::TearDown();
-  }
-  // The container's context, held (and released) by the fixture.
-  HCRYPTPROV Acquire(DWORD flags = 0) {
-    const std::string name = ContainerName(kSerial, 0x6400, kReference);
-    EXPECT_TRUE(
-        CryptAcquireContextA(m_provider.Receive(), name.c_str(), "OrvelCSP", PROV_RSA_FULL, flags))
-        << std::hex << GetLastError();
-    return m_provider.Get();
-  }
   static bool SetPin(HCRYPTPROV provider, const char* pin, DWORD param = PP_SIGNATURE_PIN) {
     return CryptSetProvParam(provider, param, reinterpret_cast<const BYTE*>(pin), 0);
   }
@@ -97,7 +85,6 @@ class KeyUse : public FakeReaderTest {
     return 0;
   }
   std::shared_ptr<cardsim::VirtualCard> m_card;
-  CProviderContext m_provider;
 };
 
 struct HashCase {
@@ -109,7 +96,7 @@ class CardSignature : public KeyUse, public ::testing::WithParamInterface<HashCa
 
 TEST_P(CardSignature, EqualsOpenSslInAtMostSixCommands) {
   PrepareCard(0x6400);
-  HCRYPTPROV provider = Acquire();
+  HCRYPTPROV provider = Acquire(kReference);
   ASSERT_TRUE(SetPin(provider, kPin));
   const Bytes data = {'c', 'o', 'n', 't', 'r', 'a', 't', 'o'};
   fakepcsc::ClearTrace();
@@ -135,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(Hashes, CardSignature,
 
 TEST_F(KeyUse, DeciphersOpenSslCryptogramsAndRefusesBadOnes) {
   PrepareCard(0x6400);
-  HCRYPTPROV provider = Acquire();
+  HCRYPTPROV provider = Acquire(kReference);
   ASSERT_TRUE(SetPin(provider, kPin, PP_KEYEXCHANGE_PIN));
   for (const Bytes& secret : {Bytes{0x01}, Bytes(117, 0x5A)}) {
     Bytes plaintext;
@@ -166,7 +153,7 @@ TEST_F(KeyUse, KeysServeTheRolesTheyWereWrittenIn) {
     SCOPED_TRACE(c.roleWord);
     fakepcsc::Reset();
     PrepareCard(c.roleWord);
-    HCRYPTPROV provider = Acquire();
+    HCRYPTPROV provider = Acquire(kReference);
     ASSERT_TRUE(SetPin(provider, kPin));
     for (DWORD spec : {AT_SIGNATURE, AT_KEYEXCHANGE}) {
       DWORD error = 0;
@@ -196,7 +183,7 @@ class CardPin : public KeyUse, public ::testing::WithParamInterface<PinCase> {};
 TEST_P(CardPin, SigningWithoutTheRightPinFails) {
   const PinCase& c = GetParam();
   PrepareCard(0x6400);
-  HCRYPTPROV provider = Acquire(c.acquireFlags);
+  HCRYPTPROV provider = Acquire(kReference, c.acquireFlags);
   for (int i = 0; i < c.wrongTriesBefore; ++i) SetPin(provider, "0000");
   DWORD error = 0;
   if (c.pin) {
@@ -219,7 +206,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(KeyUse, PublicKeyComesFromTheBoundCertificate) {
   PrepareCard(0x6400);
-  HCRYPTPROV provider = Acquire();
+  HCRYPTPROV provider = Acquire(kReference);
   ASSERT_TRUE(SetPin(provider, kPin, PP_ADMIN_PIN));
   CKeyHandle key;
   ASSERT_TRUE(CryptGetUserKey(provider, AT_SIGNATURE, key.Receive()));
@@ -235,7 +222,7 @@ TEST_F(KeyUse, PublicKeyComesFromTheBoundCertificate) {
   key.Reset();
 
   // A new context reads the certificate back from the card.
-  provider = Acquire();
+  provider = Acquire(kReference);
   ASSERT_TRUE(CryptGetUserKey(provider, AT_SIGNATURE, key.Receive()));
   size = sizeof blob;
   ASSERT_TRUE(CryptExportKey(key.Get(), 0, PUBLICKEYBLOB, 0, blob, &size))
