@@ -8,10 +8,6 @@
 
 namespace keyprep_test {
 
-CertContext::CertContext(const Bytes& der)
-    : CCertificateContext(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
-                                                       static_cast<DWORD>(der.size()))) {}
-
 Bytes CertificateDer(int bits, int keyUsage, const EVP_MD* digest, int which) {
   testpki::CertSpec spec(testpki::Key(bits, which));
   spec.digest = digest;

@@ -12,12 +12,7 @@ namespace keyprep_test {
 
 using testpki::Bytes;
 
-// A certificate context made from DER, freed with the object.
-class CertContext : public CCertificateContext {
- public:
-  explicit CertContext(const Bytes& der);
-  using CCertificateContext::CCertificateContext;
-};
+using testpki::CertContext;
 
 // The DER of a self-signed certificate for a key of that size.
 Bytes CertificateDer(int bits, int keyUsage = -1, const EVP_MD* digest = nullptr, int which = 0);

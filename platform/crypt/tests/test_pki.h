@@ -78,6 +78,14 @@ class UserDirTest : public ::testing::Test {
   std::filesystem::path m_dir;
 };
 
+// A certificate context made from DER, freed with the object.
+class CertContext : public CCertificateContext {
+ public:
+  explicit CertContext(const Bytes& der, DWORD encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING)
+      : CCertificateContext(
+            CertCreateCertificateContext(encoding, der.data(), static_cast<DWORD>(der.size()))) {}
+};
+
 // A PKCS#12 file (password "secreto") imported into a new memory store with
 // flags (CRYPT_EXPORTABLE or 0): the store's first certificate, with its
 // key-provider information, freed with the store when the object goes.
