@@ -87,16 +87,16 @@ TEST_F(CardConnection, EstablishFallsBackToSystemScope) {
 TEST_F(CardConnection, NoReadersNoCardNoDialog) {
   AnswerDialogWith(0);
   LPSTR list = reinterpret_cast<LPSTR>(1);
-  EXPECT_FALSE(ListCardReaders(m_context, kCardName, &list));
+  EXPECT_FALSE(ListCardReaders(m_context.Get(), kCardName, &list));
   EXPECT_EQ(list, nullptr);
 
   auto readers = std::make_unique<char[]>(1);
   DWORD count = 99;
-  EXPECT_FALSE(FindReadersWithCard(m_context, kCardName, &readers, &count));
+  EXPECT_FALSE(FindReadersWithCard(m_context.Get(), kCardName, &readers, &count));
   EXPECT_EQ(readers, nullptr);
   EXPECT_EQ(count, 0u);
   SCARDHANDLE handle = 0;
-  EXPECT_FALSE(ConnectToCard(m_context, kCardName, &handle));
+  EXPECT_FALSE(ConnectToCard(m_context.Get(), kCardName, &handle));
   EXPECT_EQ(m_dialogsShown, 0);
 }
 
@@ -104,7 +104,7 @@ TEST_F(CardConnection, ReaderListFailureIsNoCard) {
   AddReaderWithCard("Lector 0");
   fakepcsc::FailListReaders(SCARD_E_NO_SERVICE);
   DWORD count = 5;
-  EXPECT_FALSE(FindReadersWithCard(m_context, kCardName, nullptr, &count));
+  EXPECT_FALSE(FindReadersWithCard(m_context.Get(), kCardName, nullptr, &count));
   EXPECT_EQ(count, 0u);
 }
 
@@ -112,9 +112,9 @@ TEST_F(CardConnection, ListCardReadersGivesEveryReader) {
   fakepcsc::AddReader("Lector 0");
   AddReaderWithCard("Lector 1");
   LPSTR list = nullptr;
-  ASSERT_TRUE(ListCardReaders(m_context, nullptr, &list));
+  ASSERT_TRUE(ListCardReaders(m_context.Get(), nullptr, &list));
   EXPECT_EQ(SplitMultiString(list), (std::vector<std::string>{"Lector 0", "Lector 1"}));
-  SCardFreeMemory(m_context, list);
+  SCardFreeMemory(m_context.Get(), list);
 }
 
 TEST_F(CardConnection, ReadersWithoutMatchingCardNoDialog) {
@@ -122,22 +122,22 @@ TEST_F(CardConnection, ReadersWithoutMatchingCardNoDialog) {
   fakepcsc::AddReader("Lector 1");
   AnswerDialogWith(0);
   SCARDHANDLE handle = 0;
-  EXPECT_FALSE(ConnectToCard(m_context, kCardName, &handle));
+  EXPECT_FALSE(ConnectToCard(m_context.Get(), kCardName, &handle));
 
   // A card is present but its ATR is not the one registered for the name.
   AddReaderWithCard("Lector 2");
   auto otherAtr = cardsim::VirtualCard::Atr();
   otherAtr[2] ^= 0xFF;
   ASSERT_TRUE(orvel_test::RegisterCardType(otherAtr));
-  EXPECT_FALSE(FindReadersWithCard(m_context, kCardName, nullptr, nullptr));
-  EXPECT_FALSE(ConnectToCard(m_context, kCardName, &handle));
+  EXPECT_FALSE(FindReadersWithCard(m_context.Get(), kCardName, nullptr, nullptr));
+  EXPECT_FALSE(ConnectToCard(m_context.Get(), kCardName, &handle));
   EXPECT_EQ(m_dialogsShown, 0);
 }
 
 TEST_F(CardConnection, UnregisteredCardNameFindsNothing) {
   AddReaderWithCard("Lector 0");
   ASSERT_TRUE(platform::ForgetCardType("DRAV-NOR"));
-  EXPECT_FALSE(FindReadersWithCard(m_context, kCardName, nullptr, nullptr));
+  EXPECT_FALSE(FindReadersWithCard(m_context.Get(), kCardName, nullptr, nullptr));
 }
 
 TEST_F(CardConnection, MatchingReadersFormAProperMultiString) {
@@ -146,7 +146,7 @@ TEST_F(CardConnection, MatchingReadersFormAProperMultiString) {
   AddReaderWithCard("Lector C");
   std::unique_ptr<char[]> readers;
   DWORD count = 0;
-  ASSERT_TRUE(FindReadersWithCard(m_context, kCardName, &readers, &count));
+  ASSERT_TRUE(FindReadersWithCard(m_context.Get(), kCardName, &readers, &count));
   EXPECT_EQ(count, 2u);
   const char expected[] = "Lector A\0Lector C\0";  // and the literal's own NUL
   EXPECT_EQ(std::memcmp(readers.get(), expected, sizeof expected), 0);
@@ -157,7 +157,7 @@ TEST_F(CardConnection, OneMatchIsConnectedDirectlySharedWithT0) {
   AddReaderWithCard("Lector 1", SpecWithSerial(0x11));
   AnswerDialogWith(-1);
   SCARDHANDLE handle = 0;
-  ASSERT_TRUE(ConnectToCard(m_context, kCardName, &handle));
+  ASSERT_TRUE(ConnectToCard(m_context.Get(), kCardName, &handle));
   m_handles.push_back(handle);
   EXPECT_EQ(m_dialogsShown, 0);
   EXPECT_EQ(SerialBehind(handle)[5], 0x11);  // T=0 commands go through
@@ -170,7 +170,7 @@ TEST_F(CardConnection, TwoMatchesAskTheUserWhoChoosesOne) {
   AddReaderWithCard("Lector 1", SpecWithSerial(0x11));
   AnswerDialogWith(1);
   SCARDHANDLE handle = 0;
-  ASSERT_TRUE(ConnectToCard(m_context, kCardName, &handle));
+  ASSERT_TRUE(ConnectToCard(m_context.Get(), kCardName, &handle));
   m_handles.push_back(handle);
   EXPECT_EQ(m_dialogsShown, 1);
   EXPECT_EQ(m_dialogRows, 2);
@@ -183,7 +183,7 @@ TEST_F(CardConnection, TwoMatchesAndCancelIsFalse) {
   AddReaderWithCard("Lector 1");
   AnswerDialogWith(-1);
   SCARDHANDLE handle = 0x1234;
-  EXPECT_FALSE(ConnectToCard(m_context, kCardName, &handle));
+  EXPECT_FALSE(ConnectToCard(m_context.Get(), kCardName, &handle));
   EXPECT_EQ(m_dialogsShown, 1);
   EXPECT_EQ(handle, 0x1234);
 }
@@ -193,11 +193,11 @@ TEST_F(CardConnection, SeventeenReaders) {
   AddReaderWithCard("Lector 16", SpecWithSerial(0x16));
   std::unique_ptr<char[]> readers;
   DWORD count = 0;
-  ASSERT_TRUE(FindReadersWithCard(m_context, kCardName, &readers, &count));
+  ASSERT_TRUE(FindReadersWithCard(m_context.Get(), kCardName, &readers, &count));
   EXPECT_EQ(count, 1u);
   EXPECT_STREQ(readers.get(), "Lector 16");
   SCARDHANDLE handle = 0;
-  ASSERT_TRUE(ConnectToCard(m_context, kCardName, &handle));
+  ASSERT_TRUE(ConnectToCard(m_context.Get(), kCardName, &handle));
   m_handles.push_back(handle);
   EXPECT_EQ(SerialBehind(handle)[5], 0x16);
 }
@@ -206,14 +206,14 @@ TEST_F(CardConnection, CardHeldByAnotherProgramCannotBeConnected) {
   AddReaderWithCard("Lector 0");
   fakepcsc::SetHeldByOtherProgram("Lector 0", true);
   SCARDHANDLE handle = 0;
-  EXPECT_FALSE(ConnectToCard(m_context, kCardName, &handle));
-  EXPECT_FALSE(ConnectReader(m_context, "Lector 0", &handle));
+  EXPECT_FALSE(ConnectToCard(m_context.Get(), kCardName, &handle));
+  EXPECT_FALSE(ConnectReader(m_context.Get(), "Lector 0", &handle));
 }
 
 TEST_F(CardConnection, DisconnectPowersDownAndEndsTheVerifiedPin) {
   auto card = AddReaderWithCard("Lector 0");
   SCARDHANDLE handle = 0;
-  ASSERT_TRUE(ConnectReader(m_context, "Lector 0", &handle));
+  ASSERT_TRUE(ConnectReader(m_context.Get(), "Lector 0", &handle));
   {
     CCryptoCard object(handle);
     ASSERT_EQ(object.VerifyPin("1234"), SCARD_S_SUCCESS);
@@ -239,7 +239,7 @@ TEST_F(CardConnection, ScopeGuardsReleaseCardAndContext) {
   // No connection is left: an exclusive one is possible.
   SCARDHANDLE exclusive = 0;
   DWORD protocol = 0;
-  EXPECT_EQ(SCardConnect(m_context, "Lector 0", SCARD_SHARE_EXCLUSIVE, SCARD_PROTOCOL_T0,
+  EXPECT_EQ(SCardConnect(m_context.Get(), "Lector 0", SCARD_SHARE_EXCLUSIVE, SCARD_PROTOCOL_T0,
                          &exclusive, &protocol),
             SCARD_S_SUCCESS);
   m_handles.push_back(exclusive);

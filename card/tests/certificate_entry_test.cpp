@@ -16,11 +16,6 @@
 namespace card_test {
 namespace {
 
-constexpr std::uint16_t kApplicationDf = 0x5015;
-constexpr std::uint16_t kPrkdf = 0x6001;
-constexpr std::uint16_t kCdf = 0x6004;
-constexpr std::uint16_t kCryptoDf = 0x3F11;
-
 // Bytes that do not compress: a fixed pseudo-random sequence.
 Bytes Noise(std::size_t size, std::uint32_t seed) {
   Bytes out(size);

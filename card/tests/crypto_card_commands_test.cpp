@@ -7,6 +7,7 @@
 
 #include "card/crypto_card.h"
 #include "fake_card_fixture.h"
+#include "support/card_records.h"
 
 namespace card_test {
 namespace {
@@ -16,7 +17,6 @@ const Bytes kSelectMasterFile = {0x00, 0xA4, 0x04, 0x00, 0x0B, 'M', 'a', 's',
 const Bytes kSelectCryptoDf = {0x00, 0xA4, 0x04, 0x00, 0x0A, 'I', 'C', 'C',
                                '.',  'C',  'r',  'y',  'p',  't', 'o'};
 const Bytes kGetChipInfo = {0x90, 0xB8, 0x00, 0x00, 0x12};
-constexpr std::uint16_t kApplicationDf = 0x5015;
 
 class CryptoCardCommands : public FakeCardTest {
  protected:

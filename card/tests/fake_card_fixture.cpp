@@ -16,13 +16,13 @@ void FakeCardTest::SetUp() {
   fakepcsc::Reset();
   ASSERT_TRUE(orvel_test::RegisterCardType());
   ModuleInstance = platform::ProgramModule();
-  ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &m_context), SCARD_S_SUCCESS);
+  ASSERT_EQ(m_context.Establish(SCARD_SCOPE_USER), SCARD_S_SUCCESS);
 }
 
 void FakeCardTest::TearDown() {
   platform::SetDialogShownHook({});
   for (SCARDHANDLE h : m_handles) SCardDisconnect(h, SCARD_LEAVE_CARD);
-  SCardReleaseContext(m_context);
+  m_context.Release();
   fakepcsc::Reset();
 }
 
@@ -34,8 +34,8 @@ std::shared_ptr<cardsim::VirtualCard> FakeCardTest::AddReaderWithCard(
 SCARDHANDLE FakeCardTest::Connect(const std::string& reader) {
   SCARDHANDLE handle = 0;
   DWORD protocol = 0;
-  EXPECT_EQ(SCardConnect(m_context, reader.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &handle,
-                         &protocol),
+  EXPECT_EQ(SCardConnect(m_context.Get(), reader.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0,
+                         &handle, &protocol),
             SCARD_S_SUCCESS);
   m_handles.push_back(handle);
   return handle;

@@ -12,6 +12,7 @@
 
 #include "card/card_connection.h"
 #include "cardsim/fake_pcsc.h"
+#include "platform/handle_guards.h"
 #include "platform_test/scoped_user_dir.h"
 
 namespace card_test {
@@ -33,7 +34,7 @@ class FakeCardTest : public ::testing::Test {
   static std::vector<Bytes> Commands();
 
   platform_test::ScopedUserDir m_userDir;
-  SCARDCONTEXT m_context = 0;
+  CResourceManagerContext m_context;
   std::vector<SCARDHANDLE> m_handles;
 };
 

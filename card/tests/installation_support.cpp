@@ -94,27 +94,6 @@ void ShortenChipInfo(cardsim::VirtualCard& card, std::size_t dataBytes) {
 
 namespace {
 
-// A store of the certificates of a PFX, closed with the object.
-class ImportedPfx {
- public:
-  explicit ImportedPfx(testpki::Bytes pfx) : m_pfx(std::move(pfx)) {
-    CRYPT_DATA_BLOB blob = testpki::BlobOf(m_pfx);
-    m_store.Reset(PFXImportCertStore(&blob, u"secreto", CRYPT_EXPORTABLE));
-  }
-
-  PCCERT_CONTEXT First() {
-    if (m_store && !m_certificate) {
-      m_certificate.Reset(CertEnumCertificatesInStore(m_store.Get(), nullptr));
-    }
-    return m_certificate.Get();
-  }
-
- private:
-  testpki::Bytes m_pfx;
-  CCertStore m_store;
-  CCertificateContext m_certificate;
-};
-
 Bytes RecordIdentifier(const cardsim::VirtualCard& card, std::uint16_t fid) {
   const auto file = card.ReadFile({0x5015, fid});
   if (!file || file->size() < 34) return {};
@@ -130,12 +109,11 @@ void CheckInstallationRoundTrip(const cardsim::VirtualCard& card) {
   spec.commonName = "Prueba de ida y vuelta";
   const testpki::X509Ptr x509 = testpki::MakeCert(spec);
   const Bytes der = testpki::Der(x509.get());
-  ImportedPfx pfx(testpki::MakePfx(testpki::PfxSpec(key, x509.get())));
-  PCCERT_CONTEXT certificate = pfx.First();
+  const testpki::ImportedCertificate imported(testpki::MakePfx(testpki::PfxSpec(key, x509.get())),
+                                              CRYPT_EXPORTABLE);
+  PCCERT_CONTEXT certificate = imported.Get();
   ASSERT_NE(certificate, nullptr);
-  ASSERT_EQ(
-      Bytes(certificate->pbCertEncoded, certificate->pbCertEncoded + certificate->cbCertEncoded),
-      der);
+  ASSERT_EQ(imported.Der(), der);
 
   PrivateKeyBlob blob;
   ASSERT_TRUE(ExportPrivateKeyBlob(certificate, &blob));

@@ -19,9 +19,6 @@
 namespace card_test {
 namespace {
 
-constexpr std::uint16_t kApplicationDf = 0x5015;
-constexpr std::uint16_t kPrkdf = 0x6001;
-constexpr std::uint16_t kPukdf = 0x6002;
 constexpr CardSerial kSerial = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB};
 
 using CommandMatch = std::function<bool(const Bytes&)>;

@@ -14,10 +14,6 @@
 namespace card_test {
 namespace {
 
-constexpr std::uint16_t kApplicationDf = 0x5015;
-constexpr std::uint16_t kPrkdf = 0x6001;
-constexpr std::uint16_t kPukdf = 0x6002;
-
 // count bytes counting up from first, as the platform would hold them
 // (little-endian).
 Bytes Counting(std::size_t count, std::uint8_t first) {

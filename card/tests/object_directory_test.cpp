@@ -10,8 +10,6 @@
 namespace card_test {
 namespace {
 
-constexpr std::uint16_t kApplicationDf = 0x5015;
-
 class ObjectDirectory : public FakeCardTest {
  protected:
   void SetUp() override {
@@ -23,6 +21,12 @@ class ObjectDirectory : public FakeCardTest {
     const auto size = m_card->ReadFile({kApplicationDf, fid});
     ASSERT_TRUE(size) << std::hex << fid;
     ASSERT_TRUE(m_card->WriteFile({kApplicationDf, fid}, DirectoryFile(contents, size->size())));
+  }
+
+  // The private-key record under 34 with its head 30 53 written as `head`.
+  static Bytes KeyRecordWithHead(const Bytes& head) {
+    const Bytes record = PrivateKeyRecord(34, MakeKeyId(2));
+    return Join({head, Bytes(record.begin() + 2, record.end())});
   }
 
   std::unique_ptr<CCryptoCard> Open() { return std::make_unique<CCryptoCard>(Connect("Lector 0")); }
@@ -184,10 +188,8 @@ TEST_F(ObjectDirectory, AccessFlagsWithoutLocalAndAbsentElements) {
 
 TEST_F(ObjectDirectory, RecordWithThreeByteLengthIsWalked) {
   // The first record in long form 82 00 53; the walk must reach the second.
-  Bytes longForm = PrivateKeyRecord(34, MakeKeyId(2));
-  longForm.erase(longForm.begin(), longForm.begin() + 2);
-  longForm.insert(longForm.begin(), {0x30, 0x82, 0x00, 0x53});
-  WriteFile(0x6001, Join({longForm, PrivateKeyRecord(35, MakeKeyId(3))}));
+  WriteFile(0x6001, Join({KeyRecordWithHead({0x30, 0x82, 0x00, 0x53}),
+                          PrivateKeyRecord(35, MakeKeyId(3))}));
   const auto map = Scan(*Open());
   EXPECT_EQ(map[34], 0x11);
   EXPECT_EQ(map[35], 0x11);
@@ -195,10 +197,8 @@ TEST_F(ObjectDirectory, RecordWithThreeByteLengthIsWalked) {
 
 TEST_F(ObjectDirectory, LengthWithMoreBytesThanFetchedEndsTheScan) {
   // 30 83 00 00 53: three length bytes, more than a four-byte fetch holds.
-  Bytes tooLong = PrivateKeyRecord(34, MakeKeyId(2));
-  tooLong.erase(tooLong.begin(), tooLong.begin() + 2);
-  tooLong.insert(tooLong.begin(), {0x30, 0x83, 0x00, 0x00, 0x53});
-  WriteFile(0x6001, Join({PrivateKeyRecord(36, MakeKeyId(4)), tooLong,
+  WriteFile(0x6001, Join({PrivateKeyRecord(36, MakeKeyId(4)),
+                          KeyRecordWithHead({0x30, 0x83, 0x00, 0x00, 0x53}),
                           PrivateKeyRecord(35, MakeKeyId(3))}));
   WriteFile(0x6002, PublicKeyRecord(36, MakeKeyId(4)));
   const auto map = Scan(*Open());

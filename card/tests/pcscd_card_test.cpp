@@ -25,8 +25,6 @@
 namespace card_test {
 namespace {
 
-constexpr std::uint16_t kApplicationDf = 0x5015;
-
 std::shared_ptr<cardsim::VirtualCard> CardWithSerial(std::uint8_t last) {
   cardsim::CardSpec spec;
   spec.serial = {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, last};

@@ -36,28 +36,8 @@ Bytes DigestInfo(const EVP_MD* md, const Bytes& prefix, const std::string& text)
   return out;
 }
 
-// OpenSSL's private or public operation with PKCS#1 v1.5 padding.
-Bytes OpenSslSign(EVP_PKEY* key, const Bytes& digestInfo) {
-  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
-  Bytes out(128);
-  std::size_t size = out.size();
-  EXPECT_EQ(EVP_PKEY_sign_init(ctx), 1);
-  EXPECT_EQ(EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING), 1);
-  EXPECT_EQ(EVP_PKEY_sign(ctx, out.data(), &size, digestInfo.data(), digestInfo.size()), 1);
-  EVP_PKEY_CTX_free(ctx);
-  return out;
-}
-
-Bytes OpenSslEncrypt(EVP_PKEY* key, const Bytes& plaintext) {
-  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
-  Bytes out(128);
-  std::size_t size = out.size();
-  EXPECT_EQ(EVP_PKEY_encrypt_init(ctx), 1);
-  EXPECT_EQ(EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING), 1);
-  EXPECT_EQ(EVP_PKEY_encrypt(ctx, out.data(), &size, plaintext.data(), plaintext.size()), 1);
-  EVP_PKEY_CTX_free(ctx);
-  return out;
-}
+using testpki::OpenSslEncrypt;
+using testpki::OpenSslSign;
 
 // A card holding one key under kReference: in the signature role, the
 // exchange role or both, as the installation writes it.
@@ -117,7 +97,8 @@ TEST_F(SecurityCommands, SignaturesEqualOpenSslsForEachDigest) {
     ASSERT_EQ(m_object->SetSecurityEnvironment(true, kReference), SCARD_S_SUCCESS);
     const Bytes signature = Sign(digestInfo);
     EXPECT_TRUE(m_object->StepSucceeded());
-    EXPECT_EQ(signature, OpenSslSign(m_material.key, digestInfo)) << EVP_MD_get0_name(d.md);
+    EXPECT_EQ(signature, OpenSslSign(m_material.key, nullptr, digestInfo))
+        << EVP_MD_get0_name(d.md);
     Bytes pso = {0x00, 0x2A, 0x9E, 0x9A, static_cast<BYTE>(digestInfo.size())};
     pso.insert(pso.end(), digestInfo.begin(), digestInfo.end());
     EXPECT_EQ(Commands(), (std::vector<Bytes>{kMseSign, pso, {0x00, 0xC0, 0x00, 0x00, 0x80}}));
@@ -250,28 +231,16 @@ TEST_F(SecurityCommands, FewerThanEightPaddingBytesIsWrongData) {
   std::fill(block.begin() + 2, block.begin() + 9, 0x33);
   block[9] = 0x00;
   std::fill(block.begin() + 10, block.end(), 0x44);
-  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(m_material.key, nullptr);
-  Bytes cryptogram(128);
-  std::size_t size = cryptogram.size();
-  ASSERT_EQ(EVP_PKEY_encrypt_init(ctx), 1);
-  ASSERT_EQ(EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_NO_PADDING), 1);
-  ASSERT_EQ(EVP_PKEY_encrypt(ctx, cryptogram.data(), &size, block.data(), block.size()), 1);
-  EVP_PKEY_CTX_free(ctx);
   m_object->SetSecurityEnvironment(false, kReference);
   std::vector<BYTE> plaintext = {0xEE};
-  Decipher(cryptogram, &plaintext);
+  Decipher(OpenSslEncrypt(m_material.key, block, RSA_NO_PADDING), &plaintext);
   EXPECT_EQ(m_object->Sw(), 0x6A80);
   EXPECT_EQ(plaintext, (std::vector<BYTE>{0xEE}));
   // With eight it is taken.
   block[9] = 0x33;
   block[10] = 0x00;
-  ctx = EVP_PKEY_CTX_new(m_material.key, nullptr);
-  EVP_PKEY_encrypt_init(ctx);
-  EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_NO_PADDING);
-  size = cryptogram.size();
-  EVP_PKEY_encrypt(ctx, cryptogram.data(), &size, block.data(), block.size());
-  EVP_PKEY_CTX_free(ctx);
-  EXPECT_EQ(Decipher(cryptogram, &plaintext), SCARD_S_SUCCESS);
+  EXPECT_EQ(Decipher(OpenSslEncrypt(m_material.key, block, RSA_NO_PADDING), &plaintext),
+            SCARD_S_SUCCESS);
   EXPECT_EQ(plaintext, std::vector<BYTE>(117, 0x44));
 }
 

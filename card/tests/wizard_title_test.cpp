@@ -28,7 +28,7 @@ TEST_F(WizardBuild, SelectionDialogIsTitledFromEntry22) {
     dialog.reject();
   });
   SCARDHANDLE handle = 0;
-  EXPECT_FALSE(ConnectToCard(m_context, kCardName, &handle));
+  EXPECT_FALSE(ConnectToCard(m_context.Get(), kCardName, &handle));
   EXPECT_EQ(title, "Introduzca tarjeta ORVEL");
 }
 

@@ -4,14 +4,9 @@
 #include <openssl/core_names.h>
 #include <openssl/sha.h>
 
-#include "keyprep/provider_values.h"
 #include "platform/provider_registry.h"
 
 namespace keyprep_test {
-
-CertContext::CertContext(const Bytes& der)
-    : CCertificateContext(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
-                                                       static_cast<DWORD>(der.size()))) {}
 
 Bytes CertificateDer(int bits, int keyUsage, const EVP_MD* digest, int which) {
   testpki::CertSpec spec(testpki::Key(bits, which));
@@ -40,34 +35,18 @@ Bytes Sha1(const Bytes& data) {
   return digest;
 }
 
-ImportedCertificate::ImportedCertificate(int bits, DWORD flags, int which) {
-  EVP_PKEY* key = testpki::Key(bits, which);
-  testpki::CertSpec spec(key);
+namespace {
+
+testpki::CertSpec ImportSpec(int bits, int which) {
+  testpki::CertSpec spec(testpki::Key(bits, which));
   spec.serial = 100 + bits + which;
-  auto cert = testpki::MakeCert(spec);
-  Bytes pfx = testpki::MakePfx(testpki::PfxSpec{key, cert.get()});
-  CRYPT_DATA_BLOB blob = testpki::BlobOf(pfx);
-  m_store.Reset(PFXImportCertStore(&blob, u"secreto", flags));
-  if (m_store) m_certificate.Reset(CertEnumCertificatesInStore(m_store.Get(), nullptr));
+  return spec;
 }
 
-Bytes ImportedCertificate::Der() const {
-  return Bytes(m_certificate.Get()->pbCertEncoded,
-               m_certificate.Get()->pbCertEncoded + m_certificate.Get()->cbCertEncoded);
-}
+}  // namespace
 
-std::string ImportedCertificate::ContainerName() const {
-  std::unique_ptr<BYTE[]> buffer;
-  if (!GetCertificateProperty(m_certificate.Get(), CERT_KEY_PROV_INFO_PROP_ID, &buffer, nullptr)) {
-    return {};
-  }
-  const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.get());
-  std::string name;
-  for (const char16_t* c = info->pwszContainerName; *c != 0; ++c) {
-    name.push_back(static_cast<char>(*c));
-  }
-  return name;
-}
+ImportedCertificate::ImportedCertificate(int bits, DWORD flags, int which)
+    : testpki::ImportedCertificate(ImportSpec(bits, which), flags) {}
 
 bool SoftwareContainerExists(const std::string& name) {
   CProviderContext provider;

@@ -13,12 +13,19 @@ namespace {
 // it has been given no certificate.
 constexpr DWORD kEmptyParameter = 0x8001;
 
-class ProviderValues : public testpki::UserDirTest {};
+class ProviderValues : public testpki::UserDirTest {
+ protected:
+  // A verification context of the provider, held by the fixture.
+  HCRYPTPROV VerificationContext(const char* providerName) {
+    EXPECT_TRUE(CryptAcquireContextA(m_provider.Receive(), nullptr, providerName, PROV_RSA_FULL,
+                                     CRYPT_VERIFYCONTEXT));
+    return m_provider.Get();
+  }
+  CProviderContext m_provider;
+};
 
 TEST_F(ProviderValues, ParameterIsFetchedWhole) {
-  HCRYPTPROV provider = 0;
-  ASSERT_TRUE(CryptAcquireContextA(&provider, nullptr, platform::kSoftwareProviderName,
-                                   PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+  const HCRYPTPROV provider = VerificationContext(platform::kSoftwareProviderName);
   std::unique_ptr<BYTE[]> buffer;
   DWORD length = 0;
   ASSERT_TRUE(GetProviderParam(provider, PP_NAME, &buffer, &length));
@@ -27,15 +34,13 @@ TEST_F(ProviderValues, ParameterIsFetchedWhole) {
   EXPECT_STREQ(reinterpret_cast<const char*>(buffer.get()), platform::kSoftwareProviderName);
   // Both outputs are optional.
   EXPECT_TRUE(GetProviderParam(provider, PP_NAME, nullptr, nullptr));
-  EXPECT_TRUE(CryptReleaseContext(provider, 0));
+  EXPECT_TRUE(m_provider.Release());
 }
 
 TEST_F(ProviderValues, SizeZeroAllocatesNothing) {
   ASSERT_TRUE(platform::RegisterProvider("Proveedor de prueba", PROV_RSA_FULL,
                                          "liborvel_test_provider.so"));
-  HCRYPTPROV provider = 0;
-  ASSERT_TRUE(CryptAcquireContextA(&provider, nullptr, "Proveedor de prueba", PROV_RSA_FULL,
-                                   CRYPT_VERIFYCONTEXT));
+  const HCRYPTPROV provider = VerificationContext("Proveedor de prueba");
   // The parameter exists and is empty.
   DWORD size = 99;
   ASSERT_TRUE(CryptGetProvParam(provider, kEmptyParameter, nullptr, &size, 0));
@@ -46,19 +51,17 @@ TEST_F(ProviderValues, SizeZeroAllocatesNothing) {
   EXPECT_FALSE(GetProviderParam(provider, kEmptyParameter, &buffer, &length));
   EXPECT_EQ(buffer, nullptr);
   EXPECT_EQ(length, 777u);
-  EXPECT_TRUE(CryptReleaseContext(provider, 0));
+  EXPECT_TRUE(m_provider.Release());
 }
 
 TEST_F(ProviderValues, FailedQueryAllocatesNothing) {
-  HCRYPTPROV provider = 0;
-  ASSERT_TRUE(CryptAcquireContextA(&provider, nullptr, platform::kSoftwareProviderName,
-                                   PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+  const HCRYPTPROV provider = VerificationContext(platform::kSoftwareProviderName);
   std::unique_ptr<BYTE[]> buffer;
   DWORD length = 777;
   // A verification context has no container; 0x7777 is no parameter at all.
   EXPECT_FALSE(GetProviderParam(provider, PP_CONTAINER, &buffer, &length));
   EXPECT_FALSE(GetProviderParam(provider, 0x7777, &buffer, &length));
-  EXPECT_TRUE(CryptReleaseContext(provider, 0));
+  EXPECT_TRUE(m_provider.Release());
   EXPECT_FALSE(GetProviderParam(provider, PP_NAME, &buffer, &length));  // released handle
   EXPECT_EQ(buffer, nullptr);
   EXPECT_EQ(length, 777u);

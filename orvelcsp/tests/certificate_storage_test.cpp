@@ -31,14 +31,29 @@ class CertificateStorage : public FakeReaderTest {
   }
   // The signature key of container 2000/20 through the provider, the PIN
   // given first when withPin.
-  static void OpenSignatureKey(HCRYPTPROV* provider, HCRYPTKEY* key, bool withPin = true) {
-    ASSERT_TRUE(CryptAcquireContextA(provider, ContainerName(kSerial, 0x2000, 0x20).c_str(),
-                                     "OrvelCSP", PROV_RSA_FULL, 0));
+  static void OpenSignatureKey(CProviderContext* provider, CKeyHandle* key, bool withPin = true) {
+    ASSERT_TRUE(CryptAcquireContextA(provider->Receive(),
+                                     ContainerName(kSerial, 0x2000, 0x20).c_str(), "OrvelCSP",
+                                     PROV_RSA_FULL, 0));
     if (withPin) {
       ASSERT_TRUE(
-          CryptSetProvParam(*provider, PP_ADMIN_PIN, reinterpret_cast<const BYTE*>(kPin), 0));
+          CryptSetProvParam(provider->Get(), PP_ADMIN_PIN, reinterpret_cast<const BYTE*>(kPin), 0));
     }
-    ASSERT_TRUE(CryptGetUserKey(*provider, AT_SIGNATURE, key));
+    ASSERT_TRUE(CryptGetUserKey(provider->Get(), AT_SIGNATURE, key->Receive()));
+  }
+  // The error with which KP_CERTIFICATE of a certificate fails on that key;
+  // the key and its context are released (and must release) after.
+  static DWORD CertificateRefusal(bool withPin) {
+    CProviderContext provider;
+    CKeyHandle key;
+    OpenSignatureKey(&provider, &key, withPin);
+    const Bytes der = CertificateDer();
+    SetLastError(0);
+    EXPECT_FALSE(CryptSetKeyParam(key.Get(), KP_CERTIFICATE, der.data(), 0));
+    const DWORD error = GetLastError();
+    EXPECT_TRUE(key.Reset());
+    EXPECT_TRUE(provider.Release());
+    return error;
   }
   static std::vector<std::uint16_t> CertificateDfFiles(const cardsim::VirtualCard& card) {
     return card.ListFiles({0x3F11});
@@ -97,13 +112,13 @@ TEST_F(CertificateStorage, CardLibraryFindsTheKeyOfTheStoredCertificate) {
   auto card = PreparedCard();
   ASSERT_TRUE(Attach(0x2000, 0x20, CertificateDer()));
 
-  SCARDCONTEXT context = 0;
-  ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context), SCARD_S_SUCCESS);
+  CResourceManagerContext context;
+  ASSERT_EQ(context.Establish(SCARD_SCOPE_USER), SCARD_S_SUCCESS);
   SCARDHANDLE handle = 0;
   DWORD protocol = 0;
-  ASSERT_EQ(
-      SCardConnect(context, "Lector", SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &handle, &protocol),
-      SCARD_S_SUCCESS);
+  ASSERT_EQ(SCardConnect(context.Get(), "Lector", SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &handle,
+                         &protocol),
+            SCARD_S_SUCCESS);
   {
     CCryptoCard reader(handle);
     KeyReferenceMap map{};
@@ -118,7 +133,6 @@ TEST_F(CertificateStorage, CardLibraryFindsTheKeyOfTheStoredCertificate) {
     EXPECT_EQ(*keyRecord, Bytes(written.begin() + 2, written.end()));  // its content
   }
   SCardDisconnect(handle, SCARD_LEAVE_CARD);
-  SCardReleaseContext(context);
 }
 
 TEST_F(CertificateStorage, AttachmentTakesAtMostThirtyCommandsAndReadsEachFileOnce) {
@@ -189,20 +203,12 @@ TEST_F(CertificateStorage, RecordsAndFilesAlreadyThereAreKept) {
 TEST_F(CertificateStorage, WithoutThePinNothingIsWritten) {
   auto card = PreparedCard();
   const Bytes cdfBefore = Cdf(*card);
-  HCRYPTPROV provider = 0;
-  HCRYPTKEY key = 0;
-  ASSERT_NO_FATAL_FAILURE(OpenSignatureKey(&provider, &key, false));
-  const Bytes der = CertificateDer();
-  SetLastError(0);
-  EXPECT_FALSE(CryptSetKeyParam(key, KP_CERTIFICATE, der.data(), 0));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(SCARD_W_SECURITY_VIOLATION));
-  EXPECT_TRUE(CryptDestroyKey(key));
-  EXPECT_TRUE(CryptReleaseContext(provider, 0));
+  EXPECT_EQ(CertificateRefusal(false), static_cast<DWORD>(SCARD_W_SECURITY_VIOLATION));
   EXPECT_EQ(Cdf(*card), cdfBefore);
   EXPECT_EQ(CertificateDfFiles(*card), (std::vector<std::uint16_t>{0x3F77, 0x3F78}));
 
   // A wrong PIN stops the attachment before the key is asked for.
-  EXPECT_FALSE(Attach(0x2000, 0x20, der, "4321"));
+  EXPECT_FALSE(Attach(0x2000, 0x20, CertificateDer(), "4321"));
   EXPECT_EQ(Cdf(*card), cdfBefore);
 }
 
@@ -210,15 +216,7 @@ TEST_F(CertificateStorage, NoRoomInTheDirectoryOrForTheFile) {
   cardsim::CardSpec smallDirectory;
   smallDirectory.cdfSize = 40;  // less than one record
   auto card = PreparedCard(smallDirectory);
-  HCRYPTPROV provider = 0;
-  HCRYPTKEY key = 0;
-  ASSERT_NO_FATAL_FAILURE(OpenSignatureKey(&provider, &key));
-  const Bytes der = CertificateDer();
-  SetLastError(0);
-  EXPECT_FALSE(CryptSetKeyParam(key, KP_CERTIFICATE, der.data(), 0));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(SCARD_E_WRITE_TOO_MANY));
-  EXPECT_TRUE(CryptDestroyKey(key));
-  EXPECT_TRUE(CryptReleaseContext(provider, 0));
+  EXPECT_EQ(CertificateRefusal(true), static_cast<DWORD>(SCARD_E_WRITE_TOO_MANY));
   EXPECT_EQ(Cdf(*card), Bytes(40, 0x00));
   EXPECT_EQ(CertificateDfFiles(*card), (std::vector<std::uint16_t>{0x3F77, 0x3F78}));
 
@@ -226,15 +224,15 @@ TEST_F(CertificateStorage, NoRoomInTheDirectoryOrForTheFile) {
   cardsim::CardSpec smallSpace;
   smallSpace.certificateSpace = 100;  // less than the certificate file
   auto second = PreparedCard(smallSpace);
-  EXPECT_FALSE(Attach(0x2000, 0x20, der));
+  EXPECT_FALSE(Attach(0x2000, 0x20, CertificateDer()));
   EXPECT_EQ(Cdf(*second), Bytes(1024, 0x00));
   EXPECT_EQ(CertificateDfFiles(*second), (std::vector<std::uint16_t>{0x3F77, 0x3F78}));
 }
 
 TEST_F(CertificateStorage, BytesThatAreNoCertificateAreRefused) {
   auto card = PreparedCard();
-  HCRYPTPROV provider = 0;
-  HCRYPTKEY key = 0;
+  CProviderContext provider;
+  CKeyHandle key;
   ASSERT_NO_FATAL_FAILURE(OpenSignatureKey(&provider, &key));
   // A header announcing more than the certificate readers take: refused from
   // the header alone, the bytes behind it are never read.
@@ -243,13 +241,13 @@ TEST_F(CertificateStorage, BytesThatAreNoCertificateAreRefused) {
   const BYTE notSequence[] = {0x04, 0x02, 0x00, 0x00};
   for (const BYTE* data : {oversized, junk, notSequence}) {
     SetLastError(0);
-    EXPECT_FALSE(CryptSetKeyParam(key, KP_CERTIFICATE, data, 0));
+    EXPECT_FALSE(CryptSetKeyParam(key.Get(), KP_CERTIFICATE, data, 0));
     EXPECT_EQ(GetLastError(), NTE_BAD_DATA);
   }
-  EXPECT_FALSE(CryptSetKeyParam(key, KP_CERTIFICATE, nullptr, 0));
-  EXPECT_FALSE(CryptSetKeyParam(key, KP_CERTIFICATE + 1, junk, 0));
-  EXPECT_TRUE(CryptDestroyKey(key));
-  EXPECT_TRUE(CryptReleaseContext(provider, 0));
+  EXPECT_FALSE(CryptSetKeyParam(key.Get(), KP_CERTIFICATE, nullptr, 0));
+  EXPECT_FALSE(CryptSetKeyParam(key.Get(), KP_CERTIFICATE + 1, junk, 0));
+  EXPECT_TRUE(key.Reset());
+  EXPECT_TRUE(provider.Release());
   EXPECT_EQ(Cdf(*card), Bytes(1024, 0x00));
   EXPECT_EQ(CertificateDfFiles(*card), (std::vector<std::uint16_t>{0x3F77, 0x3F78}));
 }

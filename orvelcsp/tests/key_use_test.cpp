@@ -9,6 +9,7 @@
 namespace orvelcsp_test {
 namespace {
 
+using platform::crypt::BioPtr;
 using testpki::OpenSslEncrypt;
 using testpki::OpenSslSign;
 using testpki::Reversed;
@@ -29,17 +30,17 @@ class KeyUse : public FakeReaderTest {
   }
   // The key's parts written with the card object's own key commands.
   void WriteKey(std::uint16_t roleWord) {
-    SCARDCONTEXT context = 0;
+    CResourceManagerContext context;
     SCARDHANDLE handle = 0;
     DWORD protocol = 0;
-    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context), SCARD_S_SUCCESS);
-    ASSERT_EQ(
-        SCardConnect(context, kReader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &handle, &protocol),
-        SCARD_S_SUCCESS);
-    BIO* bio = BIO_new(BIO_s_mem());
-    ASSERT_GT(i2b_PrivateKey_bio(bio, testpki::Key(1024)), 0);
+    ASSERT_EQ(context.Establish(SCARD_SCOPE_USER), SCARD_S_SUCCESS);
+    ASSERT_EQ(SCardConnect(context.Get(), kReader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &handle,
+                           &protocol),
+              SCARD_S_SUCCESS);
+    const BioPtr bio(BIO_new(BIO_s_mem()));
+    ASSERT_GT(i2b_PrivateKey_bio(bio.get(), testpki::Key(1024)), 0);
     char* blob = nullptr;
-    ASSERT_EQ(BIO_get_mem_data(bio, &blob), 596);
+    ASSERT_EQ(BIO_get_mem_data(bio.get(), &blob), 596);
     const auto* b = reinterpret_cast<const BYTE*>(blob);
     {
       CCryptoCard card(handle);
@@ -54,16 +55,7 @@ class KeyUse : public FakeReaderTest {
             std::span<const BYTE, 64>(b + 276, 64), std::span<const BYTE, 64>(b + 340, 64)));
       }
     }
-    BIO_free(bio);
     SCardDisconnect(handle, SCARD_RESET_CARD);
-    SCardReleaseContext(context);
-  }
-  HCRYPTPROV Acquire(DWORD flags = 0) {
-    HCRYPTPROV provider = 0;
-    const std::string name = ContainerName(kSerial, 0x6400, kReference);
-    EXPECT_TRUE(CryptAcquireContextA(&provider, name.c_str(), "OrvelCSP", PROV_RSA_FULL, flags))
-        << std::hex << GetLastError();
-    return provider;
   }
   static bool SetPin(HCRYPTPROV provider, const char* pin, DWORD param = PP_SIGNATURE_PIN) {
     return CryptSetProvParam(provider, param, reinterpret_cast<const BYTE*>(pin), 0);
@@ -72,28 +64,25 @@ class KeyUse : public FakeReaderTest {
   // error in *error.
   static Bytes Sign(HCRYPTPROV provider, ALG_ID algorithm, const Bytes& data, DWORD keySpec,
                     DWORD* error = nullptr) {
-    HCRYPTHASH hash = 0;
-    EXPECT_TRUE(CryptCreateHash(provider, algorithm, 0, 0, &hash));
-    EXPECT_TRUE(CryptHashData(hash, data.data(), static_cast<DWORD>(data.size()), 0));
+    CHashHandle hash;
+    EXPECT_TRUE(CryptCreateHash(provider, algorithm, 0, 0, hash.Receive()));
+    EXPECT_TRUE(CryptHashData(hash.Get(), data.data(), static_cast<DWORD>(data.size()), 0));
     Bytes signature(128);
     DWORD size = 128;
     SetLastError(0);
-    const bool signedIt = CryptSignHashA(hash, keySpec, nullptr, 0, signature.data(), &size);
+    const bool signedIt = CryptSignHashA(hash.Get(), keySpec, nullptr, 0, signature.data(), &size);
     if (error) *error = GetLastError();
-    CryptDestroyHash(hash);
     return signedIt ? Reversed(signature) : Bytes{};
   }
   static DWORD Decrypt(HCRYPTPROV provider, DWORD keySpec, Bytes cryptogram, Bytes* plaintext) {
-    HCRYPTKEY key = 0;
-    if (!CryptGetUserKey(provider, keySpec, &key)) return GetLastError();
+    CKeyHandle key;
+    if (!CryptGetUserKey(provider, keySpec, key.Receive())) return GetLastError();
     Bytes data = Reversed(cryptogram);
     DWORD length = static_cast<DWORD>(data.size());
     SetLastError(0);
-    const bool ok = CryptDecrypt(key, 0, TRUE, 0, data.data(), &length);
-    const DWORD error = ok ? 0 : GetLastError();
-    CryptDestroyKey(key);
-    if (ok) plaintext->assign(data.begin(), data.begin() + length);
-    return error;
+    if (!CryptDecrypt(key.Get(), 0, TRUE, 0, data.data(), &length)) return GetLastError();
+    plaintext->assign(data.begin(), data.begin() + length);
+    return 0;
   }
   std::shared_ptr<cardsim::VirtualCard> m_card;
 };
@@ -107,7 +96,7 @@ class CardSignature : public KeyUse, public ::testing::WithParamInterface<HashCa
 
 TEST_P(CardSignature, EqualsOpenSslInAtMostSixCommands) {
   PrepareCard(0x6400);
-  HCRYPTPROV provider = Acquire();
+  HCRYPTPROV provider = Acquire(kReference);
   ASSERT_TRUE(SetPin(provider, kPin));
   const Bytes data = {'c', 'o', 'n', 't', 'r', 'a', 't', 'o'};
   fakepcsc::ClearTrace();
@@ -123,7 +112,6 @@ TEST_P(CardSignature, EqualsOpenSslInAtMostSixCommands) {
   // With the key written in both roles, AT_KEYEXCHANGE signs too.
   EXPECT_EQ(Sign(provider, GetParam().algorithm, data, AT_KEYEXCHANGE),
             OpenSslSign(testpki::Key(1024), GetParam().digest(), data));
-  CryptReleaseContext(provider, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Hashes, CardSignature,
@@ -134,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(Hashes, CardSignature,
 
 TEST_F(KeyUse, DeciphersOpenSslCryptogramsAndRefusesBadOnes) {
   PrepareCard(0x6400);
-  HCRYPTPROV provider = Acquire();
+  HCRYPTPROV provider = Acquire(kReference);
   ASSERT_TRUE(SetPin(provider, kPin, PP_KEYEXCHANGE_PIN));
   for (const Bytes& secret : {Bytes{0x01}, Bytes(117, 0x5A)}) {
     Bytes plaintext;
@@ -151,7 +139,6 @@ TEST_F(KeyUse, DeciphersOpenSslCryptogramsAndRefusesBadOnes) {
       Decrypt(provider, AT_KEYEXCHANGE, OpenSslEncrypt(testpki::Key(1024, 1), {1, 2}), &plaintext),
       NTE_BAD_DATA);
   EXPECT_EQ(Decrypt(provider, AT_KEYEXCHANGE, Bytes(100, 0x33), &plaintext), NTE_BAD_DATA);
-  CryptReleaseContext(provider, 0);
 }
 
 // A key written in one role only is used in that role only; nothing goes to
@@ -166,7 +153,7 @@ TEST_F(KeyUse, KeysServeTheRolesTheyWereWrittenIn) {
     SCOPED_TRACE(c.roleWord);
     fakepcsc::Reset();
     PrepareCard(c.roleWord);
-    HCRYPTPROV provider = Acquire();
+    HCRYPTPROV provider = Acquire(kReference);
     ASSERT_TRUE(SetPin(provider, kPin));
     for (DWORD spec : {AT_SIGNATURE, AT_KEYEXCHANGE}) {
       DWORD error = 0;
@@ -180,7 +167,7 @@ TEST_F(KeyUse, KeysServeTheRolesTheyWereWrittenIn) {
     const DWORD error =
         Decrypt(provider, AT_KEYEXCHANGE, OpenSslEncrypt(testpki::Key(1024), {7}), &plaintext);
     EXPECT_EQ(error, c.deciphers ? 0u : NTE_NO_KEY);
-    CryptReleaseContext(provider, 0);
+    m_provider.Release();
   }
 }
 
@@ -196,7 +183,7 @@ class CardPin : public KeyUse, public ::testing::WithParamInterface<PinCase> {};
 TEST_P(CardPin, SigningWithoutTheRightPinFails) {
   const PinCase& c = GetParam();
   PrepareCard(0x6400);
-  HCRYPTPROV provider = Acquire(c.acquireFlags);
+  HCRYPTPROV provider = Acquire(kReference, c.acquireFlags);
   for (int i = 0; i < c.wrongTriesBefore; ++i) SetPin(provider, "0000");
   DWORD error = 0;
   if (c.pin) {
@@ -208,7 +195,6 @@ TEST_P(CardPin, SigningWithoutTheRightPinFails) {
   EXPECT_EQ(error, c.error);
   // Nothing was signed: the card never saw a verified PIN.
   EXPECT_FALSE(m_card->PinVerified());
-  CryptReleaseContext(provider, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -220,51 +206,42 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(KeyUse, PublicKeyComesFromTheBoundCertificate) {
   PrepareCard(0x6400);
-  HCRYPTPROV provider = Acquire();
+  HCRYPTPROV provider = Acquire(kReference);
   ASSERT_TRUE(SetPin(provider, kPin, PP_ADMIN_PIN));
-  HCRYPTKEY key = 0;
-  ASSERT_TRUE(CryptGetUserKey(provider, AT_SIGNATURE, &key));
-  DWORD value = 0;
-  DWORD size = sizeof value;
-  ASSERT_TRUE(CryptGetKeyParam(key, KP_KEYLEN, reinterpret_cast<BYTE*>(&value), &size, 0));
-  EXPECT_EQ(value, 1024u);
-  ASSERT_TRUE(CryptGetKeyParam(key, KP_ALGID, reinterpret_cast<BYTE*>(&value), &size, 0));
-  EXPECT_EQ(value, CALG_RSA_SIGN);
+  CKeyHandle key;
+  ASSERT_TRUE(CryptGetUserKey(provider, AT_SIGNATURE, key.Receive()));
+  EXPECT_EQ(testpki::KeyParam(key.Get(), KP_KEYLEN), 1024u);
+  EXPECT_EQ(testpki::KeyParam(key.Get(), KP_ALGID), CALG_RSA_SIGN);
   BYTE blob[600];
-  size = sizeof blob;
+  DWORD size = sizeof blob;
   SetLastError(0);
-  EXPECT_FALSE(CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob, &size));
+  EXPECT_FALSE(CryptExportKey(key.Get(), 0, PRIVATEKEYBLOB, 0, blob, &size));
   EXPECT_EQ(GetLastError(), NTE_BAD_KEY_STATE);
   const Bytes der = CertificateDer();
-  ASSERT_TRUE(CryptSetKeyParam(key, KP_CERTIFICATE, der.data(), 0));
-  CryptDestroyKey(key);
-  CryptReleaseContext(provider, 0);
+  ASSERT_TRUE(CryptSetKeyParam(key.Get(), KP_CERTIFICATE, der.data(), 0));
+  key.Reset();
 
   // A new context reads the certificate back from the card.
-  provider = Acquire();
-  ASSERT_TRUE(CryptGetUserKey(provider, AT_SIGNATURE, &key));
+  provider = Acquire(kReference);
+  ASSERT_TRUE(CryptGetUserKey(provider, AT_SIGNATURE, key.Receive()));
   size = sizeof blob;
-  ASSERT_TRUE(CryptExportKey(key, 0, PUBLICKEYBLOB, 0, blob, &size)) << std::hex << GetLastError();
-  HCRYPTPROV software = 0;
-  ASSERT_TRUE(
-      CryptAcquireContextA(&software, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
-  HCRYPTKEY imported = 0;
-  ASSERT_TRUE(CryptImportKey(software, blob, size, 0, 0, &imported));
+  ASSERT_TRUE(CryptExportKey(key.Get(), 0, PUBLICKEYBLOB, 0, blob, &size))
+      << std::hex << GetLastError();
+  CProviderContext software;
+  ASSERT_TRUE(CryptAcquireContextA(software.Receive(), nullptr, nullptr, PROV_RSA_FULL,
+                                   CRYPT_VERIFYCONTEXT));
+  CKeyHandle imported;
+  ASSERT_TRUE(CryptImportKey(software.Get(), blob, size, 0, 0, imported.Receive()));
   BYTE exported[600];
   DWORD exportedSize = sizeof exported;
-  ASSERT_TRUE(CryptExportKey(imported, 0, PUBLICKEYBLOB, 0, exported, &exportedSize));
-  BIO* bio = BIO_new(BIO_s_mem());
-  ASSERT_GT(i2b_PublicKey_bio(bio, testpki::Key(1024)), 0);
+  ASSERT_TRUE(CryptExportKey(imported.Get(), 0, PUBLICKEYBLOB, 0, exported, &exportedSize));
+  const BioPtr bio(BIO_new(BIO_s_mem()));
+  ASSERT_GT(i2b_PublicKey_bio(bio.get(), testpki::Key(1024)), 0);
   char* expected = nullptr;
-  const long expectedSize = BIO_get_mem_data(bio, &expected);
+  const long expectedSize = BIO_get_mem_data(bio.get(), &expected);
   // The modulus and exponent are the key's (past the 8-byte header).
   ASSERT_EQ(static_cast<long>(size), expectedSize);
   EXPECT_EQ(Bytes(blob + 8, blob + size), Bytes(expected + 8, expected + expectedSize));
-  BIO_free(bio);
-  CryptDestroyKey(imported);
-  CryptReleaseContext(software, 0);
-  CryptDestroyKey(key);
-  CryptReleaseContext(provider, 0);
 }
 
 }  // namespace

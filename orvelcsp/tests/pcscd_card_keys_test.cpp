@@ -43,11 +43,7 @@ class CardKeysEndToEnd : public ::testing::Test {
     m_rig = std::make_unique<cardsim::PcscdRig>(
         std::vector<std::shared_ptr<cardsim::VirtualCard>>{m_card});
     m_rig->Start();
-    ASSERT_EQ(Tool("register-card DRAV-NOR '3B 08 44 52 41 56 2D 4E 4F 52' "
-                   "'FF FF FF FF FF FF FF FF FF FF'")
-                  .status,
-              0);
-    ASSERT_EQ(Tool("register-provider OrvelCSP liborvelcsp.so").status, 0);
+    ASSERT_NO_FATAL_FAILURE(storeprov_test::RegisterCardWithTool());
 
     testpki::CertSpec spec(m_key);
     spec.keyUsage = 0xA0;
@@ -63,9 +59,8 @@ class CardKeysEndToEnd : public ::testing::Test {
       m_thumbprint += digits;
     }
     WriteBytes(Path("firmante.pfx"), testpki::MakePfx(testpki::PfxSpec{m_key, certificate.get()}));
-    BIO* bio = BIO_new_file(Path("pub.pem").c_str(), "w");
-    ASSERT_EQ(PEM_write_bio_PUBKEY(bio, m_key), 1);
-    BIO_free(bio);
+    const platform::crypt::BioPtr bio(BIO_new_file(Path("pub.pem").c_str(), "w"));
+    ASSERT_EQ(PEM_write_bio_PUBKEY(bio.get(), m_key), 1);
     WriteBytes(Path("documento"), testpki::Bytes(1000, 'x'));
   }
   fs::path Path(const std::string& name) const { return m_userDir.Path() / name; }

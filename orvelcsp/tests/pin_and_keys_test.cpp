@@ -7,23 +7,16 @@ namespace {
 
 class PinAndKeys : public FakeReaderTest {
  protected:
-  HCRYPTPROV Acquire(std::uint8_t reference) {
-    HCRYPTPROV provider = 0;
-    const std::string name = ContainerName(kSerial, 0x6400, reference);
-    EXPECT_TRUE(CryptAcquireContextA(&provider, name.c_str(), "OrvelCSP", PROV_RSA_FULL, 0))
-        << std::hex << GetLastError();
-    return provider;
-  }
   static bool SetPin(HCRYPTPROV provider, const char* pin) {
     return CryptSetProvParam(provider, PP_ADMIN_PIN, reinterpret_cast<const BYTE*>(pin), 0);
   }
   static bool HasKey(HCRYPTPROV provider, DWORD spec) {
-    HCRYPTKEY key = 0;
-    if (!CryptGetUserKey(provider, spec, &key)) {
+    CKeyHandle key;
+    if (!CryptGetUserKey(provider, spec, key.Receive())) {
       EXPECT_EQ(GetLastError(), NTE_NO_KEY);
       return false;
     }
-    EXPECT_TRUE(CryptDestroyKey(key));
+    EXPECT_TRUE(key.Reset());
     return true;
   }
 };
@@ -41,7 +34,7 @@ TEST_F(PinAndKeys, RightPinIsAcceptedAndTheCardForgetsItWithTheContext) {
   ASSERT_FALSE(trace.empty());
   EXPECT_EQ(Hex(trace.back().command), "0020000004" + Hex({'1', '2', '3', '4'}));
 
-  EXPECT_TRUE(CryptReleaseContext(provider, 0));
+  EXPECT_TRUE(m_provider.Release());
   EXPECT_FALSE(card->PinVerified());
   EXPECT_EQ(card->PinTriesLeft(), 3);
 }
@@ -71,7 +64,7 @@ TEST_F(PinAndKeys, WrongPinFailsAndCountsDown) {
   EXPECT_FALSE(SetPin(provider, tooLong.c_str()));
   EXPECT_FALSE(
       CryptSetProvParam(provider, PP_KEYEXCHANGE_PIN, reinterpret_cast<const BYTE*>(kPin), 0));
-  EXPECT_TRUE(CryptReleaseContext(provider, 0));
+  EXPECT_TRUE(m_provider.Release());
 }
 
 TEST_F(PinAndKeys, EachRoleOnlyWhenTheKeyWasWrittenInIt) {
@@ -92,7 +85,7 @@ TEST_F(PinAndKeys, EachRoleOnlyWhenTheKeyWasWrittenInIt) {
     EXPECT_EQ(HasKey(provider, AT_SIGNATURE), e.signature) << int(e.reference);
     EXPECT_EQ(HasKey(provider, AT_KEYEXCHANGE), e.exchange) << int(e.reference);
     EXPECT_FALSE(HasKey(provider, 3));
-    EXPECT_TRUE(CryptReleaseContext(provider, 0));
+    EXPECT_TRUE(m_provider.Release());
   }
 }
 
@@ -101,15 +94,15 @@ TEST_F(PinAndKeys, CardKeysCannotBeExported) {
   WriteKeyRecords(*card, {{.reference = 0x20}});
   AddReaderWithCard("Lector", card);
   HCRYPTPROV provider = Acquire(0x20);
-  HCRYPTKEY key = 0;
-  ASSERT_TRUE(CryptGetUserKey(provider, AT_SIGNATURE, &key));
+  CKeyHandle key;
+  ASSERT_TRUE(CryptGetUserKey(provider, AT_SIGNATURE, key.Receive()));
   Bytes blob(1024);
   DWORD length = static_cast<DWORD>(blob.size());
   SetLastError(0);
-  EXPECT_FALSE(CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob.data(), &length));
+  EXPECT_FALSE(CryptExportKey(key.Get(), 0, PRIVATEKEYBLOB, 0, blob.data(), &length));
   EXPECT_EQ(GetLastError(), NTE_BAD_KEY_STATE);
-  EXPECT_TRUE(CryptDestroyKey(key));
-  EXPECT_TRUE(CryptReleaseContext(provider, 0));
+  EXPECT_TRUE(key.Reset());
+  EXPECT_TRUE(m_provider.Release());
 }
 
 }  // namespace

@@ -20,10 +20,7 @@ namespace orvelcsp_test {
 using Bytes = std::vector<std::uint8_t>;
 using card_test::KeyId;
 
-inline constexpr std::uint16_t kApplicationDf = 0x5015;
-inline constexpr std::uint16_t kPrkdf = 0x6001;
-inline constexpr std::uint16_t kPukdf = 0x6002;
-inline constexpr std::uint16_t kCdf = 0x6004;
+using card_test::kApplicationDf, card_test::kCdf, card_test::kPrkdf, card_test::kPukdf;
 inline constexpr std::array<std::uint8_t, 6> kSerial = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB};
 inline constexpr char kPin[] = "1234";
 

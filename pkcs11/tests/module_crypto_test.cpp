@@ -10,16 +10,11 @@
 namespace p11_test {
 namespace {
 
-// A card with a signature key (20), an exchange key (21) and a key in both
-// roles (22), logged in.
-class ModuleKeys : public ModuleTest {
+// The card with three keys, logged in.
+class ModuleKeys : public ThreeKeyCardTest {
  protected:
   void SetUp() override {
-    ModuleTest::SetUp();
-    m_token = MakeTokenCard({{0x20, 0x2000, 0}, {0x21, 0x4000, 1}, {0x22, 0x6400, 2}});
-    AddReader("Lector Orvel", m_token.card);
-    m_slot = TokenSlots().at(0);
-    m_session = OpenSession(m_slot);
+    ThreeKeyCardTest::SetUp();
     ASSERT_EQ(Login(m_session), CKR_OK);
   }
   CK_OBJECT_HANDLE PrivateKey(CK_SESSION_HANDLE session, int index) {
@@ -46,10 +41,6 @@ class ModuleKeys : public ModuleTest {
     signature->resize(rv == CKR_OK ? length : 0);
     return rv;
   }
-
-  TokenCard m_token;
-  CK_SLOT_ID m_slot = 0;
-  CK_SESSION_HANDLE m_session = 0;
 };
 
 struct SignCase {

@@ -1,6 +1,6 @@
-// The fixture of the tests over the fake resource manager.
+// The fixtures of the tests over the fake resource manager.
 #include "cardsim/fake_pcsc.h"
-#include "platform/card_database.h"
+#include "orvel_test/registration.h"
 #include "token_card.h"
 
 namespace p11_test {
@@ -8,14 +8,21 @@ namespace p11_test {
 void ModuleTest::SetUp() {
   ASSERT_NE(m_module.Functions(), nullptr);
   fakepcsc::Reset();
-  const Bytes atr = cardsim::VirtualCard::Atr();
-  ASSERT_TRUE(platform::RegisterCardType({"DRAV-NOR", atr, Bytes(atr.size(), 0xFF)}));
+  ASSERT_TRUE(orvel_test::RegisterCardType());
   ASSERT_EQ(m_module->C_Initialize(nullptr), CKR_OK);
 }
 
 void ModuleTest::TearDown() {
   EXPECT_EQ(m_module->C_Finalize(nullptr), CKR_OK);
   fakepcsc::Reset();
+}
+
+void ThreeKeyCardTest::SetUp() {
+  ModuleTest::SetUp();
+  m_token = MakeTokenCard({{0x20, 0x2000, 0}, {0x21, 0x4000, 1}, {0x22, 0x6400, 2}});
+  AddReader("Lector Orvel", m_token.card);
+  m_slot = TokenSlots().at(0);
+  m_session = OpenSession(m_slot);
 }
 
 void ModuleTest::AddReader(const std::string& name, std::shared_ptr<cardsim::VirtualCard> card) {

@@ -102,17 +102,7 @@ TEST_F(ModuleSlots, CallsAndArgumentsTheStandardRefuses) {
 }
 
 // Objects and attributes of a card with a key in each role and one in both.
-class ModuleObjects : public ModuleTest {
- protected:
-  void SetUp() override {
-    ModuleTest::SetUp();
-    m_token = MakeTokenCard({{0x20, 0x2000, 0}, {0x21, 0x4000, 1}, {0x22, 0x6400, 2}});
-    AddReader("Lector Orvel", m_token.card);
-    m_session = OpenSession(TokenSlots().at(0));
-  }
-  TokenCard m_token;
-  CK_SESSION_HANDLE m_session = 0;
-};
+class ModuleObjects : public ThreeKeyCardTest {};
 
 TEST_F(ModuleObjects, PrivateKeysOnlyAfterLogin) {
   EXPECT_EQ(Find(m_session).size(), 6u);

@@ -52,9 +52,9 @@ class PkcsToolTest : public ClientsThroughPcscd, public ::testing::WithParamInte
 
 TEST_P(PkcsToolTest, Lists) {
   const Outcome run = Shell("pkcs11-tool --module " + Module() + " " + GetParam().arguments);
-  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.status, 0) << run.out;
   for (const std::string& text : GetParam().expected) {
-    EXPECT_NE(run.output.find(text), std::string::npos) << text << " in\n" << run.output;
+    EXPECT_NE(run.out.find(text), std::string::npos) << text << " in\n" << run.out;
   }
 }
 
@@ -75,13 +75,13 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ClientsThroughPcscd, P11toolListsCertificatesAndPrivateKeys) {
   const std::string provider = "p11tool --provider " + Module() + " ";
   Outcome run = Shell(provider + "--list-all-certs 'pkcs11:token=Orvel%200123456789AB'");
-  EXPECT_EQ(run.status, 0) << run.output;
-  EXPECT_NE(run.output.find("Titular 0"), std::string::npos) << run.output;
-  EXPECT_NE(run.output.find("Titular 1"), std::string::npos) << run.output;
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("Titular 0"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Titular 1"), std::string::npos) << run.out;
   run = Shell("GNUTLS_PIN=1234 " + provider +
               "--list-privkeys --login 'pkcs11:token=Orvel%200123456789AB'");
-  EXPECT_EQ(run.status, 0) << run.output;
-  EXPECT_NE(run.output.find("Type: Private key (RSA-1024)"), std::string::npos) << run.output;
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("Type: Private key (RSA-1024)"), std::string::npos) << run.out;
 }
 
 TEST_F(ClientsThroughPcscd, OpensslSignsThroughTheEngineAndTheCertificateVerifies) {
@@ -94,28 +94,28 @@ TEST_F(ClientsThroughPcscd, OpensslSignsThroughTheEngineAndTheCertificateVerifie
   Outcome run =
       Shell(engine + "-sign 'pkcs11:object=Titular%200;type=private;pin-value=1234' -out " +
             signature.string() + " " + data.string());
-  ASSERT_EQ(run.status, 0) << run.output;
+  ASSERT_EQ(run.status, 0) << run.out;
   run = Shell("openssl x509 -inform DER -in " + certificate.string() + " -pubkey -noout > " +
               key.string());
-  ASSERT_EQ(run.status, 0) << run.output;
+  ASSERT_EQ(run.status, 0) << run.out;
   run = Shell("openssl dgst -sha256 -verify " + key.string() + " -signature " + signature.string() +
               " " + data.string());
-  EXPECT_EQ(run.status, 0) << run.output;
-  EXPECT_NE(run.output.find("Verified OK"), std::string::npos) << run.output;
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("Verified OK"), std::string::npos) << run.out;
 }
 
 TEST_F(ClientsThroughPcscd, SshKeygenPrintsTheCardKeys) {
   const Outcome run = Shell("ssh-keygen -D " + Module());
-  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.status, 0) << run.out;
   // One line per public key, each of its certificate's key.
   const fs::path certificate = Dir() / "ssh.der";
   for (const KeyOnCard& key : m_token->keys) {
     WriteFile(certificate, key.certificate);
     const Outcome expected = Shell("openssl x509 -inform DER -in " + certificate.string() +
                                    " -pubkey -noout | ssh-keygen -i -m PKCS8 -f /dev/stdin");
-    ASSERT_EQ(expected.status, 0) << expected.output;
-    const std::string line = expected.output.substr(0, expected.output.find('\n'));
-    EXPECT_NE(run.output.find(line), std::string::npos) << line << " in\n" << run.output;
+    ASSERT_EQ(expected.status, 0) << expected.out;
+    const std::string line = expected.out.substr(0, expected.out.find('\n'));
+    EXPECT_NE(run.out.find(line), std::string::npos) << line << " in\n" << run.out;
   }
 }
 
@@ -124,13 +124,13 @@ TEST_F(ClientsThroughPcscd, NssDatabaseWithTheModuleListsTheCertificates) {
   fs::create_directories(db);
   const std::string sql = "sql:" + db.string();
   Outcome run = Shell("certutil -N -d " + sql + " --empty-password");
-  ASSERT_EQ(run.status, 0) << run.output;
+  ASSERT_EQ(run.status, 0) << run.out;
   run = Shell("modutil -force -dbdir " + sql + " -add Orvel -libfile " + Module());
-  ASSERT_EQ(run.status, 0) << run.output;
+  ASSERT_EQ(run.status, 0) << run.out;
   run = Shell("certutil -L -d " + sql + " -h all");
-  EXPECT_EQ(run.status, 0) << run.output;
-  EXPECT_NE(run.output.find("Orvel 0123456789AB:Titular 0"), std::string::npos) << run.output;
-  EXPECT_NE(run.output.find("Orvel 0123456789AB:Titular 1"), std::string::npos) << run.output;
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("Orvel 0123456789AB:Titular 0"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Orvel 0123456789AB:Titular 1"), std::string::npos) << run.out;
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <openssl/core_names.h>
 #include <openssl/rsa.h>
 #include <openssl/sha.h>
-#include <sys/wait.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -178,17 +177,7 @@ Module::~Module() {
   if (m_handle != nullptr) dlclose(m_handle);
 }
 
-Outcome Shell(const std::string& command) {
-  Outcome run;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) run.output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+Outcome Shell(const std::string& command) { return orvel_test::RunProgram(command + " 2>&1"); }
 
 void WriteFile(const std::filesystem::path& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary);

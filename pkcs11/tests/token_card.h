@@ -18,6 +18,7 @@
 
 #include "cardsim/virtual_card.h"
 #include "common/non_copyable.h"
+#include "orvel_test/program_run.h"
 #include "platform_test/scoped_user_dir.h"
 
 namespace p11_test {
@@ -102,12 +103,20 @@ class ModuleTest : public ::testing::Test {
   Module m_module;
 };
 
+// A card in reader "Lector Orvel" with a signature key (20), an exchange key
+// (21) and a key in both roles (22), and a session on its token's slot.
+class ThreeKeyCardTest : public ModuleTest {
+ protected:
+  void SetUp() override;
+
+  TokenCard m_token;
+  CK_SLOT_ID m_slot = 0;
+  CK_SESSION_HANDLE m_session = 0;
+};
+
 // A program run through the shell: its exit status and what it printed
 // (output and errors together).
-struct Outcome {
-  int status = -1;
-  std::string output;
-};
+using Outcome = orvel_test::ProgramRun;
 Outcome Shell(const std::string& command);
 void WriteFile(const std::filesystem::path& path, const Bytes& bytes);
 

@@ -63,14 +63,14 @@ TEST(WizardImport, ThePfxKeySignsThroughTheModuleAndOpensslVerifies) {
   Outcome tool = Shell("pkcs11-tool --module " + Module::Path() + " --login --pin " + kImportPin +
                        " --sign --mechanism SHA256-RSA-PKCS --label '" + certSpec.commonName +
                        "' --input-file " + data.string() + " --output-file " + signature.string());
-  ASSERT_EQ(tool.status, 0) << tool.output;
+  ASSERT_EQ(tool.status, 0) << tool.out;
   tool = Shell("openssl x509 -inform DER -in " + der.string() + " -pubkey -noout > " +
                publicKey.string());
-  ASSERT_EQ(tool.status, 0) << tool.output;
+  ASSERT_EQ(tool.status, 0) << tool.out;
   tool = Shell("openssl dgst -sha256 -verify " + publicKey.string() + " -signature " +
                signature.string() + " " + data.string());
-  EXPECT_EQ(tool.status, 0) << tool.output;
-  EXPECT_NE(tool.output.find("Verified OK"), std::string::npos) << tool.output;
+  EXPECT_EQ(tool.status, 0) << tool.out;
+  EXPECT_NE(tool.out.find("Verified OK"), std::string::npos) << tool.out;
 }
 
 }  // namespace

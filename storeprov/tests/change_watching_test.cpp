@@ -4,8 +4,8 @@
 
 #include "change_events.h"
 #include "entry_points.h"
+#include "platform/handle_guards.h"
 #include "platform/kernel_objects.h"
-#include "populate_card_store.h"
 #include "population_fixture.h"
 #include "reader_state.h"
 #include "reader_watcher.h"
@@ -19,11 +19,10 @@ class ChangeWatching : public PopulationTest {
   void SetUp() override {
     PopulationTest::SetUp();
     TheChangeEventList().Clear();
-    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &m_context),
-              SCARD_S_SUCCESS);
+    ASSERT_EQ(m_context.Establish(SCARD_SCOPE_USER), SCARD_S_SUCCESS);
   }
   void TearDown() override {
-    SCardReleaseContext(m_context);
+    m_context.Release();
     TheChangeEventList().Clear();
     PopulationTest::TearDown();
   }
@@ -35,14 +34,15 @@ class ChangeWatching : public PopulationTest {
       fakepcsc::AddReader(name);
       if (cardsInside) fakepcsc::InsertCard(name, CardWithCertificates(0x01, {}));
     }
-    MemoryStore store;
-    ASSERT_TRUE(PopulateCardStore(store.Get()));
+    Populate();
     ASSERT_EQ(ReaderCount, 2u);
-    PollReadersOnce(m_context);
+    Poll();
     ReaderChanged[0] = ReaderChanged[1] = 0;
   }
+  // One poll of the readers, as the watcher makes it.
+  LONG Poll() { return PollReadersOnce(m_context.Get()); }
 
-  SCARDCONTEXT m_context = 0;
+  CResourceManagerContext m_context;
 };
 
 TEST_F(ChangeWatching, InsertionFlagsTheReaderAndSetsEveryEventOnce) {
@@ -55,7 +55,7 @@ TEST_F(ChangeWatching, InsertionFlagsTheReaderAndSetsEveryEventOnce) {
   EXPECT_FALSE(first.IsSet());
 
   fakepcsc::InsertCard("Lector 1", CardWithCertificates(0x02, KeyedCertificates(1)));
-  ASSERT_EQ(PollReadersOnce(m_context), SCARD_S_SUCCESS);
+  ASSERT_EQ(Poll(), SCARD_S_SUCCESS);
   EXPECT_EQ(ReaderChanged[0], 0);
   EXPECT_EQ(ReaderChanged[1], 1);
   EXPECT_TRUE(first.IsSet());
@@ -66,7 +66,7 @@ TEST_F(ChangeWatching, InsertionFlagsTheReaderAndSetsEveryEventOnce) {
   ASSERT_TRUE(CertStoreProvControl(nullptr, 0, CERT_STORE_CTRL_NOTIFY_CHANGE, first.Address()));
   EXPECT_FALSE(first.IsSet());
   // Nothing changed since: nothing is signalled.
-  PollReadersOnce(m_context);
+  Poll();
   EXPECT_FALSE(first.IsSet());
 }
 
@@ -75,15 +75,15 @@ TEST_F(ChangeWatching, RemovalAndACardHeldByAnotherProgramAreNotInsertions) {
   Event event;
   ASSERT_TRUE(CertStoreProvControl(nullptr, 0, CERT_STORE_CTRL_NOTIFY_CHANGE, event.Address()));
   fakepcsc::RemoveCard("Lector 0");
-  PollReadersOnce(m_context);
+  Poll();
   EXPECT_FALSE(event.IsSet());
   EXPECT_EQ(ReaderChanged[0], 0);
 
   fakepcsc::SetHeldByOtherProgram("Lector 1", true);
   fakepcsc::RemoveCard("Lector 1");
-  PollReadersOnce(m_context);
+  Poll();
   fakepcsc::InsertCard("Lector 1", CardWithCertificates(0x03, {}));
-  PollReadersOnce(m_context);
+  Poll();
   EXPECT_FALSE(event.IsSet());
   EXPECT_EQ(ReaderChanged[1], 0);
 }
@@ -95,35 +95,35 @@ TEST_F(ChangeWatching, SharedUseNeitherHidesNorFakesAnInsertion) {
   auto connect = [this](const char* reader) {
     SCARDHANDLE card = 0;
     DWORD protocol = 0;
-    EXPECT_EQ(
-        SCardConnectA(m_context, reader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &card, &protocol),
-        SCARD_S_SUCCESS);
+    EXPECT_EQ(SCardConnectA(m_context.Get(), reader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &card,
+                            &protocol),
+              SCARD_S_SUCCESS);
     return card;
   };
   // A program takes the card in shared use and lets it go: the same card.
   SCARDHANDLE card = connect("Lector 0");
-  PollReadersOnce(m_context);
+  Poll();
   SCardDisconnect(card, SCARD_LEAVE_CARD);
-  PollReadersOnce(m_context);
+  Poll();
   EXPECT_FALSE(event.IsSet());
   EXPECT_EQ(ReaderChanged[0], 0);
 
   // A card put in and at once used by a program is still an insertion.
   fakepcsc::RemoveCard("Lector 0");
-  PollReadersOnce(m_context);
+  Poll();
   fakepcsc::InsertCard("Lector 0", CardWithCertificates(0x06, {}));
   card = connect("Lector 0");
-  PollReadersOnce(m_context);
+  Poll();
   EXPECT_TRUE(event.IsSet());
   EXPECT_EQ(ReaderChanged[0], 1);
   SCardDisconnect(card, SCARD_LEAVE_CARD);
 
   // A card exchanged for another between two polls is an insertion.
   ASSERT_TRUE(CertStoreProvControl(nullptr, 0, CERT_STORE_CTRL_NOTIFY_CHANGE, event.Address()));
-  PollReadersOnce(m_context);
+  Poll();
   fakepcsc::RemoveCard("Lector 1");
   fakepcsc::InsertCard("Lector 1", CardWithCertificates(0x07, {}));
-  PollReadersOnce(m_context);
+  Poll();
   EXPECT_TRUE(event.IsSet());
   EXPECT_EQ(ReaderChanged[1], 1);
 }
@@ -131,7 +131,7 @@ TEST_F(ChangeWatching, SharedUseNeitherHidesNorFakesAnInsertion) {
 TEST_F(ChangeWatching, ResyncRefillsTheStoreAndRegistersItsEvent) {
   ListTwoReaders(false);
   fakepcsc::InsertCard("Lector 0", CardWithCertificates(0x04, KeyedCertificates(2)));
-  PollReadersOnce(m_context);
+  Poll();
   MemoryStore store;
   Event event;
   ASSERT_TRUE(CertStoreProvControl(store.Get(), 0, CERT_STORE_CTRL_RESYNC, event.Address()));

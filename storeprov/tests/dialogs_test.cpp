@@ -23,8 +23,6 @@
 #include "platform/dialog_template.h"
 #include "platform/image_resources.h"
 #include "platform/modal_dialog.h"
-#include "platform/module_handle.h"
-#include "platform/qt_application.h"
 #include "platform/resources.h"
 #include "scaled_font.h"
 #include "storeprov_resources.h"
@@ -33,13 +31,9 @@
 
 namespace {
 
+// The program's Qt application and module instance come from its main.
 class StoreDialogs : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    ModuleInstance = platform::ProgramModule();
-    ASSERT_NE(platform::EnsureQtApplication(), nullptr);
-  }
   void TearDown() override { platform::SetDialogShownHook({}); }
 
   // Runs `act` on every dialog shown, counting them.

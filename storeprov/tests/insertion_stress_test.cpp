@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "change_events.h"
+#include "platform/handle_guards.h"
 #include "platform/kernel_objects.h"
 #include "populate_card_store.h"
 #include "population_fixture.h"
@@ -49,14 +50,11 @@ TEST_F(PopulationTest, InsertionsAndRemovalsWhilePopulationsRun) {
       }
     }
   }
-  SCARDCONTEXT context = 0;
-  ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context), SCARD_S_SUCCESS);
-  {
-    MemoryStore first;
-    ASSERT_TRUE(PopulateCardStore(first.Get()));
-    ASSERT_EQ(ReaderCount, 2u);
-  }
-  PollReadersOnce(context);
+  CResourceManagerContext context;
+  ASSERT_EQ(context.Establish(SCARD_SCOPE_USER), SCARD_S_SUCCESS);
+  Populate();
+  ASSERT_EQ(ReaderCount, 2u);
+  PollReadersOnce(context.Get());
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   RegisterChangeEvent(event);
 
@@ -91,23 +89,23 @@ TEST_F(PopulationTest, InsertionsAndRemovalsWhilePopulationsRun) {
       fakepcsc::RemoveCard(names[r]);
     }
     present[r] = inserting;
-    ASSERT_EQ(PollReadersOnce(context), SCARD_S_SUCCESS);
+    ASSERT_EQ(PollReadersOnce(context.Get()), SCARD_S_SUCCESS);
     const bool signalled = WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
     ResetEvent(event);
     if (inserting && !signalled) ++missed;
     if (!inserting && signalled) ++spurious;
     // Nothing changed since: a second poll signals nothing.
-    PollReadersOnce(context);
+    PollReadersOnce(context.Get());
     if (WaitForSingleObject(event, 0) == WAIT_OBJECT_0) ++spurious;
   }
   // The last cards inserted, one in each reader.
   for (int r = 0; r < kReaders; ++r) {
     if (present[r]) {
       fakepcsc::RemoveCard(names[r]);
-      PollReadersOnce(context);
+      PollReadersOnce(context.Get());
     }
     fakepcsc::InsertCard(names[r], cards[r][next[r]++ % kCardsPerReader]);
-    PollReadersOnce(context);
+    PollReadersOnce(context.Get());
   }
   done = true;
   first.join();
@@ -123,10 +121,8 @@ TEST_F(PopulationTest, InsertionsAndRemovalsWhilePopulationsRun) {
               populations.load());
   EXPECT_GT(populations.load(), 0);
 
-  MemoryStore last;
-  ASSERT_TRUE(PopulateCardStore(last.Get()));
   std::set<Bytes> listed;
-  for (const auto& certificate : last.Certificates()) listed.insert(certificate.der);
+  for (const auto& certificate : Populate()) listed.insert(certificate.der);
   std::set<Bytes> expected;
   for (const std::string& name : names) {
     for (const Bytes& der : certificatesOf[fakepcsc::CardIn(name)]) expected.insert(der);
@@ -134,7 +130,6 @@ TEST_F(PopulationTest, InsertionsAndRemovalsWhilePopulationsRun) {
   EXPECT_EQ(listed, expected);
   TheChangeEventList().Clear();
   CloseHandle(event);
-  SCardReleaseContext(context);
 }
 
 }  // namespace

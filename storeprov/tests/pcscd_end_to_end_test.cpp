@@ -39,11 +39,7 @@ class EndToEnd : public ::testing::Test {
     m_rig = std::make_unique<cardsim::PcscdRig>(
         std::vector<std::shared_ptr<cardsim::VirtualCard>>{m_card});
     m_rig->Start();
-    ASSERT_EQ(Tool("register-card DRAV-NOR '3B 08 44 52 41 56 2D 4E 4F 52' "
-                   "'FF FF FF FF FF FF FF FF FF FF'")
-                  .status,
-              0);
-    ASSERT_EQ(Tool("register-provider OrvelCSP liborvelcsp.so").status, 0);
+    ASSERT_NO_FATAL_FAILURE(RegisterCardWithTool());
     const ToolRun registered = Tool("register-module OrvelCertStore.dll");
     ASSERT_EQ(registered.status, 0) << registered.out;
 

@@ -11,6 +11,7 @@
 #include "change_events.h"
 #include "common/module_instance.h"
 #include "entry_points.h"
+#include "platform/handle_guards.h"
 #include "platform/kernel_objects.h"
 #include "platform/module_handle.h"
 #include "platform/winscard_ext.h"
@@ -54,10 +55,9 @@ class WatchingThroughPcscd : public ::testing::Test {
   void PopulateAndWatch(MemoryStore& store) {
     ASSERT_TRUE(PopulateCardStore(store.Get()));
     ASSERT_EQ(ReaderCount, 2u);
-    SCARDCONTEXT context = 0;
-    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context), SCARD_S_SUCCESS);
-    PollReadersOnce(context);
-    SCardReleaseContext(context);
+    CResourceManagerContext context;
+    ASSERT_EQ(context.Establish(SCARD_SCOPE_USER), SCARD_S_SUCCESS);
+    PollReadersOnce(context.Get());
     ReaderChanged[0] = ReaderChanged[1] = 0;
     ASSERT_TRUE(StartReaderWatcher());
   }
@@ -128,18 +128,17 @@ TEST_F(WatchingThroughPcscd, RemovalAndACardHeldByAnotherProgramSignalNothing) {
 
   m_rig->Remove(0);
   // Another program takes the card that stays, for itself alone.
-  SCARDCONTEXT other = 0;
-  ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &other), SCARD_S_SUCCESS);
+  CResourceManagerContext other;
+  ASSERT_EQ(other.Establish(SCARD_SCOPE_USER), SCARD_S_SUCCESS);
   SCARDHANDLE held = 0;
   DWORD protocol = 0;
-  ASSERT_EQ(SCardConnectA(other, m_rig->ReaderName(1).c_str(), SCARD_SHARE_EXCLUSIVE,
+  ASSERT_EQ(SCardConnectA(other.Get(), m_rig->ReaderName(1).c_str(), SCARD_SHARE_EXCLUSIVE,
                           SCARD_PROTOCOL_T0, &held, &protocol),
             SCARD_S_SUCCESS);
   EXPECT_FALSE(event.WaitSet(kSignalLimit));
   EXPECT_EQ(ReaderChanged[0], 0);
   EXPECT_EQ(ReaderChanged[1], 0);
   SCardDisconnect(held, SCARD_LEAVE_CARD);
-  SCardReleaseContext(other);
 }
 
 TEST_F(WatchingThroughPcscd, ResyncWithTheResourceManagerStoppedFailsAndRegistersNothing) {

@@ -25,9 +25,7 @@ TEST_F(PopulationTest, FirstOpenAddsEveryCertificateWithTheCardsKeyContainer) {
   fakepcsc::AddReader(kReader);
   fakepcsc::InsertCard(kReader, CardWithCertificates(0x01, certificates));
 
-  MemoryStore store;
-  ASSERT_EQ(PopulateCardStore(store.Get()), TRUE);
-  const auto stored = store.Certificates();
+  const auto stored = Populate();
   ASSERT_EQ(stored.size(), 2u);
   for (std::size_t i = 0; i < 2; ++i) {
     EXPECT_EQ(stored[i].der, certificates[i].der);
@@ -44,27 +42,21 @@ TEST_F(PopulationTest, FirstOpenAddsEveryCertificateWithTheCardsKeyContainer) {
 TEST_F(PopulationTest, SecondOpenUsesTheCacheWithoutTouchingTheCard) {
   fakepcsc::AddReader(kReader);
   fakepcsc::InsertCard(kReader, CardWithCertificates(0x01, KeyedCertificates(2)));
-  MemoryStore first;
-  ASSERT_TRUE(PopulateCardStore(first.Get()));
+  Populate();
   StartCounting();
 
-  MemoryStore second;
-  ASSERT_TRUE(PopulateCardStore(second.Get()));
+  EXPECT_EQ(Populate().size(), 2u);
   EXPECT_EQ(fakepcsc::TransmitCount(), 0u);
-  EXPECT_EQ(second.Certificates().size(), 2u);
 }
 
 TEST_F(PopulationTest, RemovedCardStillListedAndSameCardReinsertedNotReadAgain) {
   const auto card = CardWithCertificates(0x01, KeyedCertificates(1));
   fakepcsc::AddReader(kReader);
   fakepcsc::InsertCard(kReader, card);
-  MemoryStore first;
-  ASSERT_TRUE(PopulateCardStore(first.Get()));
+  Populate();
 
   fakepcsc::RemoveCard(kReader);
-  MemoryStore afterRemoval;
-  ASSERT_TRUE(PopulateCardStore(afterRemoval.Get()));
-  EXPECT_EQ(afterRemoval.Certificates().size(), 1u);
+  EXPECT_EQ(Populate().size(), 1u);
 
   // The watcher sees the insertion and flags the reader.
   fakepcsc::InsertCard(kReader, card);
@@ -74,12 +66,10 @@ TEST_F(PopulationTest, RemovedCardStillListedAndSameCardReinsertedNotReadAgain) 
   ASSERT_EQ(PollReadersOnce(context.Get()), SCARD_S_SUCCESS);
   EXPECT_EQ(ReaderChanged[0], 1);
   StartCounting();
-  MemoryStore reinserted;
-  ASSERT_TRUE(PopulateCardStore(reinserted.Get()));
+  EXPECT_EQ(Populate().size(), 1u);
   EXPECT_GT(fakepcsc::TransmitCount(), 0u);  // connected, chip information asked
   EXPECT_EQ(CertificateDirectoryReads(), 0u);
   EXPECT_EQ(ReaderChanged[0], 0);
-  EXPECT_EQ(reinserted.Certificates().size(), 1u);
 }
 
 TEST_F(PopulationTest, ReadCutShortByARemovalIsReadAgainWhenTheSameCardIsBack) {
@@ -88,11 +78,7 @@ TEST_F(PopulationTest, ReadCutShortByARemovalIsReadAgainWhenTheSameCardIsBack) {
   fakepcsc::AddReader(kReader);
   fakepcsc::InsertCard(kReader, card);
   StartCounting();
-  {
-    MemoryStore clean;
-    ASSERT_TRUE(PopulateCardStore(clean.Get()));
-    ASSERT_EQ(clean.Certificates().size(), 3u);
-  }
+  ASSERT_EQ(Populate().size(), 3u);
   // The command that reads the last certificate file's 8-byte header.
   const Bytes readFileHeader = {0x00, 0xB0, 0x00, 0x00, 0x08};
   const auto trace = fakepcsc::Trace();
@@ -107,21 +93,15 @@ TEST_F(PopulationTest, ReadCutShortByARemovalIsReadAgainWhenTheSameCardIsBack) {
   // Pulled out while its last certificate is being read, then put back.
   fakepcsc::ClearFaults();
   fakepcsc::RemoveCardAt(lastHeader);
-  MemoryStore cut;
-  ASSERT_TRUE(PopulateCardStore(cut.Get()));
-  EXPECT_EQ(cut.Certificates().size(), 2u);
+  EXPECT_EQ(Populate().size(), 2u);
   EXPECT_EQ(ReaderChanged[0], 1);  // still to be examined
   fakepcsc::InsertCard(kReader, card);
-  MemoryStore back;
-  ASSERT_TRUE(PopulateCardStore(back.Get()));
-  EXPECT_EQ(back.Certificates().size(), 3u);
+  EXPECT_EQ(Populate().size(), 3u);
   EXPECT_EQ(ReaderChanged[0], 0);
   // Complete now: the next opening uses the cache.
   StartCounting();
-  MemoryStore again;
-  ASSERT_TRUE(PopulateCardStore(again.Get()));
+  EXPECT_EQ(Populate().size(), 3u);
   EXPECT_EQ(fakepcsc::TransmitCount(), 0u);
-  EXPECT_EQ(again.Certificates().size(), 3u);
 }
 
 TEST_F(PopulationTest, AnotherCardIsReadAndEarlierStoresKeepTheOldCertificates) {
@@ -134,9 +114,7 @@ TEST_F(PopulationTest, AnotherCardIsReadAndEarlierStoresKeepTheOldCertificates) 
 
   fakepcsc::InsertCard(kReader, CardWithCertificates(0x02, newCertificates));
   ReaderChanged[0] = 1;  // as the watcher does on the insertion
-  MemoryStore later;
-  ASSERT_TRUE(PopulateCardStore(later.Get()));
-  const auto stored = later.Certificates();
+  const auto stored = Populate();
   ASSERT_EQ(stored.size(), 1u);
   EXPECT_EQ(stored[0].der, newCertificates[0].der);
   EXPECT_EQ(stored[0].container, Wide(SerialText(0x02) + "640020\\3F11\\3F77\\"));
@@ -153,9 +131,7 @@ TEST_F(PopulationTest, CardWithoutCertificatesIsReadAtEveryPopulation) {
   fakepcsc::InsertCard(kReader, CardWithCertificates(0x03, {}));
   for (int i = 0; i < 3; ++i) {
     StartCounting();
-    MemoryStore store;
-    ASSERT_TRUE(PopulateCardStore(store.Get()));
-    EXPECT_EQ(store.Certificates().size(), 0u);
+    EXPECT_EQ(Populate().size(), 0u);
     EXPECT_EQ(CertificateDirectoryReads(), 1u) << "population " << i;
   }
 }
@@ -168,9 +144,7 @@ TEST_F(PopulationTest, KeySpecificationFollowsTheKeyRolesAndNoContainerNoInforma
                                                      {TestCertificate(23), 35, 0x0000},
                                                      {TestCertificate(24), std::nullopt, 0}};
   fakepcsc::InsertCard(kReader, CardWithCertificates(0x04, certificates));
-  MemoryStore store;
-  ASSERT_TRUE(PopulateCardStore(store.Get()));
-  const auto stored = store.Certificates();
+  const auto stored = Populate();
   ASSERT_EQ(stored.size(), 5u);
   EXPECT_EQ(stored[0].keySpec, 3u);
   EXPECT_EQ(stored[1].keySpec, 2u);
@@ -194,9 +168,7 @@ TEST_F(PopulationTest, UnreadableCertificateFileIsLeftOutNotRepeated) {
   }
   ASSERT_TRUE(card->WriteFile({0x5015, 0x6004}, cdf));
   fakepcsc::InsertCard(kReader, card);
-  MemoryStore store;
-  ASSERT_TRUE(PopulateCardStore(store.Get()));
-  const auto stored = store.Certificates();
+  const auto stored = Populate();
   ASSERT_EQ(stored.size(), 1u);
   EXPECT_EQ(stored[0].container, Wide(SerialText(0x05) + "640020\\3F11\\3F77\\"));
   const CCardCertCache* cache = ReaderCache(0);
@@ -212,11 +184,9 @@ TEST_F(PopulationTest, SeventeenReadersSixteenUsed) {
     fakepcsc::InsertCard(name, CardWithCertificates(static_cast<std::uint8_t>(i),
                                                     {{TestCertificate(40 + i), 32, 0x6400}}));
   }
-  MemoryStore store;
-  ASSERT_TRUE(PopulateCardStore(store.Get()));
+  const auto stored = Populate();
   EXPECT_EQ(ReaderCount, 16u);
   EXPECT_STREQ(ReaderStateTable[15].szReader, "Lector 15");
-  const auto stored = store.Certificates();
   ASSERT_EQ(stored.size(), 16u);
   for (const auto& c : stored) EXPECT_NE(c.der, TestCertificate(56));
 }

@@ -2,6 +2,7 @@
 
 #include "common/module_instance.h"
 #include "platform/module_handle.h"
+#include "populate_card_store.h"
 #include "reader_state.h"
 
 namespace storeprov_test {
@@ -18,6 +19,12 @@ void PopulationTest::TearDown() {
 }
 
 void PopulationTest::StartCounting() { fakepcsc::ClearTrace(); }
+
+std::vector<StoredCertificate> PopulationTest::Populate() {
+  MemoryStore store;
+  EXPECT_EQ(PopulateCardStore(store.Get()), TRUE);
+  return store.Certificates();
+}
 
 std::size_t PopulationTest::CertificateDirectoryReads() {
   std::size_t n = 0;

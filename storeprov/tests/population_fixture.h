@@ -26,6 +26,9 @@ class PopulationTest : public ::testing::Test {
   // StartCounting: how often a card's certificates were read.
   static std::size_t CertificateDirectoryReads();
   static void StartCounting();
+  // The certificates a new store is filled with (a failed population is a
+  // test failure).
+  static std::vector<StoredCertificate> Populate();
 
   platform_test::ScopedUserDir m_userDir;
 };

@@ -13,7 +13,6 @@
 #include "cardsim/fake_pcsc.h"
 #include "common/module_instance.h"
 #include "entry_points.h"
-#include "keyprep/provider_values.h"
 #include "messages.h"
 #include "orvel_test/registration.h"
 #include "pin_prompt.h"
@@ -21,9 +20,7 @@
 #include "platform/dialog_host.h"
 #include "platform/handle_guards.h"
 #include "platform/modal_dialog.h"
-#include "platform/module_handle.h"
 #include "platform/provider_registry.h"
-#include "platform/qt_application.h"
 #include "platform/resources.h"
 #include "platform_test/scoped_user_dir.h"
 #include "support/card_certificates.h"
@@ -37,51 +34,26 @@ namespace {
 constexpr DWORD kImportFlags = 0x50001;
 const std::string kReader = "Lector 0";
 
-// A PFX imported into a memory store; the first certificate, with its
-// software key.
-class Imported {
+// A PFX of Key(1024, which) and its certificate imported into a memory
+// store; the first certificate, with its software key.
+class Imported : public testpki::ImportedCertificate {
  public:
-  Imported(int keyUsage, DWORD importFlags, const EVP_MD* digest = nullptr, int which = 0) {
-    EVP_PKEY* key = testpki::Key(1024, which);
-    testpki::CertSpec spec(key);
+  Imported(int keyUsage, DWORD importFlags, const EVP_MD* digest = nullptr, int which = 0)
+      : testpki::ImportedCertificate(Spec(keyUsage, digest, which), importFlags) {}
+
+ private:
+  static testpki::CertSpec Spec(int keyUsage, const EVP_MD* digest, int which) {
+    testpki::CertSpec spec(testpki::Key(1024, which));
     spec.serial = 500 + keyUsage + which;
     if (keyUsage >= 0) spec.keyUsage = keyUsage;
     spec.digest = digest;
-    auto cert = testpki::MakeCert(spec);
-    testpki::Bytes pfx = testpki::MakePfx(testpki::PfxSpec{key, cert.get()});
-    CRYPT_DATA_BLOB blob = testpki::BlobOf(pfx);
-    m_store.Reset(PFXImportCertStore(&blob, u"secreto", importFlags));
-    if (m_store) m_certificate.Reset(CertEnumCertificatesInStore(m_store.Get(), nullptr));
+    return spec;
   }
-  PCCERT_CONTEXT Get() const { return m_certificate.Get(); }
-
-  // Whether the software key container of the certificate still opens.
-  bool SoftwareKeyExists() const {
-    std::unique_ptr<BYTE[]> buffer;
-    if (!GetCertificateProperty(m_certificate.Get(), CERT_KEY_PROV_INFO_PROP_ID, &buffer,
-                                nullptr)) {
-      return false;
-    }
-    const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.get());
-    std::string container, provider;
-    for (const char16_t* p = info->pwszContainerName; *p; ++p) container += static_cast<char>(*p);
-    for (const char16_t* p = info->pwszProvName; *p; ++p) provider += static_cast<char>(*p);
-    CProviderContext prov;
-    return CryptAcquireContextA(prov.Receive(), container.c_str(), provider.c_str(), PROV_RSA_FULL,
-                                0) != FALSE;
-  }
-
- private:
-  CCertStore m_store;
-  CCertificateContext m_certificate;
 };
 
 class WriteInterception : public ::testing::Test {
  protected:
   void SetUp() override {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    ModuleInstance = platform::ProgramModule();
-    ASSERT_NE(platform::EnsureQtApplication(), nullptr);
     fakepcsc::Reset();
     ASSERT_TRUE(orvel_test::RegisterCardType());
     ASSERT_TRUE(orvel_test::RegisterCardProvider());
@@ -212,7 +184,7 @@ TEST_F(WriteInterception, NoKeepsTheSoftwareKeyAndTouchesNoCard) {
   EXPECT_EQ(CertStoreProvWriteCertCallback(nullptr, certificate.Get(), kImportFlags), FALSE);
   EXPECT_EQ(m_shown, (std::vector<std::string>{Question()}));
   EXPECT_EQ(fakepcsc::TransmitCount(), 0u);
-  EXPECT_TRUE(certificate.SoftwareKeyExists());
+  EXPECT_TRUE(certificate.KeyContainerExists());
 }
 
 TEST_F(WriteInterception, EveryReferenceTakenIsNotice14AndNothingWritten) {
@@ -224,7 +196,7 @@ TEST_F(WriteInterception, EveryReferenceTakenIsNotice14AndNothingWritten) {
   EXPECT_EQ(CertStoreProvWriteCertCallback(nullptr, certificate.Get(), kImportFlags), FALSE);
   EXPECT_EQ(m_shown, (std::vector<std::string>{Question(), "pin", Notice(14)}));
   EXPECT_TRUE(card->Keys().empty());
-  EXPECT_TRUE(certificate.SoftwareKeyExists());
+  EXPECT_TRUE(certificate.KeyContainerExists());
 }
 
 TEST_F(WriteInterception, WrongPinIsNotice11) {
@@ -239,7 +211,7 @@ TEST_F(WriteInterception, WrongPinIsNotice11) {
 TEST_F(WriteInterception, SuccessGoesUnderTheFirstFreeReferenceAndDeletesTheSoftwareKey) {
   auto card = InsertCard({32});
   Imported certificate(0xA0, CRYPT_EXPORTABLE);
-  ASSERT_TRUE(certificate.SoftwareKeyExists());
+  ASSERT_TRUE(certificate.KeyContainerExists());
   Script({"yes", "1234"});
   EXPECT_EQ(CertStoreProvWriteCertCallback(nullptr, certificate.Get(), kImportFlags), TRUE);
   EXPECT_EQ(m_shown, (std::vector<std::string>{Question(), "pin"}));
@@ -247,7 +219,7 @@ TEST_F(WriteInterception, SuccessGoesUnderTheFirstFreeReferenceAndDeletesTheSoft
   EXPECT_TRUE(card->Key(33, cardsim::KeyRole::Exchange)->Consistent());
   EXPECT_TRUE(card->Key(33, cardsim::KeyRole::Signature));
   EXPECT_FALSE(card->Key(32, cardsim::KeyRole::Exchange));
-  EXPECT_FALSE(certificate.SoftwareKeyExists());
+  EXPECT_FALSE(certificate.KeyContainerExists());
 }
 
 }  // namespace

@@ -72,6 +72,14 @@ class WizardPages : public WizardTest {
   }
 
   static QWidget& Page(QWizard& wizard) { return *wizard.currentPage(); }
+  // A person's way through the pages: the file, the password, Finish.
+  static void ImportFile(QWizard& wizard, const std::string& file, const char* password) {
+    GuiDriver::Next(wizard);
+    GuiDriver::TypeInto(Page(wizard), 1002, QString::fromStdString(file));
+    GuiDriver::Next(wizard);
+    GuiDriver::TypeInto(Page(wizard), 1004, QString::fromUtf8(password));
+    GuiDriver::Finish(wizard);
+  }
 
   GuiDriver m_driver;
 };
@@ -208,11 +216,7 @@ TEST_F(WizardPages, FileThePlatformCannotOpenKeepsThePasswordPage) {
   EVP_PKEY_free(ecKey);
   int page = -1;
   RunSheet([&](QWizard& wizard) {
-    GuiDriver::Next(wizard);
-    GuiDriver::TypeInto(Page(wizard), 1002, QString::fromStdString(file));
-    GuiDriver::Next(wizard);
-    GuiDriver::TypeInto(Page(wizard), 1004, QString::fromUtf8(kPassword));
-    GuiDriver::Finish(wizard);
+    ImportFile(wizard, file, kPassword);
     page = wizard.isVisible() ? wizard.currentId() : -1;
   });
   EXPECT_EQ(page, 2);
@@ -270,13 +274,7 @@ TEST_F(WizardPages, AccentedPasswordReachesTheImportExactlyAsTyped) {
   const char* password = "Contraseña_ÁÉÍ€ü";
   const std::string file = GoodPfxFile(password);
   m_driver.pinAnswers = {TypePinAndPressOk(kCardPin)};
-  const INT_PTR result = RunSheet([&](QWizard& wizard) {
-    GuiDriver::Next(wizard);
-    GuiDriver::TypeInto(Page(wizard), 1002, QString::fromStdString(file));
-    GuiDriver::Next(wizard);
-    GuiDriver::TypeInto(Page(wizard), 1004, QString::fromUtf8(password));
-    GuiDriver::Finish(wizard);
-  });
+  const INT_PTR result = RunSheet([&](QWizard& wizard) { ImportFile(wizard, file, password); });
   EXPECT_EQ(result, ID_WIZFINISH);  // completed: Finish accepted
   EXPECT_EQ(m_driver.pinDialogs, 1);
   ASSERT_EQ(m_driver.boxes.size(), 1u);
@@ -290,13 +288,7 @@ TEST_F(WizardPages, AccentedPasswordReachesTheImportExactlyAsTyped) {
 TEST_F(WizardPages, FailedImportClosesTheWizardWithoutSummary) {
   const std::string file = GoodPfxFile();
   m_driver.pinAnswers = {PressCancel()};
-  const INT_PTR result = RunSheet([&](QWizard& wizard) {
-    GuiDriver::Next(wizard);
-    GuiDriver::TypeInto(Page(wizard), 1002, QString::fromStdString(file));
-    GuiDriver::Next(wizard);
-    GuiDriver::TypeInto(Page(wizard), 1004, QString::fromUtf8(kPassword));
-    GuiDriver::Finish(wizard);
-  });
+  const INT_PTR result = RunSheet([&](QWizard& wizard) { ImportFile(wizard, file, kPassword); });
   EXPECT_EQ(result, ID_WIZFINISH);  // stopped: Finish accepted all the same
   ASSERT_EQ(m_driver.boxes.size(), 1u);
   EXPECT_EQ(m_driver.boxes[0].text.toStdString(),

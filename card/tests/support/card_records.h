@@ -12,6 +12,14 @@ namespace card_test {
 using Bytes = std::vector<std::uint8_t>;
 using KeyId = std::array<std::uint8_t, 20>;
 
+// Files of the card: the application DF with its private-key, public-key and
+// certificate directory files, and the DF of the key and certificate files.
+inline constexpr std::uint16_t kApplicationDf = 0x5015;
+inline constexpr std::uint16_t kPrkdf = 0x6001;
+inline constexpr std::uint16_t kPukdf = 0x6002;
+inline constexpr std::uint16_t kCdf = 0x6004;
+inline constexpr std::uint16_t kCryptoDf = 0x3F11;
+
 // A 20-byte identifier whose bytes start at `first` and count up.
 KeyId MakeKeyId(std::uint8_t first);
 

@@ -10,13 +10,6 @@ namespace {
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-struct Context {
-  PCCERT_CONTEXT p = nullptr;
-  explicit Context(const Bytes& der, DWORD encoding = kEncoding)
-      : p(CertCreateCertificateContext(encoding, der.data(), static_cast<DWORD>(der.size()))) {}
-  ~Context() { CertFreeCertificateContext(p); }
-};
-
 Bytes CertDer(const CertSpec& spec) { return Der(MakeCert(spec).get()); }
 
 }  // namespace
@@ -25,13 +18,13 @@ TEST(CertContext, ExposesEncodingAndDecodedInformation) {
   CertSpec spec{Key(1024)};
   spec.serial = 0x1234;
   Bytes der = CertDer(spec);
-  Context ctx(der, X509_ASN_ENCODING);
-  ASSERT_NE(ctx.p, nullptr);
-  EXPECT_EQ(ctx.p->dwCertEncodingType, X509_ASN_ENCODING);
-  ASSERT_EQ(ctx.p->cbCertEncoded, der.size());
-  EXPECT_EQ(0, std::memcmp(ctx.p->pbCertEncoded, der.data(), der.size()));
-  EXPECT_EQ(ctx.p->hCertStore, nullptr);
-  const CERT_INFO* info = ctx.p->pCertInfo;
+  CertContext ctx(der, X509_ASN_ENCODING);
+  ASSERT_NE(ctx.Get(), nullptr);
+  EXPECT_EQ(ctx.Get()->dwCertEncodingType, X509_ASN_ENCODING);
+  ASSERT_EQ(ctx.Get()->cbCertEncoded, der.size());
+  EXPECT_EQ(0, std::memcmp(ctx.Get()->pbCertEncoded, der.data(), der.size()));
+  EXPECT_EQ(ctx.Get()->hCertStore, nullptr);
+  const CERT_INFO* info = ctx.Get()->pCertInfo;
   EXPECT_EQ(info->dwVersion, CERT_V3);
   ASSERT_EQ(info->SerialNumber.cbData, 2u);  // little-endian 0x1234
   EXPECT_EQ(info->SerialNumber.pbData[0], 0x34);
@@ -56,32 +49,32 @@ TEST(CertContext, SignatureAlgorithmIsTheDottedOid) {
   for (const Case& c : cases) {
     CertSpec spec{Key(1024)};
     spec.digest = c.md;
-    Context ctx(CertDer(spec));
-    ASSERT_NE(ctx.p, nullptr);
-    EXPECT_STREQ(ctx.p->pCertInfo->SignatureAlgorithm.pszObjId, c.oid);
+    CertContext ctx(CertDer(spec));
+    ASSERT_NE(ctx.Get(), nullptr);
+    EXPECT_STREQ(ctx.Get()->pCertInfo->SignatureAlgorithm.pszObjId, c.oid);
   }
 }
 
 TEST(CertContext, PublicKeyLength) {
   for (int bits : {512, 1024, 2048}) {
-    Context ctx(CertDer(CertSpec{Key(bits)}));
-    ASSERT_NE(ctx.p, nullptr);
-    EXPECT_EQ(CertGetPublicKeyLength(kEncoding, &ctx.p->pCertInfo->SubjectPublicKeyInfo),
+    CertContext ctx(CertDer(CertSpec{Key(bits)}));
+    ASSERT_NE(ctx.Get(), nullptr);
+    EXPECT_EQ(CertGetPublicKeyLength(kEncoding, &ctx.Get()->pCertInfo->SubjectPublicKeyInfo),
               static_cast<DWORD>(bits));
   }
 }
 
 TEST(CertContext, PublicKeyLengthIsZeroForAnUnparsableKey) {
-  Context ctx(CertDer(CertSpec{Key(1024)}));
-  ASSERT_NE(ctx.p, nullptr);
-  CERT_PUBLIC_KEY_INFO info = ctx.p->pCertInfo->SubjectPublicKeyInfo;
+  CertContext ctx(CertDer(CertSpec{Key(1024)}));
+  ASSERT_NE(ctx.Get(), nullptr);
+  CERT_PUBLIC_KEY_INFO info = ctx.Get()->pCertInfo->SubjectPublicKeyInfo;
   Bytes garbage(info.PublicKey.pbData, info.PublicKey.pbData + info.PublicKey.cbData);
   garbage[0] = 0x04;  // not a SEQUENCE any more
   info.PublicKey.pbData = garbage.data();
   EXPECT_EQ(CertGetPublicKeyLength(kEncoding, &info), 0u);
   info.PublicKey.cbData = 3;  // truncated
   EXPECT_EQ(CertGetPublicKeyLength(kEncoding, &info), 0u);
-  CERT_PUBLIC_KEY_INFO bogusOid = ctx.p->pCertInfo->SubjectPublicKeyInfo;
+  CERT_PUBLIC_KEY_INFO bogusOid = ctx.Get()->pCertInfo->SubjectPublicKeyInfo;
   char oid[] = "1.2.3.4.5";
   bogusOid.Algorithm.pszObjId = oid;
   EXPECT_EQ(CertGetPublicKeyLength(kEncoding, &bogusOid), 0u);
@@ -95,19 +88,19 @@ TEST(CertContext, IntendedKeyUsageIsTheFirstByteOfTheBits) {
   for (int usage : {0x80, 0x20, 0xA0, 0x40, 0x04, 0x30, 0x86}) {
     CertSpec spec{Key(1024)};
     spec.keyUsage = usage;
-    Context ctx(CertDer(spec));
-    ASSERT_NE(ctx.p, nullptr);
+    CertContext ctx(CertDer(spec));
+    ASSERT_NE(ctx.Get(), nullptr);
     BYTE byte = 0xEE;
-    EXPECT_TRUE(CertGetIntendedKeyUsage(kEncoding, ctx.p->pCertInfo, &byte, 1)) << usage;
+    EXPECT_TRUE(CertGetIntendedKeyUsage(kEncoding, ctx.Get()->pCertInfo, &byte, 1)) << usage;
     EXPECT_EQ(byte, usage);
   }
 }
 
 TEST(CertContext, IntendedKeyUsageWithoutTheExtensionIsFalseAndZero) {
-  Context ctx(CertDer(CertSpec{Key(1024)}));
-  ASSERT_NE(ctx.p, nullptr);
+  CertContext ctx(CertDer(CertSpec{Key(1024)}));
+  ASSERT_NE(ctx.Get(), nullptr);
   BYTE byte = 0xEE;
-  EXPECT_FALSE(CertGetIntendedKeyUsage(kEncoding, ctx.p->pCertInfo, &byte, 1));
+  EXPECT_FALSE(CertGetIntendedKeyUsage(kEncoding, ctx.Get()->pCertInfo, &byte, 1));
   EXPECT_EQ(byte, 0);
 }
 
@@ -165,30 +158,31 @@ TEST(CertContext, DuplicateSharesTheContextUntilTheLastFree) {
 }
 
 TEST(CertContext, KeyProvInfoRoundTripsWithWideNames) {
-  Context ctx(CertDer(CertSpec{Key(1024)}));
-  ASSERT_NE(ctx.p, nullptr);
+  CertContext ctx(CertDer(CertSpec{Key(1024)}));
+  ASSERT_NE(ctx.Get(), nullptr);
   std::u16string container = u"0123456789AB640021\\3F11\\3F77\\";
   std::u16string provider = u"OrvelCSP";
   BYTE paramData[] = {1, 2, 3};
   CRYPT_KEY_PROV_PARAM param{7, paramData, sizeof paramData, 0};
   CRYPT_KEY_PROV_INFO info{container.data(), provider.data(), PROV_RSA_FULL, 0, 1, &param, 3};
-  ASSERT_TRUE(CertSetCertificateContextProperty(ctx.p, CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
+  ASSERT_TRUE(CertSetCertificateContextProperty(ctx.Get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
 
   DWORD size = 0;
-  ASSERT_TRUE(CertGetCertificateContextProperty(ctx.p, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size));
+  ASSERT_TRUE(
+      CertGetCertificateContextProperty(ctx.Get(), CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size));
   ASSERT_GE(size, sizeof(CRYPT_KEY_PROV_INFO));
   std::vector<BYTE> small(size - 1);
   DWORD smallSize = static_cast<DWORD>(small.size());
   SetLastError(0);
-  EXPECT_FALSE(CertGetCertificateContextProperty(ctx.p, CERT_KEY_PROV_INFO_PROP_ID, small.data(),
-                                                 &smallSize));
+  EXPECT_FALSE(CertGetCertificateContextProperty(ctx.Get(), CERT_KEY_PROV_INFO_PROP_ID,
+                                                 small.data(), &smallSize));
   EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
   EXPECT_EQ(smallSize, size);
 
   // Heap buffer of exactly that size, as the callers allocate it.
   auto buffer = std::make_unique<std::max_align_t[]>(size / sizeof(std::max_align_t) + 1);
-  ASSERT_TRUE(
-      CertGetCertificateContextProperty(ctx.p, CERT_KEY_PROV_INFO_PROP_ID, buffer.get(), &size));
+  ASSERT_TRUE(CertGetCertificateContextProperty(ctx.Get(), CERT_KEY_PROV_INFO_PROP_ID, buffer.get(),
+                                                &size));
   const auto* got = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.get());
   EXPECT_EQ(std::u16string(got->pwszContainerName), container);
   EXPECT_EQ(std::u16string(got->pwszProvName), provider);
@@ -201,35 +195,36 @@ TEST(CertContext, KeyProvInfoRoundTripsWithWideNames) {
   EXPECT_EQ(got->rgProvParam[0].pbData[2], 3);
 
   // Removing the property.
-  ASSERT_TRUE(CertSetCertificateContextProperty(ctx.p, CERT_KEY_PROV_INFO_PROP_ID, 0, nullptr));
+  ASSERT_TRUE(CertSetCertificateContextProperty(ctx.Get(), CERT_KEY_PROV_INFO_PROP_ID, 0, nullptr));
   SetLastError(0);
   EXPECT_FALSE(
-      CertGetCertificateContextProperty(ctx.p, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size));
+      CertGetCertificateContextProperty(ctx.Get(), CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size));
   EXPECT_EQ(GetLastError(), CRYPT_E_NOT_FOUND);
 }
 
 TEST(CertContext, BlobPropertiesAndTheComputedHash) {
   Bytes der = CertDer(CertSpec{Key(1024)});
-  Context ctx(der);
-  ASSERT_NE(ctx.p, nullptr);
+  CertContext ctx(der);
+  ASSERT_NE(ctx.Get(), nullptr);
   BYTE expected[20];
   EVP_Digest(der.data(), der.size(), expected, nullptr, EVP_sha1(), nullptr);
   BYTE hash[20] = {};
   DWORD size = sizeof hash;
-  ASSERT_TRUE(CertGetCertificateContextProperty(ctx.p, CERT_SHA1_HASH_PROP_ID, hash, &size));
+  ASSERT_TRUE(CertGetCertificateContextProperty(ctx.Get(), CERT_SHA1_HASH_PROP_ID, hash, &size));
   EXPECT_EQ(0, std::memcmp(hash, expected, 20));
 
   BYTE name[] = {'A', 0, 0, 0};
   CRYPT_DATA_BLOB blob{sizeof name, name};
-  ASSERT_TRUE(CertSetCertificateContextProperty(ctx.p, CERT_FRIENDLY_NAME_PROP_ID, 0, &blob));
+  ASSERT_TRUE(CertSetCertificateContextProperty(ctx.Get(), CERT_FRIENDLY_NAME_PROP_ID, 0, &blob));
   size = 0;
-  ASSERT_TRUE(CertGetCertificateContextProperty(ctx.p, CERT_FRIENDLY_NAME_PROP_ID, nullptr, &size));
+  ASSERT_TRUE(
+      CertGetCertificateContextProperty(ctx.Get(), CERT_FRIENDLY_NAME_PROP_ID, nullptr, &size));
   EXPECT_EQ(size, sizeof name);
   SetLastError(0);
-  EXPECT_FALSE(CertGetCertificateContextProperty(ctx.p, 77, nullptr, &size));
+  EXPECT_FALSE(CertGetCertificateContextProperty(ctx.Get(), 77, nullptr, &size));
   EXPECT_EQ(GetLastError(), CRYPT_E_NOT_FOUND);
   EXPECT_FALSE(
-      CertGetCertificateContextProperty(ctx.p, CERT_FRIENDLY_NAME_PROP_ID, nullptr, nullptr));
+      CertGetCertificateContextProperty(ctx.Get(), CERT_FRIENDLY_NAME_PROP_ID, nullptr, nullptr));
 }
 
 TEST(CertContext, RandomlyDamagedCertificatesFailCleanly) {

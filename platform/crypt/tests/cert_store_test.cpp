@@ -44,22 +44,22 @@ std::vector<std::pair<int, std::u16string>> Contents(HCERTSTORE store) {
   return out;
 }
 
-struct Store {
-  HCERTSTORE h = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
-  ~Store() { CertCloseStore(h, 0); }
+// A new memory store, closed with the object.
+struct Store : CCertStore {
+  Store() : CCertStore(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr)) {}
 };
 
 }  // namespace
 
 TEST(CertStore, EnumeratesInTheOrderOfAddition) {
   Store store;
-  ASSERT_NE(store.h, nullptr);
+  ASSERT_NE(store.Get(), nullptr);
   for (long serial : {3, 1, 2}) {
-    PCCERT_CONTEXT ctx = NewContext(serial);
-    ASSERT_TRUE(CertAddCertificateContextToStore(store.h, ctx, CERT_STORE_ADD_NEW, nullptr));
-    CertFreeCertificateContext(ctx);
+    const CCertificateContext ctx(NewContext(serial));
+    ASSERT_TRUE(
+        CertAddCertificateContextToStore(store.Get(), ctx.Get(), CERT_STORE_ADD_NEW, nullptr));
   }
-  auto contents = Contents(store.h);
+  auto contents = Contents(store.Get());
   ASSERT_EQ(contents.size(), 3u);
   EXPECT_EQ(contents[0].first, 3);
   EXPECT_EQ(contents[1].first, 1);
@@ -70,46 +70,46 @@ TEST(CertStore, Dispositions) {
   Store store;
   PCCERT_CONTEXT first = NewContext(5);
   SetProvider(first, u"uno");
-  ASSERT_TRUE(CertAddCertificateContextToStore(store.h, first, CERT_STORE_ADD_NEW, nullptr));
+  ASSERT_TRUE(CertAddCertificateContextToStore(store.Get(), first, CERT_STORE_ADD_NEW, nullptr));
   PCCERT_CONTEXT other = NewContext(6);
-  ASSERT_TRUE(CertAddCertificateContextToStore(store.h, other, CERT_STORE_ADD_NEW, nullptr));
+  ASSERT_TRUE(CertAddCertificateContextToStore(store.Get(), other, CERT_STORE_ADD_NEW, nullptr));
 
   // The same certificate again (a new context of the same bytes).
   PCCERT_CONTEXT again =
       CertCreateCertificateContext(kEncoding, first->pbCertEncoded, first->cbCertEncoded);
   SetLastError(0);
-  EXPECT_FALSE(CertAddCertificateContextToStore(store.h, again, CERT_STORE_ADD_NEW, nullptr));
+  EXPECT_FALSE(CertAddCertificateContextToStore(store.Get(), again, CERT_STORE_ADD_NEW, nullptr));
   EXPECT_EQ(GetLastError(), CRYPT_E_EXISTS);
 
   // Inheriting: the replacement has no key information and takes the old one.
   ASSERT_TRUE(CertAddCertificateContextToStore(
-      store.h, again, CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES, nullptr));
-  EXPECT_EQ(Contents(store.h),
+      store.Get(), again, CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES, nullptr));
+  EXPECT_EQ(Contents(store.Get()),
             (std::vector<std::pair<int, std::u16string>>{{5, u"uno"}, {6, u"<none>"}}));
 
   // Replacing: stands once, in its place, with the last addition's information.
   SetProvider(again, u"dos");
-  ASSERT_TRUE(
-      CertAddCertificateContextToStore(store.h, again, CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
-  EXPECT_EQ(Contents(store.h),
+  ASSERT_TRUE(CertAddCertificateContextToStore(store.Get(), again, CERT_STORE_ADD_REPLACE_EXISTING,
+                                               nullptr));
+  EXPECT_EQ(Contents(store.Get()),
             (std::vector<std::pair<int, std::u16string>>{{5, u"dos"}, {6, u"<none>"}}));
 
   // Inheriting does not override what the new context has.
   SetProvider(again, u"tres");
   ASSERT_TRUE(CertAddCertificateContextToStore(
-      store.h, again, CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES, nullptr));
-  EXPECT_EQ(Contents(store.h)[0].second, u"tres");
+      store.Get(), again, CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES, nullptr));
+  EXPECT_EQ(Contents(store.Get())[0].second, u"tres");
 
   // Always: a second copy.
   PCCERT_CONTEXT added = nullptr;
-  ASSERT_TRUE(CertAddCertificateContextToStore(store.h, again, CERT_STORE_ADD_ALWAYS, &added));
+  ASSERT_TRUE(CertAddCertificateContextToStore(store.Get(), again, CERT_STORE_ADD_ALWAYS, &added));
   ASSERT_NE(added, nullptr);
   EXPECT_NE(added, again);
-  EXPECT_EQ(added->hCertStore, store.h);
-  EXPECT_EQ(Contents(store.h).size(), 3u);
+  EXPECT_EQ(added->hCertStore, store.Get());
+  EXPECT_EQ(Contents(store.Get()).size(), 3u);
 
   SetLastError(0);
-  EXPECT_FALSE(CertAddCertificateContextToStore(store.h, again, 99, nullptr));
+  EXPECT_FALSE(CertAddCertificateContextToStore(store.Get(), again, 99, nullptr));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   for (PCCERT_CONTEXT c : {first, other, again, added}) EXPECT_TRUE(CertFreeCertificateContext(c));
 }
@@ -117,10 +117,10 @@ TEST(CertStore, Dispositions) {
 TEST(CertStore, TheStoreKeepsItsOwnCopy) {
   Store store;
   PCCERT_CONTEXT ctx = NewContext(7);
-  ASSERT_TRUE(CertAddCertificateContextToStore(store.h, ctx, CERT_STORE_ADD_ALWAYS, nullptr));
+  ASSERT_TRUE(CertAddCertificateContextToStore(store.Get(), ctx, CERT_STORE_ADD_ALWAYS, nullptr));
   SetProvider(ctx, u"later");  // changing the original leaves the store's copy alone
   CertFreeCertificateContext(ctx);
-  EXPECT_EQ(Contents(store.h), (std::vector<std::pair<int, std::u16string>>{{7, u"<none>"}}));
+  EXPECT_EQ(Contents(store.Get()), (std::vector<std::pair<int, std::u16string>>{{7, u"<none>"}}));
 }
 
 TEST(CertStore, EnumerationReleasesThePreviousContext) {
@@ -172,7 +172,8 @@ TEST(CertStore, BadHandlesAreRefused) {
   PCCERT_CONTEXT ctx = NewContext(1);
   EXPECT_FALSE(CertAddCertificateContextToStore(store, ctx, CERT_STORE_ADD_ALWAYS, nullptr));
   Store open;
-  EXPECT_FALSE(CertAddCertificateContextToStore(open.h, nullptr, CERT_STORE_ADD_ALWAYS, nullptr));
+  EXPECT_FALSE(
+      CertAddCertificateContextToStore(open.Get(), nullptr, CERT_STORE_ADD_ALWAYS, nullptr));
   CertFreeCertificateContext(ctx);
   EXPECT_TRUE(CertCloseStore(nullptr, 0));
 }

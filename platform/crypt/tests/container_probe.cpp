@@ -1,6 +1,7 @@
 // Opens a key container of the software provider from a process of its own
 // and prints what it finds: "exported <size> <hex of the first 20 bytes>"
 // or "error <hex code>". Used by the persistence tests.
+#include "platform/handle_guards.h"
 #include "platform/wincrypt.h"
 
 #include <cstdio>
@@ -8,20 +9,19 @@
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
-  HCRYPTPROV prov = 0;
-  HCRYPTKEY key = 0;
-  if (!CryptAcquireContextA(&prov, argv[1], nullptr, PROV_RSA_FULL, 0) ||
-      !CryptGetUserKey(prov, AT_KEYEXCHANGE, &key)) {
+  CProviderContext prov;
+  CKeyHandle key;
+  if (!CryptAcquireContextA(prov.Receive(), argv[1], nullptr, PROV_RSA_FULL, 0) ||
+      !CryptGetUserKey(prov.Get(), AT_KEYEXCHANGE, key.Receive())) {
     std::printf("error %lx\n", GetLastError());
-    if (prov) CryptReleaseContext(prov, 0);
     return 1;
   }
   DWORD size = 0;
   std::vector<BYTE> blob;
-  BOOL ok = CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &size);
+  BOOL ok = CryptExportKey(key.Get(), 0, PRIVATEKEYBLOB, 0, nullptr, &size);
   if (ok) {
     blob.resize(size);
-    ok = CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob.data(), &size);
+    ok = CryptExportKey(key.Get(), 0, PRIVATEKEYBLOB, 0, blob.data(), &size);
   }
   if (ok) {
     std::printf("exported %lu ", size);
@@ -30,7 +30,5 @@ int main(int argc, char** argv) {
   } else {
     std::printf("error %lx\n", GetLastError());
   }
-  CryptDestroyKey(key);
-  CryptReleaseContext(prov, 0);
   return ok ? 0 : 1;
 }

@@ -10,48 +10,36 @@ using namespace testpki;
 
 namespace {
 
-class SoftKeyTest : public UserDirTest {
+class SoftKeyTest : public ImportedPfxTest {
  protected:
   void SetUp() override {
-    UserDirTest::SetUp();
-    X509Ptr cert = MakeCert(CertSpec{Key(1024)});
-    Bytes pfx = MakePfx(PfxSpec{Key(1024), cert.get()});
-    CRYPT_DATA_BLOB blob = BlobOf(pfx);
-    m_store = PFXImportCertStore(&blob, u"secreto", 0);
-    ASSERT_NE(m_store, nullptr);
-    m_cert = CertEnumCertificatesInStore(m_store, nullptr);
-    ASSERT_NE(m_cert, nullptr);
+    ImportedPfxTest::SetUp();
     BOOL callerFrees = FALSE;
-    ASSERT_TRUE(
-        CryptAcquireCertificatePrivateKey(m_cert, 0, nullptr, &m_prov, &m_keySpec, &callerFrees));
+    ASSERT_TRUE(CryptAcquireCertificatePrivateKey(Cert(), 0, nullptr, m_prov.Receive(), &m_keySpec,
+                                                  &callerFrees));
     ASSERT_EQ(m_keySpec, AT_KEYEXCHANGE);
   }
   void TearDown() override {
-    if (m_prov) CryptReleaseContext(m_prov, 0);
-    CertFreeCertificateContext(m_cert);
-    CertCloseStore(m_store, 0);
-    UserDirTest::TearDown();
+    m_prov.Release();
+    ImportedPfxTest::TearDown();
   }
   // The little-endian signature of data, hashed by the provider.
   Bytes Sign(ALG_ID algorithm, const Bytes& data, DWORD keySpec, DWORD* error = nullptr) {
-    HCRYPTHASH hash = 0;
-    EXPECT_TRUE(CryptCreateHash(m_prov, algorithm, 0, 0, &hash));
-    EXPECT_TRUE(CryptHashData(hash, data.data(), static_cast<DWORD>(data.size()), 0));
+    CHashHandle hash;
+    EXPECT_TRUE(CryptCreateHash(m_prov.Get(), algorithm, 0, 0, hash.Receive()));
+    EXPECT_TRUE(CryptHashData(hash.Get(), data.data(), static_cast<DWORD>(data.size()), 0));
     Bytes signature(128);
     DWORD size = static_cast<DWORD>(signature.size());
     SetLastError(0);
-    if (!CryptSignHashA(hash, keySpec, nullptr, 0, signature.data(), &size)) {
+    if (!CryptSignHashA(hash.Get(), keySpec, nullptr, 0, signature.data(), &size)) {
       signature.clear();
       size = 0;
     }
     if (error) *error = GetLastError();
     signature.resize(size);
-    CryptDestroyHash(hash);
     return signature;
   }
-  HCERTSTORE m_store = nullptr;
-  PCCERT_CONTEXT m_cert = nullptr;
-  HCRYPTPROV m_prov = 0;
+  CProviderContext m_prov;
   DWORD m_keySpec = 0;
 };
 
@@ -70,53 +58,50 @@ TEST_P(SoftSignatureTest, EqualsOpenSslAndVerifies) {
   EXPECT_EQ(Reversed(signature), OpenSslSign(Key(1024), c.digest(), data));
 
   // The same value hashed elsewhere signs the same way.
-  HCRYPTHASH hash = 0;
-  ASSERT_TRUE(CryptCreateHash(m_prov, c.algorithm, 0, 0, &hash));
+  CHashHandle hash;
+  ASSERT_TRUE(CryptCreateHash(m_prov.Get(), c.algorithm, 0, 0, hash.Receive()));
   Bytes value(EVP_MAX_MD_SIZE);
   unsigned int length = 0;
   EVP_Digest(data.data(), data.size(), value.data(), &length, c.digest(), nullptr);
   ASSERT_EQ(length, c.size);
-  ASSERT_TRUE(CryptSetHashParam(hash, HP_HASHVAL, value.data(), 0));
+  ASSERT_TRUE(CryptSetHashParam(hash.Get(), HP_HASHVAL, value.data(), 0));
   SetLastError(0);
-  EXPECT_FALSE(CryptHashData(hash, data.data(), 1, 0));
+  EXPECT_FALSE(CryptHashData(hash.Get(), data.data(), 1, 0));
   EXPECT_EQ(GetLastError(), NTE_BAD_HASH_STATE);
   DWORD size = 0;
-  ASSERT_TRUE(CryptSignHashA(hash, AT_KEYEXCHANGE, nullptr, 0, nullptr, &size));
+  ASSERT_TRUE(CryptSignHashA(hash.Get(), AT_KEYEXCHANGE, nullptr, 0, nullptr, &size));
   EXPECT_EQ(size, 128u);
   Bytes again(size);
-  ASSERT_TRUE(CryptSignHashA(hash, AT_KEYEXCHANGE, nullptr, 0, again.data(), &size));
+  ASSERT_TRUE(CryptSignHashA(hash.Get(), AT_KEYEXCHANGE, nullptr, 0, again.data(), &size));
   EXPECT_EQ(again, signature);
 
   // Verified with the public key exported and imported again; one bit less
   // and it does not verify.
-  HCRYPTKEY key = 0;
-  ASSERT_TRUE(CryptGetUserKey(m_prov, AT_KEYEXCHANGE, &key));
+  CKeyHandle key;
+  ASSERT_TRUE(CryptGetUserKey(m_prov.Get(), AT_KEYEXCHANGE, key.Receive()));
   BYTE blob[200];
   DWORD blobSize = sizeof blob;
-  ASSERT_TRUE(CryptExportKey(key, 0, PUBLICKEYBLOB, 0, blob, &blobSize));
-  CryptDestroyKey(key);
-  HCRYPTPROV verifier = 0;
-  ASSERT_TRUE(
-      CryptAcquireContextA(&verifier, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
-  HCRYPTKEY publicKey = 0;
-  ASSERT_TRUE(CryptImportKey(verifier, blob, blobSize, 0, 0, &publicKey));
-  HCRYPTHASH check = 0;
-  ASSERT_TRUE(CryptCreateHash(verifier, c.algorithm, 0, 0, &check));
-  ASSERT_TRUE(CryptSetHashParam(check, HP_HASHVAL, value.data(), 0));
-  EXPECT_TRUE(CryptVerifySignatureA(check, signature.data(), 128, publicKey, nullptr, 0));
+  ASSERT_TRUE(CryptExportKey(key.Get(), 0, PUBLICKEYBLOB, 0, blob, &blobSize));
+  CProviderContext verifier;
+  ASSERT_TRUE(CryptAcquireContextA(verifier.Receive(), nullptr, nullptr, PROV_RSA_FULL,
+                                   CRYPT_VERIFYCONTEXT));
+  CKeyHandle publicKey;
+  ASSERT_TRUE(CryptImportKey(verifier.Get(), blob, blobSize, 0, 0, publicKey.Receive()));
+  CHashHandle check;
+  ASSERT_TRUE(CryptCreateHash(verifier.Get(), c.algorithm, 0, 0, check.Receive()));
+  ASSERT_TRUE(CryptSetHashParam(check.Get(), HP_HASHVAL, value.data(), 0));
+  EXPECT_TRUE(
+      CryptVerifySignatureA(check.Get(), signature.data(), 128, publicKey.Get(), nullptr, 0));
   Bytes damaged = signature;
   damaged[5] ^= 0x01;
   SetLastError(0);
-  EXPECT_FALSE(CryptVerifySignatureA(check, damaged.data(), 128, publicKey, nullptr, 0));
+  EXPECT_FALSE(
+      CryptVerifySignatureA(check.Get(), damaged.data(), 128, publicKey.Get(), nullptr, 0));
   EXPECT_EQ(GetLastError(), NTE_BAD_SIGNATURE);
   // Something that is not a key handle is refused.
   SetLastError(0);
-  EXPECT_FALSE(CryptVerifySignatureA(hash, signature.data(), 128, 0x1234, nullptr, 0));
+  EXPECT_FALSE(CryptVerifySignatureA(hash.Get(), signature.data(), 128, 0x1234, nullptr, 0));
   EXPECT_EQ(GetLastError(), NTE_BAD_KEY);
-  CryptDestroyHash(check);
-  CryptDestroyHash(hash);
-  CryptDestroyKey(publicKey);
-  CryptReleaseContext(verifier, 0);
 }
 
 // SSL3_SHAMD5 signs MD5 then SHA-1 of the data, bare, without a DigestInfo.
@@ -134,16 +119,15 @@ TEST_F(SoftKeyTest, Ssl3ShaMd5SignsTheBare36Bytes) {
   EXPECT_EQ(Reversed(Sign(CALG_SSL3_SHAMD5, data, AT_KEYEXCHANGE)),
             OpenSslSign(Key(1024), NoDigest(), both));
   // CRYPT_NOHASHOID leaves the DigestInfo out for the others too.
-  HCRYPTHASH hash = 0;
-  ASSERT_TRUE(CryptCreateHash(m_prov, CALG_SHA1, 0, 0, &hash));
-  ASSERT_TRUE(CryptSetHashParam(hash, HP_HASHVAL, both.data() + 16, 0));
+  CHashHandle hash;
+  ASSERT_TRUE(CryptCreateHash(m_prov.Get(), CALG_SHA1, 0, 0, hash.Receive()));
+  ASSERT_TRUE(CryptSetHashParam(hash.Get(), HP_HASHVAL, both.data() + 16, 0));
   Bytes signature(128);
   DWORD size = 128;
-  ASSERT_TRUE(
-      CryptSignHashA(hash, AT_KEYEXCHANGE, nullptr, CRYPT_NOHASHOID, signature.data(), &size));
+  ASSERT_TRUE(CryptSignHashA(hash.Get(), AT_KEYEXCHANGE, nullptr, CRYPT_NOHASHOID, signature.data(),
+                             &size));
   EXPECT_EQ(Reversed(signature),
             OpenSslSign(Key(1024), NoDigest(), Bytes(both.begin() + 16, both.end())));
-  CryptDestroyHash(hash);
 }
 
 TEST_F(SoftKeyTest, RefusalsAroundSigning) {
@@ -151,37 +135,31 @@ TEST_F(SoftKeyTest, RefusalsAroundSigning) {
   // The container holds the exchange key only.
   EXPECT_TRUE(Sign(CALG_SHA1, {1, 2, 3}, AT_SIGNATURE, &error).empty());
   EXPECT_EQ(error, NTE_NO_KEY);
-  HCRYPTHASH hash = 0;
+  CProviderContext verifier;  // outlives the hash
+  CHashHandle hash;
   SetLastError(0);
-  EXPECT_FALSE(CryptCreateHash(m_prov, 0x8001 /* MD2 */, 0, 0, &hash));
+  EXPECT_FALSE(CryptCreateHash(m_prov.Get(), 0x8001 /* MD2 */, 0, 0, hash.Receive()));
   EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);
   // A verification context has no key to sign with.
-  HCRYPTPROV verifier = 0;
-  ASSERT_TRUE(
-      CryptAcquireContextA(&verifier, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
-  ASSERT_TRUE(CryptCreateHash(verifier, CALG_SHA1, 0, 0, &hash));
+  ASSERT_TRUE(CryptAcquireContextA(verifier.Receive(), nullptr, nullptr, PROV_RSA_FULL,
+                                   CRYPT_VERIFYCONTEXT));
+  ASSERT_TRUE(CryptCreateHash(verifier.Get(), CALG_SHA1, 0, 0, hash.Receive()));
   DWORD size = 0;
   SetLastError(0);
-  EXPECT_FALSE(CryptSignHashA(hash, AT_KEYEXCHANGE, nullptr, 0, nullptr, &size));
+  EXPECT_FALSE(CryptSignHashA(hash.Get(), AT_KEYEXCHANGE, nullptr, 0, nullptr, &size));
   EXPECT_EQ(GetLastError(), NTE_NO_KEY);
-  CryptDestroyHash(hash);
-  CryptReleaseContext(verifier, 0);
 }
 
 TEST_F(SoftKeyTest, DecryptsOpenSslCryptogramsAndRefusesBadOnes) {
-  HCRYPTKEY key = 0;
-  ASSERT_TRUE(CryptGetUserKey(m_prov, AT_KEYEXCHANGE, &key));
-  DWORD value = 0;
-  DWORD size = sizeof value;
-  ASSERT_TRUE(CryptGetKeyParam(key, KP_KEYLEN, reinterpret_cast<BYTE*>(&value), &size, 0));
-  EXPECT_EQ(value, 1024u);
-  ASSERT_TRUE(CryptGetKeyParam(key, KP_ALGID, reinterpret_cast<BYTE*>(&value), &size, 0));
-  EXPECT_EQ(value, CALG_RSA_KEYX);
+  CKeyHandle key;
+  ASSERT_TRUE(CryptGetUserKey(m_prov.Get(), AT_KEYEXCHANGE, key.Receive()));
+  EXPECT_EQ(KeyParam(key.Get(), KP_KEYLEN), 1024u);
+  EXPECT_EQ(KeyParam(key.Get(), KP_ALGID), CALG_RSA_KEYX);
 
   for (const Bytes& plaintext : {Bytes{0x42}, Bytes(117, 0xA5), Bytes(16, 0x00)}) {
     Bytes data = Reversed(OpenSslEncrypt(Key(1024), plaintext));
     DWORD length = static_cast<DWORD>(data.size());
-    ASSERT_TRUE(CryptDecrypt(key, 0, TRUE, 0, data.data(), &length));
+    ASSERT_TRUE(CryptDecrypt(key.Get(), 0, TRUE, 0, data.data(), &length));
     EXPECT_EQ(Bytes(data.begin(), data.begin() + length), plaintext);
   }
   struct Bad {
@@ -197,15 +175,14 @@ TEST_F(SoftKeyTest, DecryptsOpenSslCryptogramsAndRefusesBadOnes) {
     Bytes data = b.cryptogram;
     DWORD length = static_cast<DWORD>(data.size());
     SetLastError(0);
-    EXPECT_FALSE(CryptDecrypt(key, 0, TRUE, 0, data.data(), &length));
+    EXPECT_FALSE(CryptDecrypt(key.Get(), 0, TRUE, 0, data.data(), &length));
     EXPECT_EQ(GetLastError(), b.error);
   }
   Bytes data = Reversed(OpenSslEncrypt(Key(1024), {1}));
   DWORD length = 128;
   SetLastError(0);
-  EXPECT_FALSE(CryptDecrypt(key, 0, FALSE, 0, data.data(), &length));
+  EXPECT_FALSE(CryptDecrypt(key.Get(), 0, FALSE, 0, data.data(), &length));
   EXPECT_EQ(GetLastError(), NTE_BAD_DATA);
-  CryptDestroyKey(key);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // PKCS#12 import: files made here by OpenSSL with legacy and AES protection,
 // the keys they carry, and every kind of bad file.
 #include "key_container.h"
+#include "orvel_test/program_run.h"
 #include "pfx_reader.h"
 #include "platform/provider_registry.h"
 #include "test_pki.h"
@@ -8,7 +9,6 @@
 #include <openssl/core_names.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 
 using namespace testpki;
@@ -61,21 +61,20 @@ Bytes ExportBlob(PCCERT_CONTEXT cert, DWORD capacity, DWORD* error, DWORD* neede
     return {};
   }
   EXPECT_FALSE(callerFrees);
-  HCRYPTKEY key = 0;
+  CKeyHandle key;
   Bytes blob(capacity);
   DWORD size = capacity;
-  if (!CryptGetUserKey(prov, spec, &key)) {
+  if (!CryptGetUserKey(prov, spec, key.Receive())) {
     *error = GetLastError();
     return {};
   }
-  if (!CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob.data(), &size)) {
+  if (!CryptExportKey(key.Get(), 0, PRIVATEKEYBLOB, 0, blob.data(), &size)) {
     *error = GetLastError();
     blob.clear();
   } else {
     blob.resize(size);
   }
   if (needed) *needed = size;
-  CryptDestroyKey(key);
   return blob;
 }
 
@@ -175,21 +174,19 @@ TEST_F(PfxTest, KeySizesAndTheExportBuffer) {
     SCOPED_TRACE(c.bits);
     X509Ptr cert = MakeCert(CertSpec{Key(c.bits)});
     Bytes pfx = MakePfx(PfxSpec{Key(c.bits), cert.get()});
-    HCERTSTORE store = Import(pfx, "secreto");
-    ASSERT_NE(store, nullptr);
-    PCCERT_CONTEXT ctx = First(store);
+    const CCertStore store(Import(pfx, "secreto"));
+    ASSERT_TRUE(store);
+    const CCertificateContext ctx(First(store.Get()));
     DWORD error = 0, needed = 0;
-    Bytes exported = ExportBlob(ctx, 596, &error, &needed);
+    Bytes exported = ExportBlob(ctx.Get(), 596, &error, &needed);
     if (c.blobSize > 596) {
       EXPECT_TRUE(exported.empty());
       EXPECT_EQ(error, ERROR_MORE_DATA);
       EXPECT_EQ(needed, c.blobSize);
-      exported = ExportBlob(ctx, needed, &error, nullptr);
+      exported = ExportBlob(ctx.Get(), needed, &error, nullptr);
     }
     EXPECT_EQ(exported.size(), c.blobSize);
     ExpectBlobHoldsKey(exported, Key(c.bits), c.bits);
-    CertFreeCertificateContext(ctx);
-    CertCloseStore(store, 0);
   }
 }
 
@@ -207,16 +204,14 @@ TEST_F(PfxTest, SignatureAlgorithmsAndKeyUsageSurviveTheImport) {
     certSpec.keyUsage = c.usage;
     X509Ptr cert = MakeCert(certSpec);
     Bytes pfx = MakePfx(PfxSpec{Key(1024), cert.get()});
-    HCERTSTORE store = Import(pfx, "secreto");
-    ASSERT_NE(store, nullptr);
-    PCCERT_CONTEXT ctx = First(store);
-    EXPECT_STREQ(ctx->pCertInfo->SignatureAlgorithm.pszObjId, c.oid);
+    const CCertStore store(Import(pfx, "secreto"));
+    ASSERT_TRUE(store);
+    const CCertificateContext ctx(First(store.Get()));
+    EXPECT_STREQ(ctx.Get()->pCertInfo->SignatureAlgorithm.pszObjId, c.oid);
     BYTE usage = 0xFF;
-    EXPECT_EQ(CertGetIntendedKeyUsage(kEncoding, ctx->pCertInfo, &usage, 1),
+    EXPECT_EQ(CertGetIntendedKeyUsage(kEncoding, ctx.Get()->pCertInfo, &usage, 1),
               c.usage ? TRUE : FALSE);
     EXPECT_EQ(usage, c.usage.value_or(0));
-    CertFreeCertificateContext(ctx);
-    CertCloseStore(store, 0);
   }
 }
 
@@ -235,9 +230,9 @@ TEST_F(PfxTest, AuthorityCertificatesComeWithoutKeyInFileOrder) {
   X509Ptr leaf = MakeCert(leafSpec);
   PfxSpec spec{Key(1024), leaf.get(), {sub.get(), root.get()}};
   Bytes pfx = MakePfx(spec);
-  HCERTSTORE store = Import(pfx, "secreto");
-  ASSERT_NE(store, nullptr);
-  auto certs = Describe(store);
+  const CCertStore store(Import(pfx, "secreto"));
+  ASSERT_TRUE(store);
+  auto certs = Describe(store.Get());
   ASSERT_EQ(certs.size(), 3u);
   // OpenSSL writes the key's certificate first, then the chain.
   EXPECT_EQ(certs[0].serial, 0x33);
@@ -247,20 +242,18 @@ TEST_F(PfxTest, AuthorityCertificatesComeWithoutKeyInFileOrder) {
   EXPECT_EQ(certs[2].serial, 0x31);
   EXPECT_FALSE(certs[2].hasKey);
   EXPECT_EQ(ContainerFiles(), 1u);
-  CertCloseStore(store, 0);
 }
 
 TEST_F(PfxTest, CertificatesOnlyFileMakesNoContainer) {
   X509Ptr cert = MakeCert(CertSpec{Key(1024)});
   PfxSpec spec{nullptr, nullptr, {cert.get()}};
   Bytes pfx = MakePfx(spec);
-  HCERTSTORE store = Import(pfx, "secreto");
-  ASSERT_NE(store, nullptr);
-  auto certs = Describe(store);
+  const CCertStore store(Import(pfx, "secreto"));
+  ASSERT_TRUE(store);
+  auto certs = Describe(store.Get());
   ASSERT_EQ(certs.size(), 1u);
   EXPECT_FALSE(certs[0].hasKey);
   EXPECT_EQ(ContainerFiles(), 0u);
-  CertCloseStore(store, 0);
 }
 
 TEST_F(PfxTest, EmptyPassword) {
@@ -272,10 +265,9 @@ TEST_F(PfxTest, EmptyPassword) {
   EXPECT_TRUE(PFXVerifyPassword(&blob, u"", 0));
   EXPECT_TRUE(PFXVerifyPassword(&blob, nullptr, 0));
   EXPECT_FALSE(PFXVerifyPassword(&blob, u"x", 0));
-  HCERTSTORE store = Import(pfx, "");
-  ASSERT_NE(store, nullptr);
-  EXPECT_TRUE(Describe(store).at(0).hasKey);
-  CertCloseStore(store, 0);
+  const CCertStore store(Import(pfx, ""));
+  ASSERT_TRUE(store);
+  EXPECT_TRUE(Describe(store.Get()).at(0).hasKey);
 }
 
 TEST_F(PfxTest, WrongPasswordCreatesNothing) {
@@ -305,9 +297,7 @@ TEST_F(PfxTest, FileWithoutMacIsCheckedByDecryption) {
   EXPECT_TRUE(PFXVerifyPassword(&blob, u"secreto", 0));
   EXPECT_FALSE(PFXVerifyPassword(&blob, u"otro", 0));
   EXPECT_EQ(Import(pfx, "otro"), nullptr);
-  HCERTSTORE store = Import(pfx, "secreto");
-  ASSERT_NE(store, nullptr);
-  CertCloseStore(store, 0);
+  EXPECT_TRUE(CCertStore(Import(pfx, "secreto")));
 }
 
 TEST_F(PfxTest, NotAPfx) {
@@ -436,21 +426,17 @@ TEST_F(PfxTest, TheLargestIterationCountTakenIsCheckedWithinASecond) {
 TEST_F(PfxTest, ContainersPersistAcrossProcessesUntilDeleted) {
   X509Ptr cert = MakeCert(CertSpec{Key(1024)});
   Bytes pfx = MakePfx(PfxSpec{Key(1024), cert.get()});
-  HCERTSTORE store = Import(pfx, "secreto");
-  ASSERT_NE(store, nullptr);
-  std::u16string wide = Describe(store).at(0).container;
-  std::string container(wide.begin(), wide.end());
-  CertCloseStore(store, 0);
-
+  std::string container;
+  {
+    const CCertStore store(Import(pfx, "secreto"));
+    ASSERT_TRUE(store);
+    const std::u16string wide = Describe(store.Get()).at(0).container;
+    container.assign(wide.begin(), wide.end());
+  }
   auto probe = [&] {
-    std::string command = (ProgramDir() / "platform_crypt_probe").string() + " '" + container + "'";
-    FILE* pipe = popen(command.c_str(), "r");
-    char line[256] = {};
-    if (pipe) {
-      if (!std::fgets(line, sizeof line, pipe)) line[0] = '\0';
-      pclose(pipe);
-    }
-    return std::string(line);
+    return orvel_test::RunProgram((ProgramDir() / "platform_crypt_probe").string() + " '" +
+                                  container + "'")
+        .out;
   };
   // The header of the blob: 07 02 00 00 00 a4 00 00 "RSA2" 00 04 00 00.
   EXPECT_EQ(probe(), "exported 596 0702000000a40000525341320004000001000100\n");
@@ -470,28 +456,27 @@ TEST_F(PfxTest, ContainersPersistAcrossProcessesUntilDeleted) {
 TEST_F(PfxTest, ExportIsRefusedWithoutCryptExportable) {
   X509Ptr cert = MakeCert(CertSpec{Key(1024)});
   Bytes pfx = MakePfx(PfxSpec{Key(1024), cert.get()});
-  HCERTSTORE store = Import(pfx, "secreto", 0);
-  ASSERT_NE(store, nullptr);
-  PCCERT_CONTEXT ctx = First(store);
+  const CCertStore store(Import(pfx, "secreto", 0));
+  ASSERT_TRUE(store);
+  const CCertificateContext ctx(First(store.Get()));
   // The public part exports.
-  HCRYPTPROV prov = 0;
+  CProviderContext prov;
   DWORD spec = 0;
   BOOL callerFrees = FALSE;
-  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(ctx, 0, nullptr, &prov, &spec, &callerFrees));
+  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(ctx.Get(), 0, nullptr, prov.Receive(), &spec,
+                                                &callerFrees));
   EXPECT_TRUE(callerFrees);
-  HCRYPTKEY key = 0;
-  ASSERT_TRUE(CryptGetUserKey(prov, spec, &key));
+  CKeyHandle key;
+  ASSERT_TRUE(CryptGetUserKey(prov.Get(), spec, key.Receive()));
   DWORD size = 0;
-  EXPECT_TRUE(CryptExportKey(key, 0, PUBLICKEYBLOB, 0, nullptr, &size));
+  EXPECT_TRUE(CryptExportKey(key.Get(), 0, PUBLICKEYBLOB, 0, nullptr, &size));
   EXPECT_EQ(size, 20u + 128u);
-  CryptDestroyKey(key);
-  CryptReleaseContext(prov, 0);
+  key.Reset();
+  prov.Release();
   // The private part does not.
   DWORD error = 0;
-  EXPECT_TRUE(ExportBlob(ctx, 596, &error, nullptr).empty());
+  EXPECT_TRUE(ExportBlob(ctx.Get(), 596, &error, nullptr).empty());
   EXPECT_EQ(error, NTE_BAD_KEY_STATE);
-  CertFreeCertificateContext(ctx);
-  CertCloseStore(store, 0);
 }
 
 TEST_F(PfxTest, RandomlyDamagedFilesFailCleanly) {
@@ -536,9 +521,8 @@ TEST_F(PfxTest, NonAsciiPasswordIsTakenAsUnicode) {
     EXPECT_TRUE(PFXVerifyPassword(&blob, u"contrase\u00F1a\u20AC", 0));
     EXPECT_FALSE(PFXVerifyPassword(&blob, u"contrasena\u20AC", 0));
     EXPECT_FALSE(PFXVerifyPassword(&blob, u"contrase\xD800", 0));  // unpaired surrogate
-    HCERTSTORE store = PFXImportCertStore(&blob, u"contrase\u00F1a\u20AC", CRYPT_EXPORTABLE);
-    ASSERT_NE(store, nullptr);
-    EXPECT_TRUE(Describe(store).at(0).hasKey);
-    CertCloseStore(store, 0);
+    const CCertStore store(PFXImportCertStore(&blob, u"contrase\u00F1a\u20AC", CRYPT_EXPORTABLE));
+    ASSERT_TRUE(store);
+    EXPECT_TRUE(Describe(store.Get()).at(0).hasKey);
   }
 }

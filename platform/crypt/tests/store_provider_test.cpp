@@ -133,29 +133,30 @@ TEST_F(StoreProviders, InstalledFunctionOpensAStoreThatKeepsItsCallbacks) {
   // An addition is offered to the write callback with the disposition in the
   // upper half of the flags, then kept.
   Bytes der = CertificateDer(7);
-  PCCERT_CONTEXT certificate = NewContext(der);
+  const CCertificateContext certificate(NewContext(der));
   PCCERT_CONTEXT stored = nullptr;
   ASSERT_TRUE(CertAddCertificateContextToStore(
-      store, certificate, CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES, &stored));
+      store, certificate.Get(), CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES, &stored));
   EXPECT_EQ(LocalProvider::writes, 1);
   EXPECT_EQ(LocalProvider::writeFlags, 0x50001UL);
-  EXPECT_EQ(LocalProvider::written, certificate);
+  EXPECT_EQ(LocalProvider::written, certificate.Get());
   ASSERT_NE(stored, nullptr);
   EXPECT_EQ(stored->hCertStore, LocalProvider::given);
   CertFreeCertificateContext(stored);
   EXPECT_EQ(Contents(store), (Entries{{7, u""}}));
 
   // Adding what is there with CERT_STORE_ADD_NEW fails before the provider hears of it.
-  EXPECT_FALSE(CertAddCertificateContextToStore(store, certificate, CERT_STORE_ADD_NEW, nullptr));
+  EXPECT_FALSE(
+      CertAddCertificateContextToStore(store, certificate.Get(), CERT_STORE_ADD_NEW, nullptr));
   EXPECT_EQ(GetLastError(), CRYPT_E_EXISTS);
   EXPECT_EQ(LocalProvider::writes, 1);
 
   // A refusal keeps the certificate out.
   LocalProvider::acceptWrites = false;
   Bytes otherDer = CertificateDer(8);
-  PCCERT_CONTEXT other = NewContext(otherDer);
-  EXPECT_FALSE(
-      CertAddCertificateContextToStore(store, other, CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
+  const CCertificateContext other(NewContext(otherDer));
+  EXPECT_FALSE(CertAddCertificateContextToStore(store, other.Get(), CERT_STORE_ADD_REPLACE_EXISTING,
+                                                nullptr));
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
   EXPECT_EQ(LocalProvider::writeFlags, 0x30001UL);
   EXPECT_EQ(Contents(store), (Entries{{7, u""}}));
@@ -174,8 +175,6 @@ TEST_F(StoreProviders, InstalledFunctionOpensAStoreThatKeepsItsCallbacks) {
   EXPECT_EQ(LocalProvider::closes, 1);
   EXPECT_EQ(LocalProvider::closedProvider, LocalProvider::given);
   CloseHandle(event);
-  CertFreeCertificateContext(certificate);
-  CertFreeCertificateContext(other);
 }
 
 TEST_F(StoreProviders, ProviderWithoutControlOrFailingOpen) {

@@ -112,20 +112,16 @@ class PersonalStore : public UserDirTest {
   static BOOL AddWithKey(HCERTSTORE store, long serial, const char16_t* container,
                          DWORD disposition = CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES) {
     Bytes der = CertificateDer(serial);
-    PCCERT_CONTEXT context = NewContext(der);
+    CCertificateContext context(NewContext(der));
     std::u16string c = container, p = u"Orvel Software RSA Provider";
     CRYPT_KEY_PROV_INFO info{c.data(), p.data(), PROV_RSA_FULL, 0, 0, nullptr, AT_KEYEXCHANGE};
-    CertSetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, 0, &info);
-    const BOOL added = CertAddCertificateContextToStore(store, context, disposition, nullptr);
-    CertFreeCertificateContext(context);
-    return added;
+    CertSetCertificateContextProperty(context.Get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info);
+    return CertAddCertificateContextToStore(store, context.Get(), disposition, nullptr);
   }
   static Entries DefaultStoreContents() {
-    HCERTSTORE store = OpenPersonalDefault();
-    EXPECT_NE(store, nullptr);
-    Entries entries = Contents(store);
-    CertCloseStore(store, 0);
-    return entries;
+    CCertStore store(OpenPersonalDefault());
+    EXPECT_TRUE(store);
+    return Contents(store.Get());
   }
   const Module& m_module = Module::Get();
 };
@@ -152,18 +148,15 @@ TEST_F(PersonalStore, WithoutPhysicalStoresItIsTheUsersPersistentStore) {
 }
 
 TEST_F(PersonalStore, TwoOpenStoresKeepEachOthersAdditions) {
-  HCERTSTORE first = OpenPersonal();
-  HCERTSTORE second = OpenPersonal();
+  CCertStore first(OpenPersonal()), second(OpenPersonal());
   ASSERT_TRUE(first && second);
-  EXPECT_TRUE(AddWithKey(first, 1, u"a"));
-  EXPECT_TRUE(AddWithKey(second, 2, u"b"));
+  EXPECT_TRUE(AddWithKey(first.Get(), 1, u"a"));
+  EXPECT_TRUE(AddWithKey(second.Get(), 2, u"b"));
   EXPECT_EQ(DefaultStoreContents(), (Entries{{1, u"a"}, {2, u"b"}}));
   // The first store sees the second's addition after a resync.
-  EXPECT_EQ(Contents(first).size(), 1u);
-  EXPECT_TRUE(CertControlStore(first, 0, CERT_STORE_CTRL_RESYNC, nullptr));
-  EXPECT_EQ(Contents(first), (Entries{{1, u"a"}, {2, u"b"}}));
-  CertCloseStore(first, 0);
-  CertCloseStore(second, 0);
+  EXPECT_EQ(Contents(first.Get()).size(), 1u);
+  EXPECT_TRUE(CertControlStore(first.Get(), 0, CERT_STORE_CTRL_RESYNC, nullptr));
+  EXPECT_EQ(Contents(first.Get()), (Entries{{1, u"a"}, {2, u"b"}}));
 }
 
 TEST_F(PersonalStore, CardStoreIsOpenedFirstWithItsName) {
@@ -182,43 +175,37 @@ TEST_F(PersonalStore, CardStoreIsOpenedFirstWithItsName) {
   EXPECT_EQ(m_module.Counters().detaches, 1);
 }
 
-TEST_F(PersonalStore, WhatTheCardStoreAcceptsStaysThere) {
-  RegisterCardStore();
-  HCERTSTORE store = OpenPersonal();
-  ASSERT_NE(store, nullptr);
-  EXPECT_TRUE(AddWithKey(store, 4, u"software-4"));
-  EXPECT_EQ(m_module.Counters().writes, 1);
-  EXPECT_EQ(m_module.Counters().lastWriteFlags, 0x50001UL);
-  EXPECT_EQ(Contents(store), (Entries{{4, u"software-4"}}));
-  EXPECT_TRUE(DefaultStoreContents().empty());
-  CertCloseStore(store, 0);
-}
+// What the card store accepts stays there; what it refuses goes to the
+// default store.
+class CardStoreWrites : public PersonalStore, public ::testing::WithParamInterface<bool> {};
 
-TEST_F(PersonalStore, WhatTheCardStoreRefusesGoesToTheDefaultStore) {
+TEST_P(CardStoreWrites, AnAdditionLandsInTheFirstStoreThatTakesIt) {
+  const bool refused = GetParam();
   RegisterCardStore();
-  m_module.RefuseWrites(true);
-  HCERTSTORE store = OpenPersonal();
-  ASSERT_NE(store, nullptr);
-  EXPECT_TRUE(AddWithKey(store, 5, u"software-5"));
+  m_module.RefuseWrites(refused);
+  CCertStore store(OpenPersonal());
+  ASSERT_TRUE(store);
+  EXPECT_TRUE(AddWithKey(store.Get(), 4, u"software-4"));
   EXPECT_EQ(m_module.Counters().writes, 1);
   EXPECT_EQ(m_module.Counters().lastWriteFlags, 0x50001UL);
-  EXPECT_EQ(Contents(store), (Entries{{5, u"software-5"}}));
-  EXPECT_EQ(DefaultStoreContents(), (Entries{{5, u"software-5"}}));
-  CertCloseStore(store, 0);
+  EXPECT_EQ(Contents(store.Get()), (Entries{{4, u"software-4"}}));
+  EXPECT_EQ(DefaultStoreContents(), (refused ? Entries{{4, u"software-4"}} : Entries{}));
 }
+INSTANTIATE_TEST_SUITE_P(PersonalStore, CardStoreWrites, ::testing::Bool(), [](const auto& param) {
+  return std::string(param.param ? "Refused" : "Accepted");
+});
 
 TEST_F(PersonalStore, ACertificateHeldTwiceIsListedOnceFromTheCardStore) {
-  HCERTSTORE own = OpenPersonalDefault();
-  ASSERT_NE(own, nullptr);
-  ASSERT_TRUE(AddWithKey(own, 9, u"software-9"));
-  ASSERT_TRUE(AddWithKey(own, 2, u"software-2"));
-  CertCloseStore(own, 0);
+  CCertStore store(OpenPersonalDefault());
+  ASSERT_TRUE(store);
+  ASSERT_TRUE(AddWithKey(store.Get(), 9, u"software-9"));
+  ASSERT_TRUE(AddWithKey(store.Get(), 2, u"software-2"));
+  store.Reset();
   RegisterCardStore();
   m_module.SetCardCertificate(CertificateDer(9));
-  HCERTSTORE store = OpenPersonal();
-  ASSERT_NE(store, nullptr);
-  EXPECT_EQ(Contents(store), (Entries{{9, kTestStoreContainer}, {2, u"software-2"}}));
-  CertCloseStore(store, 0);
+  store.Reset(OpenPersonal());
+  ASSERT_TRUE(store);
+  EXPECT_EQ(Contents(store.Get()), (Entries{{9, kTestStoreContainer}, {2, u"software-2"}}));
 }
 
 TEST_F(PersonalStore, ControlsReachTheCardStore) {
@@ -258,12 +245,12 @@ TEST_F(PersonalStore, AStoreOfTheUserAloneCannotReportChanges) {
 
 TEST_F(PersonalStore, ReadOnlyStoresTakeNothing) {
   RegisterCardStore();
-  HCERTSTORE store = OpenPersonal(CERT_STORE_READONLY_FLAG);
-  ASSERT_NE(store, nullptr);
-  EXPECT_FALSE(AddWithKey(store, 1, u"x"));
+  CCertStore store(OpenPersonal(CERT_STORE_READONLY_FLAG));
+  ASSERT_TRUE(store);
+  EXPECT_FALSE(AddWithKey(store.Get(), 1, u"x"));
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
   EXPECT_EQ(m_module.Counters().writes, 0);
-  CertCloseStore(store, 0);
+  store.Reset();
   EXPECT_TRUE(DefaultStoreContents().empty());
 }
 
@@ -272,12 +259,11 @@ TEST_F(PersonalStore, PhysicalStoresThatCannotOrMayNotBeOpenedAreLeftOut) {
   ASSERT_TRUE(
       CertRegisterPhysicalStore(u"MY", CERT_SYSTEM_STORE_CURRENT_USER, u"Roto", &info, nullptr));
   RegisterCardStore(CERT_PHYSICAL_STORE_ADD_ENABLE_FLAG | CERT_PHYSICAL_STORE_OPEN_DISABLE_FLAG);
-  HCERTSTORE store = OpenPersonal();
-  ASSERT_NE(store, nullptr);
+  CCertStore store(OpenPersonal());
+  ASSERT_TRUE(store);
   EXPECT_EQ(m_module.Counters().opens, 0);
-  EXPECT_TRUE(AddWithKey(store, 1, u"x"));
+  EXPECT_TRUE(AddWithKey(store.Get(), 1, u"x"));
   EXPECT_EQ(DefaultStoreContents(), (Entries{{1, u"x"}}));
-  CertCloseStore(store, 0);
 }
 
 int g_recursiveOpens = 0;

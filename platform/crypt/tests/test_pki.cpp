@@ -4,6 +4,7 @@
 #include <openssl/rsa.h>
 #include <openssl/x509v3.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -63,6 +64,27 @@ Bytes Der(X509* cert) {
   return out;
 }
 
+namespace {
+
+// OpenSSL's private (sign) or public (encrypt) operation on input.
+Bytes RsaOperate(EVP_PKEY* key, decltype(&EVP_PKEY_sign_init) init,
+                 decltype(&EVP_PKEY_sign) operation, int padding, const EVP_MD* digest,
+                 const Bytes& input) {
+  platform::crypt::EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr));
+  init(ctx.get());
+  EVP_PKEY_CTX_set_rsa_padding(ctx.get(), padding);
+  if (digest) EVP_PKEY_CTX_set_signature_md(ctx.get(), digest);
+  Bytes output(static_cast<std::size_t>(EVP_PKEY_get_size(key)));
+  std::size_t length = output.size();
+  if (operation(ctx.get(), output.data(), &length, input.data(), input.size()) != 1) {
+    ADD_FAILURE() << "OpenSSL refused the RSA operation";
+  }
+  output.resize(length);
+  return output;
+}
+
+}  // namespace
+
 Bytes OpenSslSign(EVP_PKEY* key, const EVP_MD* digest, const Bytes& data) {
   Bytes input = data;
   if (digest) {
@@ -71,30 +93,11 @@ Bytes OpenSslSign(EVP_PKEY* key, const EVP_MD* digest, const Bytes& data) {
     EVP_Digest(data.data(), data.size(), input.data(), &size, digest, nullptr);
     input.resize(size);
   }
-  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
-  EVP_PKEY_sign_init(ctx);
-  EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING);
-  if (digest) EVP_PKEY_CTX_set_signature_md(ctx, digest);
-  Bytes signature(static_cast<std::size_t>(EVP_PKEY_get_size(key)));
-  std::size_t length = signature.size();
-  int ok = EVP_PKEY_sign(ctx, signature.data(), &length, input.data(), input.size());
-  EVP_PKEY_CTX_free(ctx);
-  if (ok != 1) ADD_FAILURE() << "OpenSSL did not sign";
-  signature.resize(length);
-  return signature;
+  return RsaOperate(key, EVP_PKEY_sign_init, EVP_PKEY_sign, RSA_PKCS1_PADDING, digest, input);
 }
 
-Bytes OpenSslEncrypt(EVP_PKEY* key, const Bytes& plaintext) {
-  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
-  EVP_PKEY_encrypt_init(ctx);
-  EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING);
-  Bytes cryptogram(static_cast<std::size_t>(EVP_PKEY_get_size(key)));
-  std::size_t length = cryptogram.size();
-  int ok = EVP_PKEY_encrypt(ctx, cryptogram.data(), &length, plaintext.data(), plaintext.size());
-  EVP_PKEY_CTX_free(ctx);
-  if (ok != 1) ADD_FAILURE() << "OpenSSL did not encrypt";
-  cryptogram.resize(length);
-  return cryptogram;
+Bytes OpenSslEncrypt(EVP_PKEY* key, const Bytes& plaintext, int padding) {
+  return RsaOperate(key, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, padding, nullptr, plaintext);
 }
 
 Bytes Reversed(const Bytes& bytes) { return Bytes(bytes.rbegin(), bytes.rend()); }
@@ -128,6 +131,69 @@ Bytes MakePfx(const PfxSpec& spec) {
 std::u16string Wide(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
 CRYPT_DATA_BLOB BlobOf(Bytes& bytes) { return {static_cast<DWORD>(bytes.size()), bytes.data()}; }
+
+std::optional<DWORD> KeyParam(HCRYPTKEY key, DWORD param) {
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  if (!CryptGetKeyParam(key, param, reinterpret_cast<BYTE*>(&value), &size, 0)) return {};
+  return value;
+}
+
+ImportedCertificate::ImportedCertificate(Bytes pfx, DWORD flags) {
+  CRYPT_DATA_BLOB blob = BlobOf(pfx);
+  m_store = PFXImportCertStore(&blob, u"secreto", flags);
+  if (m_store) m_certificate.Reset(CertEnumCertificatesInStore(m_store, nullptr));
+}
+
+ImportedCertificate::ImportedCertificate(const CertSpec& spec, DWORD flags)
+    : ImportedCertificate(MakePfx(PfxSpec{spec.key, MakeCert(spec).get()}), flags) {}
+
+Bytes ImportedCertificate::Der() const {
+  const PCCERT_CONTEXT c = m_certificate.Get();
+  return Bytes(c->pbCertEncoded, c->pbCertEncoded + c->cbCertEncoded);
+}
+
+std::string ImportedCertificate::KeyProviderName(bool provider) const {
+  DWORD size = 0;
+  if (!CertGetCertificateContextProperty(Get(), CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) {
+    return {};
+  }
+  std::vector<std::max_align_t> buffer(size / sizeof(std::max_align_t) + 1);
+  if (!CertGetCertificateContextProperty(Get(), CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size)) {
+    return {};
+  }
+  const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.data());
+  std::string name;
+  for (const char16_t* c = provider ? info->pwszProvName : info->pwszContainerName; *c; ++c) {
+    name.push_back(static_cast<char>(*c));
+  }
+  return name;
+}
+
+bool ImportedCertificate::KeyContainerExists() const {
+  const std::string container = ContainerName();
+  CProviderContext context;
+  return !container.empty() && CryptAcquireContextA(context.Receive(), container.c_str(),
+                                                    ProviderName().c_str(), PROV_RSA_FULL, 0);
+}
+
+BOOL ImportedCertificate::Close() {
+  m_certificate.Reset();
+  const BOOL closed = m_store == nullptr || CertCloseStore(m_store, 0);
+  m_store = nullptr;
+  return closed;
+}
+
+void ImportedPfxTest::SetUp() {
+  UserDirTest::SetUp();
+  m_imported.emplace(CertSpec{Key(1024)}, m_importFlags);
+  ASSERT_NE(m_imported->Get(), nullptr);
+}
+
+void ImportedPfxTest::TearDown() {
+  m_imported.reset();
+  UserDirTest::TearDown();
+}
 
 std::filesystem::path ProgramDir() {
   return std::filesystem::read_symlink("/proc/self/exe").parent_path();

@@ -8,6 +8,7 @@
 #include "orvel_test/fake_readers.h"
 #include "orvel_test/registration.h"
 #include "platform/card_database.h"
+#include "platform/handle_guards.h"
 #include "platform/winscard_ext.h"
 #include "platform_test/scoped_user_dir.h"
 
@@ -18,11 +19,10 @@ class LocateCards : public ::testing::Test {
   void SetUp() override {
     fakepcsc::Reset();
     ASSERT_TRUE(orvel_test::RegisterCardType());
-    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &m_context),
-              SCARD_S_SUCCESS);
+    ASSERT_EQ(m_context.Establish(SCARD_SCOPE_USER), SCARD_S_SUCCESS);
   }
   void TearDown() override {
-    SCardReleaseContext(m_context);
+    m_context.Release();
     fakepcsc::Reset();
   }
 
@@ -35,12 +35,12 @@ class LocateCards : public ::testing::Test {
   }
 
   LONG Locate(const char* cards) {
-    return SCardLocateCardsA(m_context, cards, m_states.data(),
+    return SCardLocateCardsA(m_context.Get(), cards, m_states.data(),
                              static_cast<DWORD>(m_states.size()));
   }
 
   platform_test::ScopedUserDir m_dir;
-  SCARDCONTEXT m_context = 0;
+  CResourceManagerContext m_context;
   std::vector<std::string> m_names;
   std::vector<SCARD_READERSTATEA> m_states;
 };
@@ -82,7 +82,8 @@ TEST_F(LocateCards, UnknownCardNameIsAnError) {
   AddReaders(1, {0});
   EXPECT_EQ(Locate("NO-EXISTE\0"), SCARD_E_UNKNOWN_CARD);
   EXPECT_EQ(Locate("DRAV-NOR\0NO-EXISTE\0"), SCARD_E_UNKNOWN_CARD);
-  EXPECT_EQ(SCardLocateCardsA(m_context, nullptr, m_states.data(), 1), SCARD_E_INVALID_PARAMETER);
+  EXPECT_EQ(SCardLocateCardsA(m_context.Get(), nullptr, m_states.data(), 1),
+            SCARD_E_INVALID_PARAMETER);
 }
 
 TEST_F(LocateCards, SeventeenReadersAreAllLookedAt) {

@@ -2,33 +2,20 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
-#include <cstdio>
 #include <string>
 
+#include "orvel_test/program_run.h"
 #include "platform/card_database.h"
 #include "platform_test/scoped_user_dir.h"
 
 namespace {
 
-struct ToolRun {
-  int status = -1;
-  std::string out;
-};
+using ToolRun = orvel_test::ProgramRun;
 
 ToolRun Tool(const std::string& arguments) {
-  ToolRun run;
-  const std::string command = std::string(ORVELPLATFORM_PATH) + " " + arguments + " 2>/dev/null";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  std::array<char, 256> chunk{};
-  while (std::fgets(chunk.data(), chunk.size(), pipe) != nullptr) run.out += chunk.data();
-  const int raw = ::pclose(pipe);
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return run;
+  return orvel_test::RunProgram(std::string(ORVELPLATFORM_PATH) + " " + arguments + " 2>/dev/null");
 }
 
 TEST(PlatformTool, RegisterCardWritesTheCardDatabase) {

@@ -3,24 +3,20 @@
 // module standing in for a card store.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <string>
 
+#include "orvel_test/program_run.h"
 #include "platform/provider_registry.h"
 #include "platform_test/scoped_user_dir.h"
 #include "test_pki.h"
 
 namespace {
 
-struct ToolRun {
-  int status = -1;
-  std::string out;
+// What the tool printed on either stream, and its exit status.
+struct ToolRun : orvel_test::ProgramRun {
   std::string err;
 };
 
@@ -33,20 +29,12 @@ std::string Quote(const std::string& text) {
 class StoreCommands : public ::testing::Test {
  protected:
   ToolRun Tool(const std::string& arguments, const std::string& input = "") {
-    ToolRun run;
     const std::filesystem::path errors = m_dir.Path() / "stderr.txt";
     std::string command = "printf %s " + Quote(input) + " | env";
     for (const auto& [name, value] : m_environment) command += " " + name + "=" + Quote(value);
     command +=
         " " + std::string(ORVELPLATFORM_PATH) + " " + arguments + " 2>" + Quote(errors.string());
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return run;
-    std::array<char, 512> chunk{};
-    while (std::fgets(chunk.data(), chunk.size(), pipe)) run.out += chunk.data();
-    const int raw = ::pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.err = Read(errors);
-    return run;
+    return ToolRun{orvel_test::RunProgram(command), Read(errors)};
   }
   static std::string Read(const std::filesystem::path& path) {
     std::ifstream in(path);

@@ -20,6 +20,7 @@
 #include "orvel_test/fake_readers.h"
 #include "orvel_test/registration.h"
 #include "platform/card_database.h"
+#include "platform/handle_guards.h"
 #include "platform/modal_dialog.h"
 #include "platform/qt_application.h"
 #include "platform/scarddlg.h"
@@ -43,10 +44,9 @@ class OpenCardName : public ::testing::Test {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     fakepcsc::Reset();
     ASSERT_TRUE(orvel_test::RegisterCardType());
-    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &m_context),
-              SCARD_S_SUCCESS);
+    ASSERT_EQ(m_context.Establish(SCARD_SCOPE_USER), SCARD_S_SUCCESS);
     m_request.dwStructSize = sizeof(OPENCARDNAMEA);
-    m_request.hSCardContext = m_context;
+    m_request.hSCardContext = m_context.Get();
     m_request.lpstrCardNames = m_cardNames;
     m_request.nMaxCardNames = 8;
     m_request.lpstrRdr = m_reader;
@@ -60,7 +60,7 @@ class OpenCardName : public ::testing::Test {
   }
   void TearDown() override {
     platform::SetDialogShownHook({});
-    SCardReleaseContext(m_context);
+    m_context.Release();
     fakepcsc::Reset();
   }
 
@@ -68,7 +68,7 @@ class OpenCardName : public ::testing::Test {
   bool ReaderIsFree(const char* reader) {
     SCARDHANDLE exclusive = 0;
     DWORD protocol = 0;
-    const LONG rv = SCardConnect(m_context, reader, SCARD_SHARE_EXCLUSIVE, SCARD_PROTOCOL_T0,
+    const LONG rv = SCardConnect(m_context.Get(), reader, SCARD_SHARE_EXCLUSIVE, SCARD_PROTOCOL_T0,
                                  &exclusive, &protocol);
     if (rv == SCARD_S_SUCCESS) SCardDisconnect(exclusive, SCARD_LEAVE_CARD);
     return rv == SCARD_S_SUCCESS;
@@ -114,7 +114,7 @@ class OpenCardName : public ::testing::Test {
   }
 
   platform_test::ScopedUserDir m_dir;
-  SCARDCONTEXT m_context = 0;
+  CResourceManagerContext m_context;
   char m_cardNames[260] = "DRAV-NOR\0";
   char m_reader[260] = {};
   char m_card[260] = {};
@@ -136,9 +136,9 @@ TEST_F(OpenCardName, SeveralMatchesAskTheUserAndConnectTheChoice) {
   // Shared: another program may still connect.
   SCARDHANDLE other = 0;
   DWORD protocol = 0;
-  EXPECT_EQ(
-      SCardConnect(m_context, "Lector 2", SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &other, &protocol),
-      SCARD_S_SUCCESS);
+  EXPECT_EQ(SCardConnect(m_context.Get(), "Lector 2", SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &other,
+                         &protocol),
+            SCARD_S_SUCCESS);
   SCardDisconnect(other, SCARD_LEAVE_CARD);
   SCardDisconnect(m_request.hCardHandle, SCARD_LEAVE_CARD);
 }

@@ -11,8 +11,7 @@
 namespace storeprov_test {
 namespace {
 
-constexpr std::uint16_t kApplicationDf = 0x5015;
-constexpr std::uint16_t kCryptoDf = 0x3F11;
+using card_test::kApplicationDf, card_test::kCryptoDf;
 
 void WriteDirectory(cardsim::VirtualCard& card, std::uint16_t fid, const Bytes& records) {
   const auto current = card.ReadFile({kApplicationDf, fid});
