@@ -27,12 +27,6 @@ Bytes Reversed(Bytes b) {
   return b;
 }
 
-Bytes Join(const Bytes& head, const Bytes& tail) {
-  Bytes all = head;
-  all.insert(all.end(), tail.begin(), tail.end());
-  return all;
-}
-
 bool AllZero(std::span<const BYTE> bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [](BYTE b) { return b == 0; });
 }
@@ -84,7 +78,7 @@ TEST_F(KeyWriting, PublicPartIsModulusReversedThenThreeExponentBytes) {
   ASSERT_TRUE(WritePublic(false, 0x21, modulus, 65537));
   const auto commands = Commands();
   ASSERT_EQ(commands.size(), 2u);
-  EXPECT_EQ(commands[0], Join({0x90, 0x50, 0x40, 0x21, 0x82, 0x14, 0x80}, Reversed(modulus)));
+  EXPECT_EQ(commands[0], Join({{0x90, 0x50, 0x40, 0x21, 0x82, 0x14, 0x80}, Reversed(modulus)}));
   EXPECT_EQ(commands[0].size(), 135u);
   EXPECT_EQ(commands[1], (Bytes{0x90, 0x50, 0x40, 0x21, 0x05, 0x12, 0x03, 0x01, 0x00, 0x01}));
   EXPECT_TRUE(AllZero(m_object->CommandBuffer()));
@@ -129,7 +123,8 @@ TEST_F(KeyWriting, PrivatePartsGoInTagOrderEachReversed) {
   ASSERT_EQ(commands.size(), 5u);
   const BYTE tags[] = {0x02, 0x04, 0x06, 0x08, 0x0A};
   for (std::size_t i = 0; i < 5; ++i) {
-    EXPECT_EQ(commands[i], Join({0x90, 0x52, 0x80, 0x20, 0x42, tags[i], 0x40}, Reversed(parts[i])))
+    EXPECT_EQ(commands[i],
+              Join({{0x90, 0x52, 0x80, 0x20, 0x42, tags[i], 0x40}, Reversed(parts[i])}))
         << "part " << i;
   }
   EXPECT_TRUE(AllZero(m_object->CommandBuffer()));
@@ -174,9 +169,9 @@ TEST_F(KeyWriting, RecordsAreAppendedAfterTheExistingOnes) {
   const Bytes prkdf = FileBytes(kPrkdf);
   const Bytes pukdf = FileBytes(kPukdf);
   EXPECT_EQ(Bytes(prkdf.begin(), prkdf.begin() + 170),
-            Join(PrivateKeyRecord(0x20, existing), PrivateKeyRecord(0x21, id)));
+            Join({PrivateKeyRecord(0x20, existing), PrivateKeyRecord(0x21, id)}));
   EXPECT_EQ(Bytes(pukdf.begin(), pukdf.begin() + 170),
-            Join(PublicKeyRecord(0x20, existing), PublicKeyRecord(0x21, id, 0x2000)));
+            Join({PublicKeyRecord(0x20, existing), PublicKeyRecord(0x21, id, 0x2000)}));
   EXPECT_EQ(pukdf[85 + 37], 0x20);
   EXPECT_EQ(pukdf[85 + 38], 0x00);
   EXPECT_TRUE(AllZero({prkdf.data() + 170, prkdf.size() - 170}));
@@ -196,7 +191,7 @@ TEST_F(KeyWriting, RecordsAreAppendedAfterTheExistingOnes) {
 TEST_F(KeyWriting, FullPrivateKeyDirectoryWritesNothing) {
   // Twelve records fill 1020 of the 1024 bytes: a thirteenth does not fit.
   Bytes records;
-  for (BYTE r = 0; r < 12; ++r) records = Join(records, PrivateKeyRecord(r, MakeKeyId(r)));
+  for (BYTE r = 0; r < 12; ++r) records = Join({records, PrivateKeyRecord(r, MakeKeyId(r))});
   PutRecords(kPrkdf, records);
   const Bytes pukdfBefore = FileBytes(kPukdf);
   StartCounting();

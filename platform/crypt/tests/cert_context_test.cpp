@@ -8,8 +8,6 @@ using namespace testpki;
 
 namespace {
 
-constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-
 Bytes CertDer(const CertSpec& spec) { return Der(MakeCert(spec).get()); }
 
 }  // namespace

@@ -8,9 +8,7 @@ using namespace testpki;
 
 namespace {
 
-constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-
-PCCERT_CONTEXT NewContext(long serial) {
+PCCERT_CONTEXT ContextWithSerial(long serial) {
   CertSpec spec{Key(1024)};
   spec.serial = serial;
   Bytes der = Der(MakeCert(spec).get());
@@ -55,7 +53,7 @@ TEST(CertStore, EnumeratesInTheOrderOfAddition) {
   Store store;
   ASSERT_NE(store.Get(), nullptr);
   for (long serial : {3, 1, 2}) {
-    const CCertificateContext ctx(NewContext(serial));
+    const CCertificateContext ctx(ContextWithSerial(serial));
     ASSERT_TRUE(
         CertAddCertificateContextToStore(store.Get(), ctx.Get(), CERT_STORE_ADD_NEW, nullptr));
   }
@@ -68,10 +66,10 @@ TEST(CertStore, EnumeratesInTheOrderOfAddition) {
 
 TEST(CertStore, Dispositions) {
   Store store;
-  PCCERT_CONTEXT first = NewContext(5);
+  PCCERT_CONTEXT first = ContextWithSerial(5);
   SetProvider(first, u"uno");
   ASSERT_TRUE(CertAddCertificateContextToStore(store.Get(), first, CERT_STORE_ADD_NEW, nullptr));
-  PCCERT_CONTEXT other = NewContext(6);
+  PCCERT_CONTEXT other = ContextWithSerial(6);
   ASSERT_TRUE(CertAddCertificateContextToStore(store.Get(), other, CERT_STORE_ADD_NEW, nullptr));
 
   // The same certificate again (a new context of the same bytes).
@@ -116,7 +114,7 @@ TEST(CertStore, Dispositions) {
 
 TEST(CertStore, TheStoreKeepsItsOwnCopy) {
   Store store;
-  PCCERT_CONTEXT ctx = NewContext(7);
+  PCCERT_CONTEXT ctx = ContextWithSerial(7);
   ASSERT_TRUE(CertAddCertificateContextToStore(store.Get(), ctx, CERT_STORE_ADD_ALWAYS, nullptr));
   SetProvider(ctx, u"later");  // changing the original leaves the store's copy alone
   CertFreeCertificateContext(ctx);
@@ -126,7 +124,7 @@ TEST(CertStore, TheStoreKeepsItsOwnCopy) {
 TEST(CertStore, EnumerationReleasesThePreviousContext) {
   HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
   for (long serial : {1, 2}) {
-    PCCERT_CONTEXT ctx = NewContext(serial);
+    PCCERT_CONTEXT ctx = ContextWithSerial(serial);
     CertAddCertificateContextToStore(store, ctx, CERT_STORE_ADD_ALWAYS, nullptr);
     CertFreeCertificateContext(ctx);
   }
@@ -145,7 +143,7 @@ TEST(CertStore, EnumerationReleasesThePreviousContext) {
 
 TEST(CertStore, ContextsOutliveTheClosedStore) {
   HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
-  PCCERT_CONTEXT ctx = NewContext(9);
+  PCCERT_CONTEXT ctx = ContextWithSerial(9);
   PCCERT_CONTEXT inStore = nullptr;
   ASSERT_TRUE(CertAddCertificateContextToStore(store, ctx, CERT_STORE_ADD_ALWAYS, &inStore));
   CertFreeCertificateContext(ctx);
@@ -169,7 +167,7 @@ TEST(CertStore, BadHandlesAreRefused) {
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   EXPECT_EQ(CertEnumCertificatesInStore(store, nullptr), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-  PCCERT_CONTEXT ctx = NewContext(1);
+  PCCERT_CONTEXT ctx = ContextWithSerial(1);
   EXPECT_FALSE(CertAddCertificateContextToStore(store, ctx, CERT_STORE_ADD_ALWAYS, nullptr));
   Store open;
   EXPECT_FALSE(

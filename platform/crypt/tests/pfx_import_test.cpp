@@ -15,8 +15,6 @@ using namespace testpki;
 
 namespace {
 
-constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-
 struct ImportedCert {
   int serial = 0;
   bool hasKey = false;

@@ -78,10 +78,13 @@ class UserDirTest : public ::testing::Test {
   std::filesystem::path m_dir;
 };
 
+// The encoding the tests' certificates are given and read with.
+inline constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
 // A certificate context made from DER, freed with the object.
 class CertContext : public CCertificateContext {
  public:
-  explicit CertContext(const Bytes& der, DWORD encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING)
+  explicit CertContext(const Bytes& der, DWORD encoding = kEncoding)
       : CCertificateContext(
             CertCreateCertificateContext(encoding, der.data(), static_cast<DWORD>(der.size()))) {}
 };

@@ -12,22 +12,20 @@
 
 namespace {
 
-using ToolRun = orvel_test::ProgramRun;
-
-ToolRun Tool(const std::string& arguments) {
+orvel_test::ProgramRun Tool(const std::string& arguments) {
   return orvel_test::RunProgram(std::string(ORVELPLATFORM_PATH) + " " + arguments + " 2>/dev/null");
 }
 
 TEST(PlatformTool, RegisterCardWritesTheCardDatabase) {
   platform_test::ScopedUserDir dir;
-  const ToolRun run = Tool("register-card DRAV-NOR '3B 02 14 50' 'FF FF FF 00'");
+  const orvel_test::ProgramRun run = Tool("register-card DRAV-NOR '3B 02 14 50' 'FF FF FF 00'");
   ASSERT_EQ(run.status, 0);
   const auto type = platform::FindCardType("DRAV-NOR");
   ASSERT_TRUE(type);
   EXPECT_EQ(type->atr, (std::vector<std::uint8_t>{0x3B, 0x02, 0x14, 0x50}));
   EXPECT_EQ(type->mask, (std::vector<std::uint8_t>{0xFF, 0xFF, 0xFF, 0x00}));
 
-  const ToolRun list = Tool("list-cards");
+  const orvel_test::ProgramRun list = Tool("list-cards");
   EXPECT_EQ(list.status, 0);
   EXPECT_EQ(list.out, "DRAV-NOR\t3B021450\tFFFFFF00\n");
 
@@ -37,12 +35,12 @@ TEST(PlatformTool, RegisterCardWritesTheCardDatabase) {
 }
 
 TEST(PlatformTool, HelpAndVersion) {
-  const ToolRun help = Tool("--help");
+  const orvel_test::ProgramRun help = Tool("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("register-card NAME ATR MASK | NAME [--reader READER]"),
             std::string::npos);
   EXPECT_NE(help.out.find("orvelplatform --help | --version"), std::string::npos);
-  const ToolRun version = Tool("--version");
+  const orvel_test::ProgramRun version = Tool("--version");
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "orvelplatform 1.0.0.6\n");
 }

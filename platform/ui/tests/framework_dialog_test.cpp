@@ -37,11 +37,11 @@ const DialogControl kNameControls[] = {
     {DialogControlKind::PushButton, IDCANCEL, 83, 69, 57, 14, "Cancel", platform::kTabStop, 0},
     {DialogControlKind::PushButton, 1020, 83, 69, 57, 14, "Otro", platform::kTabStop, 0},
 };
-const platform::DialogTemplate kTemplates[] = {
+const platform::DialogTemplate kNameDialogTemplates[] = {
     {601, "Nombre", 157, 103, "MS Sans Serif", 8, kNameControls,
      platform::kWindowPopup | platform::kWindowCaption | platform::kWindowSysMenu},
 };
-const platform::DialogTemplateRegistration kRegistration(kTemplates);
+const platform::DialogTemplateRegistration kNameDialogRegistration(kNameDialogTemplates);
 
 class NameDialog : public CDialog {
  public:

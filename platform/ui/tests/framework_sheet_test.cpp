@@ -27,12 +27,12 @@ const DialogControl kPageControls[] = {
     {DialogControlKind::Edit, 1002, 15, 35, 155, 14, nullptr,
      platform::kBorder | platform::kTabStop, 0},
 };
-const platform::DialogTemplate kTemplates[] = {
+const platform::DialogTemplate kPageTemplates[] = {
     {701, "Página", 235, 156, "MS Sans Serif", 8, kPageControls, platform::kWindowChild},
     {702, "Página", 235, 156, "MS Sans Serif", 8, kPageControls, platform::kWindowChild},
     {703, "Página", 235, 156, "MS Sans Serif", 8, kPageControls, platform::kWindowChild},
 };
-const platform::DialogTemplateRegistration kTemplateRegistration(kTemplates);
+const platform::DialogTemplateRegistration kPageRegistration(kPageTemplates);
 
 const platform::StringResource kStrings[] = {
     {801, "Asistente de prueba"}, {802, "Primera"}, {803, "Segunda"}, {804, "Subtítulo"}};
