@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "card_harness.h"
-#include "import_driver.h"
-#include "import_ui.h"
 #include "platform/handle_guards.h"
 #include "platform/wincrypt.h"
+#include "wizard/import_driver.h"
+#include "wizard/import_ui.h"
 
 namespace {
 

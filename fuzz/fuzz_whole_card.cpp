@@ -7,10 +7,10 @@
 #include <cstdint>
 
 #include "card/crypto_card.h"
-#include "card_cert_cache.h"
 #include "card_harness.h"
 #include "platform/handle_guards.h"
 #include "platform/wincrypt.h"
+#include "storeprov/card_cert_cache.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace orvel_fuzz;

@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 
 #include "common/module_instance.h"
-#include "import_driver.h"
 #include "platform/message_box.h"
 #include "platform/module_handle.h"
 #include "support/fault_bench.h"
 #include "test_pki.h"
+#include "wizard/import_driver.h"
 #include "wizard_test_support.h"
 
 namespace reliability {

@@ -1,4 +1,4 @@
-#include "card_cert_cache.h"
+#include "storeprov/card_cert_cache.h"
 
 #include <algorithm>
 #include <cstring>

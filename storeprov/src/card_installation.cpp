@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "card/key_installation.h"
-#include "messages.h"
-#include "pin_prompt.h"
+#include "storeprov/messages.h"
+#include "storeprov/pin_prompt.h"
 #include "storeprov_resources.h"
 
 namespace {

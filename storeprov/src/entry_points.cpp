@@ -1,5 +1,5 @@
 // Module entry, self-registration and the open-store function.
-#include "entry_points.h"
+#include "storeprov/entry_points.h"
 
 #include "change_events.h"
 #include "common/module_instance.h"

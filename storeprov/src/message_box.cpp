@@ -1,4 +1,4 @@
-#include "messages.h"
+#include "storeprov/messages.h"
 
 #include <cstdarg>
 #include <cstdio>

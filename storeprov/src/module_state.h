@@ -10,10 +10,10 @@
 #include <memory>
 #include <mutex>
 
-#include "card_cert_cache.h"
 #include "change_events.h"
 #include "reader_state.h"
 #include "reader_watcher.h"
+#include "storeprov/card_cert_cache.h"
 
 struct ReaderRecords {
   // Covers the table entries, ReaderCount, ReaderChanged, the records and

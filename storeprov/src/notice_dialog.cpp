@@ -1,4 +1,4 @@
-#include "messages.h"
+#include "storeprov/messages.h"
 
 #include "common/module_instance.h"
 #include "platform/resources.h"

@@ -1,4 +1,4 @@
-#include "pin_prompt.h"
+#include "storeprov/pin_prompt.h"
 
 #include <QFontMetrics>
 #include <QPainter>

@@ -6,13 +6,13 @@
 #include <string>
 
 #include "card/crypto_card.h"
-#include "card_cert_cache.h"
 #include "module_state.h"
 #include "named_mutex.h"
 #include "platform/handle_guards.h"
 #include "platform/winscard_ext.h"
 #include "platform/winuser.h"
 #include "reader_state.h"
+#include "storeprov/card_cert_cache.h"
 
 namespace {
 

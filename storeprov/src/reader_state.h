@@ -21,8 +21,8 @@
 #include <memory>
 #include <mutex>
 
-#include "card_cert_cache.h"
 #include "platform/winscard_ext.h"
+#include "storeprov/card_cert_cache.h"
 
 inline constexpr std::size_t kMaxReaders = 16;
 

@@ -1,8 +1,8 @@
 // The store's control function: resynchronisation and change notification.
 #include "change_events.h"
 #include "entry_guard.h"
-#include "entry_points.h"
 #include "populate_card_store.h"
+#include "storeprov/entry_points.h"
 
 namespace {
 

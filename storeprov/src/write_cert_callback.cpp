@@ -3,14 +3,14 @@
 // consent, installed on the card instead, and its software key deleted.
 #include "card_installation.h"
 #include "entry_guard.h"
-#include "entry_points.h"
 #include "keyprep/card_provider.h"
 #include "keyprep/certificate_checks.h"
 #include "keyprep/key_export.h"
 #include "keyprep/key_identifier.h"
 #include "keyprep/provider_values.h"
-#include "messages.h"
 #include "platform/message_box.h"
+#include "storeprov/entry_points.h"
+#include "storeprov/messages.h"
 #include "storeprov_resources.h"
 
 namespace {

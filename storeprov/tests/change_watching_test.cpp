@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "change_events.h"
-#include "entry_points.h"
 #include "platform/handle_guards.h"
 #include "platform/kernel_objects.h"
 #include "population_fixture.h"
 #include "reader_state.h"
 #include "reader_watcher.h"
+#include "storeprov/entry_points.h"
 #include "support/change_event.h"
 
 namespace storeprov_test {

@@ -17,14 +17,14 @@
 #include <string>
 
 #include "common/module_instance.h"
-#include "messages.h"
-#include "pin_prompt.h"
 #include "platform/dialog_host.h"
 #include "platform/dialog_template.h"
 #include "platform/image_resources.h"
 #include "platform/modal_dialog.h"
 #include "platform/resources.h"
 #include "scaled_font.h"
+#include "storeprov/messages.h"
+#include "storeprov/pin_prompt.h"
 #include "storeprov_resources.h"
 #include "support/key_input.h"
 #include "window_placement.h"

@@ -10,12 +10,12 @@
 
 #include "change_events.h"
 #include "common/module_instance.h"
-#include "entry_points.h"
 #include "failing_allocation.h"
 #include "platform/handle_guards.h"
 #include "population_fixture.h"
 #include "reader_state.h"
 #include "reader_watcher.h"
+#include "storeprov/entry_points.h"
 #include "support/change_event.h"  // first: the platform defines INFINITE before PC/SC
 
 namespace storeprov_test {

@@ -12,13 +12,13 @@
 #include <thread>
 
 #include "common/module_instance.h"
-#include "entry_points.h"
 #include "named_mutex.h"
 #include "platform/handle_guards.h"
 #include "populate_card_store.h"
 #include "population_fixture.h"
 #include "reader_state.h"
 #include "reader_watcher.h"
+#include "storeprov/entry_points.h"
 
 namespace storeprov_test {
 namespace {

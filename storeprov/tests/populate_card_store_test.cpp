@@ -5,7 +5,6 @@
 #include <chrono>
 #include <thread>
 
-#include "card_cert_cache.h"
 #include "named_mutex.h"
 #include "platform/handle_guards.h"
 #include "platform/kernel_objects.h"  // first: it defines INFINITE before PC/SC
@@ -14,6 +13,7 @@
 #include "population_fixture.h"
 #include "reader_state.h"
 #include "reader_watcher.h"
+#include "storeprov/card_cert_cache.h"
 
 namespace storeprov_test {
 namespace {

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "import_ui.h"
+#include "wizard/import_ui.h"
 
 class CBenchImportUi : public CImportUi {
  public:

@@ -3,11 +3,11 @@
 #include <memory>
 
 #include "common/module_instance.h"
-#include "import_driver.h"
 #include "orvel_test/registration.h"
 #include "platform/module_handle.h"
 #include "platform_test/scoped_user_dir.h"
 #include "test_pki.h"
+#include "wizard/import_driver.h"
 
 namespace wizard_bench {
 

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "common/secure_wipe.h"
-#include "import_driver.h"
 #include "page_import_ui.h"
 #include "page_message.h"
 #include "password_conversion.h"
@@ -13,6 +12,7 @@
 #include "platform/wincrypt.h"
 #include "property_sheet.h"
 #include "resource_ids.h"
+#include "wizard/import_driver.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "import_driver.h"
+#include "wizard/import_driver.h"
 #include "common/non_copyable.h"
 
 #include <span>

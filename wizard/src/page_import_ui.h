@@ -2,8 +2,8 @@
 // them: the page's message boxes and wait cursor, and the PIN dialog.
 #pragma once
 
-#include "import_ui.h"
 #include "platform/framework_window.h"
+#include "wizard/import_ui.h"
 
 class CPageImportUi : public CImportUi {
  public:

@@ -6,12 +6,12 @@
 #include <memory>
 
 #include "cardsim/fake_pcsc.h"
-#include "import_driver.h"
 #include "orvel_test/fake_readers.h"
 #include "platform/handle_guards.h"
 #include "platform/message_box.h"
 #include "platform/provider_registry.h"
 #include "support/card_records.h"
+#include "wizard/import_driver.h"
 #include "wizard_test_support.h"
 
 namespace wizard_test {

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "cardsim/virtual_card.h"
-#include "import_ui.h"
 #include "orvel_test/import_card.h"
 #include "test_pki.h"
+#include "wizard/import_ui.h"
 
 namespace wizard_test {
 

@@ -31,7 +31,7 @@ std::u16string ContainerOf(PCCERT_CONTEXT ctx) {
 }
 
 // Serial numbers and containers in enumeration order.
-std::vector<std::pair<int, std::u16string>> Contents(HCERTSTORE store) {
+std::vector<std::pair<int, std::u16string>> SerialsAndContainers(HCERTSTORE store) {
   std::vector<std::pair<int, std::u16string>> out;
   PCCERT_CONTEXT ctx = nullptr;
   while ((ctx = CertEnumCertificatesInStore(store, ctx)) != nullptr) {
@@ -57,7 +57,7 @@ TEST(CertStore, EnumeratesInTheOrderOfAddition) {
     ASSERT_TRUE(
         CertAddCertificateContextToStore(store.Get(), ctx.Get(), CERT_STORE_ADD_NEW, nullptr));
   }
-  auto contents = Contents(store.Get());
+  auto contents = SerialsAndContainers(store.Get());
   ASSERT_EQ(contents.size(), 3u);
   EXPECT_EQ(contents[0].first, 3);
   EXPECT_EQ(contents[1].first, 1);
@@ -82,21 +82,21 @@ TEST(CertStore, Dispositions) {
   // Inheriting: the replacement has no key information and takes the old one.
   ASSERT_TRUE(CertAddCertificateContextToStore(
       store.Get(), again, CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES, nullptr));
-  EXPECT_EQ(Contents(store.Get()),
+  EXPECT_EQ(SerialsAndContainers(store.Get()),
             (std::vector<std::pair<int, std::u16string>>{{5, u"uno"}, {6, u"<none>"}}));
 
   // Replacing: stands once, in its place, with the last addition's information.
   SetProvider(again, u"dos");
   ASSERT_TRUE(CertAddCertificateContextToStore(store.Get(), again, CERT_STORE_ADD_REPLACE_EXISTING,
                                                nullptr));
-  EXPECT_EQ(Contents(store.Get()),
+  EXPECT_EQ(SerialsAndContainers(store.Get()),
             (std::vector<std::pair<int, std::u16string>>{{5, u"dos"}, {6, u"<none>"}}));
 
   // Inheriting does not override what the new context has.
   SetProvider(again, u"tres");
   ASSERT_TRUE(CertAddCertificateContextToStore(
       store.Get(), again, CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES, nullptr));
-  EXPECT_EQ(Contents(store.Get())[0].second, u"tres");
+  EXPECT_EQ(SerialsAndContainers(store.Get())[0].second, u"tres");
 
   // Always: a second copy.
   PCCERT_CONTEXT added = nullptr;
@@ -104,7 +104,7 @@ TEST(CertStore, Dispositions) {
   ASSERT_NE(added, nullptr);
   EXPECT_NE(added, again);
   EXPECT_EQ(added->hCertStore, store.Get());
-  EXPECT_EQ(Contents(store.Get()).size(), 3u);
+  EXPECT_EQ(SerialsAndContainers(store.Get()).size(), 3u);
 
   SetLastError(0);
   EXPECT_FALSE(CertAddCertificateContextToStore(store.Get(), again, 99, nullptr));
@@ -118,7 +118,8 @@ TEST(CertStore, TheStoreKeepsItsOwnCopy) {
   ASSERT_TRUE(CertAddCertificateContextToStore(store.Get(), ctx, CERT_STORE_ADD_ALWAYS, nullptr));
   SetProvider(ctx, u"later");  // changing the original leaves the store's copy alone
   CertFreeCertificateContext(ctx);
-  EXPECT_EQ(Contents(store.Get()), (std::vector<std::pair<int, std::u16string>>{{7, u"<none>"}}));
+  EXPECT_EQ(SerialsAndContainers(store.Get()),
+            (std::vector<std::pair<int, std::u16string>>{{7, u"<none>"}}));
 }
 
 TEST(CertStore, EnumerationReleasesThePreviousContext) {

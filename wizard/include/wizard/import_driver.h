@@ -3,8 +3,8 @@
 // installation per certificate, with the wizard's messages and summary.
 #pragma once
 
-#include "import_ui.h"
 #include "platform/wincrypt.h"
+#include "wizard/import_ui.h"
 
 enum class ImportOutcome {
   Refused,    // the PFX could not be opened into a store; the wizard stays
