@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 
 #include "change_events.h"
 #include "common/module_instance.h"
@@ -28,6 +29,9 @@ struct EntryPointCase {
   // Runs unarmed before every call; returns the call to make.
   std::function<std::function<long()>()> prepare;
 };
+
+// Test listings name the entry point instead of dumping the case's bytes.
+void PrintTo(const EntryPointCase& entry, std::ostream* out) { *out << entry.name; }
 
 PCCERT_CONTEXT CertificateWithKeyOnCard() {
   const Bytes der = TestCertificate(3);
