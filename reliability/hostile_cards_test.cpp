@@ -24,11 +24,11 @@ namespace {
 using card_test::Bytes;
 using card_test::Join;
 
-constexpr std::uint16_t kApplicationDf = 0x5015;
-constexpr std::uint16_t kPrkdf = 0x6001;
-constexpr std::uint16_t kPukdf = 0x6002;
-constexpr std::uint16_t kCdf = 0x6004;
-constexpr std::uint16_t kCryptoDf = 0x3F11;
+using card_test::kApplicationDf;
+using card_test::kCdf;
+using card_test::kCryptoDf;
+using card_test::kPrkdf;
+using card_test::kPukdf;
 constexpr char kReaderName[] = "Lector 0";
 
 using orvel_test::CertificateFile;

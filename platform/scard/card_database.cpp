@@ -98,8 +98,6 @@ std::optional<std::vector<std::uint8_t>> ParseHexBytes(const std::string& text) 
   return bytes;
 }
 
-std::string FormatHexBytes(const std::vector<std::uint8_t>& bytes) { return HexText(bytes); }
-
 std::vector<CardType> ListCardTypes() {
   std::lock_guard lock(DatabaseMutex());
   std::map<std::string, CardType> byName;
@@ -134,8 +132,7 @@ bool RegisterCardType(const CardType& type) {
   std::lock_guard lock(DatabaseMutex());
   nlohmann::json doc = LoadJson();
   if (!doc["cards"].is_object()) doc["cards"] = nlohmann::json::object();
-  doc["cards"][type.name] = {{"atr", FormatHexBytes(type.atr)},
-                             {"mask", FormatHexBytes(type.mask)}};
+  doc["cards"][type.name] = {{"atr", HexText(type.atr)}, {"mask", HexText(type.mask)}};
   return SaveJson(doc);
 }
 

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/hex_text.h"
 #include "common/non_copyable.h"
 #include "platform/card_database.h"
 #include "platform/winscard_ext.h"
@@ -89,8 +90,7 @@ int WriteCardType(const std::string& name, const std::vector<std::uint8_t>& atr,
     err << "register-card: cannot write the card database (" << CodeText(rv) << ")\n";
     return 1;
   }
-  out << name << ": ATR " << platform::FormatHexBytes(atr) << " mask "
-      << platform::FormatHexBytes(mask) << "\n";
+  out << name << ": ATR " << HexText(atr) << " mask " << HexText(mask) << "\n";
   return 0;
 }
 
@@ -145,8 +145,8 @@ int ListCards(std::span<const std::string> args) {
     return 2;
   }
   for (const platform::CardType& type : platform::ListCardTypes()) {
-    std::printf("%s\t%s\t%s\n", type.name.c_str(), platform::FormatHexBytes(type.atr).c_str(),
-                platform::FormatHexBytes(type.mask).c_str());
+    std::printf("%s\t%s\t%s\n", type.name.c_str(), HexText(type.atr).c_str(),
+                HexText(type.mask).c_str());
   }
   return 0;
 }
@@ -208,8 +208,8 @@ int RegisterCardInReader(const std::string& name, const std::string* reader, std
     if (holding.size() > 1) {
       out << "Readers holding a card:\n";
       for (std::size_t i = 0; i < holding.size(); ++i) {
-        out << "  " << i + 1 << ") " << holding[i]->reader << "  ATR "
-            << platform::FormatHexBytes(holding[i]->atr) << "\n";
+        out << "  " << i + 1 << ") " << holding[i]->reader << "  ATR " << HexText(holding[i]->atr)
+            << "\n";
       }
       out << "Reader number (1-" << holding.size() << "): " << std::flush;
       std::string line;

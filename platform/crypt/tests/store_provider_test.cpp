@@ -57,20 +57,7 @@ struct LocalProvider {
     controlEvent = parameter ? *static_cast<const HANDLE*>(parameter) : nullptr;
     return TRUE;
   }
-  static inline void* table[CERT_STORE_PROV_FUNC_COUNT] = {reinterpret_cast<void*>(&Close),
-                                                           nullptr,
-                                                           reinterpret_cast<void*>(&Write),
-                                                           nullptr,
-                                                           nullptr,
-                                                           nullptr,
-                                                           nullptr,
-                                                           nullptr,
-                                                           nullptr,
-                                                           nullptr,
-                                                           nullptr,
-                                                           nullptr,
-                                                           nullptr,
-                                                           reinterpret_cast<void*>(&Control)};
+  static inline StoreCallbackTable table = StoreCallbacks(&Close, &Write, &Control);
   static BOOL Open(LPCSTR, DWORD, HCRYPTPROV, DWORD flags, const void* parameter, HCERTSTORE store,
                    PCERT_STORE_PROV_INFO info) {
     ++opens;
@@ -83,7 +70,7 @@ struct LocalProvider {
     }
     info->cStoreProvFunc =
         withControl ? CERT_STORE_PROV_FUNC_COUNT : CERT_STORE_PROV_WRITE_CERT_FUNC + 1;
-    info->rgpvStoreProvFunc = table;
+    info->rgpvStoreProvFunc = table.data();
     info->hStoreProv = store;
     return TRUE;
   }

@@ -120,22 +120,7 @@ BOOL ControlCallback(HCERTSTOREPROV provider, DWORD, DWORD type, void const* par
   return TRUE;
 }
 
-void* g_callbacks[CERT_STORE_PROV_FUNC_COUNT] = {
-    reinterpret_cast<void*>(&CloseCallback),
-    nullptr,
-    reinterpret_cast<void*>(&WriteCallback),
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    reinterpret_cast<void*>(&ControlCallback),
-};
+StoreCallbackTable g_callbacks = StoreCallbacks(&CloseCallback, &WriteCallback, &ControlCallback);
 
 BOOL OpenStore(LPCSTR, DWORD, HCRYPTPROV, DWORD flags, const void* parameter, HCERTSTORE store,
                PCERT_STORE_PROV_INFO info) {
@@ -154,7 +139,7 @@ BOOL OpenStore(LPCSTR, DWORD, HCRYPTPROV, DWORD flags, const void* parameter, HC
     Log("open");
   }
   info->cStoreProvFunc = CERT_STORE_PROV_FUNC_COUNT;
-  info->rgpvStoreProvFunc = g_callbacks;
+  info->rgpvStoreProvFunc = g_callbacks.data();
   info->hStoreProv = store;
   info->dwStoreProvFlags = 0;
   info->hStoreProvFuncAddr2 = nullptr;

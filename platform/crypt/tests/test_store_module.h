@@ -17,6 +17,8 @@
 //                                 write 0x00050001, control 2
 #pragma once
 
+#include <array>
+
 #include "platform/wincrypt.h"
 
 extern "C" {
@@ -52,3 +54,15 @@ inline constexpr char16_t kTestStorePhysicalName[] = u"Almacén de prueba";
 // its store.
 inline constexpr char16_t kTestStoreProvName[] = u"TestCSP";
 inline constexpr char16_t kTestStoreContainer[] = u"tarjeta-1";
+
+// The callback table of the tests' store providers: close, write and control
+// in their CERT_STORE_PROV_* slots, every other slot empty.
+using StoreCallbackTable = std::array<void*, CERT_STORE_PROV_FUNC_COUNT>;
+template <class Close, class Write, class Control>
+StoreCallbackTable StoreCallbacks(Close* close, Write* write, Control* control) {
+  StoreCallbackTable table{};
+  table[CERT_STORE_PROV_CLOSE_FUNC] = reinterpret_cast<void*>(close);
+  table[CERT_STORE_PROV_WRITE_CERT_FUNC] = reinterpret_cast<void*>(write);
+  table[CERT_STORE_PROV_CONTROL_FUNC] = reinterpret_cast<void*>(control);
+  return table;
+}

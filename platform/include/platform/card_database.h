@@ -38,6 +38,5 @@ bool AtrMatches(const CardType& type, const std::uint8_t* atr, std::size_t atrLe
 // Hexadecimal text (spaces and colons allowed between bytes) to bytes;
 // nullopt when it is not whole bytes of hexadecimal digits.
 std::optional<std::vector<std::uint8_t>> ParseHexBytes(const std::string& text);
-std::string FormatHexBytes(const std::vector<std::uint8_t>& bytes);
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "common/hex_text.h"
 #include "platform/card_database.h"
 #include "platform/winscard_ext.h"
 #include "platform_test/scoped_user_dir.h"
@@ -15,10 +16,10 @@ using Bytes = std::vector<std::uint8_t>;
 TEST(HexBytes, ParsesWithAndWithoutSeparators) {
   EXPECT_EQ(platform::ParseHexBytes("3B 8f:00ff"), (Bytes{0x3B, 0x8F, 0x00, 0xFF}));
   EXPECT_EQ(platform::ParseHexBytes(""), Bytes{});
-  EXPECT_FALSE(platform::ParseHexBytes("3B8"));  // half a byte
-  EXPECT_FALSE(platform::ParseHexBytes("3 B"));  // a digit alone
-  EXPECT_FALSE(platform::ParseHexBytes("3G"));   // not hexadecimal
-  EXPECT_EQ(platform::FormatHexBytes({0x0A, 0xF0}), "0AF0");
+  EXPECT_FALSE(platform::ParseHexBytes("3B8"));   // half a byte
+  EXPECT_FALSE(platform::ParseHexBytes("3 B"));   // a digit alone
+  EXPECT_FALSE(platform::ParseHexBytes("3G"));    // not hexadecimal
+  EXPECT_EQ(HexText(Bytes{0x0A, 0xF0}), "0AF0");  // and back
 }
 
 TEST(CardDatabase, RegisterReplaceAndForget) {
